@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+
+namespace auralist {
+
+// A rectangle in screen coordinates, y growing downwards (y is the top edge).
+struct Rect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    bool operator==(const Rect &) const = default;
+};
+
+// What the controller needs of the browser window and its delete panel.
+class BrowserView {
+public:
+    BrowserView() = default;
+    virtual ~BrowserView() = default;
+    BrowserView(const BrowserView &) = delete;
+    BrowserView &operator=(const BrowserView &) = delete;
+
+    virtual Rect windowFrame() const = 0;
+    virtual void setWindowFrame(const Rect &frame) = 0;
+    // The part of the screen a window may cover.
+    virtual Rect availableScreen() const = 0;
+    virtual Rect scrollViewFrame() const = 0;
+    virtual void setScrollViewFrameSize(double width, double height) = 0;
+    virtual void display() = 0;
+
+    virtual void setLabelText(const QString &text) = 0;
+    virtual void displayLabel() = 0;
+    virtual void setTrackName(const QString &text) = 0;
+    virtual void setLoopLabel(const QString &text) = 0;
+    virtual QString findText() const = 0;
+
+    virtual void setTableCanDrop(bool canDrop) = 0;
+    virtual void makeTableFirstResponder() = 0;
+
+    // Puts the question into the delete panel, makes its delete button the
+    // default one and shows it window-modal; returns at once.
+    virtual void showDeletePanel(const QString &message) = 0;
+    virtual void hideDeletePanel() = 0;
+
+    // Ends the application once control returns to the event loop.
+    virtual void terminate() = 0;
+};
+
+} // namespace auralist
+
+namespace auralist {
+
+// A text field whose text the core reads and writes.
+class TextField {
+public:
+    TextField() = default;
+    virtual ~TextField() = default;
+    TextField(const TextField &) = delete;
+    TextField &operator=(const TextField &) = delete;
+
+    virtual QString text() const = 0;
+    virtual void setText(const QString &text) = 0;
+};
+
+} // namespace auralist

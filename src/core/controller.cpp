@@ -1,0 +1,139 @@
+#include "core/controller.h"
+
+#include <algorithm>
+
+#include "core/diagnostics.h"
+#include "core/smalltalk.h"
+#include "core/table_controller.h"
+
+namespace auralist {
+
+Controller::Controller(const Services &services, TableController &tableController, BrowserView &view)
+    : m_engine(services.engine),
+      m_fs(services.fileSystem),
+      m_desktop(services.desktop),
+      m_alerts(services.alerts),
+      m_settings(services.settings),
+      m_diagnostics(services.diagnostics),
+      m_tableController(tableController),
+      m_view(view)
+{
+}
+
+Controller::~Controller()
+{
+    // The sound is released without being stopped; its reports must not
+    // reach a controller that is gone.
+    if (m_sound)
+        m_sound->setDelegate(nullptr);
+}
+
+void Controller::awakeFromNib()
+{
+    m_view.setTableCanDrop(true);
+    m_tableController.setIsEditable(false);
+    showBrowser();
+}
+
+void Controller::appFinishedLaunching()
+{
+    m_view.makeTableFirstResponder();
+    m_view.displayLabel();
+}
+
+void Controller::windowWillClose(bool isMainWindow)
+{
+    if (isMainWindow)
+        m_view.terminate();
+}
+
+void Controller::appWillTerminate()
+{
+    m_settings.sync();
+}
+
+void Controller::showBrowser()
+{
+    Rect frame = m_view.windowFrame();
+    if (!m_isBrowserOpen) {
+        // Screen y grows downwards here: the top edge moves by the old
+        // height minus the short height, as the bottom-up arithmetic does.
+        frame.y += frame.height - kShortWindowHeight;
+        frame.height = kTallWindowHeight;
+        m_isBrowserOpen = true;
+    } else {
+        frame.height = kShortWindowHeight;
+        m_isBrowserOpen = false;
+    }
+    // Keep the top edge (and with it the title bar) on the screen.
+    const Rect screen = m_view.availableScreen();
+    if (screen.height > 0) {
+        frame.y = std::min(frame.y, screen.y + screen.height - frame.height);
+        frame.y = std::max(frame.y, screen.y);
+    }
+    m_view.setWindowFrame(frame);
+    const Rect scroll = m_view.scrollViewFrame();
+    m_view.setScrollViewFrameSize(scroll.width, kScrollViewHeight);
+    m_view.display();
+}
+
+void Controller::setItems(SoundList list)
+{
+    m_items = list ? std::move(list) : makeSoundList();
+    ++m_itemsVersion;
+    setMatches(m_items);
+}
+
+void Controller::setMatches(SoundList list)
+{
+    m_matches = std::move(list);
+    m_tableController.setItems(m_matches);
+}
+
+void Controller::find()
+{
+    const QByteArray text = m_view.findText().toUtf8();
+    if (text.isEmpty()) {
+        m_lastFind.clear();
+        setMatches(m_items ? m_items : makeSoundList());
+        return;
+    }
+    const std::vector<SoundRecord> &all = m_items ? *m_items : std::vector<SoundRecord>();
+    const std::string folded = caseFold(std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    const bool narrowing = !m_lastFind.empty() && m_lastFindList == m_items.get() &&
+                           m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() &&
+                           folded.starts_with(m_lastFind);
+    std::vector<std::uint32_t> hits;
+    if (narrowing) {
+        for (std::uint32_t i : m_lastHits) {
+            if (containsFolded(all[i]->foldedName(), folded))
+                hits.push_back(i);
+        }
+    } else {
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (containsFolded(all[i]->foldedName(), folded))
+                hits.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    SoundList matches = makeSoundList();
+    matches->reserve(hits.size());
+    for (std::uint32_t i : hits)
+        matches->push_back(all[i]);
+    m_lastFind = folded;
+    m_lastHits = std::move(hits);
+    m_lastFindList = m_items.get();
+    setMatches(std::move(matches));
+    m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
+}
+
+int Controller::rowCount() const
+{
+    return static_cast<int>(m_tableController.items()->size());
+}
+
+bool Controller::currentTrackInRows() const
+{
+    return m_currentTrack >= 0 && m_currentTrack < rowCount();
+}
+
+} // namespace auralist

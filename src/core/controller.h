@@ -1,0 +1,146 @@
+#pragma once
+
+#include <Qt>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/browser_view.h"
+#include "core/services.h"
+#include "core/sound_record.h"
+#include "core/table_view.h"
+
+namespace auralist {
+
+class Diagnostics;
+class TableController;
+
+// The one key that changes playback.
+inline constexpr int kSpaceBarKey = Qt::Key_Space;
+// The key that asks to delete the selected sound.
+inline constexpr int kDeleteKey = Qt::Key_Delete;
+
+// The browser's controller: intake of dropped and opened files, the sound
+// list and find filter, playback and track navigation, deletion, and the
+// window's lifecycle. Runs on the main thread only.
+class Controller : public TableControllerDelegate, public SoundDelegate, public DragDelegate {
+public:
+    struct Services {
+        SoundEngine &engine;
+        FileSystem &fileSystem;
+        Desktop &desktop;
+        Alerts &alerts;
+        Settings &settings;
+        Diagnostics &diagnostics;
+    };
+
+    Controller(const Services &services, TableController &tableController, BrowserView &view);
+    ~Controller() override;
+    Controller(const Controller &) = delete;
+    Controller &operator=(const Controller &) = delete;
+
+    // Lifecycle.
+    void awakeFromNib();
+    void appFinishedLaunching();
+    void windowWillClose(bool isMainWindow);
+    void appWillTerminate();
+    void showBrowser();
+
+    // Intake.
+    bool acceptsDroppedFilesIn(const std::vector<std::string> &paths) override;
+    void droppedFilesInWell(const std::vector<std::string> &paths) override;
+    bool applicationOpenFile(const std::string &path);
+    // Several paths in one request: those at which something exists are
+    // taken in together, like one drop.
+    void openFiles(const std::vector<std::string> &paths);
+    void appendFilesAndFolders(const std::vector<std::string> &paths, bool scanFolders);
+    void printStrings(const std::vector<std::string> &strings);
+    std::vector<std::string> supportedSoundTypes() const;
+
+    // Sound list and find.
+    void setItems(SoundList list);
+    void setMatches(SoundList list);
+    void find();
+
+    // Playback.
+    void play();
+    void stop();
+    void next();
+    void previous();
+    void home();
+    void end();
+    void toggleLooping();
+    void playCurrentTrack();
+    void justStop();
+    void setSound(SoundPtr sound);
+
+    // Deletion.
+    void deleteSelected();
+    void cancelDelete();
+    void approveDelete();
+    void sheetDidEnd(int returnCode);
+    bool moveToTrash() const;
+    void setMoveToTrash(bool on);
+
+    // Table controller delegate.
+    void tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &) override;
+    void doubleClick(TableController &) override;
+    void keyDown(int key) override;
+    // Sound delegate.
+    void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
+
+    // State, for the window and for tests.
+    int currentTrack() const { return m_currentTrack; }
+    void setCurrentTrack(int track) { m_currentTrack = track; }
+    bool playModeOn() const { return m_playModeOn; }
+    bool isLooping() const { return m_isLooping; }
+    bool isBrowserOpen() const { return m_isBrowserOpen; }
+    const SoundList &items() const { return m_items; }
+    const SoundList &matches() const { return m_matches; }
+    const SoundPtr &sound() const { return m_sound; }
+    bool isDeletePanelOpen() const { return m_deleteOpen; }
+
+    static constexpr double kShortWindowHeight = 75.0;
+    static constexpr double kTallWindowHeight = 200.0;
+    static constexpr double kScrollViewHeight = 93.0;
+
+private:
+    int rowCount() const;
+    bool currentTrackInRows() const;
+    void removeDeletedRecord(const SoundRecord &record);
+    void tellUser(const std::string &message);
+
+    SoundEngine &m_engine;
+    FileSystem &m_fs;
+    Desktop &m_desktop;
+    Alerts &m_alerts;
+    Settings &m_settings;
+    Diagnostics &m_diagnostics;
+    TableController &m_tableController;
+    BrowserView &m_view;
+
+    bool m_isBrowserOpen = false;
+    int m_currentTrack = 0;
+    SoundPtr m_sound;
+    bool m_playModeOn = false;
+    bool m_isLooping = false;
+    SoundList m_items;
+    SoundList m_matches;
+
+    // The last filter's hits, as indexes into the sound list, so that a
+    // find text extending the previous one searches only those.
+    std::string m_lastFind;
+    std::vector<std::uint32_t> m_lastHits;
+    const void *m_lastFindList = nullptr;
+    std::uint64_t m_lastFindVersion = 0;
+    std::uint64_t m_itemsVersion = 0;
+
+    // What the delete question was about.
+    bool m_deleteOpen = false;
+    SoundRecord m_deleteRecord;
+    std::optional<FileIdentity> m_deleteIdentity;
+};
+
+} // namespace auralist

@@ -1,0 +1,43 @@
+#include "core/diagnostics.h"
+
+#include <cstdlib>
+
+namespace auralist {
+
+void Diagnostics::line(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), m_out);
+    std::fputc('\n', m_out);
+    written();
+}
+
+void Diagnostics::line(std::string_view prefix, std::string_view text)
+{
+    std::fwrite(prefix.data(), 1, prefix.size(), m_out);
+    std::fwrite(text.data(), 1, text.size(), m_out);
+    std::fputc('\n', m_out);
+    written();
+}
+
+void Diagnostics::endBatch()
+{
+    if (m_batch > 0 && --m_batch == 0)
+        std::fflush(m_out);
+}
+
+void Diagnostics::written()
+{
+    if (m_batch == 0)
+        std::fflush(m_out);
+}
+
+void debugLog(std::string_view text)
+{
+    static const bool enabled = std::getenv("AURALIST_DEBUG") != nullptr;
+    if (!enabled)
+        return;
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\n', stderr);
+}
+
+} // namespace auralist

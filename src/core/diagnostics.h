@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+namespace auralist {
+
+// The diagnostic lines on standard output are part of the interface: tests
+// compare them byte for byte. Each line is flushed as it is printed, so a
+// reader of a pipe sees every event when it happens, except inside a batch
+// (a whole intake), which is flushed once at its end.
+class Diagnostics {
+public:
+    explicit Diagnostics(std::FILE *out = stdout) : m_out(out) {}
+
+    // Writes text + "\n".
+    void line(std::string_view text);
+    // Writes prefix + text + "\n".
+    void line(std::string_view prefix, std::string_view text);
+
+    void beginBatch() { ++m_batch; }
+    void endBatch();
+
+private:
+    void written();
+
+    std::FILE *m_out;
+    int m_batch = 0;
+};
+
+// Developer logging on standard error, off unless AURALIST_DEBUG is set.
+void debugLog(std::string_view text);
+
+} // namespace auralist

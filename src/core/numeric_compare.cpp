@@ -1,0 +1,60 @@
+#include "core/numeric_compare.h"
+
+namespace auralist {
+
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+int compareNumeric(std::string_view a, std::string_view b)
+{
+    size_t i = 0;
+    size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            size_t ei = i;
+            while (ei < a.size() && isDigit(a[ei]))
+                ++ei;
+            size_t ej = j;
+            while (ej < b.size() && isDigit(b[ej]))
+                ++ej;
+            // Compare by value: skip leading zeros, then longer is larger,
+            // then digit by digit.
+            size_t si = i;
+            while (si + 1 < ei && a[si] == '0')
+                ++si;
+            size_t sj = j;
+            while (sj + 1 < ej && b[sj] == '0')
+                ++sj;
+            const size_t li = ei - si;
+            const size_t lj = ej - sj;
+            if (li != lj)
+                return li < lj ? -1 : 1;
+            for (size_t k = 0; k < li; ++k) {
+                if (a[si + k] != b[sj + k])
+                    return a[si + k] < b[sj + k] ? -1 : 1;
+            }
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const auto ca = static_cast<unsigned char>(a[i]);
+        const auto cb = static_cast<unsigned char>(b[j]);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    return 0;
+}
+
+} // namespace auralist

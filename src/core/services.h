@@ -1,0 +1,171 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace auralist {
+
+class Sound;
+using SoundPtr = std::shared_ptr<Sound>;
+
+// Receives a sound's completion report.
+class SoundDelegate {
+public:
+    virtual ~SoundDelegate() = default;
+    // Arrives on the main thread once per started sound, after it has
+    // stopped: finished is true only when its last frame was played.
+    // The pointer keeps the sound alive for the duration of the call.
+    virtual void soundDidFinishPlaying(const SoundPtr &sound, bool finished) = 0;
+};
+
+// One loaded sound file.
+class Sound {
+public:
+    Sound() = default;
+    virtual ~Sound() = default;
+    Sound(const Sound &) = delete;
+    Sound &operator=(const Sound &) = delete;
+
+    // The delegate is not owned; it must outlive the sound's reports.
+    virtual void setDelegate(SoundDelegate *delegate) = 0;
+    // Starts from the beginning and returns at once.
+    virtual void play() = 0;
+    // Halts playing; harmless on a sound that is not playing.
+    virtual void stop() = 0;
+    virtual bool isPlaying() const = 0;
+};
+
+class SoundEngine {
+public:
+    SoundEngine() = default;
+    virtual ~SoundEngine() = default;
+    SoundEngine(const SoundEngine &) = delete;
+    SoundEngine &operator=(const SoundEngine &) = delete;
+
+    // A sound for the file at path (native bytes), or null when the file
+    // cannot be decoded. Never blocks on FIFOs or devices.
+    virtual SoundPtr load(const std::string &path) = 0;
+    // Every extension and four-character type code the engine can decode.
+    // The same list on every call.
+    virtual std::vector<std::string> soundUnfilteredFileTypes() const = 0;
+};
+
+class Desktop {
+public:
+    Desktop() = default;
+    virtual ~Desktop() = default;
+    Desktop(const Desktop &) = delete;
+    Desktop &operator=(const Desktop &) = delete;
+
+    // Hands a web or mail link to the user's browser or mail program.
+    virtual bool openUrl(const std::string &url) = 0;
+    // Tells the desktop that the item at path changed (may do nothing).
+    virtual void noteFileSystemChanged(const std::string &path) = 0;
+};
+
+class Alerts {
+public:
+    Alerts() = default;
+    virtual ~Alerts() = default;
+    Alerts(const Alerts &) = delete;
+    Alerts &operator=(const Alerts &) = delete;
+
+    // Shows a modal alert and waits. Returns 1 for the default button and
+    // 0 for the alternate one (an empty alternate shows one button only).
+    // The message is plain text, never markup.
+    virtual int runAlert(const std::string &title, const std::string &message,
+                         const std::string &defaultButton,
+                         const std::string &alternateButton) = 0;
+};
+
+class Settings {
+public:
+    Settings() = default;
+    virtual ~Settings() = default;
+    Settings(const Settings &) = delete;
+    Settings &operator=(const Settings &) = delete;
+
+    virtual std::optional<std::string> value(const std::string &key) const = 0;
+    virtual void setValue(const std::string &key, const std::string &value) = 0;
+    // Writes to disk; false when the settings could not be written.
+    virtual bool sync() = 0;
+};
+
+class Http {
+public:
+    Http() = default;
+    virtual ~Http() = default;
+    Http(const Http &) = delete;
+    Http &operator=(const Http &) = delete;
+
+    // The whole body of an http or https URL, or nothing on any failure
+    // (bad URL, network error, time-out, status >= 400, oversized body).
+    // Synchronous, bounded by the implementation's time-outs.
+    virtual std::optional<std::string> get(const std::string &url) = 0;
+};
+
+class Clock {
+public:
+    Clock() = default;
+    virtual ~Clock() = default;
+    Clock(const Clock &) = delete;
+    Clock &operator=(const Clock &) = delete;
+
+    virtual std::time_t now() const = 0;
+};
+
+enum class EntryKind : std::uint8_t { None, File, Directory, Symlink, Other, Unknown };
+
+// What a path named when it was looked at, without following a final link.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    EntryKind kind = EntryKind::None;
+    bool operator==(const FileIdentity &) const = default;
+};
+
+struct RemovalResult {
+    enum class Status : std::uint8_t {
+        Removed,  // the file or link is gone (or in the Trash)
+        Gone,     // nothing was there any more
+        Changed,  // the path names something else now: nothing removed
+        IsFolder, // folders are never removed
+        Failed,   // the system refused: nothing removed
+    };
+    Status status = Status::Failed;
+    // The system's reason, for the user, when nothing was removed.
+    std::string error;
+};
+
+class FileSystem {
+public:
+    FileSystem() = default;
+    virtual ~FileSystem() = default;
+    FileSystem(const FileSystem &) = delete;
+    FileSystem &operator=(const FileSystem &) = delete;
+
+    using EntryCallback = std::function<void(std::string_view name, EntryKind kind)>;
+    // Calls back once per entry of the folder (not "." or ".."), in the
+    // order the system lists them. The kind is Unknown when the listing
+    // does not say. False when the folder cannot be read.
+    virtual bool listDirectory(const std::string &path, const EntryCallback &callback) = 0;
+    // What is at path, following a final symbolic link; None when nothing.
+    virtual EntryKind kindOf(const std::string &path) = 0;
+    // The four-byte type code of the item itself (a final link is not
+    // followed); 0 when it has none.
+    virtual std::uint32_t fileTypeCode(const std::string &path) = 0;
+    // The identity of the item at path itself (a final link is not followed).
+    virtual std::optional<FileIdentity> identify(const std::string &path) = 0;
+    // Removes (or moves to the Trash) the file or link at path, but only
+    // when it is still what `expected` names. Never removes a folder.
+    virtual RemovalResult removeFile(const std::string &path, const FileIdentity &expected,
+                                     bool toTrash) = 0;
+};
+
+} // namespace auralist

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/sound_record.h"
+#include "core/table_view.h"
+
+namespace auralist {
+
+class Diagnostics;
+
+// Binds a list of records to one table view: values by column identifier,
+// sorting by header click, selection, editing, rows dragged out as files.
+// The list is kept by reference, never copied: whoever handed it over sees
+// every reordering and removal made here.
+class TableController : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // Rows above this index are left out of selectedItems.
+    static constexpr int kMaxSelectedRow = 9999;
+
+    explicit TableController(Diagnostics &diagnostics, QObject *parent = nullptr);
+
+    void setTableView(TableView *view);
+    TableView *tableView() const { return m_tableView; }
+    void setItems(SoundList items);
+    const SoundList &items() const { return m_items; }
+    void setDelegate(TableControllerDelegate *delegate) { m_delegate = delegate; }
+    TableControllerDelegate *delegate() const { return m_delegate; }
+    void setIsEditable(bool editable) { m_isEditable = editable; }
+    bool isEditable() const { return m_isEditable; }
+
+    // Launch finished: double-clicks in the table reach doubleClick().
+    void appDidFinishLaunching();
+
+    // Table view callbacks.
+    void tableViewDidClickTableColumn();
+    void tableViewSelectionDidChange(const TableView *sender = nullptr);
+    bool shouldEditTableColumn(int column, int row) const;
+    void doubleClick();
+    void keyDown(int key);
+
+    // For the owner.
+    void sortBy(const std::string &key);
+    std::vector<SoundRecord> selectedItems() const;
+    int selectedItemIndex() const;
+    SoundRecord selectedItem() const;
+    void selectItemAtIndex(int row);
+    void selectItem(const SoundRecord &item);
+    void removeSelectedItems();
+    // Removes just this record object (not others equal to it) and reloads.
+    void removeItem(const SoundRecord &item);
+    void reloadData();
+    void updateItem(const SoundRecord &item) { (void)item; }
+    // Grows with every reordering or removal made here.
+    std::uint64_t mutationCount() const { return m_mutations; }
+
+    // The paths of the given rows, in the order given, as drag data.
+    QMimeData *writeRows(const std::vector<int> &rows) const;
+    std::string identifierForColumn(int column) const;
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    Qt::DropActions supportedDragActions() const override;
+
+    // For display only: native bytes shown as text.
+    static QString displayText(const std::string &bytes);
+
+private:
+    Diagnostics &m_diagnostics;
+    TableView *m_tableView = nullptr;
+    SoundList m_items;
+    TableControllerDelegate *m_delegate = nullptr;
+    std::vector<std::string> m_columns;
+    std::vector<QString> m_titles;
+    bool m_isEditable = true;
+    std::uint64_t m_mutations = 0;
+};
+
+// -1, 0 or 1: the values of the two records under key, compared with
+// digit runs by value. A record without the key sorts as an empty value.
+int TableController_sortDictByValueForKey(const Record &first, const Record &second, const std::string &key);
+
+} // namespace auralist

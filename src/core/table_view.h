@@ -1,0 +1,68 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/sound_record.h"
+
+namespace auralist {
+
+class TableController;
+
+// What the table controller needs of the table view it is bound to.
+class TableView {
+public:
+    TableView() = default;
+    virtual ~TableView() = default;
+    TableView(const TableView &) = delete;
+    TableView &operator=(const TableView &) = delete;
+
+    // The identifier of each column, in display order.
+    virtual std::vector<std::string> columnIdentifiers() const = 0;
+    // The title shown in each column's header.
+    virtual std::vector<std::string> columnTitles() const = 0;
+    // The column whose header was last clicked; -1 for none.
+    virtual int selectedColumn() const = 0;
+    // The selected rows, ascending.
+    virtual std::vector<int> selectedRowIndexes() const = 0;
+    // The selected row (the most recently selected one); -1 for none.
+    virtual int selectedRow() const = 0;
+    // Makes row the whole selection; a change is reported (through the
+    // selection-change handler) before this returns.
+    virtual void selectRow(int row) = 0;
+    virtual void scrollRowToVisible(int row) = 0;
+    // A double-click in the table calls action from now on.
+    virtual void setDoubleAction(std::function<void()> action) = 0;
+};
+
+// What the table controller reports to its delegate. Every message is
+// optional: the defaults do nothing.
+class TableControllerDelegate {
+public:
+    TableControllerDelegate() = default;
+    virtual ~TableControllerDelegate() = default;
+    TableControllerDelegate(const TableControllerDelegate &) = delete;
+    TableControllerDelegate &operator=(const TableControllerDelegate &) = delete;
+
+    virtual void tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &) {}
+    virtual void tableControllerDidEditItem(TableController &, const SoundRecord &) {}
+    virtual void doubleClick(TableController &) {}
+    virtual void keyDown(int key) { (void)key; }
+};
+
+// What the drop-target table asks of whoever takes the dropped files.
+class DragDelegate {
+public:
+    DragDelegate() = default;
+    virtual ~DragDelegate() = default;
+    DragDelegate(const DragDelegate &) = delete;
+    DragDelegate &operator=(const DragDelegate &) = delete;
+
+    // Asked when a drag carrying files enters the table.
+    virtual bool acceptsDroppedFilesIn(const std::vector<std::string> &paths) = 0;
+    // The files dropped on the table, as native paths.
+    virtual void droppedFilesInWell(const std::vector<std::string> &paths) = 0;
+};
+
+} // namespace auralist

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include <QVariantMap>
+
+namespace auralist {
+
+class Alerts;
+class Clock;
+class Desktop;
+class Http;
+class Settings;
+class TextField;
+
+// Tells the user when a newer release is published on the maker's site:
+// at launch when the last check lies more than 30 whole days back, and on
+// request.
+class Updater {
+public:
+    static constexpr int kCurrentVersion = 20040426;
+    static constexpr const char *kVersionPath = "/software/osx/Auralist/version.dict";
+    static constexpr const char *kLastCheckKey = "lastUpdateCheck";
+    static constexpr const char *kTitle = "Software Update";
+
+    struct Services {
+        Http &http;
+        Alerts &alerts;
+        Desktop &desktop;
+        Settings &settings;
+        Clock &clock;
+    };
+
+    // An empty site host turns the check off.
+    Updater(const Services &services, std::string siteHost);
+
+    void setVersionTextField(TextField *field) { m_versionTextField = field; }
+    bool isEnabled() const { return !m_siteHost.empty(); }
+
+    void appDidFinishLaunching();
+    void setVersionTextField();
+    // userAsked is false for the automatic check (a nil sender).
+    void ckeckForUpdates(bool userAsked);
+    void update();
+    static int currentVersion() { return kCurrentVersion; }
+    int latestVersion();
+    std::optional<std::string> latestVersionUrl();
+    const std::optional<QVariantMap> &versionDict();
+    void ckeckForUpdatesIfNeeded();
+    std::optional<std::time_t> lastUpdateCheck() const;
+    void markAsChecked();
+
+    std::string versionUrl() const;
+
+    // "YYYY-MM-DD HH:MM:SS +HHMM" in local time, and back.
+    static std::string dateText(std::time_t when);
+    static std::optional<std::time_t> parseDateText(const std::string &text);
+
+private:
+    Http &m_http;
+    Alerts &m_alerts;
+    Desktop &m_desktop;
+    Settings &m_settings;
+    Clock &m_clock;
+    std::string m_siteHost;
+    TextField *m_versionTextField = nullptr;
+    std::optional<QVariantMap> m_versionDict;
+};
+
+} // namespace auralist

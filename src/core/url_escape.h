@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <QVariantMap>
+
+// Percent-escaping of byte strings. A length of 0 means "up to the first
+// zero byte". Both return a zero-terminated buffer from malloc that the
+// caller frees; url_escape returns null when memory runs out.
+extern "C" char *url_escape(const char *bytes, std::int32_t length);
+extern "C" char *url_unescape(const char *bytes, std::int32_t length);
+
+namespace auralist {
+
+// Space becomes '+', letters and digits stay, every other byte %XX.
+std::string urlEncoded(const std::string &text);
+// Decodes %XX; '+' becomes a space only after the first '?'. The result
+// ends at the first decoded zero byte.
+std::string urlDecoded(const std::string &text);
+
+// "key=value&key=value" with characters that may not stand in a URL
+// escaped; '&', '=' and '+' are legal and stay.
+std::string formatForHTTP(const QVariantMap &dictionary);
+
+} // namespace auralist

@@ -1,0 +1,26 @@
+#include "platform/qt_settings.h"
+
+namespace auralist {
+
+QtSettings::QtSettings() : m_settings(QSettings::IniFormat, QSettings::UserScope, "Auralist", "Auralist") {}
+
+std::optional<std::string> QtSettings::value(const std::string &key) const
+{
+    const QVariant v = m_settings.value(QString::fromStdString(key));
+    if (!v.isValid())
+        return std::nullopt;
+    return v.toString().toStdString();
+}
+
+void QtSettings::setValue(const std::string &key, const std::string &value)
+{
+    m_settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+}
+
+bool QtSettings::sync()
+{
+    m_settings.sync();
+    return m_settings.status() == QSettings::NoError;
+}
+
+} // namespace auralist

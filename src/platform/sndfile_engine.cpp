@@ -1,0 +1,239 @@
+#include "platform/sndfile_engine.h"
+
+#include <QAudioDevice>
+#include <QAudioSink>
+#include <QMediaDevices>
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/diagnostics.h"
+#include "platform/sound_types.h"
+
+namespace auralist {
+
+// One sound file, open for decoding.
+class EngineSound : public Sound, public std::enable_shared_from_this<EngineSound> {
+public:
+    EngineSound(SndfileSoundEngine &engine, SNDFILE *file, const SF_INFO &info)
+        : m_engine(engine), m_file(file), m_info(info)
+    {
+    }
+    ~EngineSound() override { sf_close(m_file); }
+
+    void setDelegate(SoundDelegate *delegate) override { m_delegate = delegate; }
+    SoundDelegate *delegate() const { return m_delegate; }
+    void play() override { m_engine.start(shared_from_this()); }
+    void stop() override { m_engine.stop(this); }
+    bool isPlaying() const override { return m_engine.isActive(this); }
+
+    int sampleRate() const { return m_info.samplerate; }
+    int channels() const { return m_info.channels; }
+    bool rewind() { return sf_seek(m_file, 0, SEEK_SET) == 0 || m_info.seekable == 0; }
+    sf_count_t read(float *out, sf_count_t frames) { return sf_readf_float(m_file, out, frames); }
+
+private:
+    SndfileSoundEngine &m_engine;
+    SNDFILE *m_file;
+    SF_INFO m_info;
+    SoundDelegate *m_delegate = nullptr;
+};
+
+namespace {
+
+// The sink's buffer; stop drops it at once, so its length only bounds how
+// long the event loop may stall before the sound underruns.
+constexpr int kBufferMilliseconds = 250;
+constexpr int kPumpMilliseconds = 5;
+
+} // namespace
+
+SndfileSoundEngine::SndfileSoundEngine(QObject *parent) : QObject(parent), m_types(sndfileSoundTypes())
+{
+    m_timer.setInterval(kPumpMilliseconds);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &SndfileSoundEngine::pump);
+}
+
+SndfileSoundEngine::~SndfileSoundEngine()
+{
+    m_timer.stop();
+    if (m_sink)
+        m_sink->reset();
+}
+
+SoundPtr SndfileSoundEngine::load(const std::string &path)
+{
+    // FIFOs and devices would block or never end: only regular files.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return nullptr;
+    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256) {
+        sf_close(file);
+        return nullptr;
+    }
+    return std::make_shared<EngineSound>(*this, file, info);
+}
+
+bool SndfileSoundEngine::ensureSink(int sampleRate, int channels)
+{
+    const int outChannels = std::min(channels, 2);
+    const bool usable = m_sink && m_sink->error() == QAudio::NoError && m_format.sampleRate() == sampleRate &&
+                        m_format.channelCount() == outChannels;
+    if (usable)
+        return true;
+    if (m_sink) {
+        m_sink->reset();
+        m_sink.reset();
+        m_io = nullptr;
+    }
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull()) {
+        reportProblem("No sound output is available. Auralist will play again as soon as the sound server is back.");
+        return false;
+    }
+    QAudioFormat format;
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(outChannels);
+    format.setSampleFormat(QAudioFormat::Float);
+    m_format = format;
+    m_sink = std::make_unique<QAudioSink>(device, format);
+    m_sink->setBufferSize(format.bytesForDuration(qint64(kBufferMilliseconds) * 1000));
+    return true;
+}
+
+void SndfileSoundEngine::reportProblem(const std::string &message)
+{
+    debugLog(message);
+    if (m_problemShown)
+        return;
+    m_problemShown = true;
+    if (m_problemHandler)
+        m_problemHandler(message);
+}
+
+void SndfileSoundEngine::start(const std::shared_ptr<EngineSound> &sound)
+{
+    if (m_active)
+        finishActive(false);
+    sound->rewind();
+    if (!ensureSink(sound->sampleRate(), sound->channels())) {
+        m_active = sound;
+        finishActive(false);
+        return;
+    }
+    if (m_sink->state() != QAudio::StoppedState)
+        m_sink->reset();
+    m_io = m_sink->start();
+    if (!m_io || m_sink->error() != QAudio::NoError) {
+        reportProblem("Sound output failed. Auralist will play again as soon as the sound server is back.");
+        m_sink.reset();
+        m_io = nullptr;
+        m_active = sound;
+        finishActive(false);
+        return;
+    }
+    m_problemShown = false;
+    m_active = sound;
+    m_framesWritten = 0;
+    m_decodeDone = false;
+    m_pending.clear();
+    m_startUSecs = m_sink->processedUSecs();
+    pump();
+    if (m_active)
+        m_timer.start();
+}
+
+void SndfileSoundEngine::stop(EngineSound *sound)
+{
+    if (m_active.get() == sound)
+        finishActive(false);
+}
+
+void SndfileSoundEngine::pump()
+{
+    if (!m_active || !m_sink || !m_io) {
+        m_timer.stop();
+        return;
+    }
+    if (m_sink->error() != QAudio::NoError && m_sink->error() != QAudio::UnderrunError) {
+        reportProblem("Sound output failed. Auralist will play again as soon as the sound server is back.");
+        m_sink.reset();
+        m_io = nullptr;
+        finishActive(false);
+        return;
+    }
+    const int outChannels = m_format.channelCount();
+    const qint64 bytesPerFrame = qint64(sizeof(float)) * outChannels;
+    qint64 freeBytes = m_sink->bytesFree();
+    if (!m_pending.empty() && freeBytes > 0) {
+        const qint64 n = m_io->write(m_pending.data(), std::min<qint64>(freeBytes, qint64(m_pending.size())));
+        if (n > 0) {
+            m_pending.erase(m_pending.begin(), m_pending.begin() + n);
+            freeBytes -= n;
+        }
+    }
+    if (!m_decodeDone && m_pending.empty()) {
+        const qint64 frames = freeBytes / bytesPerFrame;
+        if (frames > 0) {
+            const int inChannels = m_active->channels();
+            m_decoded.resize(static_cast<size_t>(frames * inChannels));
+            const sf_count_t got = m_active->read(m_decoded.data(), frames);
+            if (got <= 0) {
+                m_decodeDone = true;
+            } else {
+                if (inChannels > outChannels) {
+                    // Keep the first two channels: front left and right.
+                    for (sf_count_t f = 0; f < got; ++f) {
+                        for (int c = 0; c < outChannels; ++c)
+                            m_decoded[static_cast<size_t>(f * outChannels + c)] =
+                                m_decoded[static_cast<size_t>(f * inChannels + c)];
+                    }
+                }
+                const qint64 bytes = got * bytesPerFrame;
+                const char *data = reinterpret_cast<const char *>(m_decoded.data());
+                const qint64 n = m_io->write(data, bytes);
+                const qint64 written = std::max<qint64>(n, 0);
+                if (written < bytes)
+                    m_pending.assign(data + written, data + bytes);
+                m_framesWritten += got;
+                if (got < frames)
+                    m_decodeDone = true;
+            }
+        }
+    }
+    if (m_decodeDone && m_pending.empty()) {
+        const qint64 totalUSecs = m_framesWritten * 1000000 / m_format.sampleRate();
+        const qint64 played = m_sink->processedUSecs() - m_startUSecs;
+        if (played >= totalUSecs || m_sink->state() == QAudio::IdleState)
+            finishActive(true);
+    }
+}
+
+void SndfileSoundEngine::finishActive(bool finished)
+{
+    std::shared_ptr<EngineSound> sound = std::move(m_active);
+    m_active.reset();
+    m_timer.stop();
+    if (!finished && m_sink && m_sink->state() != QAudio::StoppedState)
+        m_sink->reset();
+    if (!sound)
+        return;
+    // Reported from the event loop, never from inside play or stop.
+    QMetaObject::invokeMethod(
+        this,
+        [sound, finished] {
+            if (SoundDelegate *delegate = sound->delegate())
+                delegate->soundDidFinishPlaying(sound, finished);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace auralist

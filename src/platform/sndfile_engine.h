@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QAudioFormat>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/services.h"
+
+class QAudioSink;
+class QIODevice;
+class QMediaDevices;
+
+namespace auralist {
+
+class EngineSound;
+
+// Decodes with libsndfile and plays through one QAudioSink in push mode,
+// fed from the event loop in small slices, so nothing ever blocks. The
+// sink is kept for the whole session and reused while the sample rate and
+// channel count stay the same.
+class SndfileSoundEngine : public QObject, public SoundEngine {
+    Q_OBJECT
+public:
+    explicit SndfileSoundEngine(QObject *parent = nullptr);
+    ~SndfileSoundEngine() override;
+
+    SoundPtr load(const std::string &path) override;
+    std::vector<std::string> soundUnfilteredFileTypes() const override { return m_types; }
+
+    // Called once each time sound output fails after having worked (or
+    // fails at the first try), with a message for the user.
+    void setOutputProblemHandler(std::function<void(const std::string &)> handler)
+    {
+        m_problemHandler = std::move(handler);
+    }
+
+    void start(const std::shared_ptr<EngineSound> &sound);
+    void stop(EngineSound *sound);
+    bool isActive(const EngineSound *sound) const { return m_active.get() == sound; }
+
+private:
+    void pump();
+    void finishActive(bool finished);
+    bool ensureSink(int sampleRate, int channels);
+    void reportProblem(const std::string &message);
+
+    std::vector<std::string> m_types;
+    std::unique_ptr<QAudioSink> m_sink;
+    QIODevice *m_io = nullptr;
+    QAudioFormat m_format;
+    std::shared_ptr<EngineSound> m_active;
+    QTimer m_timer;
+    std::vector<float> m_decoded;
+    std::vector<char> m_pending;
+    qint64 m_framesWritten = 0;
+    qint64 m_startUSecs = 0;
+    bool m_decodeDone = false;
+    bool m_problemShown = false;
+    std::function<void(const std::string &)> m_problemHandler;
+};
+
+} // namespace auralist

@@ -1,0 +1,57 @@
+#include "ui/delete_panel.h"
+
+#include "ui_delete_panel.h"
+
+namespace auralist {
+
+DeletePanel::DeletePanel(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::DeletePanel>())
+{
+    m_ui->setupUi(this);
+    connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] {
+        if (m_cancel)
+            m_cancel();
+    });
+    connect(m_ui->deleteButton, &QPushButton::clicked, this, [this] {
+        if (m_approve)
+            m_approve();
+    });
+}
+
+DeletePanel::~DeletePanel() = default;
+
+QLabel *DeletePanel::deletePanelMessage() const
+{
+    return m_ui->deletePanelMessage;
+}
+
+QPushButton *DeletePanel::deleteButton() const
+{
+    return m_ui->deleteButton;
+}
+
+QPushButton *DeletePanel::cancelButton() const
+{
+    return m_ui->cancelButton;
+}
+
+void DeletePanel::setActions(std::function<void()> cancelDelete, std::function<void()> approveDelete)
+{
+    m_cancel = std::move(cancelDelete);
+    m_approve = std::move(approveDelete);
+}
+
+void DeletePanel::hidePanel()
+{
+    QDialog::done(QDialog::Rejected);
+}
+
+// Escape and the window's close button answer no.
+void DeletePanel::reject()
+{
+    if (m_cancel && isVisible())
+        m_cancel();
+    else
+        QDialog::reject();
+}
+
+} // namespace auralist

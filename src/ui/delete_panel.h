@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class DeletePanel;
+}
+class QLabel;
+class QPushButton;
+
+namespace auralist {
+
+// The confirmation panel, shown window-modal on the browser window.
+class DeletePanel : public QDialog {
+    Q_OBJECT
+public:
+    explicit DeletePanel(QWidget *parent = nullptr);
+    ~DeletePanel() override;
+
+    QLabel *deletePanelMessage() const;
+    QPushButton *deleteButton() const;
+    QPushButton *cancelButton() const;
+
+    // The panel's two answers.
+    void setActions(std::function<void()> cancelDelete, std::function<void()> approveDelete);
+    // Closes the panel without answering.
+    void hidePanel();
+
+    void reject() override;
+
+private:
+    std::unique_ptr<Ui::DeletePanel> m_ui;
+    std::function<void()> m_cancel;
+    std::function<void()> m_approve;
+};
+
+} // namespace auralist

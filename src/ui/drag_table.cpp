@@ -1,0 +1,244 @@
+#include "ui/drag_table.h"
+
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+
+#include "core/table_controller.h"
+#include "core/uri_list.h"
+#include "ui/image_and_text_cell.h"
+
+namespace auralist {
+
+namespace {
+
+std::vector<std::string> stringListProperty(const QObject *object, const char *name)
+{
+    std::vector<std::string> out;
+    for (const QString &s : object->property(name).toStringList())
+        out.push_back(s.toStdString());
+    return out;
+}
+
+bool carriesFiles(const QMimeData *mime)
+{
+    return mime && mime->hasFormat(QString::fromLatin1(kUriListMimeType));
+}
+
+std::vector<std::string> droppedPaths(const QMimeData *mime)
+{
+    const QByteArray list = mime->data(QString::fromLatin1(kUriListMimeType));
+    return pathsFromUriList(std::string_view(list.constData(), static_cast<size_t>(list.size())));
+}
+
+} // namespace
+
+DragTable::DragTable(QWidget *parent) : QTableView(parent)
+{
+    verticalHeader()->hide();
+    // Uniform rows keep a reset of 100,000 rows cheap.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setStretchLastSection(true);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DragTable::headerClicked);
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &) {
+        if (m_doubleAction)
+            m_doubleAction();
+    });
+}
+
+void DragTable::setTableController(TableController *controller)
+{
+    m_tableController = controller;
+    setModel(controller);
+    horizontalHeader()->resizeSection(0, 260);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (m_tableController)
+            m_tableController->tableViewSelectionDidChange(this);
+    });
+    connect(controller, &QAbstractItemModel::modelAboutToBeReset, this, &DragTable::saveSelection);
+    connect(controller, &QAbstractItemModel::modelReset, this, &DragTable::restoreSelection);
+    if (controller)
+        controller->setTableView(this);
+}
+
+void DragTable::awakeFromNib()
+{
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    setFocus(Qt::OtherFocusReason);
+    setItemDelegateForColumn(0, new ImageAndTextCell(this));
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+}
+
+Qt::DropActions DragTable::draggingSourceOperationMaskForLocal(bool local)
+{
+    return local ? Qt::DropActions(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) : Qt::CopyAction;
+}
+
+std::vector<std::string> DragTable::columnIdentifiers() const
+{
+    return stringListProperty(this, "columnIdentifiers");
+}
+
+std::vector<std::string> DragTable::columnTitles() const
+{
+    return stringListProperty(this, "columnTitles");
+}
+
+std::vector<int> DragTable::selectedRowIndexes() const
+{
+    std::vector<int> rows;
+    if (!selectionModel())
+        return rows;
+    for (const QItemSelectionRange &range : selectionModel()->selection()) {
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            rows.push_back(r);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+int DragTable::selectedRow() const
+{
+    if (!selectionModel())
+        return -1;
+    const QModelIndex current = selectionModel()->currentIndex();
+    if (current.isValid() && selectionModel()->isRowSelected(current.row(), QModelIndex()))
+        return current.row();
+    const std::vector<int> rows = selectedRowIndexes();
+    return rows.empty() ? -1 : rows.back();
+}
+
+void DragTable::selectRow(int row)
+{
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return;
+    selectionModel()->setCurrentIndex(model()->index(row, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void DragTable::scrollRowToVisible(int row)
+{
+    if (model() && row >= 0 && row < model()->rowCount())
+        scrollTo(model()->index(row, 0));
+}
+
+void DragTable::headerClicked(int section)
+{
+    m_selectedColumn = section;
+    if (m_tableController)
+        m_tableController->tableViewDidClickTableColumn();
+}
+
+void DragTable::saveSelection()
+{
+    m_savedRows = selectedRowIndexes();
+    m_savedCurrent = selectionModel() ? selectionModel()->currentIndex().row() : -1;
+}
+
+// A reload keeps the selected row numbers that still exist, silently, as
+// a table reload does; only the owner's own selecting is reported.
+void DragTable::restoreSelection()
+{
+    if (!model() || !selectionModel())
+        return;
+    const int count = model()->rowCount();
+    QItemSelection selection;
+    int start = -1;
+    int previous = -2;
+    auto flush = [&] {
+        if (start >= 0)
+            selection.select(model()->index(start, 0), model()->index(previous, model()->columnCount() - 1));
+    };
+    for (int r : m_savedRows) {
+        if (r >= count)
+            break;
+        if (r != previous + 1) {
+            flush();
+            start = r;
+        }
+        previous = r;
+    }
+    flush();
+    const QSignalBlocker blocker(selectionModel());
+    if (m_savedCurrent >= 0 && m_savedCurrent < count)
+        selectionModel()->setCurrentIndex(model()->index(m_savedCurrent, 0), QItemSelectionModel::NoUpdate);
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    viewport()->update();
+}
+
+void DragTable::dragEnterEvent(QDragEnterEvent *event)
+{
+    m_acceptsCurrentDrop = false;
+    if (!m_canDrop || !carriesFiles(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    const std::vector<std::string> paths = droppedPaths(event->mimeData());
+    if (m_dragDelegate && !m_dragDelegate->acceptsDroppedFilesIn(paths)) {
+        event->ignore();
+        return;
+    }
+    m_acceptsCurrentDrop = true;
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void DragTable::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (m_acceptsCurrentDrop) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void DragTable::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    event->accept();
+}
+
+void DragTable::dropEvent(QDropEvent *event)
+{
+    if (!m_canDrop || !carriesFiles(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    const std::vector<std::string> paths = droppedPaths(event->mimeData());
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    // Drops of URLs that are not local files carry no paths: nothing to take.
+    if (m_dragDelegate && !paths.empty())
+        m_dragDelegate->droppedFilesInWell(paths);
+}
+
+void DragTable::keyPressEvent(QKeyEvent *event)
+{
+    QTableView::keyPressEvent(event);
+    if (m_tableController)
+        m_tableController->keyDown(event->key());
+    event->accept();
+}
+
+void DragTable::startDrag(Qt::DropActions supportedActions)
+{
+    (void)supportedActions;
+    if (!m_tableController)
+        return;
+    QMimeData *mime = m_tableController->writeRows(selectedRowIndexes());
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(draggingSourceOperationMaskForLocal(false), Qt::CopyAction);
+}
+
+} // namespace auralist

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QTableView>
+
+#include <functional>
+
+#include "core/table_view.h"
+
+namespace auralist {
+
+class TableController;
+
+// The sound table: takes dropped files and folders (text/uri-list) and
+// hands their paths to its drag delegate, offers its rows for dragging out
+// as files, and passes every key press on to the table controller after
+// handling it itself.
+class DragTable : public QTableView, public TableView {
+    Q_OBJECT
+public:
+    explicit DragTable(QWidget *parent = nullptr);
+
+    void setDragDelegate(DragDelegate *delegate) { m_dragDelegate = delegate; }
+    void setTableController(TableController *controller);
+    void awakeFromNib();
+    void canDrag(bool on) { m_canDrag = on; }
+    void canDrop(bool on) { m_canDrop = on; }
+    bool canDropFiles() const { return m_canDrop; }
+    static Qt::DropActions draggingSourceOperationMaskForLocal(bool local);
+
+    // TableView
+    std::vector<std::string> columnIdentifiers() const override;
+    std::vector<std::string> columnTitles() const override;
+    int selectedColumn() const override { return m_selectedColumn; }
+    std::vector<int> selectedRowIndexes() const override;
+    int selectedRow() const override;
+    void selectRow(int row) override;
+    void scrollRowToVisible(int row) override;
+    void setDoubleAction(std::function<void()> action) override { m_doubleAction = std::move(action); }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
+
+private:
+    void headerClicked(int section);
+    void saveSelection();
+    void restoreSelection();
+
+    TableController *m_tableController = nullptr;
+    DragDelegate *m_dragDelegate = nullptr;
+    bool m_canDrag = false;
+    bool m_canDrop = false;
+    bool m_acceptsCurrentDrop = false;
+    int m_selectedColumn = -1;
+    std::function<void()> m_doubleAction;
+    std::vector<int> m_savedRows;
+    int m_savedCurrent = -1;
+};
+
+} // namespace auralist

@@ -1,0 +1,148 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+#include "ui/delete_panel.h"
+#include "ui/drag_table.h"
+#include "ui_main_window.h"
+
+namespace auralist {
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), m_ui(std::make_unique<Ui::MainWindow>()), m_deletePanel(nullptr)
+{
+    m_ui->setupUi(this);
+    m_deletePanel = new DeletePanel(this);
+    m_deletePanel->setWindowModality(Qt::WindowModal);
+    const struct {
+        QToolButton *button;
+        QStyle::StandardPixmap pixmap;
+    } icons[] = {
+        {m_ui->homeButton, QStyle::SP_MediaSkipBackward}, {m_ui->previousButton, QStyle::SP_MediaSeekBackward},
+        {m_ui->playButton, QStyle::SP_MediaPlay},         {m_ui->stopButton, QStyle::SP_MediaStop},
+        {m_ui->nextButton, QStyle::SP_MediaSeekForward},  {m_ui->endButton, QStyle::SP_MediaSkipForward},
+        {m_ui->loopButton, QStyle::SP_BrowserReload},
+    };
+    for (const auto &i : icons)
+        i.button->setIcon(style()->standardIcon(i.pixmap));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("auralist")));
+}
+
+MainWindow::~MainWindow() = default;
+
+DragTable *MainWindow::table() const
+{
+    return m_ui->table;
+}
+
+Rect MainWindow::windowFrame() const
+{
+    const QRect g = geometry();
+    return {double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+}
+
+void MainWindow::setWindowFrame(const Rect &frame)
+{
+    setGeometry(QRect(int(frame.x), int(frame.y), int(frame.width), int(frame.height)));
+}
+
+Rect MainWindow::availableScreen() const
+{
+    const QScreen *s = screen();
+    if (!s)
+        return {};
+    const QRect a = s->availableGeometry();
+    return {double(a.x()), double(a.y()), double(a.width()), double(a.height())};
+}
+
+Rect MainWindow::scrollViewFrame() const
+{
+    const QRect g = m_ui->table->geometry();
+    return {double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+}
+
+void MainWindow::setScrollViewFrameSize(double width, double height)
+{
+    m_ui->table->resize(int(width), int(height));
+}
+
+void MainWindow::display()
+{
+    update();
+}
+
+void MainWindow::setLabelText(const QString &text)
+{
+    m_ui->label->setText(text);
+}
+
+void MainWindow::displayLabel()
+{
+    m_ui->label->repaint();
+}
+
+void MainWindow::setTrackName(const QString &text)
+{
+    m_ui->trackName->setText(text);
+}
+
+void MainWindow::setLoopLabel(const QString &text)
+{
+    m_ui->loopLabel->setText(text);
+}
+
+QString MainWindow::findText() const
+{
+    return m_ui->find->text();
+}
+
+void MainWindow::setTableCanDrop(bool canDrop)
+{
+    m_ui->table->canDrop(canDrop);
+}
+
+void MainWindow::makeTableFirstResponder()
+{
+    activateWindow();
+    m_ui->table->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showDeletePanel(const QString &message)
+{
+    m_deletePanel->deletePanelMessage()->setText(message);
+    m_deletePanel->deleteButton()->setDefault(true);
+    m_deletePanel->open();
+}
+
+void MainWindow::hideDeletePanel()
+{
+    m_deletePanel->hidePanel();
+}
+
+void MainWindow::terminate()
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+QString MainWindow::text() const
+{
+    return m_ui->versionTextField->text();
+}
+
+void MainWindow::setText(const QString &text)
+{
+    m_ui->versionTextField->setText(text);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (m_willClose)
+        m_willClose();
+}
+
+} // namespace auralist

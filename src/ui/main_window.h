@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+#include "core/browser_view.h"
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace auralist {
+
+class DeletePanel;
+class DragTable;
+
+// The browser window, from its .ui file, as the controller's view.
+class MainWindow : public QMainWindow, public BrowserView, public TextField {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    Ui::MainWindow &ui() const { return *m_ui; }
+    DragTable *table() const;
+    DeletePanel *deletePanel() const { return m_deletePanel; }
+
+    // Called when the user closes the window.
+    void setWindowWillClose(std::function<void()> handler) { m_willClose = std::move(handler); }
+
+    // BrowserView
+    Rect windowFrame() const override;
+    void setWindowFrame(const Rect &frame) override;
+    Rect availableScreen() const override;
+    Rect scrollViewFrame() const override;
+    void setScrollViewFrameSize(double width, double height) override;
+    void display() override;
+    void setLabelText(const QString &text) override;
+    void displayLabel() override;
+    void setTrackName(const QString &text) override;
+    void setLoopLabel(const QString &text) override;
+    QString findText() const override;
+    void setTableCanDrop(bool canDrop) override;
+    void makeTableFirstResponder() override;
+    void showDeletePanel(const QString &message) override;
+    void hideDeletePanel() override;
+    void terminate() override;
+
+    // TextField: the version text field.
+    QString text() const override;
+    void setText(const QString &text) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    DeletePanel *m_deletePanel;
+    std::function<void()> m_willClose;
+};
+
+} // namespace auralist

@@ -1,0 +1,165 @@
+#include "ui/startup.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include "core/controller.h"
+#include "core/diagnostics.h"
+#include "core/marketing.h"
+#include "core/table_controller.h"
+#include "core/updater.h"
+#include "platform/curl_http.h"
+#include "platform/message_box_alerts.h"
+#include "platform/posix_file_system.h"
+#include "platform/qt_desktop.h"
+#include "platform/qt_settings.h"
+#include "platform/sndfile_engine.h"
+#include "platform/system_clock.h"
+#include "ui/delete_panel.h"
+#include "ui/drag_table.h"
+#include "ui/main_window.h"
+#include "ui_main_window.h"
+
+namespace auralist {
+
+Browser::Browser(const ServiceSet &services, const Config &config) : m_services(services)
+{
+    // Objects of the layout, in the order the layout creates them.
+    m_window = std::make_unique<MainWindow>();
+    m_tableController = std::make_unique<TableController>(services.diagnostics);
+    m_controller = std::make_unique<Controller>(
+        Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts,
+                             services.settings, services.diagnostics},
+        *m_tableController, *m_window);
+    m_updater = std::make_unique<Updater>(
+        Updater::Services{services.http, services.alerts, services.desktop, services.settings, services.clock},
+        config.siteHost);
+    m_marketing = std::make_unique<Marketing>(services.desktop, config);
+
+    // Outlets.
+    DragTable *table = m_window->table();
+    table->setTableController(m_tableController.get());
+    m_tableController->setDelegate(m_controller.get());
+    table->setDragDelegate(m_controller.get());
+    m_updater->setVersionTextField(m_window.get());
+    connectActions();
+
+    // Awake.
+    m_controller->awakeFromNib();
+    table->awakeFromNib();
+}
+
+Browser::~Browser()
+{
+    // The table keeps a pointer to the model; let it go first.
+    m_window->table()->setTableController(nullptr);
+}
+
+void Browser::connectActions()
+{
+    Ui::MainWindow &ui = m_window->ui();
+    Controller *c = m_controller.get();
+    auto on = [this](QAction *action, auto slot) { QObject::connect(action, &QAction::triggered, m_window.get(), slot); };
+    auto onButton = [this](QToolButton *button, auto slot) {
+        QObject::connect(button, &QToolButton::clicked, m_window.get(), slot);
+    };
+    onButton(ui.homeButton, [c] { c->home(); });
+    onButton(ui.previousButton, [c] { c->previous(); });
+    onButton(ui.playButton, [c] { c->play(); });
+    onButton(ui.stopButton, [c] { c->stop(); });
+    onButton(ui.nextButton, [c] { c->next(); });
+    onButton(ui.endButton, [c] { c->end(); });
+    onButton(ui.loopButton, [c] { c->toggleLooping(); });
+    QObject::connect(ui.find, &QLineEdit::textChanged, m_window.get(), [c] { c->find(); });
+
+    on(ui.actionPlay, [c] { c->play(); });
+    on(ui.actionStop, [c] { c->stop(); });
+    on(ui.actionNext, [c] { c->next(); });
+    on(ui.actionPrevious, [c] { c->previous(); });
+    on(ui.actionHome, [c] { c->home(); });
+    on(ui.actionEnd, [c] { c->end(); });
+    on(ui.actionToggleLooping, [c] { c->toggleLooping(); });
+    on(ui.actionShowBrowser, [c] { c->showBrowser(); });
+    on(ui.actionDelete, [c] { c->deleteSelected(); });
+    on(ui.actionFind, [&ui] {
+        ui.find->setFocus(Qt::ShortcutFocusReason);
+        ui.find->selectAll();
+    });
+    on(ui.actionQuit, [this] { m_window->close(); });
+    on(ui.actionOpen, [this, c] {
+        const QString folder = QFileDialog::getExistingDirectory(m_window.get(), QStringLiteral("Open Folder"));
+        if (!folder.isEmpty()) {
+            const QByteArray bytes = QFile::encodeName(folder);
+            c->openFiles({std::string(bytes.constData(), static_cast<size_t>(bytes.size()))});
+        }
+    });
+    ui.actionMoveToTrash->setChecked(c->moveToTrash());
+    QObject::connect(ui.actionMoveToTrash, &QAction::toggled, m_window.get(), [c](bool on) { c->setMoveToTrash(on); });
+
+    Updater *u = m_updater.get();
+    Marketing *m = m_marketing.get();
+    ui.actionCheckForUpdates->setEnabled(u->isEnabled());
+    ui.actionVisitSite->setEnabled(m->hasSite());
+    ui.actionTellAFriend->setEnabled(m->hasSite());
+    on(ui.actionCheckForUpdates, [u] { u->ckeckForUpdates(true); });
+    on(ui.actionVisitSite, [m] { m->visitSite(); });
+    on(ui.actionFeedback, [m] { m->feedback(); });
+    on(ui.actionTellAFriend, [m] { m->tellAFriend(); });
+    on(ui.actionDonate, [m] { m->donate(); });
+
+    m_window->deletePanel()->setActions([c] { c->cancelDelete(); }, [c] { c->approveDelete(); });
+    m_window->setWindowWillClose([c] { c->windowWillClose(true); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });
+}
+
+void Browser::launch(const std::vector<std::string> &paths)
+{
+    m_window->show();
+    QTimer::singleShot(0, m_window.get(), [this, paths] { appFinishedLaunching(paths); });
+}
+
+void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
+{
+    m_controller->appFinishedLaunching();
+    m_tableController->appDidFinishLaunching();
+    m_updater->appDidFinishLaunching();
+    if (paths.size() == 1)
+        m_controller->applicationOpenFile(paths.front());
+    else if (!paths.empty())
+        m_controller->openFiles(paths);
+}
+
+int runAuralist(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Auralist"));
+    QApplication::setOrganizationName(QStringLiteral("Auralist"));
+    QApplication::setDesktopFileName(QStringLiteral("auralist"));
+    // QApplication has taken its own options out of argv; what is left are
+    // paths, kept as the bytes they are.
+    std::vector<std::string> paths;
+    for (int i = 1; i < argc; ++i)
+        paths.emplace_back(argv[i]);
+
+    Diagnostics diagnostics;
+    SndfileSoundEngine engine;
+    PosixFileSystem fileSystem;
+    QtDesktop desktop;
+    MessageBoxAlerts alerts;
+    QtSettings settings;
+    CurlHttp http;
+    SystemClock clock;
+    const ServiceSet services{engine, fileSystem, desktop, alerts, settings, http, clock, diagnostics};
+    Browser browser(services, Config::fromEnvironment());
+    alerts.setParent(&browser.window());
+    engine.setOutputProblemHandler([&alerts](const std::string &message) {
+        QTimer::singleShot(0, [&alerts, message] { alerts.runAlert("Sound Output", message, "OK", ""); });
+    });
+    browser.launch(paths);
+    return QApplication::exec();
+}
+
+} // namespace auralist

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/config.h"
+#include "core/services.h"
+
+namespace auralist {
+
+class Controller;
+class Diagnostics;
+class MainWindow;
+class Marketing;
+class TableController;
+class Updater;
+
+// The services the browser runs on; start-up takes them ready-made, so
+// tests can hand in fakes.
+struct ServiceSet {
+    SoundEngine &engine;
+    FileSystem &fileSystem;
+    Desktop &desktop;
+    Alerts &alerts;
+    Settings &settings;
+    Http &http;
+    Clock &clock;
+    Diagnostics &diagnostics;
+};
+
+// Creates the window and the objects behind it and connects them in the
+// documented order: table controller and updater first, then the outlets,
+// then the awake step, then the window is shown and launching finishes
+// once the event loop runs.
+class Browser {
+public:
+    Browser(const ServiceSet &services, const Config &config);
+    ~Browser();
+    Browser(const Browser &) = delete;
+    Browser &operator=(const Browser &) = delete;
+
+    // Shows the window and queues the launch-finished event, then the
+    // open-file request for paths (when not empty).
+    void launch(const std::vector<std::string> &paths);
+
+    MainWindow &window() { return *m_window; }
+    Controller &controller() { return *m_controller; }
+    TableController &tableController() { return *m_tableController; }
+    Updater &updater() { return *m_updater; }
+    Marketing &marketing() { return *m_marketing; }
+
+private:
+    void connectActions();
+    void appFinishedLaunching(const std::vector<std::string> &paths);
+
+    ServiceSet m_services;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<TableController> m_tableController;
+    std::unique_ptr<Controller> m_controller;
+    std::unique_ptr<Updater> m_updater;
+    std::unique_ptr<Marketing> m_marketing;
+};
+
+// The whole application on the real services: what main runs.
+int runAuralist(int argc, char **argv);
+
+} // namespace auralist
