@@ -1,0 +1,176 @@
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/controller.h"
+#include "core/diagnostics.h"
+#include "core/table_controller.h"
+#include "fakes/fakes.h"
+#include "platform/posix_file_system.h"
+#include "ui/delete_panel.h"
+#include "ui/drag_table.h"
+#include "ui/main_window.h"
+#include "ui/startup.h"
+
+using namespace auralist;
+using namespace auralist::fakes;
+
+class GuiTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void dropTakesFilesInAndKeysReachTheController();
+    void headerClickSortsAndRowsDragOutAsFiles();
+    void deletePanelIsWindowModalAndReturnDeletes();
+    void closingTheMainWindowQuitsAndSyncs();
+
+private:
+    std::string file(const std::string &name)
+    {
+        const std::string p = m_dir + "/" + name;
+        std::ofstream(p) << "x";
+        return p;
+    }
+    void drop(const QByteArray &uriList)
+    {
+        QMimeData mime;
+        mime.setData("text/uri-list", uriList);
+        QWidget *vp = m_browser->window().table()->viewport();
+        const QPoint at = vp->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropEvent(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &dropEvent);
+    }
+
+    std::string m_dir;
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_out{std::tmpfile(), &std::fclose};
+    std::unique_ptr<Diagnostics> m_diagnostics;
+    FakeEngine m_engine;
+    PosixFileSystem m_fs;
+    FakeDesktop m_desktop;
+    FakeAlerts m_alerts;
+    FakeSettings m_settings;
+    FakeHttp m_http;
+    FakeClock m_clock;
+    std::unique_ptr<Browser> m_browser;
+};
+
+void GuiTest::init()
+{
+    char templ[] = "/tmp/auralist-gui-XXXXXX";
+    m_dir = ::mkdtemp(templ);
+    m_diagnostics = std::make_unique<Diagnostics>(m_out.get());
+    const ServiceSet services{m_engine, m_fs, m_desktop, m_alerts, m_settings, m_http, m_clock, *m_diagnostics};
+    m_browser = std::make_unique<Browser>(services, Config{});
+    m_browser->window().move(100, 300);
+    m_browser->launch({});
+    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    QTest::qWait(50);
+}
+
+void GuiTest::cleanup()
+{
+    m_browser.reset();
+    std::filesystem::remove_all(m_dir);
+}
+
+void GuiTest::dropTakesFilesInAndKeysReachTheController()
+{
+    const std::string a = file("b 10.wav");
+    const std::string b = file("b 2.wav");
+    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/b%2010.wav\r\nfile://" +
+         QByteArray::fromStdString(m_dir) + "/b%202.wav\r\nhttp://example.org/x.wav\r\n");
+    Controller &c = m_browser->controller();
+    QCOMPARE(int(c.items()->size()), 2);
+    QCOMPARE(c.items()->at(0)->path(), a);
+    QVERIFY(c.playModeOn());
+    QCOMPARE(m_engine.loads.size(), size_t(1));
+
+    // Non-file and empty drops change nothing.
+    drop("http://example.org/only.wav\r\n");
+    drop("");
+    QCOMPARE(int(c.items()->size()), 2);
+
+    DragTable *table = m_browser->window().table();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Down);
+    QCOMPARE(c.currentTrack(), 1);
+    QTest::keyClick(table, Qt::Key_Space); // playing: stops
+    QVERIFY(!c.playModeOn());
+    QTest::keyClick(table, Qt::Key_Space);
+    QVERIFY(c.playModeOn());
+    QCOMPARE(m_engine.last->path, b);
+    std::fflush(m_out.get());
+}
+
+void GuiTest::headerClickSortsAndRowsDragOutAsFiles()
+{
+    file("kick 10.wav");
+    file("kick 2.wav");
+    file("Kick 3.wav");
+    m_browser->controller().droppedFilesInWell({m_dir});
+    DragTable *table = m_browser->window().table();
+    QHeaderView *header = table->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 10, 5));
+    const auto &items = *m_browser->controller().items();
+    QCOMPARE(items[0]->name(), std::string("Kick 3.wav"));
+    QCOMPARE(items[1]->name(), std::string("kick 2.wav"));
+    QCOMPARE(items[2]->name(), std::string("kick 10.wav"));
+    QCOMPARE(table->model()->data(table->model()->index(1, 0)).toString(), QString("kick 2.wav"));
+
+    std::unique_ptr<QMimeData> mime(table->model()->mimeData({table->model()->index(2, 0), table->model()->index(2, 1)}));
+    QCOMPARE(mime->data("text/uri-list"), QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/kick%2010.wav\r\n");
+}
+
+void GuiTest::deletePanelIsWindowModalAndReturnDeletes()
+{
+    const std::string a = file("a.wav");
+    const std::string b = file("b.wav");
+    m_browser->controller().droppedFilesInWell({a, b});
+    DragTable *table = m_browser->window().table();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Delete);
+    DeletePanel *panel = m_browser->window().deletePanel();
+    QTRY_VERIFY(panel->isVisible());
+    QCOMPARE(panel->windowModality(), Qt::WindowModal);
+    QCOMPARE(panel->deletePanelMessage()->text(), QString("Are you sure you want to delete a.wav?"));
+    QTest::keyClick(panel, Qt::Key_Escape);
+    QTRY_VERIFY(!panel->isVisible());
+    QVERIFY(std::filesystem::exists(a));
+    QTest::keyClick(table, Qt::Key_Delete);
+    QTRY_VERIFY(panel->isVisible());
+    QVERIFY(panel->deleteButton()->isDefault());
+    QTest::keyClick(panel->deleteButton(), Qt::Key_Return);
+    QTRY_VERIFY(!panel->isVisible());
+    QVERIFY(!std::filesystem::exists(a));
+    QVERIFY(std::filesystem::exists(b));
+    QCOMPARE(int(m_browser->controller().items()->size()), 1);
+}
+
+void GuiTest::closingTheMainWindowQuitsAndSyncs()
+{
+    MainWindow &w = m_browser->window();
+    QCOMPARE(w.geometry().height(), 200);
+    QSignalSpy quit(qApp, &QCoreApplication::aboutToQuit);
+    w.close();
+    QTRY_VERIFY(m_browser->window().isHidden());
+    // quit() is queued; run the loop until the application asks to quit.
+    QTimer::singleShot(2000, qApp, [] { QCoreApplication::exit(1); });
+    const int code = QCoreApplication::exec();
+    QCOMPARE(code, 0);
+    QCOMPARE(quit.count(), 1);
+    QCOMPARE(m_settings.syncs, 1);
+}
+
+QTEST_MAIN(GuiTest)
+#include "gui_test.moc"

@@ -1,0 +1,399 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <filesystem>
+#include <set>
+#include <sys/xattr.h>
+
+#include "core/controller.h"
+#include "core/diagnostics.h"
+#include "core/table_controller.h"
+#include "fakes/fakes.h"
+#include "platform/posix_file_system.h"
+#include "test_support.h"
+
+using namespace auralist;
+using namespace auralist::fakes;
+using auralist::testing::CapturedOutput;
+using auralist::testing::TempDir;
+
+namespace {
+
+struct Rig {
+    Rig()
+        : diagnostics(out.file()),
+          tableController(diagnostics),
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics}, tableController, view)
+    {
+        tableController.setTableView(&table);
+        tableController.setDelegate(&controller);
+        table.onChange = [this] { tableController.tableViewSelectionDidChange(&table); };
+        controller.awakeFromNib();
+    }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> n;
+        for (const auto &r : *tableController.items())
+            n.push_back(r->name());
+        return n;
+    }
+    void select(int row) { table.selectRow(row); }
+
+    CapturedOutput out;
+    Diagnostics diagnostics;
+    FakeEngine engine;
+    PosixFileSystem fs;
+    FakeDesktop desktop;
+    FakeAlerts alerts;
+    FakeSettings settings;
+    FakeView view;
+    FakeTableView table;
+    TableController tableController;
+    Controller controller;
+};
+
+} // namespace
+
+TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
+{
+    TempDir tmp;
+    tmp.file("drop/a.aiff");
+    tmp.file("drop/b.txt");
+    tmp.file("drop/sub/c.wav");
+    Rig rig;
+    rig.out.take();
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
+
+    // Listing order is the system's: compare as sets, then check the shape.
+    std::set<std::string> paths;
+    for (const auto &r : *rig.controller.items())
+        paths.insert(r->path());
+    EXPECT_EQ(paths, (std::set<std::string>{tmp.path() + "/drop/a.aiff", tmp.path() + "/drop/sub/c.wav"}));
+    const std::string out = rig.out.take();
+    for (const char *p : {"/drop/a.aiff\n", "/drop/b.txt\n", "/drop/sub\n", "/drop/sub/c.wav\n"})
+        EXPECT_NE(out.find(tmp.path() + p), std::string::npos) << p;
+    for (const char *f : {"format: aiff\n", "format: txt\n", "format: wav\n"})
+        EXPECT_NE(out.find(f), std::string::npos) << f;
+    // Four path lines, then the three format lines; the folder "sub" has none.
+    size_t lines = 0;
+    for (char c : out)
+        lines += c == '\n';
+    EXPECT_EQ(lines, 7U);
+    EXPECT_LT(out.rfind(tmp.path()), out.find("format:"));
+
+    EXPECT_EQ(rig.controller.currentTrack(), 0);
+    EXPECT_TRUE(rig.controller.playModeOn());
+    EXPECT_EQ(rig.table.current, 0);
+    EXPECT_EQ(rig.view.label, QString());
+    ASSERT_EQ(rig.engine.loads.size(), 1U);
+    EXPECT_EQ(rig.engine.loads[0], (*rig.controller.items())[0]->path());
+    // No filter: the sound list, the match list and the rows are one list.
+    EXPECT_EQ(rig.controller.items(), rig.controller.matches());
+    EXPECT_EQ(rig.controller.items(), rig.tableController.items());
+}
+
+TEST(Intake, RepeatedDropIsIgnoredAndBadPathsAreHandled)
+{
+    TempDir tmp;
+    const std::string a = tmp.file("a.wav");
+    const std::string b = tmp.file("b.wav");
+    Rig rig;
+    rig.controller.droppedFilesInWell({a});
+    ASSERT_EQ(rig.names().size(), 1U);
+    rig.controller.droppedFilesInWell({a, b}); // first already listed: nothing happens
+    EXPECT_EQ(rig.names().size(), 1U);
+    EXPECT_EQ(rig.engine.loads.size(), 1U);
+
+    // A missing path with a sound extension is judged by its name alone;
+    // a missing open-file request answers false and changes nothing.
+    rig.controller.droppedFilesInWell({tmp.path() + "/gone.wav", a});
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"gone.wav", "a.wav"}));
+    EXPECT_FALSE(rig.controller.applicationOpenFile(tmp.path() + "/nothing-here"));
+    EXPECT_EQ(rig.names().size(), 2U);
+
+    // Several paths in one request: the missing ones are left out.
+    rig.controller.openFiles({tmp.path() + "/missing.wav", b});
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+
+    // A symlink loop ends; a non-UTF-8 name keeps its bytes.
+    tmp.dir("loop/inner");
+    std::filesystem::create_directory_symlink(tmp.path() + "/loop", tmp.path() + "/loop/inner/back");
+    const std::string odd = tmp.file("loop/caf\xe9.wav");
+    rig.controller.droppedFilesInWell({tmp.path() + "/loop"});
+    ASSERT_EQ(rig.names().size(), 1U);
+    EXPECT_EQ((*rig.controller.items())[0]->path(), odd);
+
+    // Only non-sounds: the list empties, play mode on, nothing new plays.
+    const size_t loads = rig.engine.loads.size();
+    rig.controller.droppedFilesInWell({tmp.file("notes.txt")});
+    EXPECT_TRUE(rig.names().empty());
+    EXPECT_EQ(rig.engine.loads.size(), loads);
+    EXPECT_TRUE(rig.controller.playModeOn());
+    rig.controller.droppedFilesInWell({});
+}
+
+TEST(Intake, TypeCodesDecideForNamesWithoutExtension)
+{
+    TempDir tmp;
+    const std::string coded = tmp.file("drop/Kick");
+    tmp.file("drop/Plain");
+    unsigned char info[32] = {'A', 'I', 'F', 'F'};
+    if (::setxattr(coded.c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0) != 0)
+        GTEST_SKIP() << "no user attributes on this file system";
+    Rig rig;
+    rig.out.take();
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"Kick"}));
+    EXPECT_NE(rig.out.take().find("format: AIFF\n"), std::string::npos);
+}
+
+namespace {
+
+std::vector<std::string> dropNames(Rig &rig, TempDir &tmp, const std::vector<std::string> &names)
+{
+    std::vector<std::string> paths;
+    for (const auto &n : names)
+        paths.push_back(tmp.file(n));
+    rig.controller.droppedFilesInWell(paths);
+    return paths;
+}
+
+} // namespace
+
+TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
+{
+    TempDir tmp;
+    Rig rig;
+    dropNames(rig, tmp, {"Kick.aiff", "snare.wav", "KICK2.aiff", "hat.wav"});
+    rig.view.find = "kick";
+    rig.controller.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"Kick.aiff", "KICK2.aiff"}));
+    EXPECT_NE(rig.controller.items(), rig.controller.matches());
+    EXPECT_EQ((*rig.controller.matches())[0], (*rig.controller.items())[0]); // same record object
+    rig.view.find = "kick2"; // narrows the previous hits
+    rig.controller.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"KICK2.aiff"}));
+    rig.view.find = "auralist-test"; // only in the path: no match
+    rig.controller.find();
+    EXPECT_TRUE(rig.names().empty());
+    rig.view.find = "";
+    rig.controller.find();
+    EXPECT_EQ(rig.names().size(), 4U);
+    EXPECT_EQ(rig.controller.items(), rig.controller.matches());
+}
+
+TEST(Playback, StateMachineFollowsTheRows)
+{
+    TempDir tmp;
+    Rig rig;
+    dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav"});
+    rig.out.take();
+    Controller &c = rig.controller;
+    EXPECT_EQ(rig.view.trackName, "a.wav");
+
+    // Completion advances; the last track ending halts with play mode on.
+    rig.engine.finishLast();
+    EXPECT_EQ(c.currentTrack(), 1);
+    EXPECT_EQ(rig.view.trackName, "b.wav");
+    c.next();
+    rig.engine.finishLast();
+    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_TRUE(c.playModeOn());
+    EXPECT_EQ(rig.out.take(), "done\ndone\n");
+
+    // Space: plays when not playing, stops when playing.
+    c.keyDown(kSpaceBarKey);
+    EXPECT_TRUE(c.sound() && c.sound()->isPlaying());
+    c.keyDown(kSpaceBarKey);
+    EXPECT_FALSE(c.playModeOn());
+    EXPECT_EQ(rig.out.take(), "keycode = 32\nkeycode = 32\n");
+
+    // With play mode off, next/previous move only the selection.
+    const size_t loads = rig.engine.loads.size();
+    c.previous();
+    EXPECT_EQ(c.currentTrack(), 1);
+    EXPECT_EQ(rig.table.current, 1);
+    EXPECT_EQ(rig.engine.loads.size(), loads);
+    c.home();
+    EXPECT_EQ(c.currentTrack(), 0);
+    c.previous(); // before the first row: silence, no wrap
+    EXPECT_EQ(c.currentTrack(), 0);
+    EXPECT_EQ(c.sound(), nullptr);
+    c.end();
+    EXPECT_EQ(c.currentTrack(), 2);
+
+    // Looping repeats the current index; a stale report moves nothing.
+    c.toggleLooping();
+    EXPECT_EQ(rig.view.loopLabel, "Loop:");
+    auto playing = rig.engine.last;
+    rig.engine.finishLast();
+    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_NE(rig.engine.last, playing);
+    playing->delegate->soundDidFinishPlaying(playing, true);
+    EXPECT_EQ(c.currentTrack(), 2);
+    c.toggleLooping();
+    EXPECT_EQ(rig.view.loopLabel, "Track:");
+    rig.engine.finishLast(false); // stopped, not finished: halted
+    EXPECT_EQ(c.currentTrack(), 2);
+
+    // A file that fails to load shows its name and says so.
+    rig.out.take();
+    rig.engine.unloadable.insert((*c.items())[0]->path());
+    c.home();
+    EXPECT_EQ(rig.view.trackName, "a.wav");
+    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(rig.out.take(), "unable to load sound " + (*c.items())[0]->path() + "\n");
+}
+
+TEST(Playback, CurrentTrackOutsideTheRowsStopsInsteadOfReading)
+{
+    TempDir tmp;
+    Rig rig;
+    dropNames(rig, tmp, {"a1.wav", "a2.wav", "b.wav"});
+    Controller &c = rig.controller;
+    c.end();
+    ASSERT_EQ(c.currentTrack(), 2);
+    rig.view.find = "a"; // two rows now; currentTrack 2 is past the end
+    rig.controller.find();
+    EXPECT_TRUE(c.sound()->isPlaying()); // the filter does not touch playback
+    rig.engine.finishLast();              // advancing from 2 stays in bounds
+    EXPECT_EQ(c.sound(), nullptr);
+    c.setCurrentTrack(5);
+    c.play();
+    EXPECT_EQ(c.sound(), nullptr);
+    c.toggleLooping();
+    c.setCurrentTrack(-1);
+    rig.table.rows.clear();
+    rig.table.current = -1;
+    c.doubleClick(rig.tableController); // no selection: -1
+    EXPECT_EQ(c.sound(), nullptr);
+    c.previous();
+    EXPECT_EQ(c.sound(), nullptr);
+}
+
+TEST(Delete, RemovesExactlyTheConfirmedFile)
+{
+    TempDir tmp;
+    Rig rig;
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
+    Controller &c = rig.controller;
+    rig.select(2);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete c.wav?");
+    EXPECT_FALSE(c.playModeOn());
+    c.cancelDelete();
+    EXPECT_TRUE(std::filesystem::exists(paths[2]));
+    EXPECT_EQ(rig.names().size(), 5U);
+    EXPECT_TRUE(c.playModeOn());
+
+    c.deleteSelected();
+    c.approveDelete();
+    EXPECT_FALSE(std::filesystem::exists(paths[2]));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "b.wav", "d.wav", "e.wav"}));
+    EXPECT_EQ(rig.view.trackName, "d.wav"); // the record that moved up plays
+    EXPECT_EQ(rig.desktop.changed, (std::vector<std::string>{paths[2]}));
+    for (size_t i : {0U, 1U, 3U, 4U})
+        EXPECT_TRUE(std::filesystem::exists(paths[i]));
+
+    // Several rows selected: only the file deleted leaves the rows.
+    rig.table.rows = {0, 1};
+    rig.table.current = 1;
+    c.deleteSelected();
+    c.approveDelete();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "d.wav", "e.wav"}));
+    EXPECT_TRUE(std::filesystem::exists(paths[0]));
+
+    // While filtered, the record leaves the sound list too.
+    rig.view.find = "e";
+    c.find();
+    rig.select(0);
+    c.deleteSelected();
+    c.approveDelete();
+    rig.view.find = "";
+    c.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "d.wav"}));
+
+    // Deleting the last row leaves currentTrack past the end: no crash.
+    rig.select(1);
+    c.deleteSelected();
+    c.approveDelete();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav"}));
+    EXPECT_EQ(c.sound(), nullptr);
+}
+
+TEST(Delete, FoldersLinksAndReplacedFilesAreSafe)
+{
+    TempDir tmp;
+    Rig rig;
+    const std::string folder = tmp.dir("drop/Loops.wav");
+    tmp.file("drop/Loops.wav/inner.wav");
+    const std::string target = tmp.file("target.txt", "keep");
+    std::filesystem::create_symlink(target, tmp.path() + "/drop/link.wav");
+    const std::string swapped = tmp.file("drop/swap.wav", "original");
+    rig.controller.droppedFilesInWell({folder, tmp.path() + "/drop/link.wav", swapped});
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"inner.wav", "link.wav", "swap.wav"}));
+
+    // A folder record from inside a scan: never removed, user told.
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
+    int folderRow = -1;
+    for (size_t i = 0; i < rig.controller.items()->size(); ++i)
+        if ((*rig.controller.items())[i]->path() == folder)
+            folderRow = static_cast<int>(i);
+    ASSERT_GE(folderRow, 0);
+    rig.select(folderRow);
+    rig.controller.deleteSelected();
+    rig.controller.approveDelete();
+    EXPECT_TRUE(std::filesystem::exists(folder + "/inner.wav"));
+    ASSERT_EQ(rig.alerts.shown.size(), 1U);
+    EXPECT_NE(rig.alerts.shown[0].message.find("Folders are not deleted"), std::string::npos);
+
+    auto rowOf = [&](const std::string &name) {
+        const auto n = rig.names();
+        return static_cast<int>(std::find(n.begin(), n.end(), name) - n.begin());
+    };
+    // A link goes, its target stays.
+    rig.select(rowOf("link.wav"));
+    rig.controller.deleteSelected();
+    rig.controller.approveDelete();
+    EXPECT_FALSE(std::filesystem::is_symlink(tmp.path() + "/drop/link.wav"));
+    EXPECT_TRUE(std::filesystem::exists(target));
+
+    // Replaced between question and answer: nothing removed, user told.
+    rig.select(rowOf("swap.wav"));
+    rig.controller.deleteSelected();
+    std::filesystem::remove(swapped);
+    tmp.file("drop/swap.wav", "another file");
+    rig.controller.approveDelete();
+    EXPECT_TRUE(std::filesystem::exists(swapped));
+    EXPECT_NE(rig.alerts.shown.back().message.find("not deleted"), std::string::npos);
+    EXPECT_NE(rowOf("swap.wav"), static_cast<int>(rig.names().size()));
+}
+
+TEST(Lifecycle, ShowBrowserKeepsTheTopEdgeAndQuitsOnMainWindowClose)
+{
+    Rig rig; // awakeFromNib opened the browser from 75 high at y 500
+    EXPECT_EQ(rig.view.frame, (Rect{100, 500, 600, 200}));
+    EXPECT_EQ(rig.view.scroll.height, 93.0);
+    EXPECT_TRUE(rig.view.canDrop);
+    EXPECT_FALSE(rig.tableController.isEditable());
+    rig.controller.showBrowser();
+    EXPECT_EQ(rig.view.frame, (Rect{100, 500, 600, 75}));
+    rig.view.frame = {100, 500, 600, 300};
+    rig.view.screen = {0, 0, 1280, 2000};
+    rig.controller.showBrowser(); // opening from 300 high moves the top edge by 225
+    EXPECT_EQ(rig.view.frame, (Rect{100, 725, 600, 200}));
+    rig.view.screen = {0, 0, 1280, 900};
+    rig.view.frame = {100, 800, 600, 300};
+    rig.controller.showBrowser();
+    rig.controller.showBrowser(); // the top edge stays on the screen
+    EXPECT_LE(rig.view.frame.y + rig.view.frame.height, 900);
+
+    rig.controller.windowWillClose(false);
+    EXPECT_FALSE(rig.view.terminated);
+    rig.controller.windowWillClose(true);
+    EXPECT_TRUE(rig.view.terminated);
+    rig.controller.appWillTerminate();
+    EXPECT_EQ(rig.settings.syncs, 1);
+}

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <QMimeData>
+
+#include "core/diagnostics.h"
+#include "core/numeric_compare.h"
+#include "core/table_controller.h"
+#include "core/uri_list.h"
+#include "fakes/fakes.h"
+#include "test_support.h"
+
+using namespace auralist;
+
+namespace {
+
+SoundList listOf(const std::vector<std::string> &names)
+{
+    SoundList list = makeSoundList();
+    for (const auto &n : names)
+        list->push_back(makeSoundRecord("/s/" + n));
+    return list;
+}
+
+std::vector<std::string> namesOf(const SoundList &list)
+{
+    std::vector<std::string> out;
+    for (const auto &r : *list)
+        out.push_back(r->name());
+    return out;
+}
+
+} // namespace
+
+TEST(TableController, SortsWithDigitRunsByValueInTheOwnersList)
+{
+    EXPECT_LT(compareNumeric("kick 2", "kick 10"), 0);
+    EXPECT_EQ(compareNumeric("a007", "a7"), 0);
+    EXPECT_LT(compareNumeric("Track", "track"), 0);
+    EXPECT_GT(compareNumeric("b", "a999"), 0);
+    EXPECT_LT(compareNumeric("", "a"), 0);
+
+    auralist::testing::CapturedOutput out;
+    Diagnostics d(out.file());
+    TableController tc(d);
+    fakes::FakeTableView view;
+    tc.setTableView(&view);
+    SoundList list = listOf({"Track 2", "track 1", "Track 10"});
+    tc.setItems(list);
+    view.column = -1;
+    tc.tableViewDidClickTableColumn(); // no column selected: nothing
+    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "track 1", "Track 10"}));
+    view.column = 0;
+    tc.tableViewDidClickTableColumn();
+    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "Track 10", "track 1"}));
+    tc.tableViewDidClickTableColumn(); // always ascending
+    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "Track 10", "track 1"}));
+
+    // A column some records lack sorts them as empty values, first.
+    (*list)[2]->setValue("rating", "5");
+    tc.sortBy("rating");
+    EXPECT_EQ((*list)[2]->name(), "track 1");
+}
+
+TEST(TableController, SelectionLimitDelegateAndDragOut)
+{
+    auralist::testing::CapturedOutput out;
+    Diagnostics d(out.file());
+    TableController tc(d);
+    fakes::FakeTableView view;
+    tc.setTableView(&view);
+    std::vector<std::string> names;
+    for (int i = 0; i < 10002; ++i)
+        names.push_back("s" + std::to_string(i) + ".wav");
+    tc.setItems(listOf(names));
+    EXPECT_EQ(tc.selectedItem(), nullptr);
+    EXPECT_EQ(tc.selectedItemIndex(), -1);
+    view.rows = {1, 10001};
+    view.current = 10001;
+    const auto selected = tc.selectedItems();
+    ASSERT_EQ(selected.size(), 1U);
+    EXPECT_EQ(selected[0]->name(), "s1.wav");
+    EXPECT_EQ(tc.selectedItem()->name(), "s10001.wav");
+    EXPECT_EQ(out.take(), ">>>>>>>>>>>>>TableConroller selectedItems row:10001!!!\n");
+
+    // Dragging rows writes one type, file URLs in the order given; the
+    // bytes of a name that is not UTF-8 survive the round trip.
+    SoundList odd = makeSoundList();
+    odd->push_back(makeSoundRecord("/tmp/caf\xe9 #1.wav"));
+    odd->push_back(makeSoundRecord("/tmp/b.wav"));
+    tc.setItems(odd);
+    std::unique_ptr<QMimeData> mime(tc.writeRows({1, 0}));
+    EXPECT_EQ(mime->formats(), QStringList{"text/uri-list"});
+    const QByteArray data = mime->data("text/uri-list");
+    EXPECT_EQ(data.toStdString(), "file:///tmp/b.wav\r\nfile:///tmp/caf%E9%20%231.wav\r\n");
+    EXPECT_EQ(pathsFromUriList(data.toStdString()),
+              (std::vector<std::string>{"/tmp/b.wav", "/tmp/caf\xe9 #1.wav"}));
+    EXPECT_TRUE(pathsFromUriList("http://example.org/a.wav\r\n# comment\r\nfile://otherhost/x\r\n").empty());
+    EXPECT_EQ(pathsFromUriList("file://localhost/a%20b.wav\n"), (std::vector<std::string>{"/a b.wav"}));
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace auralist::testing {
+
+// A temporary folder removed at the end of the test.
+class TempDir {
+public:
+    TempDir()
+    {
+        char templ[] = "/tmp/auralist-test-XXXXXX";
+        m_path = ::mkdtemp(templ);
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(m_path, ec);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return m_path; }
+    std::string file(const std::string &relative, const std::string &contents = "x") const
+    {
+        const std::string p = m_path + "/" + relative;
+        std::filesystem::create_directories(std::filesystem::path(p).parent_path());
+        std::ofstream(p) << contents;
+        return p;
+    }
+    std::string dir(const std::string &relative) const
+    {
+        const std::string p = m_path + "/" + relative;
+        std::filesystem::create_directories(p);
+        return p;
+    }
+
+private:
+    std::string m_path;
+};
+
+// Diagnostics written to a temporary file, read back as text.
+class CapturedOutput {
+public:
+    CapturedOutput() : m_file(std::tmpfile()) {}
+    ~CapturedOutput() { std::fclose(m_file); }
+    CapturedOutput(const CapturedOutput &) = delete;
+    CapturedOutput &operator=(const CapturedOutput &) = delete;
+    std::FILE *file() const { return m_file; }
+    std::string take()
+    {
+        std::fflush(m_file);
+        std::rewind(m_file);
+        std::string out;
+        char buf[4096];
+        size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, m_file)) > 0)
+            out.append(buf, n);
+        std::fclose(m_file);
+        m_file = std::tmpfile();
+        return out;
+    }
+
+private:
+    std::FILE *m_file;
+};
+
+} // namespace auralist::testing
