@@ -2,7 +2,8 @@
 
 namespace auralist {
 
-QtSettings::QtSettings() : m_settings(QSettings::IniFormat, QSettings::UserScope, "Auralist", "Auralist") {}
+// The native format on Linux is an INI file: $XDG_CONFIG_HOME/Auralist/Auralist.conf, keys in [General].
+QtSettings::QtSettings() : m_settings(QSettings::NativeFormat, QSettings::UserScope, "Auralist", "Auralist") {}
 
 std::optional<std::string> QtSettings::value(const std::string &key) const
 {

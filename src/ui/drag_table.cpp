@@ -41,6 +41,8 @@ DragTable::DragTable(QWidget *parent) : QTableView(parent)
     // Uniform rows keep a reset of 100,000 rows cheap.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // Names get a wide first column; the path takes the rest.
+    horizontalHeader()->setDefaultSectionSize(240);
     horizontalHeader()->setStretchLastSection(true);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
@@ -56,7 +58,6 @@ void DragTable::setTableController(TableController *controller)
 {
     m_tableController = controller;
     setModel(controller);
-    horizontalHeader()->resizeSection(0, 260);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_tableController)
             m_tableController->tableViewSelectionDidChange(this);

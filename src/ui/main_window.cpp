@@ -41,13 +41,16 @@ DragTable *MainWindow::table() const
 
 Rect MainWindow::windowFrame() const
 {
-    const QRect g = geometry();
-    return {double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+    // The position is the frame's, title bar included, so that keeping it
+    // on the screen keeps the title bar there; the size is the content's.
+    const QPoint p = pos();
+    return {double(p.x()), double(p.y()), double(width()), double(height())};
 }
 
 void MainWindow::setWindowFrame(const Rect &frame)
 {
-    setGeometry(QRect(int(frame.x), int(frame.y), int(frame.width), int(frame.height)));
+    resize(int(frame.width), int(frame.height));
+    move(int(frame.x), int(frame.y));
 }
 
 Rect MainWindow::availableScreen() const

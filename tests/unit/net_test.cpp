@@ -37,8 +37,9 @@ TEST(UrlEscape, FollowsTheByteRules)
         const std::string e = urlEncoded(one);
         const bool alnum = std::isalnum(b) && b < 128;
         EXPECT_EQ(e.size(), alnum || b == ' ' ? 1U : 3U) << b;
-        if (b != ' ' && b != '+' && b != '?')
+        if (b != ' ' && b != '+' && b != '?') {
             EXPECT_EQ(unescape(e), one) << b;
+        }
     }
     EXPECT_EQ(unescape("a+b"), "a+b");
     EXPECT_EQ(unescape("?a+b"), "?a b");

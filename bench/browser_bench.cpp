@@ -1,0 +1,203 @@
+// Speed and memory of the browser on a 100,000-entry library. Each figure
+// that has a target is also reported as a ratio or an absolute counter, so a
+// run on any machine shows whether the target holds:
+//   intake_vs_find   whole intake / `find TREE -printf '%p\n' > file`, <= 1.5
+//   find keystroke   filter plus table reset, <= 10 ms
+//   sort by name     numeric-aware sort of 100,000 records, <= 100 ms
+//   bytes_per_record heap per record beyond the two strings' characters, <= 300
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <malloc.h>
+#include <random>
+#include <string>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "core/controller.h"
+#include "core/diagnostics.h"
+#include "core/table_controller.h"
+#include "fakes/fakes.h"
+#include "platform/posix_file_system.h"
+#include "platform/sound_types.h"
+
+using namespace auralist;
+using namespace auralist::fakes;
+
+namespace {
+
+constexpr int kEntries = 100000;
+
+// 100,000 entries, one in ten a folder, mixed extensions, and some names
+// without an extension that carry a type code instead.
+std::string g_treeRoot;
+
+const std::string &libraryTree()
+{
+    static const std::string &root = g_treeRoot = [] {
+        char templ[] = "/tmp/auralist-bench-XXXXXX";
+        std::string dir = ::mkdtemp(templ);
+        std::mt19937 random(42);
+        const char *extensions[] = {".wav", ".aif", ".flac", ".mp3", ".txt", ".ogg", ".WAV", ".png", ""};
+        std::vector<std::string> folders{dir};
+        int made = 0;
+        while (made < kEntries) {
+            const std::string &parent = folders[random() % folders.size()];
+            if (made % 10 == 0) {
+                const std::string folder = parent + "/folder " + std::to_string(made);
+                std::filesystem::create_directory(folder);
+                folders.push_back(folder);
+            } else {
+                const char *ext = extensions[random() % std::size(extensions)];
+                const std::string file = parent + "/kick " + std::to_string(made) + ext;
+                std::ofstream(file).put('x');
+                if (*ext == '\0') {
+                    char info[32] = {'A', 'I', 'F', 'F', 'a', 'b', 'c', 'd'};
+                    ::setxattr(file.c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0);
+                }
+            }
+            ++made;
+        }
+        return dir;
+    }();
+    return root;
+}
+
+struct Browser {
+    explicit Browser(std::FILE *out)
+        : diagnostics(out), tableController(diagnostics),
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics}, tableController, view)
+    {
+        engine.types = sndfileSoundTypes();
+        tableController.setTableView(&table);
+        tableController.setDelegate(&controller);
+        controller.awakeFromNib();
+    }
+    Diagnostics diagnostics;
+    FakeEngine engine;
+    PosixFileSystem fs;
+    FakeDesktop desktop;
+    FakeAlerts alerts;
+    FakeSettings settings;
+    FakeView view;
+    FakeTableView table;
+    TableController tableController;
+    Controller controller;
+};
+
+double secondsOf(const std::function<void()> &work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void intakeVersusFind(benchmark::State &state)
+{
+    const std::string &tree = libraryTree();
+    const std::string findCommand = "find '" + tree + "' -printf '%p\\n' > /tmp/auralist-bench-find.txt";
+    double intake = 0, find = 0;
+    for (auto _ : state) {
+        find += secondsOf([&] {
+            if (std::system(findCommand.c_str()) != 0)
+                state.SkipWithError("find failed");
+        });
+        std::FILE *out = std::fopen("/tmp/auralist-bench-intake.txt", "w");
+        {
+            Browser browser(out);
+            intake += secondsOf([&] { browser.controller.droppedFilesInWell({tree}); });
+            benchmark::DoNotOptimize(browser.controller.items()->size());
+        }
+        std::fclose(out);
+    }
+    state.counters["intake_ms"] = 1000 * intake / state.iterations();
+    state.counters["find_ms"] = 1000 * find / state.iterations();
+    state.counters["intake_vs_find"] = intake / find;
+}
+BENCHMARK(intakeVersusFind)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+SoundList syntheticList(int count)
+{
+    SoundList list = makeSoundList();
+    std::mt19937 random(7);
+    const char *words[] = {"Kick", "snare", "HAT", "crash", "Bass", "pad", "vox", "fx"};
+    list->reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = std::string(words[random() % 8]) + " " + std::to_string(random() % 5000) + ".wav";
+        list->push_back(makeSoundRecord("/home/user/Samples/pack " + std::to_string(i % 300) + "/" + name));
+    }
+    return list;
+}
+
+// One keystroke after another, as a user types "kick 12" and clears it.
+void findKeystroke(benchmark::State &state)
+{
+    std::FILE *out = std::fopen("/dev/null", "w");
+    Browser browser(out);
+    browser.controller.setItems(syntheticList(kEntries));
+    const QString texts[] = {"k", "ki", "kic", "kick", "kick ", "kick 1", "kick 12", ""};
+    size_t i = 0;
+    for (auto _ : state) {
+        browser.view.find = texts[i++ % std::size(texts)];
+        browser.controller.find();
+        benchmark::DoNotOptimize(browser.tableController.rowCount());
+    }
+    std::fclose(out);
+}
+BENCHMARK(findKeystroke)->Unit(benchmark::kMillisecond);
+
+void sortByName(benchmark::State &state)
+{
+    Diagnostics diagnostics(stdout);
+    TableController table(diagnostics);
+    const SoundList original = syntheticList(kEntries);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto copy = std::make_shared<std::vector<SoundRecord>>(*original);
+        table.setItems(copy);
+        state.ResumeTiming();
+        table.sortBy("name");
+    }
+}
+BENCHMARK(sortByName)->Unit(benchmark::kMillisecond);
+
+void memoryPerRecord(benchmark::State &state)
+{
+    for (auto _ : state) {
+        std::vector<std::string> paths;
+        size_t characters = 0;
+        for (int i = 0; i < kEntries; ++i) {
+            paths.push_back("/home/user/Samples/pack " + std::to_string(i % 300) + "/kick " + std::to_string(i) + ".wav");
+            characters += paths.back().size() + paths.back().size() - paths.back().rfind('/') - 1;
+        }
+        malloc_trim(0);
+        const size_t before = mallinfo2().uordblks;
+        SoundList list = makeSoundList();
+        list->reserve(kEntries);
+        for (const auto &p : paths)
+            list->push_back(makeSoundRecord(p));
+        const size_t after = mallinfo2().uordblks;
+        state.counters["bytes_per_record"] =
+            (static_cast<double>(after - before) - static_cast<double>(characters)) / kEntries;
+    }
+}
+BENCHMARK(memoryPerRecord)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!g_treeRoot.empty())
+        std::filesystem::remove_all(g_treeRoot);
+    return 0;
+}
