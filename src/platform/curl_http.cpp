@@ -9,6 +9,7 @@ namespace auralist {
 namespace {
 
 struct Body {
+    std::size_t limit = 0;
     std::string data;
     bool overflow = false;
 };
@@ -17,7 +18,7 @@ size_t collect(char *ptr, size_t size, size_t count, void *userdata)
 {
     auto *body = static_cast<Body *>(userdata);
     const size_t n = size * count;
-    if (body->data.size() + n > CurlHttp::kMaxBodyBytes) {
+    if (body->data.size() + n > body->limit) {
         body->overflow = true;
         return 0; // aborts the transfer
     }
@@ -32,7 +33,7 @@ bool hasWebScheme(const std::string &url)
 
 } // namespace
 
-CurlHttp::CurlHttp()
+CurlHttp::CurlHttp(Limits limits) : m_limits(limits)
 {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 }
@@ -50,15 +51,16 @@ std::optional<std::string> CurlHttp::get(const std::string &url)
     if (!curl)
         return std::nullopt;
     Body body;
+    body.limit = m_limits.maxBodyBytes;
     CURL *h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, kTotalTimeoutSeconds);
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodyBytes));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, m_limits.connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, m_limits.totalTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_limits.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Auralist/20040426");

@@ -7,15 +7,24 @@
 namespace auralist {
 
 // Synchronous HTTP(S) GET with libcurl, bounded in time and size.
+struct HttpLimits {
+    long connectTimeoutMs = 5000;
+    long totalTimeoutMs = 10000;
+    std::size_t maxBodyBytes = 1024 * 1024;
+};
+
 class CurlHttp : public Http {
 public:
-    static constexpr long kConnectTimeoutSeconds = 5;
-    static constexpr long kTotalTimeoutSeconds = 10;
-    static constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
+    using Limits = HttpLimits;
 
-    CurlHttp();
+    explicit CurlHttp(Limits limits = Limits());
+    CurlHttp(const CurlHttp &) = delete;
+    CurlHttp &operator=(const CurlHttp &) = delete;
     ~CurlHttp() override;
     std::optional<std::string> get(const std::string &url) override;
+
+private:
+    Limits m_limits;
 };
 
 } // namespace auralist

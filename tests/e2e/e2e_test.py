@@ -72,7 +72,7 @@ class Recorder:
     def __init__(self):
         self.path = tempfile.mktemp(prefix="auralist-rec-")
         self.f = open(self.path, "wb")
-        self.proc = subprocess.Popen(["parec", "--latency-msec=20", "-d", "test_null.monitor",
+        self.proc = subprocess.Popen(["parec", "--latency-msec=20", "-d", "@DEFAULT_MONITOR@",
                                       "--format=s16le", "--rate=44100", "--channels=2"], stdout=self.f)
 
     def rms(self):
