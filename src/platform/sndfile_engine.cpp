@@ -44,9 +44,10 @@ private:
 
 namespace {
 
-// The sink's buffer; stop drops it at once, so its length only bounds how
-// long the event loop may stall before the sound underruns.
-constexpr int kBufferMilliseconds = 250;
+// The sink's buffer; stop drops it at once, so its length bounds how long
+// the event loop may stall before the sound underruns, and how long after
+// the last frame is handed over it is heard.
+constexpr int kBufferMilliseconds = 1000;
 constexpr int kPumpMilliseconds = 5;
 
 } // namespace
@@ -82,18 +83,9 @@ SoundPtr SndfileSoundEngine::load(const std::string &path)
     return std::make_shared<EngineSound>(*this, file, info);
 }
 
-bool SndfileSoundEngine::ensureSink(int sampleRate, int channels)
+bool SndfileSoundEngine::openSink(int sampleRate, int channels)
 {
-    const int outChannels = std::min(channels, 2);
-    const bool usable = m_sink && m_sink->error() == QAudio::NoError && m_format.sampleRate() == sampleRate &&
-                        m_format.channelCount() == outChannels;
-    if (usable)
-        return true;
-    if (m_sink) {
-        m_sink->reset();
-        m_sink.reset();
-        m_io = nullptr;
-    }
+    closeSink();
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) {
         reportProblem("No sound output is available. Auralist will play again as soon as the sound server is back.");
@@ -101,12 +93,20 @@ bool SndfileSoundEngine::ensureSink(int sampleRate, int channels)
     }
     QAudioFormat format;
     format.setSampleRate(sampleRate);
-    format.setChannelCount(outChannels);
+    format.setChannelCount(std::min(channels, 2));
     format.setSampleFormat(QAudioFormat::Float);
     m_format = format;
     m_sink = std::make_unique<QAudioSink>(device, format);
     m_sink->setBufferSize(format.bytesForDuration(qint64(kBufferMilliseconds) * 1000));
     return true;
+}
+
+void SndfileSoundEngine::closeSink()
+{
+    if (m_sink)
+        m_sink->reset();
+    m_sink.reset();
+    m_io = nullptr;
 }
 
 void SndfileSoundEngine::reportProblem(const std::string &message)
@@ -121,21 +121,21 @@ void SndfileSoundEngine::reportProblem(const std::string &message)
 
 void SndfileSoundEngine::start(const std::shared_ptr<EngineSound> &sound)
 {
+    m_clock.start();
     if (m_active)
         finishActive(false);
     sound->rewind();
-    if (!ensureSink(sound->sampleRate(), sound->channels())) {
+    // A fresh stream for every sound: a restarted one may stall for a
+    // second or two before the server asks for more.
+    if (!openSink(sound->sampleRate(), sound->channels())) {
         m_active = sound;
         finishActive(false);
         return;
     }
-    if (m_sink->state() != QAudio::StoppedState)
-        m_sink->reset();
     m_io = m_sink->start();
     if (!m_io || m_sink->error() != QAudio::NoError) {
         reportProblem("Sound output failed. Auralist will play again as soon as the sound server is back.");
-        m_sink.reset();
-        m_io = nullptr;
+        closeSink();
         m_active = sound;
         finishActive(false);
         return;
@@ -147,6 +147,7 @@ void SndfileSoundEngine::start(const std::shared_ptr<EngineSound> &sound)
     m_pending.clear();
     m_startUSecs = m_sink->processedUSecs();
     pump();
+    debugLog("first frames handed to the device " + std::to_string(m_clock.nsecsElapsed() / 1000) + " us after play");
     if (m_active)
         m_timer.start();
 }
@@ -165,8 +166,7 @@ void SndfileSoundEngine::pump()
     }
     if (m_sink->error() != QAudio::NoError && m_sink->error() != QAudio::UnderrunError) {
         reportProblem("Sound output failed. Auralist will play again as soon as the sound server is back.");
-        m_sink.reset();
-        m_io = nullptr;
+        closeSink();
         finishActive(false);
         return;
     }
@@ -210,10 +210,21 @@ void SndfileSoundEngine::pump()
         }
     }
     if (m_decodeDone && m_pending.empty()) {
+        // After the last frame, silence: the server starts a stream only
+        // once its buffer has filled, and a short sound never fills it.
+        if (freeBytes > 0) {
+            m_silence.resize(static_cast<size_t>(freeBytes));
+            m_io->write(m_silence.data(), freeBytes);
+        }
         const qint64 totalUSecs = m_framesWritten * 1000000 / m_format.sampleRate();
         const qint64 played = m_sink->processedUSecs() - m_startUSecs;
-        if (played >= totalUSecs || m_sink->state() == QAudio::IdleState)
+        // The device's own count decides; the clock only rescues a server
+        // that stopped counting.
+        const qint64 overdueMs = totalUSecs / 1000 + 2 * kBufferMilliseconds + 2000;
+        if (played >= totalUSecs || m_clock.elapsed() > overdueMs) {
+            debugLog("end reported " + std::to_string((played - totalUSecs) / 1000) + " ms after the last frame played");
             finishActive(true);
+        }
     }
 }
 
@@ -222,8 +233,7 @@ void SndfileSoundEngine::finishActive(bool finished)
     std::shared_ptr<EngineSound> sound = std::move(m_active);
     m_active.reset();
     m_timer.stop();
-    if (!finished && m_sink && m_sink->state() != QAudio::StoppedState)
-        m_sink->reset();
+    closeSink(); // what is left in the buffer is silence, or was stopped
     if (!sound)
         return;
     // Reported from the event loop, never from inside play or stop.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAudioFormat>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -20,9 +21,9 @@ namespace auralist {
 class EngineSound;
 
 // Decodes with libsndfile and plays through one QAudioSink in push mode,
-// fed from the event loop in small slices, so nothing ever blocks. The
-// sink is kept for the whole session and reused while the sample rate and
-// channel count stay the same.
+// fed from the event loop in small slices, so nothing ever blocks. Each
+// sound gets a stream of its own, in the sound's own sample rate, closed
+// when it ends or is stopped.
 class SndfileSoundEngine : public QObject, public SoundEngine {
     Q_OBJECT
 public:
@@ -46,7 +47,8 @@ public:
 private:
     void pump();
     void finishActive(bool finished);
-    bool ensureSink(int sampleRate, int channels);
+    bool openSink(int sampleRate, int channels);
+    void closeSink();
     void reportProblem(const std::string &message);
 
     std::vector<std::string> m_types;
@@ -55,8 +57,10 @@ private:
     QAudioFormat m_format;
     std::shared_ptr<EngineSound> m_active;
     QTimer m_timer;
+    QElapsedTimer m_clock; // since the current sound's play
     std::vector<float> m_decoded;
     std::vector<char> m_pending;
+    std::vector<char> m_silence;
     qint64 m_framesWritten = 0;
     qint64 m_startUSecs = 0;
     bool m_decodeDone = false;

@@ -76,6 +76,7 @@ class Recorder:
                                       "--format=s16le", "--rate=44100", "--channels=2"], stdout=self.f)
 
     def rms(self):
+        time.sleep(1.5)  # the server hands the monitor whole blocks, late
         self.proc.send_signal(signal.SIGINT)
         self.proc.wait(5)
         self.f.close()

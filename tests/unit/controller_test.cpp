@@ -11,49 +11,16 @@
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
 #include "platform/posix_file_system.h"
+#include "browser_rig.h"
 #include "test_support.h"
 
 using namespace auralist;
 using namespace auralist::fakes;
 using auralist::testing::CapturedOutput;
 using auralist::testing::TempDir;
+using auralist::testing::Rig;
+using auralist::testing::dropNames;
 
-namespace {
-
-struct Rig {
-    Rig()
-        : diagnostics(out.file()),
-          tableController(diagnostics),
-          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics}, tableController, view)
-    {
-        tableController.setTableView(&table);
-        tableController.setDelegate(&controller);
-        table.onChange = [this] { tableController.tableViewSelectionDidChange(&table); };
-        controller.awakeFromNib();
-    }
-    std::vector<std::string> names() const
-    {
-        std::vector<std::string> n;
-        for (const auto &r : *tableController.items())
-            n.push_back(r->name());
-        return n;
-    }
-    void select(int row) { table.selectRow(row); }
-
-    CapturedOutput out;
-    Diagnostics diagnostics;
-    FakeEngine engine;
-    PosixFileSystem fs;
-    FakeDesktop desktop;
-    FakeAlerts alerts;
-    FakeSettings settings;
-    FakeView view;
-    FakeTableView table;
-    TableController tableController;
-    Controller controller;
-};
-
-} // namespace
 
 TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
 {
@@ -148,18 +115,6 @@ TEST(Intake, TypeCodesDecideForNamesWithoutExtension)
     EXPECT_NE(rig.out.take().find("format: AIFF\n"), std::string::npos);
 }
 
-namespace {
-
-std::vector<std::string> dropNames(Rig &rig, TempDir &tmp, const std::vector<std::string> &names)
-{
-    std::vector<std::string> paths;
-    for (const auto &n : names)
-        paths.push_back(tmp.file(n));
-    rig.controller.droppedFilesInWell(paths);
-    return paths;
-}
-
-} // namespace
 
 TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
 {

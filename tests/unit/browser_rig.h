@@ -1,0 +1,74 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/controller.h"
+#include "core/diagnostics.h"
+#include "core/table_controller.h"
+#include "fakes/fakes.h"
+#include "platform/posix_file_system.h"
+#include "test_support.h"
+
+namespace auralist::testing {
+
+using namespace auralist::fakes;
+
+// The real file system, except that a removal can be made to fail as a
+// read-only file system would, whoever runs the tests.
+class TestFileSystem : public PosixFileSystem {
+public:
+    RemovalResult removeFile(const std::string &path, const FileIdentity &expected, bool toTrash) override
+    {
+        if (failRemovals)
+            return {RemovalResult::Status::Failed, "Read-only file system"};
+        return PosixFileSystem::removeFile(path, expected, toTrash);
+    }
+    bool failRemovals = false;
+};
+
+// The controller and table controller wired as at start-up, over fake
+// services and the real file system.
+struct Rig {
+    Rig()
+        : diagnostics(out.file()),
+          tableController(diagnostics),
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics}, tableController, view)
+    {
+        tableController.setTableView(&table);
+        tableController.setDelegate(&controller);
+        table.onChange = [this] { tableController.tableViewSelectionDidChange(&table); };
+        controller.awakeFromNib();
+    }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> n;
+        for (const auto &r : *tableController.items())
+            n.push_back(r->name());
+        return n;
+    }
+    void select(int row) { table.selectRow(row); }
+
+    CapturedOutput out;
+    Diagnostics diagnostics;
+    FakeEngine engine;
+    TestFileSystem fs;
+    FakeDesktop desktop;
+    FakeAlerts alerts;
+    FakeSettings settings;
+    FakeView view;
+    FakeTableView table;
+    TableController tableController;
+    Controller controller;
+};
+
+inline std::vector<std::string> dropNames(Rig &rig, TempDir &tmp, const std::vector<std::string> &names)
+{
+    std::vector<std::string> paths;
+    for (const auto &n : names)
+        paths.push_back(tmp.file(n));
+    rig.controller.droppedFilesInWell(paths);
+    return paths;
+}
+
+} // namespace auralist::testing
