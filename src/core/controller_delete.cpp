@@ -70,7 +70,7 @@ void Controller::sheetDidEnd(int returnCode)
         return;
     m_deleteOpen = false;
     const SoundRecord asked = std::move(m_deleteRecord);
-    const std::optional<FileIdentity> identity = std::move(m_deleteIdentity);
+    const std::optional<FileIdentity> identity = m_deleteIdentity;
     m_deleteRecord.reset();
     m_deleteIdentity.reset();
 

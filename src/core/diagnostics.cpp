@@ -33,6 +33,7 @@ void Diagnostics::written()
 
 void debugLog(std::string_view text)
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in Auralist sets the environment
     static const bool enabled = std::getenv("AURALIST_DEBUG") != nullptr;
     if (!enabled)
         return;

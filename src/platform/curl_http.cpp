@@ -33,7 +33,7 @@ bool hasWebScheme(const std::string &url)
 
 } // namespace
 
-CurlHttp::CurlHttp(Limits limits) : m_limits(limits)
+CurlHttp::CurlHttp(const Limits &limits) : m_limits(limits)
 {
     curl_global_init(CURL_GLOBAL_DEFAULT);
 }

@@ -10,14 +10,14 @@ namespace auralist {
 struct HttpLimits {
     long connectTimeoutMs = 5000;
     long totalTimeoutMs = 10000;
-    std::size_t maxBodyBytes = 1024 * 1024;
+    std::size_t maxBodyBytes = std::size_t{1024} * 1024;
 };
 
 class CurlHttp : public Http {
 public:
     using Limits = HttpLimits;
 
-    explicit CurlHttp(Limits limits = Limits());
+    explicit CurlHttp(const Limits &limits = Limits());
     CurlHttp(const CurlHttp &) = delete;
     CurlHttp &operator=(const CurlHttp &) = delete;
     ~CurlHttp() override;

@@ -59,7 +59,9 @@ private:
 
 std::string systemReason(int error)
 {
-    return std::strerror(error);
+    char buffer[256];
+    // The GNU strerror_r returns the text, in buffer or in static storage.
+    return ::strerror_r(error, buffer, sizeof buffer);
 }
 
 // The folder part and the name part of a path.
@@ -107,10 +109,12 @@ bool makeDirectories(const std::string &path, mode_t mode)
 
 std::string homeTrash()
 {
+    // NOLINTBEGIN(concurrency-mt-unsafe): nothing in Auralist sets the environment
     const char *dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome && dataHome[0] == '/')
         return std::string(dataHome) + "/Trash";
     const char *home = std::getenv("HOME");
+    // NOLINTEND(concurrency-mt-unsafe)
     return std::string(home ? home : "") + "/.local/share/Trash";
 }
 
@@ -190,7 +194,8 @@ bool PosixFileSystem::listDirectory(const std::string &path, const EntryCallback
     DIR *dir = ::opendir(path.c_str());
     if (!dir)
         return false;
-    while (const dirent *entry = ::readdir(dir)) {
+    // readdir is safe on a stream no other thread uses.
+    while (const dirent *entry = ::readdir(dir)) { // NOLINT(concurrency-mt-unsafe)
         const char *name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;

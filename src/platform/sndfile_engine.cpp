@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/diagnostics.h"
+#include "platform/sound_file.h"
 #include "platform/sound_types.h"
 
 namespace auralist {
@@ -68,18 +69,10 @@ SndfileSoundEngine::~SndfileSoundEngine()
 
 SoundPtr SndfileSoundEngine::load(const std::string &path)
 {
-    // FIFOs and devices would block or never end: only regular files.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return nullptr;
     SF_INFO info{};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE *file = openSoundFile(path, info);
     if (!file)
         return nullptr;
-    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256) {
-        sf_close(file);
-        return nullptr;
-    }
     return std::make_shared<EngineSound>(*this, file, info);
 }
 
@@ -220,7 +213,7 @@ void SndfileSoundEngine::pump()
         const qint64 played = m_sink->processedUSecs() - m_startUSecs;
         // The device's own count decides; the clock only rescues a server
         // that stopped counting.
-        const qint64 overdueMs = totalUSecs / 1000 + 2 * kBufferMilliseconds + 2000;
+        const qint64 overdueMs = totalUSecs / 1000 + qint64{2} * kBufferMilliseconds + 2000;
         if (played >= totalUSecs || m_clock.elapsed() > overdueMs) {
             debugLog("end reported " + std::to_string((played - totalUSecs) / 1000) + " ms after the last frame played");
             finishActive(true);

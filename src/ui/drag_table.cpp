@@ -58,14 +58,15 @@ void DragTable::setTableController(TableController *controller)
 {
     m_tableController = controller;
     setModel(controller);
+    if (!controller)
+        return;
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_tableController)
             m_tableController->tableViewSelectionDidChange(this);
     });
     connect(controller, &QAbstractItemModel::modelAboutToBeReset, this, &DragTable::saveSelection);
     connect(controller, &QAbstractItemModel::modelReset, this, &DragTable::restoreSelection);
-    if (controller)
-        controller->setTableView(this);
+    controller->setTableView(this);
 }
 
 void DragTable::awakeFromNib()

@@ -27,16 +27,22 @@ namespace auralist {
 
 Browser::Browser(const ServiceSet &services, const Config &config) : m_services(services)
 {
-    // Objects of the layout, in the order the layout creates them.
+    // Objects of the layout, in the order the layout creates them, written
+    // out here rather than in the initializer list so the order reads as it runs.
+    // cppcheck-suppress useInitializationList
     m_window = std::make_unique<MainWindow>();
+    // cppcheck-suppress useInitializationList
     m_tableController = std::make_unique<TableController>(services.diagnostics);
+    // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts,
                              services.settings, services.diagnostics},
         *m_tableController, *m_window);
+    // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(
         Updater::Services{services.http, services.alerts, services.desktop, services.settings, services.clock},
         config.siteHost);
+    // cppcheck-suppress useInitializationList
     m_marketing = std::make_unique<Marketing>(services.desktop, config);
 
     // Outlets.

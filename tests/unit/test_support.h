@@ -61,8 +61,10 @@ public:
         size_t n = 0;
         while ((n = std::fread(buf, 1, sizeof buf, m_file)) > 0)
             out.append(buf, n);
-        std::fclose(m_file);
-        m_file = std::tmpfile();
+        // The same stream goes on: whoever writes to it keeps its pointer.
+        std::rewind(m_file);
+        if (::ftruncate(::fileno(m_file), 0) != 0)
+            out += "(could not empty the captured output)";
         return out;
     }
 
