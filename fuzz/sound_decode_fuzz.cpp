@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         return 0;
-    std::fwrite(data, 1, size, f);
+    if (size > 0)
+        std::fwrite(data, 1, size, f);
     std::fclose(f);
 
     SF_INFO info{};
