@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """End-to-end tests: the built auralist binary on generated sounds, with the
 real PulseAudio null sink and a local HTTP server on 127.0.0.1."""
+import hashlib
 import http.server
 import os
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -18,6 +20,43 @@ BINARY = sys.argv.pop(1)
 def tone(path, seconds=0.3, freq=440):
     subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", path,
                     "synth", str(seconds), "sine", str(freq), "vol", "0.5"], check=True)
+
+
+def listing(root):
+    """Every entry below root with what it is: a checksum of a file's
+    contents, a link's target, or 'folder'."""
+    out = {}
+    for folder, dirs, files in os.walk(root.encode()):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            rel = os.path.relpath(path, root.encode())
+            if os.path.islink(path):
+                out[rel] = b"link " + os.readlink(path)
+            elif os.path.isdir(path):
+                out[rel] = b"folder"
+            elif stat.S_ISREG(os.lstat(path).st_mode):
+                with open(path, "rb") as f:
+                    out[rel] = hashlib.sha256(f.read()).hexdigest().encode()
+            else:
+                out[rel] = b"special"
+    return out
+
+
+def find_window(name, timeout=10):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], capture_output=True, text=True)
+        if r.stdout.strip():
+            return r.stdout.split()[0]
+        time.sleep(0.1)
+    return None
+
+
+def press_in(window, key):
+    """A real key press (XTEST) in window, which takes the focus first."""
+    subprocess.run(["xdotool", "windowactivate", "--sync", window], check=False)
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=False)
+    subprocess.run(["xdotool", "key", key], check=True)
 
 
 class App:
@@ -51,9 +90,7 @@ class App:
         raise AssertionError("no window")
 
     def key(self, key):
-        w = self.window()
-        subprocess.run(["xdotool", "windowactivate", "--sync", w], check=False)
-        subprocess.run(["xdotool", "key", "--window", w, key], check=True)
+        press_in(self.window(), key)
 
     def close(self):
         if self.proc.poll() is None:
@@ -136,6 +173,77 @@ class Browser(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
+    def test_deletes_exactly_the_confirmed_file(self):
+        # The only sound has a name that is not UTF-8; around it, what a
+        # scan must survive: a link loop, a FIFO, a long path, a name with
+        # a line feed, a crowded folder.
+        tree = os.path.join(self.dir, "tree").encode()
+        os.makedirs(os.path.join(tree, b"loop", b"inner"))
+        os.symlink(os.path.join(tree, b"loop"), os.path.join(tree, b"loop", b"inner", b"back"))
+        os.mkfifo(os.path.join(tree, b"pipe.wav.fifo"))
+        deep = tree
+        while len(deep) < 3900:
+            deep = os.path.join(deep, b"d" * 200)
+        os.makedirs(deep)
+        with open(os.path.join(deep, b"deep.txt"), "wb") as f:
+            f.write(b"deep")
+        with open(os.path.join(tree, b"line\nfeed.txt"), "wb") as f:
+            f.write(b"x")
+        crowd = os.path.join(tree, b"crowd")
+        os.makedirs(crowd)
+        for i in range(10000):
+            open(os.path.join(crowd, b"n%05d.txt" % i), "wb").close()
+        odd = os.path.join(tree, b"caf\xe9 take.wav")
+        tone(os.fsdecode(odd), seconds=2)
+        before = listing(os.fsdecode(tree))
+
+        app = App([os.fsdecode(tree)], self.env)
+        try:
+            self.assertTrue(app.wait_for(b"format: wav\n"), app.output()[-500:])
+            self.assertIn(odd + b"\n", app.output())
+            app.key("Delete")
+            panel = find_window("^Delete Sound$")
+            self.assertIsNotNone(panel, "no delete panel")
+            press_in(panel, "Return")
+            deadline = time.time() + 10
+            while os.path.lexists(odd) and time.time() < deadline:
+                time.sleep(0.1)
+            after = listing(os.fsdecode(tree))
+            del before[os.path.relpath(odd, tree)]
+            self.assertEqual(after, before)
+        finally:
+            self.assertEqual(app.close(), 0)
+
+    def test_file_gone_between_scan_and_play_and_bad_settings(self):
+        sounds = os.path.join(self.dir, "gone")
+        os.makedirs(sounds)
+        for name in ("a.wav", "b.wav", "c.wav"):
+            tone(os.path.join(sounds, name), seconds=3)
+        # A settings file that is not one: the app starts and quits cleanly.
+        conf = os.path.join(self.dir, "config", "Auralist")
+        os.makedirs(conf)
+        with open(os.path.join(conf, "Auralist.conf"), "wb") as f:
+            f.write(b"\x00\xff[General\nmoveToTrash=\x80\x81\n=== garbage")
+        app = App([sounds], self.env)
+        try:
+            self.assertTrue(app.wait_for(b"format: wav\n", count=3))
+            paths = [l for l in app.output().splitlines() if l.endswith(b".wav")]
+            # The second row's file is removed behind the app's back; the
+            # arrow selects it, space stops and space plays it: reported,
+            # and the app goes on.
+            os.remove(paths[1])
+            app.key("Down")
+            app.key("space")
+            self.assertTrue(app.wait_for(b"failed\n"), app.output())
+            app.key("space")
+            self.assertTrue(app.wait_for(b"unable to load sound " + paths[1] + b"\n"), app.output())
+            app.key("Down")
+            app.key("space")
+            self.assertTrue(app.wait_for(b"keycode = 32\n", count=3), app.output())
+            self.assertIsNone(app.proc.poll())
+        finally:
+            self.assertEqual(app.close(), 0)
+
 
 class VersionHandler(http.server.BaseHTTPRequestHandler):
     body = b""
@@ -172,6 +280,33 @@ class UpdateCheck(unittest.TestCase):
             self.assertIn("[General]", text)
             self.assertRegex(text, r"lastUpdateCheck=\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d{4}")
             self.assertEqual(VersionHandler.paths, ["/software/osx/Auralist/version.dict"])
+        finally:
+            self.assertEqual(app.close(), 0)
+            server.shutdown()
+            shutil.rmtree(d, ignore_errors=True)
+
+    def test_slow_update_server_keeps_the_wait_bounded(self):
+        d = tempfile.mkdtemp(prefix="auralist-upd-")
+
+        class Slow(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                time.sleep(60)
+
+            def log_message(self, *args):
+                pass
+
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Slow)
+        server.daemon_threads = True
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        env = {"XDG_CONFIG_HOME": os.path.join(d, "config"),
+               "AURALIST_SITE_HOST": "127.0.0.1:%d" % server.server_port}
+        start = time.time()
+        app = App([], env)
+        try:
+            alert = find_window("^Software Update$", timeout=20)
+            self.assertIsNotNone(alert, "no alert after the time-out")
+            self.assertLess(time.time() - start, 15)
+            press_in(alert, "Return")
         finally:
             self.assertEqual(app.close(), 0)
             server.shutdown()
