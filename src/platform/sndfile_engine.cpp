@@ -5,9 +5,13 @@
 #include <QMediaDevices>
 
 #include <sndfile.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/diagnostics.h"
@@ -45,6 +49,29 @@ private:
 
 namespace {
 
+// Whether a PulseAudio server (or PipeWire's) listens on its usual socket.
+// A server named in PULSE_SERVER is left to the backend to find.
+bool soundServerAnswers()
+{
+    // NOLINTBEGIN(concurrency-mt-unsafe): nothing in Auralist sets the environment
+    if (std::getenv("PULSE_SERVER"))
+        return true;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    // NOLINTEND(concurrency-mt-unsafe)
+    const std::string path = std::string(runtime ? runtime : "/run/user/" + std::to_string(::getuid())) + "/pulse/native";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return true;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;
+    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answers;
+}
+
 // The sink's buffer; stop drops it at once, so its length bounds how long
 // the event loop may stall before the sound underruns, and how long after
 // the last frame is handed over it is heard.
@@ -79,7 +106,15 @@ SoundPtr SndfileSoundEngine::load(const std::string &path)
 bool SndfileSoundEngine::openSink(int sampleRate, int channels)
 {
     closeSink();
+    // Qt's PulseAudio backend connects once, when first asked; if the
+    // server is not there then, it never looks again. So it is not asked
+    // until the server answers; once connected, it reconnects by itself.
+    if (!m_outputStarted && !soundServerAnswers()) {
+        reportProblem("No sound output is available. Auralist will play again as soon as the sound server is back.");
+        return false;
+    }
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    m_outputStarted = true;
     if (device.isNull()) {
         reportProblem("No sound output is available. Auralist will play again as soon as the sound server is back.");
         return false;
@@ -108,8 +143,9 @@ void SndfileSoundEngine::reportProblem(const std::string &message)
     if (m_problemShown)
         return;
     m_problemShown = true;
-    if (m_problemHandler)
-        m_problemHandler(message);
+    // Told after the sound's own end is reported (see finishActive), so a
+    // modal message cannot hold that report back.
+    m_pendingProblem = message;
 }
 
 void SndfileSoundEngine::start(const std::shared_ptr<EngineSound> &sound)
@@ -227,16 +263,26 @@ void SndfileSoundEngine::finishActive(bool finished)
     m_active.reset();
     m_timer.stop();
     closeSink(); // what is left in the buffer is silence, or was stopped
-    if (!sound)
-        return;
     // Reported from the event loop, never from inside play or stop.
-    QMetaObject::invokeMethod(
-        this,
-        [sound, finished] {
-            if (SoundDelegate *delegate = sound->delegate())
-                delegate->soundDidFinishPlaying(sound, finished);
-        },
-        Qt::QueuedConnection);
+    if (sound) {
+        QMetaObject::invokeMethod(
+            this,
+            [sound, finished] {
+                if (SoundDelegate *delegate = sound->delegate())
+                    delegate->soundDidFinishPlaying(sound, finished);
+            },
+            Qt::QueuedConnection);
+    }
+    if (!m_pendingProblem.empty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, message = std::move(m_pendingProblem)] {
+                if (m_problemHandler)
+                    m_problemHandler(message);
+            },
+            Qt::QueuedConnection);
+        m_pendingProblem.clear();
+    }
 }
 
 } // namespace auralist

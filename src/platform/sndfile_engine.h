@@ -34,7 +34,8 @@ public:
     std::vector<std::string> soundUnfilteredFileTypes() const override { return m_types; }
 
     // Called once each time sound output fails after having worked (or
-    // fails at the first try), with a message for the user.
+    // fails at the first try), with a message for the user, from the event
+    // loop and after the failed sound's end has been reported.
     void setOutputProblemHandler(std::function<void(const std::string &)> handler)
     {
         m_problemHandler = std::move(handler);
@@ -65,6 +66,8 @@ private:
     qint64 m_startUSecs = 0;
     bool m_decodeDone = false;
     bool m_problemShown = false;
+    std::string m_pendingProblem;
+    bool m_outputStarted = false; // Qt's audio backend has been asked
     std::function<void(const std::string &)> m_problemHandler;
 };
 

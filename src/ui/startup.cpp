@@ -161,9 +161,8 @@ int runAuralist(int argc, char **argv)
     const ServiceSet services{engine, fileSystem, desktop, alerts, settings, http, clock, diagnostics};
     Browser browser(services, Config::fromEnvironment());
     alerts.setParent(&browser.window());
-    engine.setOutputProblemHandler([&alerts](const std::string &message) {
-        QTimer::singleShot(0, [&alerts, message] { alerts.runAlert("Sound Output", message, "OK", ""); });
-    });
+    engine.setOutputProblemHandler(
+        [&alerts](const std::string &message) { alerts.runAlert("Sound Output", message, "OK", ""); });
     browser.launch(paths);
     return QApplication::exec();
 }

@@ -244,6 +244,104 @@ class Browser(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
+    def test_sound_server_missing_at_start_then_killed(self):
+        runtime = os.path.join(self.dir, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        penv = dict(os.environ, XDG_RUNTIME_DIR=runtime)
+
+        def start_server():
+            server = subprocess.Popen(
+                ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                 "--load=module-native-protocol-unix auth-anonymous=1",
+                 "--load=module-null-sink sink_name=private_null", "--load=module-always-sink"],
+                env=penv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.time() + 10
+            while time.time() < deadline:
+                if subprocess.run(["pactl", "info"], env=penv, capture_output=True).returncode == 0:
+                    return server
+                time.sleep(0.1)
+            server.kill()
+            raise AssertionError("private sound server did not start")
+
+        sound = os.path.join(self.dir, "take.wav")
+        tone(sound, seconds=2)
+        app = App([sound], dict(self.env, XDG_RUNTIME_DIR=runtime))
+        server = None
+        try:
+            # No server: told once, and the app goes on.
+            alert = find_window("^Sound Output$")
+            self.assertIsNotNone(alert, "no word of the missing sound output")
+            press_in(alert, "Return")
+            self.assertTrue(app.wait_for(b"failed\n"))
+            # The server comes: space plays to the end.
+            server = start_server()
+            app.key("space")
+            self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+            # Killed while a sound plays: told, and it plays once it is back.
+            app.key("space")
+            time.sleep(0.5)
+            server.kill()
+            server.wait()
+            self.assertTrue(app.wait_for(b"failed\n", count=2, timeout=10), app.output())
+            alert = find_window("^Sound Output$")
+            self.assertIsNotNone(alert, "no word of the lost sound output")
+            press_in(alert, "Return")
+            server = start_server()
+            time.sleep(4)  # the backend looks for the server again every few seconds
+            app.key("space")
+            self.assertTrue(app.wait_for(b"done\n", count=2, timeout=10), app.output())
+            self.assertIsNone(app.proc.poll())
+        finally:
+            self.assertEqual(app.close(), 0)
+            if server:
+                server.kill()
+                server.wait()
+
+    def test_special_files_and_an_unwritable_settings_file(self):
+        # A FIFO and a device named like sounds are listed but never opened
+        # for playback (that would block); a settings file that cannot be
+        # written does not stop the app from quitting cleanly.
+        specials = os.path.join(self.dir, "specials")
+        os.makedirs(specials)
+        os.mkfifo(os.path.join(specials, "pipe.wav"))
+        names = [b"pipe.wav"]
+        if os.geteuid() == 0:
+            os.mknod(os.path.join(specials, "null.wav"), stat.S_IFCHR | 0o600, os.makedev(1, 3))
+            names.append(b"null.wav")
+        os.makedirs(os.path.join(self.dir, "config", "Auralist", "Auralist.conf"))
+        before = listing(specials)
+        app = App([specials], self.env)
+        try:
+            self.assertTrue(app.wait_for(b"unable to load sound ", timeout=10), app.output())
+            app.key("End")
+            app.key("space")
+            app.key("space")
+            self.assertTrue(app.wait_for(b"keycode = 32\n", count=2), app.output())
+            out = app.output()
+            for name in names:
+                self.assertIn(os.path.join(specials.encode(), name) + b"\n", out)
+            self.assertIsNone(app.proc.poll())
+        finally:
+            self.assertEqual(app.close(), 0)
+        self.assertEqual(listing(specials), before)
+
+    def test_sound_truncated_while_it_plays(self):
+        sound = os.path.join(self.dir, "shrinking.wav")
+        tone(sound, seconds=4)
+        app = App([sound], self.env)
+        try:
+            app.window()
+            time.sleep(0.7)
+            with open(sound, "r+b") as f:
+                f.truncate(1000)
+            # It ends early, as the file now does, and the app goes on.
+            self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+            app.key("space")
+            self.assertTrue(app.wait_for(b"done\n", count=2, timeout=10), app.output())
+            self.assertIsNone(app.proc.poll())
+        finally:
+            self.assertEqual(app.close(), 0)
+
 
 class VersionHandler(http.server.BaseHTTPRequestHandler):
     body = b""

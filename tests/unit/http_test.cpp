@@ -29,10 +29,10 @@ void answer(int fd, const std::string &path)
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         LocalHttpServer::reply(fd, "200 OK", kDict);
     } else if (path == "/big") {
-        LocalHttpServer::reply(fd, "200 OK", std::string(2 * 1024 * 1024, 'x'));
+        LocalHttpServer::reply(fd, "200 OK", std::string(10 * 1024 * 1024, 'x'));
     } else if (path == "/big-unannounced") {
         LocalHttpServer::send(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-        LocalHttpServer::send(fd, std::string(2 * 1024 * 1024, 'x'));
+        LocalHttpServer::send(fd, std::string(10 * 1024 * 1024, 'x'));
     } else if (path == "/cut") {
         LocalHttpServer::send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n{ version = 2099");
     } else if (path == "/garbage") {
