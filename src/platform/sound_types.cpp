@@ -46,10 +46,9 @@ const std::vector<FormatTypes> &knownFormats()
         {SF_FORMAT_OGG, SF_FORMAT_OPUS, {"opus"}, {}},
         {SF_FORMAT_MPC2K, 0, {"mpc"}, {}},
         {SF_FORMAT_RF64, 0, {"rf64"}, {}},
-#ifdef SF_FORMAT_MPEG
+        // Only listed when the installed library was built with MPEG.
         {SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_III, {"mp3"}, {"MPG3", "Mp3 ", "MP3 "}},
         {SF_FORMAT_MPEG, SF_FORMAT_MPEG_LAYER_II, {"mp2"}, {}},
-#endif
     };
     return formats;
 }

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+#include "platform/sndfile_engine.h"
+#include "platform/sound_types.h"
+#include "test_support.h"
+
+using namespace auralist;
+using auralist::testing::TempDir;
+
+namespace {
+
+bool has(const std::vector<std::string> &list, const std::string &item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+bool libraryDecodes(int major)
+{
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+        SF_FORMAT_INFO info{};
+        info.format = i;
+        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.format == major)
+            return true;
+    }
+    return false;
+}
+
+std::string writeTone(const TempDir &tmp, const std::string &name, int format)
+{
+    const std::string path = tmp.path() + "/" + name;
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = format;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<float> frames(2 * 4410, 0.25F);
+    sf_writef_float(f, frames.data(), 4410);
+    sf_close(f);
+    return path;
+}
+
+} // namespace
+
+TEST(SoundEngine, TypesAreWhatTheLibraryDecodesAndLoadRefusesWhatItCannot)
+{
+    SndfileSoundEngine engine;
+    const auto types = engine.soundUnfilteredFileTypes();
+    EXPECT_EQ(types, sndfileSoundTypes()); // asking again gives the same list
+    for (const char *t : {"wav", "WAV", "wave", "aiff", "AIF", "aifc", "au", "flac", "FLAC", "ogg", "caf", "w64",
+                          "rf64", "WAVE", "AIFF", "AIFC", "ULAW"})
+        EXPECT_TRUE(has(types, t)) << t;
+    EXPECT_EQ(has(types, "mp3"), libraryDecodes(SF_FORMAT_MPEG));
+    EXPECT_EQ(has(types, "MP3"), libraryDecodes(SF_FORMAT_MPEG));
+    EXPECT_FALSE(has(types, "raw"));
+    EXPECT_FALSE(has(types, "txt"));
+
+    TempDir tmp;
+    EXPECT_NE(engine.load(writeTone(tmp, "tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16)), nullptr);
+    EXPECT_NE(engine.load(writeTone(tmp, "tone.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16)), nullptr);
+    // Named like a FLAC, holding a WAV: libsndfile reads the contents.
+    EXPECT_NE(engine.load(writeTone(tmp, "wrong-name.flac", SF_FORMAT_WAV | SF_FORMAT_PCM_16)), nullptr);
+    EXPECT_EQ(engine.load(tmp.file("empty.wav", "")), nullptr);
+    EXPECT_EQ(engine.load(tmp.file("corrupt.wav", std::string("RIFF\x10\x00\x00\x00WAVEfmt ", 16))), nullptr);
+    EXPECT_EQ(engine.load(tmp.file("text.wav", "not a sound at all, just words")), nullptr);
+    EXPECT_EQ(engine.load(tmp.dir("folder.wav")), nullptr);
+    EXPECT_EQ(engine.load(tmp.path() + "/missing.wav"), nullptr);
+    const std::string fifo = tmp.path() + "/pipe.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(engine.load(fifo), nullptr); // returns at once instead of blocking
+}
