@@ -20,15 +20,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "core/controller.h"
+#include "browser_rig.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
-#include "fakes/fakes.h"
-#include "platform/posix_file_system.h"
 #include "platform/sound_types.h"
 
 using namespace auralist;
-using namespace auralist::fakes;
+using auralist::testing::Rig;
 
 namespace {
 
@@ -69,27 +67,6 @@ const std::string &libraryTree()
     return root;
 }
 
-struct Browser {
-    explicit Browser(std::FILE *out)
-        : diagnostics(out), tableController(diagnostics),
-          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics}, tableController, view)
-    {
-        engine.types = sndfileSoundTypes();
-        tableController.setTableView(&table);
-        tableController.setDelegate(&controller);
-        controller.awakeFromNib();
-    }
-    Diagnostics diagnostics;
-    FakeEngine engine;
-    PosixFileSystem fs;
-    FakeDesktop desktop;
-    FakeAlerts alerts;
-    FakeSettings settings;
-    FakeView view;
-    FakeTableView table;
-    TableController tableController;
-    Controller controller;
-};
 
 double secondsOf(const std::function<void()> &work)
 {
@@ -108,13 +85,11 @@ void intakeVersusFind(benchmark::State &state)
             if (std::system(findCommand.c_str()) != 0)
                 state.SkipWithError("find failed");
         });
-        std::FILE *out = std::fopen("/tmp/auralist-bench-intake.txt", "w");
-        {
-            Browser browser(out);
-            intake += secondsOf([&] { browser.controller.droppedFilesInWell({tree}); });
-            benchmark::DoNotOptimize(browser.controller.items()->size());
-        }
-        std::fclose(out);
+        // The diagnostics go to a file, as when standard output is redirected.
+        Rig browser;
+        browser.engine.types = sndfileSoundTypes();
+        intake += secondsOf([&] { browser.controller.droppedFilesInWell({tree}); });
+        benchmark::DoNotOptimize(browser.controller.items()->size());
     }
     state.counters["intake_ms"] = 1000 * intake / state.iterations();
     state.counters["find_ms"] = 1000 * find / state.iterations();
@@ -138,8 +113,7 @@ SoundList syntheticList(int count)
 // One keystroke after another, as a user types "kick 12" and clears it.
 void findKeystroke(benchmark::State &state)
 {
-    std::FILE *out = std::fopen("/dev/null", "w");
-    Browser browser(out);
+    Rig browser;
     browser.controller.setItems(syntheticList(kEntries));
     const QString texts[] = {"k", "ki", "kic", "kick", "kick ", "kick 1", "kick 12", ""};
     size_t i = 0;
@@ -147,8 +121,8 @@ void findKeystroke(benchmark::State &state)
         browser.view.find = texts[i++ % std::size(texts)];
         browser.controller.find();
         benchmark::DoNotOptimize(browser.tableController.rowCount());
+        browser.out.take();
     }
-    std::fclose(out);
 }
 BENCHMARK(findKeystroke)->Unit(benchmark::kMillisecond);
 

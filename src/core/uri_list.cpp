@@ -1,5 +1,7 @@
 #include "core/uri_list.h"
 
+#include "core/url_escape.h"
+
 namespace auralist {
 
 namespace {
@@ -25,19 +27,9 @@ int hexValue(char c)
 
 std::string fileUrlForPath(std::string_view path)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out = "file://";
     out.reserve(out.size() + path.size() * 3 / 2);
-    for (char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (keptInUrl(c)) {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        }
-    }
+    appendPercentEscaped(out, path, keptInUrl);
     return out;
 }
 

@@ -113,18 +113,9 @@ bool legalInUrl(unsigned char c)
 
 std::string escapeIllegal(const QByteArray &bytes)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c != 0 && legalInUrl(c)) {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        }
-    }
+    appendPercentEscaped(out, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                         [](unsigned char c) { return c != 0 && legalInUrl(c); });
     return out;
 }
 

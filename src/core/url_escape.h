@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include <QVariantMap>
 
@@ -12,6 +13,24 @@ extern "C" char *url_escape(const char *bytes, std::int32_t length);
 extern "C" char *url_unescape(const char *bytes, std::int32_t length);
 
 namespace auralist {
+
+// Appends bytes to out, each byte that keep(byte) refuses written as %XX
+// with upper-case hex digits.
+template <class Keep>
+void appendPercentEscaped(std::string &out, std::string_view bytes, Keep keep)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (keep(c)) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+}
 
 // Space becomes '+', letters and digits stay, every other byte %XX.
 std::string urlEncoded(const std::string &text);

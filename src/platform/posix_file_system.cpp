@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "core/file_type.h"
+#include "core/url_escape.h"
 
 namespace auralist {
 
@@ -80,19 +81,11 @@ std::pair<std::string, std::string> splitPath(const std::string &path)
 
 std::string percentEncodePath(const std::string &path)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            std::strchr("/-_.~", c) != nullptr) {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        }
-    }
+    appendPercentEscaped(out, path, [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               (c != 0 && std::strchr("/-_.~", c) != nullptr);
+    });
     return out;
 }
 
