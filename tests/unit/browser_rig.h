@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,21 @@ namespace auralist::testing {
 using namespace auralist::fakes;
 
 // The real file system, except that a removal can be made to fail as a
-// read-only file system would, whoever runs the tests.
+// read-only file system would, folders can be made unreadable, and a hook
+// can change the tree while a folder is being listed, whoever runs the tests.
 class TestFileSystem : public PosixFileSystem {
 public:
+    bool listDirectory(const std::string &path, const EntryCallback &callback) override
+    {
+        if (unreadable.count(path))
+            return false;
+        if (whileListing)
+            whileListing(path);
+        return PosixFileSystem::listDirectory(path, callback);
+    }
+    std::set<std::string> unreadable;
+    std::function<void(const std::string &)> whileListing;
+
     RemovalResult removeFile(const std::string &path, const FileIdentity &expected, bool toTrash) override
     {
         if (failRemovals)

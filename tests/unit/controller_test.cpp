@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <filesystem>
+#include <unistd.h>
 #include <set>
 #include <sys/xattr.h>
 
@@ -98,6 +100,40 @@ TEST(Intake, RepeatedDropIsIgnoredAndBadPathsAreHandled)
     EXPECT_EQ(rig.engine.loads.size(), loads);
     EXPECT_TRUE(rig.controller.playModeOn());
     rig.controller.droppedFilesInWell({});
+}
+
+TEST(Intake, UnreadableAndVanishingFoldersAddNothingBelowThemselves)
+{
+    TempDir tmp;
+    tmp.file("drop/a.wav");
+    tmp.file("drop/locked/hidden.wav");
+    tmp.file("drop/going/soon.wav");
+    tmp.file("drop/going/deeper/later.wav");
+    tmp.file("drop/z/.dot.wav");
+    Rig rig;
+    rig.fs.unreadable.insert(tmp.path() + "/drop/locked");
+    // The folder "going" is listed, then removed before it is read.
+    rig.fs.whileListing = [&](const std::string &path) {
+        if (path == tmp.path() + "/drop/going")
+            std::filesystem::remove_all(path);
+    };
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
+    auto names = rig.names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".dot.wav", "a.wav"}));
+    const std::string out = rig.out.take();
+    EXPECT_NE(out.find(tmp.path() + "/drop/locked\n"), std::string::npos);
+    EXPECT_EQ(out.find("hidden.wav"), std::string::npos);
+    EXPECT_EQ(out.find("soon.wav"), std::string::npos);
+
+    // Permissions really stop a reader who is not root.
+    if (::geteuid() != 0) {
+        rig.fs.unreadable.clear();
+        std::filesystem::permissions(tmp.path() + "/drop/locked", std::filesystem::perms::none);
+        rig.controller.droppedFilesInWell({tmp.path() + "/drop/locked", tmp.path() + "/drop/a.wav"});
+        std::filesystem::permissions(tmp.path() + "/drop/locked", std::filesystem::perms::owner_all);
+        EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav"}));
+    }
 }
 
 TEST(Intake, TypeCodesDecideForNamesWithoutExtension)
