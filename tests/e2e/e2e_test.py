@@ -342,6 +342,26 @@ class Browser(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
+    def test_each_track_follows_the_last_and_looping_repeats(self):
+        sounds = os.path.join(self.dir, "pair")
+        os.makedirs(sounds)
+        tone(os.path.join(sounds, "one.wav"), seconds=0.3)
+        tone(os.path.join(sounds, "two.aiff"), seconds=0.3, freq=550)
+        app = App([sounds], self.env)
+        try:
+            # Both play to their end, one after the other, then it stops.
+            self.assertTrue(app.wait_for(b"done\n", count=2, timeout=15), app.output())
+            time.sleep(1.5)
+            self.assertEqual(app.output().count(b"done\n"), 2)
+            # Looping on: the last track plays again and again.
+            w = app.window()
+            subprocess.run(["xdotool", "windowactivate", "--sync", w], check=False)
+            subprocess.run(["xdotool", "key", "ctrl+l"], check=True)
+            app.key("space")
+            self.assertTrue(app.wait_for(b"done\n", count=5, timeout=15), app.output())
+        finally:
+            self.assertEqual(app.close(), 0)
+
 
 class VersionHandler(http.server.BaseHTTPRequestHandler):
     body = b""
