@@ -72,6 +72,11 @@ bool soundServerAnswers()
     return answers;
 }
 
+constexpr const char *kNoOutput =
+    "No sound output is available. Auralist will play again as soon as the sound server is back.";
+constexpr const char *kOutputFailed =
+    "Sound output failed. Auralist will play again as soon as the sound server is back.";
+
 // The sink's buffer; stop drops it at once, so its length bounds how long
 // the event loop may stall before the sound underruns, and how long after
 // the last frame is handed over it is heard.
@@ -110,13 +115,13 @@ bool SndfileSoundEngine::openSink(int sampleRate, int channels)
     // server is not there then, it never looks again. So it is not asked
     // until the server answers; once connected, it reconnects by itself.
     if (!m_outputStarted && !soundServerAnswers()) {
-        reportProblem("No sound output is available. Auralist will play again as soon as the sound server is back.");
+        reportProblem(kNoOutput);
         return false;
     }
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     m_outputStarted = true;
     if (device.isNull()) {
-        reportProblem("No sound output is available. Auralist will play again as soon as the sound server is back.");
+        reportProblem(kNoOutput);
         return false;
     }
     QAudioFormat format;
@@ -163,7 +168,7 @@ void SndfileSoundEngine::start(const std::shared_ptr<EngineSound> &sound)
     }
     m_io = m_sink->start();
     if (!m_io || m_sink->error() != QAudio::NoError) {
-        reportProblem("Sound output failed. Auralist will play again as soon as the sound server is back.");
+        reportProblem(kOutputFailed);
         closeSink();
         m_active = sound;
         finishActive(false);
@@ -194,7 +199,7 @@ void SndfileSoundEngine::pump()
         return;
     }
     if (m_sink->error() != QAudio::NoError && m_sink->error() != QAudio::UnderrunError) {
-        reportProblem("Sound output failed. Auralist will play again as soon as the sound server is back.");
+        reportProblem(kOutputFailed);
         closeSink();
         finishActive(false);
         return;
