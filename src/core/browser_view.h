@@ -35,12 +35,16 @@ public:
     virtual void setLoopLabel(const QString &text) = 0;
     virtual QString findText() const = 0;
 
+    // Shows the sound table (the tall window) or hides it (the short one).
+    virtual void setBrowserVisible(bool visible) = 0;
+
     virtual void setTableCanDrop(bool canDrop) = 0;
     virtual void makeTableFirstResponder() = 0;
 
-    // Puts the question into the delete panel, makes its delete button the
-    // default one and shows it window-modal; returns at once.
-    virtual void showDeletePanel(const QString &message) = 0;
+    // Puts the question (and what deleting does, below it) into the delete
+    // panel, makes its delete button the default one and shows it
+    // window-modal; returns at once.
+    virtual void showDeletePanel(const QString &message, const QString &detail) = 0;
     virtual void hideDeletePanel() = 0;
 
     // Ends the application once control returns to the event loop.

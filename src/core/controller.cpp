@@ -72,6 +72,7 @@ void Controller::showBrowser()
         frame.y = std::max(frame.y, screen.y);
     }
     m_view.setWindowFrame(frame);
+    m_view.setBrowserVisible(m_isBrowserOpen);
     const Rect scroll = m_view.scrollViewFrame();
     m_view.setScrollViewFrameSize(scroll.width, kScrollViewHeight);
     m_view.display();
@@ -124,6 +125,18 @@ void Controller::find()
     m_lastFindList = m_items.get();
     setMatches(std::move(matches));
     m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
+}
+
+bool Controller::settingIsOn(const char *key) const
+{
+    const auto v = m_settings.value(key);
+    return v && (*v == "true" || *v == "1");
+}
+
+void Controller::setSettingOn(const char *key, bool on)
+{
+    m_settings.setValue(key, on ? "true" : "false");
+    m_settings.sync();
 }
 
 int Controller::rowCount() const

@@ -75,6 +75,10 @@ public:
     void playCurrentTrack();
     void justStop();
     void setSound(SoundPtr sound);
+    // Whether a sound that cannot be loaded while playing through is
+    // passed over for the next row (a setting, off by default).
+    bool skipUnplayable() const;
+    void setSkipUnplayable(bool on);
 
     // Deletion.
     void deleteSelected();
@@ -109,6 +113,9 @@ public:
 private:
     int rowCount() const;
     bool currentTrackInRows() const;
+    // Switches stored in the settings as "true" or "false".
+    bool settingIsOn(const char *key) const;
+    void setSettingOn(const char *key, bool on);
     void removeDeletedRecord(const SoundRecord &record);
     void tellUser(const std::string &message);
 

@@ -19,14 +19,12 @@ QString quotedName(const SoundRecord &record)
 
 bool Controller::moveToTrash() const
 {
-    const auto v = m_settings.value(kMoveToTrashKey);
-    return v && (*v == "true" || *v == "1");
+    return settingIsOn(kMoveToTrashKey);
 }
 
 void Controller::setMoveToTrash(bool on)
 {
-    m_settings.setValue(kMoveToTrashKey, on ? "true" : "false");
-    m_settings.sync();
+    setSettingOn(kMoveToTrashKey, on);
 }
 
 void Controller::deleteSelected()
@@ -44,7 +42,8 @@ void Controller::deleteSelected()
     m_deleteIdentity = path ? m_fs.identify(*path) : std::nullopt;
     stop();
     m_deleteOpen = true;
-    m_view.showDeletePanel(message);
+    m_view.showDeletePanel(message, moveToTrash() ? QStringLiteral("The file is moved to the Trash.")
+                                                  : QStringLiteral("The file is removed from the disk."));
 }
 
 void Controller::cancelDelete()
@@ -112,13 +111,23 @@ void Controller::sheetDidEnd(int returnCode)
 
 void Controller::removeDeletedRecord(const SoundRecord &record)
 {
-    // Only the record of the file actually deleted leaves the rows, and it
-    // leaves the sound list too, so that it never shows again.
+    // Every record of the file actually deleted leaves the rows (a file
+    // taken in twice has two), and the sound list too, so that none shows
+    // again; records of other files stay, however alike.
+    const std::string *pathValue = record->value("path");
+    if (!pathValue) {
+        m_tableController.removeItem(record);
+        return;
+    }
+    const std::string path = *pathValue;
     if (m_items && m_items != m_tableController.items()) {
-        std::erase(*m_items, record);
+        std::erase_if(*m_items, [&](const SoundRecord &r) {
+            const std::string *p = r->value("path");
+            return p && *p == path;
+        });
         ++m_itemsVersion;
     }
-    m_tableController.removeItem(record);
+    m_tableController.removeItemsWithPath(path);
 }
 
 } // namespace auralist

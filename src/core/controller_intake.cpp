@@ -27,6 +27,7 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
         return;
 
     setItems(makeSoundList());
+    m_tableController.clearUnplayable();
     m_diagnostics.beginBatch();
     appendFilesAndFolders(paths, true);
     m_diagnostics.endBatch();

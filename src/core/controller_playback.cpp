@@ -7,6 +7,12 @@
 
 namespace auralist {
 
+namespace {
+
+constexpr const char *kSkipUnplayableKey = "skipUnplayable";
+
+} // namespace
+
 void Controller::setSound(SoundPtr sound)
 {
     SoundPtr previous = std::move(m_sound);
@@ -17,23 +23,47 @@ void Controller::setSound(SoundPtr sound)
 
 void Controller::playCurrentTrack()
 {
-    // The rows may have shrunk under currentTrack (a filter, a deletion) or
-    // a double-click may have found no selection: never read outside them.
-    if (!currentTrackInRows()) {
-        justStop();
-        return;
-    }
-    const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
-    const std::string *pathValue = record->value("path");
-    const std::string path = pathValue ? *pathValue : std::string();
-    m_view.setTrackName(TableController::displayText(std::string(lastPathComponent(path))));
-    setSound(path.empty() ? nullptr : m_engine.load(path));
-    if (!m_sound) {
+    // A sound that cannot be loaded is marked in the list. The run stops
+    // there, unless the user asked to skip such sounds while playing
+    // through: then the next row is tried, once each, up to the last.
+    for (;;) {
+        // The rows may have shrunk under currentTrack (a filter, a deletion)
+        // or a double-click may have found no selection: never read outside them.
+        if (!currentTrackInRows()) {
+            justStop();
+            return;
+        }
+        const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
+        const std::string *pathValue = record->value("path");
+        const std::string path = pathValue ? *pathValue : std::string();
+        m_view.setTrackName(TableController::displayText(std::string(lastPathComponent(path))));
+        setSound(path.empty() ? nullptr : m_engine.load(path));
+        if (m_sound) {
+            m_sound->setDelegate(this);
+            m_sound->play();
+            return;
+        }
         m_diagnostics.line("unable to load sound ", path);
-        return;
+        m_tableController.markUnplayable(record, path.empty() ? std::string("It has no path.") : m_engine.lastLoadError());
+        if (!m_playModeOn || !skipUnplayable())
+            return;
+        if (m_currentTrack + 1 >= rowCount()) {
+            justStop();
+            return;
+        }
+        ++m_currentTrack;
+        m_tableController.selectItemAtIndex(m_currentTrack);
     }
-    m_sound->setDelegate(this);
-    m_sound->play();
+}
+
+bool Controller::skipUnplayable() const
+{
+    return settingIsOn(kSkipUnplayableKey);
+}
+
+void Controller::setSkipUnplayable(bool on)
+{
+    setSettingOn(kSkipUnplayableKey, on);
 }
 
 void Controller::play()

@@ -1,6 +1,9 @@
 #include "core/folder_scan.h"
 
+#include <algorithm>
+
 #include "core/file_type.h"
+#include "core/numeric_compare.h"
 #include "core/services.h"
 
 namespace auralist {
@@ -9,7 +12,9 @@ namespace {
 
 struct Pending {
     std::string path;
+    size_t nameStart; // where the entry's own name begins in path
     EntryKind kind;
+    std::string_view name() const { return std::string_view(path).substr(nameStart); }
 };
 
 struct Frame {
@@ -21,8 +26,14 @@ std::vector<Pending> listOne(FileSystem &fs, const std::string &folder)
 {
     std::vector<Pending> entries;
     fs.listDirectory(folder, [&](std::string_view name, EntryKind kind) {
-        entries.push_back({joinPath(folder, name), kind});
+        std::string path = joinPath(folder, name);
+        const size_t nameStart = path.size() - name.size();
+        entries.push_back({std::move(path), nameStart, kind});
     });
+    // The system lists in its own (hash) order; people expect a file
+    // manager's.
+    std::sort(entries.begin(), entries.end(),
+              [](const Pending &a, const Pending &b) { return compareForListing(a.name(), b.name()) < 0; });
     return entries;
 }
 

@@ -8,8 +8,8 @@ namespace auralist {
 class FileSystem;
 
 // The full paths of everything below folder, at every depth, files and
-// folders alike, hidden entries included, each folder's entries in the
-// order the system lists them, a folder's contents right after it.
+// folders alike, hidden entries included, each folder's entries in a file
+// manager's order (compareForListing), a folder's contents right after it.
 // Symbolic links are listed but never followed, so a link loop ends;
 // folders that cannot be read, or that vanish meanwhile, add nothing
 // below themselves.

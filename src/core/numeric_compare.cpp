@@ -9,9 +9,18 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-} // namespace
+char foldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-int compareNumeric(std::string_view a, std::string_view b)
+char keep(char c)
+{
+    return c;
+}
+
+template <char (*Fold)(char)>
+int compareRuns(std::string_view a, std::string_view b)
 {
     size_t i = 0;
     size_t j = 0;
@@ -43,8 +52,8 @@ int compareNumeric(std::string_view a, std::string_view b)
             j = ej;
             continue;
         }
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[j]);
+        const auto ca = static_cast<unsigned char>(Fold(a[i]));
+        const auto cb = static_cast<unsigned char>(Fold(b[j]));
         if (ca != cb)
             return ca < cb ? -1 : 1;
         ++i;
@@ -55,6 +64,25 @@ int compareNumeric(std::string_view a, std::string_view b)
     if (j < b.size())
         return -1;
     return 0;
+}
+
+} // namespace
+
+int compareNumeric(std::string_view a, std::string_view b)
+{
+    return compareRuns<keep>(a, b);
+}
+
+int compareForListing(std::string_view a, std::string_view b)
+{
+    const int folded = compareRuns<foldAscii>(a, b);
+    if (folded != 0)
+        return folded;
+    const int numeric = compareRuns<keep>(a, b);
+    if (numeric != 0)
+        return numeric;
+    const int bytes = a.compare(b);
+    return bytes < 0 ? -1 : (bytes > 0 ? 1 : 0);
 }
 
 } // namespace auralist

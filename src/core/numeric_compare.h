@@ -9,4 +9,10 @@ namespace auralist {
 // Returns -1, 0 or 1. Never allocates.
 int compareNumeric(std::string_view a, std::string_view b);
 
+// The order a file manager lists a folder in: letters without regard to
+// case (ASCII), digit runs by value, so "Kick 2" < "kick 10" < "Kick 11".
+// Names equal that way are ordered by compareNumeric and then by bytes, so
+// the order is total. Returns -1, 0 or 1. Never allocates.
+int compareForListing(std::string_view a, std::string_view b);
+
 } // namespace auralist

@@ -51,6 +51,8 @@ public:
     // A sound for the file at path (native bytes), or null when the file
     // cannot be decoded. Never blocks on FIFOs or devices.
     virtual SoundPtr load(const std::string &path) = 0;
+    // Why the last load gave null, for the user.
+    virtual std::string lastLoadError() const = 0;
     // Every extension and four-character type code the engine can decode.
     // The same list on every call.
     virtual std::vector<std::string> soundUnfilteredFileTypes() const = 0;

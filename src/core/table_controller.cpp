@@ -73,7 +73,9 @@ void TableController::tableViewSelectionDidChange(const TableView *sender)
 {
     if (sender && sender != m_tableView)
         return;
-    if (selectedItems().empty())
+    // Rows past the selectedItems limit are still a selection: the delegate
+    // hears of it (and reads the row from selectedItemIndex).
+    if (selectedItems().empty() && (!m_tableView || m_tableView->selectedRowIndexes().empty()))
         return;
     if (m_delegate)
         m_delegate->tableControllerSelectedItems(*this, selectedItems());
@@ -181,6 +183,36 @@ void TableController::removeItem(const SoundRecord &item)
     reloadData();
 }
 
+void TableController::removeItemsWithPath(const std::string &path)
+{
+    const auto hasPath = [&](const SoundRecord &r) {
+        const std::string *p = r->value("path");
+        return p && *p == path;
+    };
+    std::erase_if(*m_items, hasPath);
+    std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first); });
+    ++m_mutations;
+    reloadData();
+}
+
+void TableController::markUnplayable(const SoundRecord &item, const std::string &reason)
+{
+    if (!item)
+        return;
+    m_unplayable[item] = reason;
+    const auto it = std::find(m_items->begin(), m_items->end(), item);
+    if (it != m_items->end()) {
+        const int row = static_cast<int>(it - m_items->begin());
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    }
+}
+
+const std::string *TableController::unplayableReason(const SoundRecord &item) const
+{
+    const auto it = m_unplayable.find(item);
+    return it == m_unplayable.end() ? nullptr : &it->second;
+}
+
 void TableController::reloadData()
 {
     beginResetModel();
@@ -228,9 +260,17 @@ QVariant TableController::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= static_cast<int>(m_items->size()))
         return {};
+    const SoundRecord &item = (*m_items)[static_cast<size_t>(index.row())];
+    if (role == StatusRole) {
+        return static_cast<int>(unplayableReason(item) ? RowStatus::Unplayable : RowStatus::None);
+    }
+    if (role == Qt::ToolTipRole) {
+        if (const std::string *reason = unplayableReason(item))
+            return QStringLiteral("Cannot play: %1").arg(displayText(*reason));
+    }
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
         return {};
-    const std::string *v = (*m_items)[static_cast<size_t>(index.row())]->value(identifierForColumn(index.column()));
+    const std::string *v = item->value(identifierForColumn(index.column()));
     if (!v)
         return QString();
     return displayText(*v);

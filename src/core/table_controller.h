@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/sound_record.h"
@@ -22,6 +23,10 @@ class TableController : public QAbstractTableModel {
 public:
     // Rows above this index are left out of selectedItems.
     static constexpr int kMaxSelectedRow = 9999;
+
+    // What the first column's cell shows beside the name (StatusRole).
+    enum class RowStatus : int { None = 0, Unplayable = 1 };
+    static constexpr int StatusRole = Qt::UserRole + 1;
 
     explicit TableController(Diagnostics &diagnostics, QObject *parent = nullptr);
 
@@ -56,6 +61,16 @@ public:
     void removeItem(const SoundRecord &item);
     void reloadData();
     void updateItem(const SoundRecord &item) { (void)item; }
+    // Removes every record whose path is path (equal records listed twice
+    // included) and reloads.
+    void removeItemsWithPath(const std::string &path);
+    // Marks a record as one that cannot be played, with the reason, for as
+    // long as it is listed.
+    void markUnplayable(const SoundRecord &item, const std::string &reason);
+    // The reason a record cannot be played, or null when nothing is known.
+    const std::string *unplayableReason(const SoundRecord &item) const;
+    // Forgets every mark (a new list of sounds is coming).
+    void clearUnplayable() { m_unplayable.clear(); }
     // Grows with every reordering or removal made here.
     std::uint64_t mutationCount() const { return m_mutations; }
 
@@ -86,6 +101,8 @@ private:
     std::vector<QString> m_titles;
     bool m_isEditable = true;
     std::uint64_t m_mutations = 0;
+    // Keyed by record object: every list shares the same ones.
+    std::unordered_map<SoundRecord, std::string> m_unplayable;
 };
 
 // -1, 0 or 1: the values of the two records under key, compared with

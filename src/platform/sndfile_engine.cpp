@@ -102,9 +102,10 @@ SndfileSoundEngine::~SndfileSoundEngine()
 SoundPtr SndfileSoundEngine::load(const std::string &path)
 {
     SF_INFO info{};
-    SNDFILE *file = openSoundFile(path, info);
+    SNDFILE *file = openSoundFile(path, info, &m_loadError);
     if (!file)
         return nullptr;
+    m_loadError.clear();
     return std::make_shared<EngineSound>(*this, file, info);
 }
 

@@ -32,6 +32,7 @@ public:
 
     SoundPtr load(const std::string &path) override;
     std::vector<std::string> soundUnfilteredFileTypes() const override { return m_types; }
+    std::string lastLoadError() const override { return m_loadError; }
 
     // Called once each time sound output fails after having worked (or
     // fails at the first try), with a message for the user, from the event
@@ -53,6 +54,7 @@ private:
     void reportProblem(const std::string &message);
 
     std::vector<std::string> m_types;
+    std::string m_loadError;
     std::unique_ptr<QAudioSink> m_sink;
     QIODevice *m_io = nullptr;
     QAudioFormat m_format;

@@ -8,7 +8,8 @@ namespace auralist {
 
 // Opens path for decoding when it names a regular file (a FIFO or a device
 // would block or never end) that libsndfile reads with a usable format.
-// Null otherwise; the caller closes what it gets with sf_close.
-SNDFILE *openSoundFile(const std::string &path, SF_INFO &info);
+// Null otherwise, with the reason in *error when error is given; the
+// caller closes what it gets with sf_close.
+SNDFILE *openSoundFile(const std::string &path, SF_INFO &info, std::string *error = nullptr);
 
 } // namespace auralist

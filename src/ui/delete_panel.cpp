@@ -1,5 +1,7 @@
 #include "ui/delete_panel.h"
 
+#include <QKeyEvent>
+
 #include "ui_delete_panel.h"
 
 namespace auralist {
@@ -7,6 +9,8 @@ namespace auralist {
 DeletePanel::DeletePanel(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::DeletePanel>())
 {
     m_ui->setupUi(this);
+    m_ui->deleteButton->installEventFilter(this);
+    m_ui->cancelButton->installEventFilter(this);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] {
         if (m_cancel)
             m_cancel();
@@ -22,6 +26,11 @@ DeletePanel::~DeletePanel() = default;
 QLabel *DeletePanel::deletePanelMessage() const
 {
     return m_ui->deletePanelMessage;
+}
+
+QLabel *DeletePanel::deletePanelDetail() const
+{
+    return m_ui->deletePanelDetail;
 }
 
 QPushButton *DeletePanel::deleteButton() const
@@ -43,6 +52,14 @@ void DeletePanel::setActions(std::function<void()> cancelDelete, std::function<v
 void DeletePanel::hidePanel()
 {
     QDialog::done(QDialog::Rejected);
+}
+
+bool DeletePanel::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+    if (key && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space)
+        return true;
+    return QDialog::eventFilter(watched, event);
 }
 
 // Escape and the window's close button answer no.

@@ -13,7 +13,9 @@ class QPushButton;
 
 namespace auralist {
 
-// The confirmation panel, shown window-modal on the browser window.
+// The confirmation panel, shown window-modal on the browser window. Return
+// (or a click on Delete) deletes; Escape (or Cancel) does not. Space, which
+// starts and stops sound all day long in the browser, presses neither.
 class DeletePanel : public QDialog {
     Q_OBJECT
 public:
@@ -21,6 +23,7 @@ public:
     ~DeletePanel() override;
 
     QLabel *deletePanelMessage() const;
+    QLabel *deletePanelDetail() const;
     QPushButton *deleteButton() const;
     QPushButton *cancelButton() const;
 
@@ -30,6 +33,9 @@ public:
     void hidePanel();
 
     void reject() override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     std::unique_ptr<Ui::DeletePanel> m_ui;

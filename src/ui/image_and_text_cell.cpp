@@ -1,16 +1,25 @@
 #include "ui/image_and_text_cell.h"
 
+#include <QApplication>
 #include <QPainter>
+#include <QStyle>
 
 #include <cmath>
+
+#include "core/table_controller.h"
 
 namespace auralist {
 
 std::pair<QRectF, QRectF> ImageAndTextCell::divideFrame(const QRectF &frame) const
 {
-    if (m_image.isNull())
+    return divideFrame(frame, m_image);
+}
+
+std::pair<QRectF, QRectF> ImageAndTextCell::divideFrame(const QRectF &frame, const QPixmap &image)
+{
+    if (image.isNull())
         return {QRectF(frame.x(), frame.y(), 0, frame.height()), frame};
-    const double stripWidth = std::min<double>(m_image.width() + kMargin, frame.width());
+    const double stripWidth = std::min<double>(image.width() + kMargin, frame.width());
     const QRectF strip(frame.x(), frame.y(), stripWidth, frame.height());
     const QRectF text(frame.x() + stripWidth, frame.y(), frame.width() - stripWidth, frame.height());
     return {strip, text};
@@ -26,25 +35,44 @@ QRectF ImageAndTextCell::imageFrameForCellFrame(const QRectF &frame) const
 
 QPointF ImageAndTextCell::imagePointForCellFrame(const QRectF &frame, bool flipped) const
 {
-    const auto [strip, text] = divideFrame(frame);
+    return imagePointForCellFrame(frame, flipped, m_image);
+}
+
+QPointF ImageAndTextCell::imagePointForCellFrame(const QRectF &frame, bool flipped, const QPixmap &image)
+{
+    const auto [strip, text] = divideFrame(frame, image);
     const auto h = static_cast<float>(text.height());
-    const auto s = static_cast<float>(m_image.height());
+    const auto s = static_cast<float>(image.height());
     const float offset = flipped ? std::ceil((h + s) / 2.0F) : std::ceil((h - s) / 2.0F);
     return {strip.x() + kMargin, strip.y() + static_cast<double>(offset)};
 }
 
+QPixmap ImageAndTextCell::imageFor(const QModelIndex &index) const
+{
+    const auto status = static_cast<TableController::RowStatus>(index.data(TableController::StatusRole).toInt());
+    if (status == TableController::RowStatus::Unplayable) {
+        if (m_unplayableImage.isNull()) {
+            const int side = QFontMetrics(QApplication::font()).height() - 2;
+            m_unplayableImage = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side);
+        }
+        return m_unplayableImage;
+    }
+    return m_image;
+}
+
 void ImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    if (m_image.isNull()) {
+    const QPixmap image = imageFor(index);
+    if (image.isNull()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
-    const auto [strip, text] = divideFrame(option.rect);
+    const auto [strip, text] = divideFrame(option.rect, image);
     if (m_drawsBackground)
         painter->fillRect(strip, option.palette.base());
     // Qt views are flipped: the point is the image's lower-left corner.
-    const QPointF corner = imagePointForCellFrame(option.rect, true);
-    painter->drawPixmap(QPointF(corner.x(), corner.y() - m_image.height()), m_image);
+    const QPointF corner = imagePointForCellFrame(option.rect, true, image);
+    painter->drawPixmap(QPointF(corner.x(), corner.y() - image.height()), image);
     QStyleOptionViewItem textOption(option);
     textOption.rect = text.toRect();
     QStyledItemDelegate::paint(painter, textOption, index);

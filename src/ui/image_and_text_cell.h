@@ -7,7 +7,8 @@
 namespace auralist {
 
 // Draws an optional image at the left of a cell, centred vertically in a
-// strip 3.0 px wider than the image, and the text in the rest.
+// strip 3.0 px wider than the image, and the text in the rest. A row marked
+// as one that cannot play shows a warning sign as its image.
 class ImageAndTextCell : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -34,7 +35,13 @@ public:
                               const QModelIndex &index) const override;
 
 private:
+    static std::pair<QRectF, QRectF> divideFrame(const QRectF &frame, const QPixmap &image);
+    static QPointF imagePointForCellFrame(const QRectF &frame, bool flipped, const QPixmap &image);
+    // The row's own mark (a sound that cannot play) or else the cell's image.
+    QPixmap imageFor(const QModelIndex &index) const;
+
     QPixmap m_image;
+    mutable QPixmap m_unplayableImage;
     bool m_drawsBackground = false;
 };
 

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -30,6 +31,7 @@ MainWindow::MainWindow(QWidget *parent)
     for (const auto &i : icons)
         i.button->setIcon(style()->standardIcon(i.pixmap));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("auralist")));
+    m_ui->find->installEventFilter(this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -103,6 +105,12 @@ QString MainWindow::findText() const
     return m_ui->find->text();
 }
 
+void MainWindow::setBrowserVisible(bool visible)
+{
+    // The short window shows the controls only, not a sliver of the list.
+    m_ui->table->setVisible(visible);
+}
+
 void MainWindow::setTableCanDrop(bool canDrop)
 {
     m_ui->table->canDrop(canDrop);
@@ -114,9 +122,10 @@ void MainWindow::makeTableFirstResponder()
     m_ui->table->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::showDeletePanel(const QString &message)
+void MainWindow::showDeletePanel(const QString &message, const QString &detail)
 {
     m_deletePanel->deletePanelMessage()->setText(message);
+    m_deletePanel->deletePanelDetail()->setText(detail);
     m_deletePanel->deleteButton()->setDefault(true);
     m_deletePanel->open();
 }
@@ -139,6 +148,27 @@ QString MainWindow::text() const
 void MainWindow::setText(const QString &text)
 {
     m_ui->versionTextField->setText(text);
+}
+
+// In the find field, Escape empties it (the whole list shows again) and
+// Down or Return go on to the list.
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->find && event->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent *>(event)->key()) {
+        case Qt::Key_Escape:
+            m_ui->find->clear();
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            m_ui->table->setFocus(Qt::TabFocusReason);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

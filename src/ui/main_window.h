@@ -44,7 +44,8 @@ public:
     QString findText() const override;
     void setTableCanDrop(bool canDrop) override;
     void makeTableFirstResponder() override;
-    void showDeletePanel(const QString &message) override;
+    void showDeletePanel(const QString &message, const QString &detail) override;
+    void setBrowserVisible(bool visible) override;
     void hideDeletePanel() override;
     void terminate() override;
 
@@ -54,6 +55,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     std::unique_ptr<Ui::MainWindow> m_ui;

@@ -102,6 +102,9 @@ void Browser::connectActions()
             c->openFiles({std::string(bytes.constData(), static_cast<size_t>(bytes.size()))});
         }
     });
+    ui.actionSkipUnplayable->setChecked(c->skipUnplayable());
+    QObject::connect(ui.actionSkipUnplayable, &QAction::toggled, m_window.get(),
+                     [c](bool on) { c->setSkipUnplayable(on); });
     ui.actionMoveToTrash->setChecked(c->moveToTrash());
     QObject::connect(ui.actionMoveToTrash, &QAction::toggled, m_window.get(), [c](bool on) { c->setMoveToTrash(on); });
 
@@ -129,13 +132,16 @@ void Browser::launch(const std::vector<std::string> &paths)
 
 void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
 {
-    m_controller->appFinishedLaunching();
-    m_tableController->appDidFinishLaunching();
-    m_updater->appDidFinishLaunching();
+    // Open requests made at launch come first, then the launch-finished
+    // handlers: the list is there (and playing) behind the update check and
+    // any alert it shows.
     if (paths.size() == 1)
         m_controller->applicationOpenFile(paths.front());
     else if (!paths.empty())
         m_controller->openFiles(paths);
+    m_controller->appFinishedLaunching();
+    m_tableController->appDidFinishLaunching();
+    m_updater->appDidFinishLaunching();
 }
 
 int runAuralist(int argc, char **argv)

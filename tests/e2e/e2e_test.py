@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """End-to-end tests: the built auralist binary on generated sounds, with the
 real PulseAudio null sink and a local HTTP server on 127.0.0.1."""
+import array
 import hashlib
 import http.server
+import math
 import os
 import shutil
 import signal
@@ -106,23 +108,46 @@ class App:
 
 
 class Recorder:
+    """Records the default sink's monitor. A freshly started server takes a
+    while to hand the monitor any data, so the recorder is only ready once
+    data arrives; start the program after that."""
+
     def __init__(self):
         self.path = tempfile.mktemp(prefix="auralist-rec-")
         self.f = open(self.path, "wb")
         self.proc = subprocess.Popen(["parec", "--latency-msec=20", "-d", "@DEFAULT_MONITOR@",
                                       "--format=s16le", "--rate=44100", "--channels=2"], stdout=self.f)
+        deadline = time.time() + 15
+        while os.path.getsize(self.path) < 44100 * 4 // 10:
+            if time.time() > deadline or self.proc.poll() is not None:
+                self.stop()
+                raise AssertionError("the sink's monitor gives no data")
+            time.sleep(0.05)
 
-    def rms(self):
-        time.sleep(1.5)  # the server hands the monitor whole blocks, late
-        self.proc.send_signal(signal.SIGINT)
-        self.proc.wait(5)
+    def samples(self):
+        with open(self.path, "rb") as f:
+            data = f.read()
+        return array.array("h", data[:len(data) - len(data) % 2])
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+            self.proc.wait(5)
         self.f.close()
-        r = subprocess.run(["sox", "-t", "raw", "-r", "44100", "-c", "2", "-e", "signed", "-b", "16",
-                            self.path, "-n", "stat"], capture_output=True, text=True)
-        for line in r.stderr.splitlines():
-            if line.startswith("RMS     amplitude"):
-                return float(line.split()[-1])
-        return 0.0
+
+    def rms(self, timeout=10):
+        """The RMS amplitude (0 to 1) of the whole recording, taken once
+        sound has arrived (the server hands the monitor whole blocks, late)
+        and a little more has followed."""
+        deadline = time.time() + timeout
+        while time.time() < deadline and not any(abs(v) > 1000 for v in self.samples()[-44100 * 2:]):
+            time.sleep(0.1)
+        time.sleep(0.5)
+        self.stop()
+        samples = self.samples()
+        if not samples:
+            return 0.0
+        return math.sqrt(sum(v * v for v in samples) / len(samples)) / 32768.0
 
 
 class Browser(unittest.TestCase):
@@ -136,12 +161,12 @@ class Browser(unittest.TestCase):
     def test_plays_advances_and_stops(self):
         sounds = os.path.join(self.dir, "sounds")
         os.makedirs(sounds)
-        tone(os.path.join(sounds, "a.wav"))
-        tone(os.path.join(sounds, "b.flac"), freq=660)
+        tone(os.path.join(sounds, "a.wav"), seconds=1)
+        tone(os.path.join(sounds, "b.flac"), seconds=1, freq=660)
         with open(os.path.join(sounds, "broken.wav"), "wb") as f:
             f.write(b"RIFF\x00\x00")
         open(os.path.join(sounds, "empty.wav"), "wb").close()
-        tone(os.path.join(sounds, "caf\xe9.wav".encode("latin-1").decode("utf-8", "surrogateescape")))
+        tone(os.path.join(sounds, "caf\xe9.wav".encode("latin-1").decode("utf-8", "surrogateescape")), seconds=1)
         rec = Recorder()
         app = App([sounds], self.env)
         try:

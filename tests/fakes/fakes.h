@@ -29,13 +29,16 @@ public:
     SoundPtr load(const std::string &path) override
     {
         loads.push_back(path);
-        if (unloadable.count(path))
+        if (unloadable.count(path)) {
+            error = "File contains data in an unknown format.";
             return nullptr;
+        }
         auto s = std::make_shared<FakeSound>(path);
         last = s;
         return s;
     }
     std::vector<std::string> soundUnfilteredFileTypes() const override { return types; }
+    std::string lastLoadError() const override { return error; }
     // Ends the last sound as the engine would, played to its end.
     void finishLast(bool finished = true)
     {
@@ -46,6 +49,7 @@ public:
     }
     std::vector<std::string> types{"aiff", "wav", "AIFF"};
     std::set<std::string> unloadable;
+    std::string error;
     std::vector<std::string> loads;
     std::shared_ptr<FakeSound> last;
 };
@@ -145,13 +149,20 @@ public:
     QString findText() const override { return find; }
     void setTableCanDrop(bool c) override { canDrop = c; }
     void makeTableFirstResponder() override { firstResponder = true; }
-    void showDeletePanel(const QString &m) override { panelMessage = m; panelOpen = true; }
+    void showDeletePanel(const QString &m, const QString &d) override
+    {
+        panelMessage = m;
+        panelDetail = d;
+        panelOpen = true;
+    }
+    void setBrowserVisible(bool v) override { browserVisible = v; }
     void hideDeletePanel() override { panelOpen = false; }
     void terminate() override { terminated = true; }
     Rect frame{100, 500, 600, 75};
     Rect screen{0, 0, 1280, 900};
     Rect scroll{0, 40, 600, 30};
-    QString label = "drop here", trackName, loopLabel = "Track:", find, panelMessage;
+    QString label = "drop here", trackName, loopLabel = "Track:", find, panelMessage, panelDetail;
+    bool browserVisible = false;
     bool canDrop = false, firstResponder = false, panelOpen = false, terminated = false;
 };
 

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -18,6 +19,7 @@
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
 #include "ui/startup.h"
+#include "ui_main_window.h"
 
 using namespace auralist;
 using namespace auralist::fakes;
@@ -31,6 +33,8 @@ private slots:
     void headerClickSortsAndRowsDragOutAsFiles();
     void deletePanelIsWindowModalAndReturnDeletes();
     void closingTheMainWindowQuitsAndSyncs();
+    void spaceInTheDeleteSheetNeverDeletes();
+    void findFieldKeysAndTheShortWindow();
 
 private:
     std::string file(const std::string &name)
@@ -170,6 +174,70 @@ void GuiTest::closingTheMainWindowQuitsAndSyncs()
     QCOMPARE(code, 0);
     QCOMPARE(quit.count(), 1);
     QCOMPARE(m_settings.syncs, 1);
+}
+
+void GuiTest::spaceInTheDeleteSheetNeverDeletes()
+{
+    const std::string a = file("a.wav");
+    file("b.wav");
+    m_browser->controller().droppedFilesInWell({a, m_dir + "/b.wav"});
+    DragTable *table = m_browser->window().table();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Delete);
+    DeletePanel *panel = m_browser->window().deletePanel();
+    QTRY_VERIFY(panel->isVisible());
+    QCOMPARE(panel->deletePanelDetail()->text(), QString("The file is removed from the disk."));
+    // Space, wherever the panel's focus is, presses neither button.
+    QTRY_VERIFY(QApplication::focusWidget() == panel->deleteButton());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QTest::keyClick(panel->cancelButton(), Qt::Key_Space);
+    QTest::keyClick(panel, Qt::Key_Space);
+    QTest::qWait(50);
+    QVERIFY(panel->isVisible());
+    QVERIFY(std::filesystem::exists(a));
+    QTest::mouseClick(panel->cancelButton(), Qt::LeftButton);
+    QTRY_VERIFY(!panel->isVisible());
+    QVERIFY(std::filesystem::exists(a));
+
+    // With the Trash checked, the panel says so.
+    m_browser->window().ui().actionMoveToTrash->setChecked(true);
+    QTest::keyClick(table, Qt::Key_Delete);
+    QTRY_VERIFY(panel->isVisible());
+    QCOMPARE(panel->deletePanelDetail()->text(), QString("The file is moved to the Trash."));
+    QTest::keyClick(panel, Qt::Key_Escape);
+    QTRY_VERIFY(!panel->isVisible());
+    QVERIFY(std::filesystem::exists(a));
+}
+
+void GuiTest::findFieldKeysAndTheShortWindow()
+{
+    file("kick.wav");
+    file("snare.wav");
+    m_browser->controller().droppedFilesInWell({m_dir});
+    MainWindow &w = m_browser->window();
+    QLineEdit *find = w.ui().find;
+    DragTable *table = w.table();
+    find->setFocus();
+    QTest::keyClicks(find, "sn");
+    QCOMPARE(table->model()->rowCount(), 1);
+    QTest::keyClick(find, Qt::Key_Escape);
+    QCOMPARE(find->text(), QString());
+    QCOMPARE(table->model()->rowCount(), 2);
+    QVERIFY(find->hasFocus());
+    QTest::keyClick(find, Qt::Key_Down);
+    QTRY_VERIFY(table->hasFocus());
+    find->setFocus();
+    QTest::keyClick(find, Qt::Key_Return);
+    QTRY_VERIFY(table->hasFocus());
+
+    // The short window shows no sliver of the list; the tall one shows it.
+    QVERIFY(table->isVisible());
+    w.ui().actionShowBrowser->trigger();
+    QTRY_COMPARE(w.height(), 75);
+    QVERIFY(!table->isVisible());
+    w.ui().actionShowBrowser->trigger();
+    QTRY_COMPARE(w.height(), 200);
+    QVERIFY(table->isVisible());
 }
 
 QTEST_MAIN(GuiTest)

@@ -388,3 +388,127 @@ TEST(Lifecycle, ShowBrowserKeepsTheTopEdgeAndQuitsOnMainWindowClose)
     rig.controller.appWillTerminate();
     EXPECT_EQ(rig.settings.syncs, 1);
 }
+
+TEST(Intake, ListsEachFolderAsAFileManagerDoesDepthFirst)
+{
+    TempDir tmp;
+    for (const char *name : {"drop/take 10.wav", "drop/Take 2.wav", "drop/take 1.wav", "drop/b/z.wav",
+                             "drop/B 2/y.wav", "drop/a.wav", "drop/b/A.wav"})
+        tmp.file(name);
+    Rig rig;
+    rig.out.take();
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
+    const std::string d = tmp.path() + "/drop/";
+    std::string expected;
+    for (const char *p : {"a.wav", "b", "b/A.wav", "b/z.wav", "B 2", "B 2/y.wav", "take 1.wav", "Take 2.wav",
+                          "take 10.wav"})
+        expected += d + p + "\n";
+    const std::string out = rig.out.take();
+    EXPECT_EQ(out.substr(0, expected.size()), expected);
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "A.wav", "z.wav", "y.wav", "take 1.wav", "Take 2.wav",
+                                                     "take 10.wav"}));
+}
+
+TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
+{
+    Rig rig;
+    SoundList list = makeSoundList();
+    for (int i = 0; i < 12000; ++i)
+        list->push_back(makeSoundRecord("/sounds/s" + std::to_string(i) + ".wav"));
+    rig.controller.setItems(list);
+    Controller &c = rig.controller;
+    rig.out.take();
+    rig.select(11000);
+    EXPECT_EQ(c.currentTrack(), 11000);
+    // The limit's line is printed as before; the row is not lost.
+    EXPECT_NE(rig.out.take().find(">>>>>>>>>>>>>TableConroller selectedItems row:11000!!!\n"), std::string::npos);
+    c.keyDown(kSpaceBarKey);
+    ASSERT_FALSE(rig.engine.loads.empty());
+    EXPECT_EQ(rig.engine.loads.back(), "/sounds/s11000.wav");
+
+    rig.select(10500);
+    rig.table.doubleAction = nullptr;
+    c.doubleClick(rig.tableController);
+    EXPECT_EQ(rig.engine.loads.back(), "/sounds/s10500.wav");
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete s10500.wav?");
+    c.cancelDelete();
+}
+
+TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
+{
+    TempDir tmp;
+    const std::string a = tmp.file("drop/a.wav");
+    tmp.file("drop/b.wav");
+    Rig rig;
+    Controller &c = rig.controller;
+    // The folder and a file inside it: the file has two equal records.
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop", a});
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "b.wav", "a.wav"}));
+    rig.select(2);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelDetail, "The file is removed from the disk.");
+    c.approveDelete();
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+
+    // While filtered: gone from the rows, the match list and the sound list.
+    const std::string e = tmp.file("e.wav");
+    rig.controller.droppedFilesInWell({e, tmp.path() + "/drop", e});
+    rig.view.find = "e";
+    c.find();
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"e.wav", "e.wav"}));
+    c.setMoveToTrash(true);
+    rig.select(1);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelDetail, "The file is moved to the Trash.");
+    c.approveDelete();
+    EXPECT_TRUE(rig.names().empty());
+    EXPECT_TRUE(c.matches()->empty());
+    rig.view.find = "";
+    c.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+}
+
+TEST(Playback, SoundsThatCannotPlayAreMarkedAndCanBeSkipped)
+{
+    TempDir tmp;
+    Rig rig;
+    Controller &c = rig.controller;
+    rig.engine.unloadable = {tmp.path() + "/b.wav", tmp.path() + "/c.wav"};
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav", "d.wav"});
+    const QModelIndex b = rig.tableController.index(1, 0);
+    EXPECT_EQ(b.data(TableController::StatusRole).toInt(), 0);
+
+    // As before: the run stops at the file that cannot be loaded, play
+    // mode stays on; now the row says so, with the reason.
+    rig.engine.finishLast();
+    EXPECT_EQ(rig.engine.loads.back(), paths[1]);
+    EXPECT_TRUE(c.playModeOn());
+    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(b.data(TableController::StatusRole).toInt(), int(TableController::RowStatus::Unplayable));
+    EXPECT_EQ(b.data(Qt::ToolTipRole).toString(), "Cannot play: File contains data in an unknown format.");
+    EXPECT_EQ(rig.tableController.index(0, 0).data(TableController::StatusRole).toInt(), 0);
+
+    // Skipping on: both bad rows are passed over, once each.
+    c.setSkipUnplayable(true);
+    EXPECT_EQ(rig.settings.values["skipUnplayable"], "true");
+    rig.select(0);
+    c.play();
+    rig.engine.loads.clear();
+    rig.engine.finishLast();
+    EXPECT_EQ(rig.engine.loads, (std::vector<std::string>{paths[1], paths[2], paths[3]}));
+    EXPECT_EQ(c.currentTrack(), 3);
+    EXPECT_EQ(rig.table.current, 3);
+
+    // Nothing loads: one pass, then the run ends.
+    rig.engine.unloadable.insert(paths.begin(), paths.end());
+    rig.engine.loads.clear();
+    c.home();
+    EXPECT_EQ(rig.engine.loads, paths);
+    EXPECT_EQ(c.sound(), nullptr);
+    // A new list forgets the marks.
+    rig.engine.unloadable.clear();
+    rig.controller.droppedFilesInWell({tmp.file("e.wav"), paths[1]});
+    EXPECT_EQ(rig.tableController.index(1, 0).data(TableController::StatusRole).toInt(), 0);
+}
