@@ -8,6 +8,7 @@ import math
 import os
 import shutil
 import signal
+import socket
 import stat
 import subprocess
 import sys
@@ -392,6 +393,91 @@ class Browser(unittest.TestCase):
             self.assertTrue(app.wait_for(b"done\n", count=5, timeout=15), app.output())
         finally:
             self.assertEqual(app.close(), 0)
+
+
+class Launch(unittest.TestCase):
+    def test_named_folder_plays_behind_a_launch_time_alert(self):
+        d = tempfile.mkdtemp(prefix="auralist-launch-")
+        sounds = os.path.join(d, "sounds")
+        os.makedirs(sounds)
+        tone(os.path.join(sounds, "a.wav"), seconds=0.5)
+        # A port where nothing listens: the check fails at once.
+        probe = socket.socket()
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+        probe.close()
+        env = {"XDG_CONFIG_HOME": os.path.join(d, "config"), "AURALIST_SITE_HOST": "127.0.0.1:%d" % port}
+        app = App([sounds], env)
+        try:
+            alert = find_window("^Software Update$", timeout=20)
+            self.assertIsNotNone(alert, "no alert for the failed check")
+            # The alert is up, and the folder was taken in and played first.
+            self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+            self.assertIn(os.path.join(sounds, "a.wav").encode() + b"\n", app.output())
+            self.assertIsNotNone(find_window("^Software Update$", timeout=1))
+            press_in(alert, "Return")
+        finally:
+            self.assertEqual(app.close(), 0)
+            shutil.rmtree(d, ignore_errors=True)
+
+
+READ_ACCESSIBLE = r"""
+import time, pyatspi
+def walk(node, seen, depth=0):
+    if node is None or depth > 40:
+        return
+    try:
+        role, name = node.getRoleName(), node.name
+    except Exception:
+        return
+    seen.append("%s\t%s" % (role, name))
+    for i in range(min(node.childCount, 200)):
+        walk(node.getChildAtIndex(i), seen, depth + 1)
+deadline = time.time() + 20
+while True:
+    desktop = pyatspi.Registry.getDesktop(0)
+    apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
+    apps = [a for a in apps if a is not None and a.name.lower() == "auralist"]
+    seen = []
+    if apps:
+        walk(apps[0], seen)
+    # Once the list is in, the table has cells.
+    if any(line.startswith("table cell\t") for line in seen) or time.time() > deadline:
+        print("\n".join(seen))
+        break
+    time.sleep(0.5)
+"""
+
+
+@unittest.skipUnless(os.path.exists("/usr/libexec/at-spi-bus-launcher") and shutil.which("dbus-run-session"),
+                     "at-spi2-core and dbus are needed")
+class ScreenReader(unittest.TestCase):
+    def test_controls_and_table_have_names_a_screen_reader_says(self):
+        d = tempfile.mkdtemp(prefix="auralist-a11y-")
+        sounds = os.path.join(d, "sounds")
+        os.makedirs(sounds)
+        tone(os.path.join(sounds, "kick 1.wav"), seconds=0.2)
+        script = os.path.join(d, "read.py")
+        with open(script, "w") as f:
+            f.write(READ_ACCESSIBLE)
+        env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(d, "config"), AURALIST_SITE_HOST="",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        inner = ('/usr/libexec/at-spi-bus-launcher --launch-immediately & '
+                 '"$0" "$1" >/dev/null 2>&1 & app=$!; '
+                 '/usr/bin/python3 "$2"; kill $app; wait $app')
+        try:
+            r = subprocess.run(["dbus-run-session", "--", "sh", "-c", inner, BINARY, sounds, script],
+                               env=env, capture_output=True, text=True, timeout=60)
+            seen = set(tuple(line.split("\t", 1)) for line in r.stdout.splitlines() if "\t" in line)
+            for name in ("First", "Previous", "Play", "Stop", "Next", "Last", "Loop"):
+                self.assertIn(("push button", name), seen, r.stdout[-3000:])
+            self.assertIn(("table", "Sounds"), seen, r.stdout[-3000:])
+            self.assertIn(("text", "Find"), seen, r.stdout[-3000:])
+            self.assertIn(("label", "Version"), seen, r.stdout[-3000:])
+            self.assertIn(("table cell", "kick 1.wav"), seen, r.stdout[-3000:])
+            self.assertIn(("table column header", "Name"), seen, r.stdout[-3000:])
+        finally:
+            shutil.rmtree(d, ignore_errors=True)
 
 
 class VersionHandler(http.server.BaseHTTPRequestHandler):
