@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "core/diagnostics.h"
+#include "platform/decoder_messages.h"
 #include "platform/sound_file.h"
 #include "platform/sound_types.h"
 
@@ -23,8 +24,8 @@ namespace auralist {
 // One sound file, open for decoding.
 class EngineSound : public Sound, public std::enable_shared_from_this<EngineSound> {
 public:
-    EngineSound(SndfileSoundEngine &engine, SNDFILE *file, const SF_INFO &info)
-        : m_engine(engine), m_file(file), m_info(info)
+    EngineSound(SndfileSoundEngine &engine, SNDFILE *file, const SF_INFO &info, std::string path)
+        : m_engine(engine), m_file(file), m_info(info), m_path(std::move(path))
     {
     }
     ~EngineSound() override { sf_close(m_file); }
@@ -35,6 +36,7 @@ public:
     void stop() override { m_engine.stop(this); }
     bool isPlaying() const override { return m_engine.isActive(this); }
 
+    const std::string &path() const { return m_path; }
     int sampleRate() const { return m_info.samplerate; }
     int channels() const { return m_info.channels; }
     bool rewind() { return sf_seek(m_file, 0, SEEK_SET) == 0 || m_info.seekable == 0; }
@@ -44,6 +46,7 @@ private:
     SndfileSoundEngine &m_engine;
     SNDFILE *m_file;
     SF_INFO m_info;
+    std::string m_path;
     SoundDelegate *m_delegate = nullptr;
 };
 
@@ -102,11 +105,12 @@ SndfileSoundEngine::~SndfileSoundEngine()
 SoundPtr SndfileSoundEngine::load(const std::string &path)
 {
     SF_INFO info{};
+    DecoderMessages::setCurrentFile(path);
     SNDFILE *file = openSoundFile(path, info, &m_loadError);
     if (!file)
         return nullptr;
     m_loadError.clear();
-    return std::make_shared<EngineSound>(*this, file, info);
+    return std::make_shared<EngineSound>(*this, file, info, path);
 }
 
 bool SndfileSoundEngine::openSink(int sampleRate, int channels)
@@ -159,6 +163,7 @@ void SndfileSoundEngine::start(const std::shared_ptr<EngineSound> &sound)
     m_clock.start();
     if (m_active)
         finishActive(false);
+    DecoderMessages::setCurrentFile(sound->path());
     sound->rewind();
     // A fresh stream for every sound: a restarted one may stall for a
     // second or two before the server asks for more.

@@ -12,6 +12,7 @@
 #include "core/table_controller.h"
 #include "core/updater.h"
 #include "platform/curl_http.h"
+#include "platform/decoder_messages.h"
 #include "platform/message_box_alerts.h"
 #include "platform/posix_file_system.h"
 #include "platform/qt_desktop.h"
@@ -146,6 +147,7 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
 
 int runAuralist(int argc, char **argv)
 {
+    DecoderMessages::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Auralist"));
     QApplication::setOrganizationName(QStringLiteral("Auralist"));

@@ -66,12 +66,18 @@ class App:
     def __init__(self, args, env=None):
         self.out_path = tempfile.mktemp(prefix="auralist-out-")
         self.out = open(self.out_path, "wb")
+        self.err_path = self.out_path + ".err"
+        self.err = open(self.err_path, "wb")
         full_env = dict(os.environ)
         full_env.update(env or {})
-        self.proc = subprocess.Popen([BINARY] + args, stdout=self.out, stderr=subprocess.DEVNULL, env=full_env)
+        self.proc = subprocess.Popen([BINARY] + args, stdout=self.out, stderr=self.err, env=full_env)
 
     def output(self):
         with open(self.out_path, "rb") as f:
+            return f.read()
+
+    def errors(self):
+        with open(self.err_path, "rb") as f:
             return f.read()
 
     def wait_for(self, needle, timeout=10, count=1):
@@ -105,6 +111,7 @@ class App:
                 self.proc.kill()
                 self.proc.wait()
         self.out.close()
+        self.err.close()
         return self.proc.returncode
 
 
@@ -393,6 +400,40 @@ class Browser(unittest.TestCase):
             self.assertTrue(app.wait_for(b"done\n", count=5, timeout=15), app.output())
         finally:
             self.assertEqual(app.close(), 0)
+
+
+class DamagedMp3(unittest.TestCase):
+    def test_decoder_chatter_is_one_line_per_file(self):
+        d = tempfile.mkdtemp(prefix="auralist-mp3-")
+        clean = os.path.join(d, "clean.mp3")
+        r = subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", clean, "synth", "1", "sine", "440"],
+                           capture_output=True)
+        if r.returncode != 0:
+            shutil.rmtree(d, ignore_errors=True)
+            self.skipTest("sox cannot write MP3 here")
+        with open(clean, "rb") as f:
+            data = f.read()
+        # Garbage in the middle of the stream: the decoder resyncs, noisily.
+        damaged = []
+        for i in range(2):
+            path = os.path.join(d, "damaged %d.mp3" % i)
+            with open(path, "wb") as f:
+                f.write(data[:2000] + bytes(range(256)) * 12 + data[2000:6000] + bytes(3000) + data[6000:])
+            damaged.append(path)
+        app = App(damaged, {"XDG_CONFIG_HOME": os.path.join(d, "config"), "AURALIST_SITE_HOST": ""})
+        try:
+            self.assertTrue(app.wait_for(b"done\n", count=2, timeout=15), app.output())
+        finally:
+            self.assertEqual(app.close(), 0)
+            err = app.errors()
+            shutil.rmtree(d, ignore_errors=True)
+        # Standard output is as ever; standard error names each damaged
+        # file at most once and carries no stream of notes.
+        self.assertEqual(app.output().count(b"format: mp3\n"), 2)
+        for path in damaged:
+            self.assertLessEqual(err.count(path.encode()), 1, err)
+        self.assertEqual([l for l in err.splitlines() if l.startswith(b"Note:")], [], err)
+        self.assertLessEqual(len([l for l in err.splitlines() if b"Note:" in l]), 2, err)
 
 
 class Launch(unittest.TestCase):
