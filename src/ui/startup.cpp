@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cstdio>
+
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/marketing.h"
@@ -19,6 +21,7 @@
 #include "platform/qt_settings.h"
 #include "platform/sndfile_engine.h"
 #include "platform/system_clock.h"
+#include "ui/command_line.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
@@ -147,16 +150,30 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
 
 int runAuralist(int argc, char **argv)
 {
+    // Answered before any display is needed; nothing else goes to standard
+    // output, which carries the event lines.
+    const CommandLine commandLine = readCommandLine(argc, argv);
+    switch (commandLine.action) {
+    case CommandLine::Action::Help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Version:
+        std::fputs(versionText().c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fputs(commandLine.error.c_str(), stderr);
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
     DecoderMessages::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Auralist"));
     QApplication::setOrganizationName(QStringLiteral("Auralist"));
     QApplication::setDesktopFileName(QStringLiteral("auralist"));
     // QApplication has taken its own options out of argv; what is left are
-    // paths, kept as the bytes they are.
-    std::vector<std::string> paths;
-    for (int i = 1; i < argc; ++i)
-        paths.emplace_back(argv[i]);
+    // paths (and perhaps "--"), kept as the bytes they are.
+    const std::vector<std::string> paths = pathArguments(argc, argv);
 
     Diagnostics diagnostics;
     SndfileSoundEngine engine;

@@ -17,7 +17,7 @@ import threading
 import time
 import unittest
 
-BINARY = sys.argv.pop(1)
+BINARY = os.path.abspath(sys.argv.pop(1))
 
 
 def tone(path, seconds=0.3, freq=440):
@@ -283,18 +283,25 @@ class Browser(unittest.TestCase):
         penv = dict(os.environ, XDG_RUNTIME_DIR=runtime)
 
         def start_server():
-            server = subprocess.Popen(
-                ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                 "--load=module-native-protocol-unix auth-anonymous=1",
-                 "--load=module-null-sink sink_name=private_null", "--load=module-always-sink"],
-                env=penv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            deadline = time.time() + 10
-            while time.time() < deadline:
-                if subprocess.run(["pactl", "info"], env=penv, capture_output=True).returncode == 0:
-                    return server
-                time.sleep(0.1)
-            server.kill()
-            raise AssertionError("private sound server did not start")
+            # A server can fail to come up on a busy machine: try twice, and
+            # say what it said if it never does.
+            log = os.path.join(self.dir, "pulse.log")
+            for _ in range(2):
+                with open(log, "wb") as err:
+                    server = subprocess.Popen(
+                        ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit", "-n",
+                         "--load=module-native-protocol-unix auth-anonymous=1",
+                         "--load=module-null-sink sink_name=private_null", "--load=module-always-sink"],
+                        env=penv, stdout=subprocess.DEVNULL, stderr=err)
+                deadline = time.time() + 20
+                while time.time() < deadline and server.poll() is None:
+                    if subprocess.run(["pactl", "info"], env=penv, capture_output=True).returncode == 0:
+                        return server
+                    time.sleep(0.1)
+                server.kill()
+                server.wait()
+            with open(log, "rb") as f:
+                raise AssertionError("private sound server did not start: %r" % f.read()[-2000:])
 
         sound = os.path.join(self.dir, "take.wav")
         tone(sound, seconds=2)
@@ -434,6 +441,50 @@ class DamagedMp3(unittest.TestCase):
             self.assertLessEqual(err.count(path.encode()), 1, err)
         self.assertEqual([l for l in err.splitlines() if l.startswith(b"Note:")], [], err)
         self.assertLessEqual(len([l for l in err.splitlines() if b"Note:" in l]), 2, err)
+
+
+class CommandLine(unittest.TestCase):
+    def run_app(self, args, env=None):
+        return subprocess.run([BINARY] + args, capture_output=True, timeout=30,
+                              env=dict(os.environ, **(env or {})))
+
+    def test_help_version_and_unknown_options_answer_without_a_window(self):
+        no_display = {"DISPLAY": "", "WAYLAND_DISPLAY": ""}
+        r = self.run_app(["--help"], no_display)
+        self.assertEqual(r.returncode, 0)
+        self.assertTrue(r.stdout.startswith(b"Usage: auralist "), r.stdout)
+        for text in (b"--version", b"Auralist.conf", b"AURALIST_SITE_HOST", b"XDG_CONFIG_HOME"):
+            self.assertIn(text, r.stdout)
+        self.assertEqual(self.run_app(["-h"], no_display).stdout, r.stdout)
+        r = self.run_app(["--version"], no_display)
+        self.assertEqual((r.returncode, r.stdout), (0, b"Auralist 20040426\n"))
+        for bad, word in ((["--bogus"], "--bogus"), (["-x", "somewhere"], "-x"),
+                          (["-platform", "offscreen", "--nope"], "--nope")):
+            r = self.run_app(bad, no_display)
+            self.assertEqual(r.returncode, 2, bad)
+            self.assertEqual(r.stdout, b"")
+            self.assertIn(b"unknown option '" + word.encode() + b"'", r.stderr)
+
+    def test_double_dash_opens_files_named_like_options_and_qt_options_work(self):
+        d = tempfile.mkdtemp(prefix="auralist-cli-")
+        # A sound named exactly like the option, known by its type code.
+        tone(os.path.join(d, "take.wav"), seconds=0.2)
+        os.rename(os.path.join(d, "take.wav"), os.path.join(d, "--help"))
+        os.setxattr(os.path.join(d, "--help"), "user.com.apple.FinderInfo", b"WAVE" + bytes(28))
+        env = {"XDG_CONFIG_HOME": os.path.join(d, "config"), "AURALIST_SITE_HOST": ""}
+        old = os.getcwd()
+        os.chdir(d)
+        try:
+            app = App(["-style", "Fusion", "--", "--help"], env)
+            try:
+                self.assertTrue(app.wait_for(b"done\n", timeout=15), app.output())
+                # Started normally, standard output has the event lines only.
+                self.assertEqual(app.output(), b"format: WAVE\ndone\n")
+            finally:
+                self.assertEqual(app.close(), 0)
+        finally:
+            os.chdir(old)
+            shutil.rmtree(d, ignore_errors=True)
 
 
 class Launch(unittest.TestCase):
