@@ -121,10 +121,7 @@ void Controller::removeDeletedRecord(const SoundRecord &record)
     }
     const std::string path = *pathValue;
     if (m_items && m_items != m_tableController.items()) {
-        std::erase_if(*m_items, [&](const SoundRecord &r) {
-            const std::string *p = r->value("path");
-            return p && *p == path;
-        });
+        std::erase_if(*m_items, [&](const SoundRecord &r) { return hasPath(*r, path); });
         ++m_itemsVersion;
     }
     m_tableController.removeItemsWithPath(path);

@@ -20,10 +20,8 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     if (paths.empty())
         return;
     const std::string &first = paths.front();
-    if (m_items && std::any_of(m_items->begin(), m_items->end(), [&](const SoundRecord &r) {
-            const std::string *p = r->value("path");
-            return p && *p == first;
-        }))
+    if (m_items &&
+        std::any_of(m_items->begin(), m_items->end(), [&](const SoundRecord &r) { return hasPath(*r, first); }))
         return;
 
     setItems(makeSoundList());

@@ -83,4 +83,10 @@ SoundList makeSoundList()
     return std::make_shared<std::vector<SoundRecord>>();
 }
 
+bool hasPath(const Record &record, std::string_view path)
+{
+    const std::string *p = record.value("path");
+    return p && *p == path;
+}
+
 } // namespace auralist

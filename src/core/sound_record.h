@@ -48,6 +48,8 @@ using SoundRecord = std::shared_ptr<Record>;
 using SoundList = std::shared_ptr<std::vector<SoundRecord>>;
 
 SoundRecord makeSoundRecord(const std::string &path);
+// Whether the record's "path" entry is exactly path.
+bool hasPath(const Record &record, std::string_view path);
 SoundList makeSoundList();
 
 } // namespace auralist

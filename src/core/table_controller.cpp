@@ -185,12 +185,8 @@ void TableController::removeItem(const SoundRecord &item)
 
 void TableController::removeItemsWithPath(const std::string &path)
 {
-    const auto hasPath = [&](const SoundRecord &r) {
-        const std::string *p = r->value("path");
-        return p && *p == path;
-    };
-    std::erase_if(*m_items, hasPath);
-    std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first); });
+    std::erase_if(*m_items, [&](const SoundRecord &r) { return hasPath(*r, path); });
+    std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(*entry.first, path); });
     ++m_mutations;
     reloadData();
 }
