@@ -33,6 +33,9 @@ public:
     virtual void displayLabel() = 0;
     virtual void setTrackName(const QString &text) = 0;
     virtual void setLoopLabel(const QString &text) = 0;
+    // The playing sound's elapsed time and length ("0:03.2 / 0:07.5"), or
+    // nothing.
+    virtual void setTimeText(const QString &text) = 0;
     virtual QString findText() const = 0;
 
     // Shows the sound table (the tall window) or hides it (the short one).

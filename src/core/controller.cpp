@@ -30,6 +30,7 @@ Controller::~Controller()
 
 void Controller::awakeFromNib()
 {
+    m_engine.setVolume(volume() / 100.0);
     m_view.setTableCanDrop(true);
     m_tableController.setIsEditable(false);
     showBrowser();

@@ -72,6 +72,14 @@ public:
     void home();
     void end();
     void toggleLooping();
+    // Moves the playing sound by seconds (negative: back).
+    void seekBy(double seconds);
+    // Plays at once the row the user selects (a setting, off by default).
+    bool playOnSelect() const;
+    void setPlayOnSelect(bool on);
+    // The level of playback, 0 to 100 (a setting, 100 by default).
+    int volume() const;
+    void setVolume(int volume);
     void playCurrentTrack();
     void justStop();
     void setSound(SoundPtr sound);
@@ -94,6 +102,8 @@ public:
     void keyDown(int key) override;
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
+    void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
+    void soundPositionChanged(const SoundPtr &sound, double seconds, double length) override;
 
     // State, for the window and for tests.
     int currentTrack() const { return m_currentTrack; }
@@ -117,6 +127,12 @@ private:
     bool settingIsOn(const char *key) const;
     void setSettingOn(const char *key, bool on);
     void removeDeletedRecord(const SoundRecord &record);
+    // Selects a row for the controller's own reasons (not the user's).
+    void selectRow(int row);
+    // Marks the record that could not be loaded; true when the run should
+    // go on with the next row.
+    bool couldNotLoad(const SoundRecord &record, const std::string &path, const std::string &reason);
+    void setPlayingRecord(const SoundRecord &record);
     void tellUser(const std::string &message);
 
     SoundEngine &m_engine;
@@ -131,6 +147,9 @@ private:
     bool m_isBrowserOpen = false;
     int m_currentTrack = 0;
     SoundPtr m_sound;
+    SoundRecord m_soundRecord; // the row m_sound was made from
+    double m_position = 0;     // of m_sound, in seconds
+    bool m_selecting = false;  // selectRow is at work
     bool m_playModeOn = false;
     bool m_isLooping = false;
     SoundList m_items;

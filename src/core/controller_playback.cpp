@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "core/controller.h"
@@ -10,6 +13,17 @@ namespace auralist {
 namespace {
 
 constexpr const char *kSkipUnplayableKey = "skipUnplayable";
+constexpr const char *kPlayOnSelectKey = "playOnSelect";
+constexpr const char *kVolumeKey = "volume";
+
+// 3.25 s -> "0:03.2"
+QString clockText(double seconds)
+{
+    const auto tenths = static_cast<long long>(std::floor(std::max(0.0, seconds) * 10.0));
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, (tenths / 10) % 60, tenths % 10);
+    return QString::fromLatin1(text);
+}
 
 } // namespace
 
@@ -19,6 +33,25 @@ void Controller::setSound(SoundPtr sound)
     if (previous)
         previous->stop();
     m_sound = std::move(sound);
+    m_position = 0;
+    if (!m_sound) {
+        m_soundRecord.reset();
+        m_view.setTimeText(QString());
+        setPlayingRecord(nullptr);
+    }
+}
+
+void Controller::selectRow(int row)
+{
+    const bool was = m_selecting;
+    m_selecting = true;
+    m_tableController.selectItemAtIndex(row);
+    m_selecting = was;
+}
+
+void Controller::setPlayingRecord(const SoundRecord &record)
+{
+    m_tableController.setPlayingItem(record);
 }
 
 void Controller::playCurrentTrack()
@@ -39,21 +72,58 @@ void Controller::playCurrentTrack()
         m_view.setTrackName(TableController::displayText(std::string(lastPathComponent(path))));
         setSound(path.empty() ? nullptr : m_engine.load(path));
         if (m_sound) {
+            m_soundRecord = record;
             m_sound->setDelegate(this);
+            m_sound->setLooping(m_isLooping);
             m_sound->play();
+            setPlayingRecord(record);
             return;
         }
-        m_diagnostics.line("unable to load sound ", path);
-        m_tableController.markUnplayable(record, path.empty() ? std::string("It has no path.") : m_engine.lastLoadError());
-        if (!m_playModeOn || !skipUnplayable())
+        if (!couldNotLoad(record, path, path.empty() ? std::string("It has no path.") : m_engine.lastLoadError()))
             return;
-        if (m_currentTrack + 1 >= rowCount()) {
-            justStop();
-            return;
-        }
-        ++m_currentTrack;
-        m_tableController.selectItemAtIndex(m_currentTrack);
     }
+}
+
+bool Controller::couldNotLoad(const SoundRecord &record, const std::string &path, const std::string &reason)
+{
+    m_diagnostics.line("unable to load sound ", path);
+    m_tableController.markUnplayable(record, reason);
+    setPlayingRecord(nullptr);
+    if (!m_playModeOn || !skipUnplayable())
+        return false;
+    if (m_currentTrack + 1 >= rowCount()) {
+        justStop();
+        return false;
+    }
+    ++m_currentTrack;
+    selectRow(m_currentTrack);
+    return true;
+}
+
+void Controller::soundDidFailToLoad(const SoundPtr &sound, const std::string &reason)
+{
+    if (sound != m_sound || !m_soundRecord)
+        return;
+    const SoundRecord record = m_soundRecord;
+    const std::string *pathValue = record->value("path");
+    const SoundPtr failed = std::move(m_sound);
+    setSound(nullptr);
+    if (couldNotLoad(record, pathValue ? *pathValue : std::string(), reason))
+        playCurrentTrack();
+}
+
+void Controller::soundPositionChanged(const SoundPtr &sound, double seconds, double length)
+{
+    if (sound != m_sound)
+        return;
+    m_position = seconds;
+    m_view.setTimeText(clockText(seconds) + QStringLiteral(" / ") + clockText(length));
+}
+
+void Controller::seekBy(double seconds)
+{
+    if (m_sound && m_sound->isPlaying())
+        m_sound->seekTo(std::max(0.0, m_position + seconds));
 }
 
 bool Controller::skipUnplayable() const
@@ -66,6 +136,35 @@ void Controller::setSkipUnplayable(bool on)
     setSettingOn(kSkipUnplayableKey, on);
 }
 
+bool Controller::playOnSelect() const
+{
+    return settingIsOn(kPlayOnSelectKey);
+}
+
+void Controller::setPlayOnSelect(bool on)
+{
+    setSettingOn(kPlayOnSelectKey, on);
+}
+
+int Controller::volume() const
+{
+    const auto v = m_settings.value(kVolumeKey);
+    if (!v)
+        return 100;
+    try {
+        return std::clamp(std::stoi(*v), 0, 100);
+    } catch (...) {
+        return 100;
+    }
+}
+
+void Controller::setVolume(int volume)
+{
+    volume = std::clamp(volume, 0, 100);
+    m_engine.setVolume(volume / 100.0);
+    m_settings.setValue(kVolumeKey, std::to_string(volume));
+}
+
 void Controller::play()
 {
     m_playModeOn = true;
@@ -75,7 +174,7 @@ void Controller::play()
         justStop();
         return;
     }
-    m_tableController.selectItemAtIndex(m_currentTrack);
+    selectRow(m_currentTrack);
     playCurrentTrack();
 }
 
@@ -105,7 +204,7 @@ void Controller::next()
         justStop();
         return;
     }
-    m_tableController.selectItemAtIndex(m_currentTrack);
+    selectRow(m_currentTrack);
     if (m_playModeOn)
         playCurrentTrack();
 }
@@ -122,7 +221,7 @@ void Controller::previous()
         justStop();
         return;
     }
-    m_tableController.selectItemAtIndex(m_currentTrack);
+    selectRow(m_currentTrack);
     if (m_playModeOn)
         playCurrentTrack();
 }
@@ -133,7 +232,7 @@ void Controller::home()
     m_currentTrack = 0;
     if (rowCount() == 0)
         return;
-    m_tableController.selectItemAtIndex(0);
+    selectRow(0);
     m_playModeOn = true;
     playCurrentTrack();
 }
@@ -144,7 +243,7 @@ void Controller::end()
     if (rowCount() == 0)
         return;
     m_currentTrack = rowCount() - 1;
-    m_tableController.selectItemAtIndex(m_currentTrack);
+    selectRow(m_currentTrack);
     m_playModeOn = true;
     playCurrentTrack();
 }
@@ -153,11 +252,19 @@ void Controller::toggleLooping()
 {
     m_isLooping = !m_isLooping;
     m_view.setLoopLabel(m_isLooping ? QStringLiteral("Loop:") : QStringLiteral("Track:"));
+    if (m_sound)
+        m_sound->setLooping(m_isLooping);
 }
 
 void Controller::tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &)
 {
     m_currentTrack = m_tableController.selectedItemIndex();
+    // The user's own choice of row plays at once when asked to; the rows
+    // the controller selects itself are played by whoever selected them.
+    if (!m_selecting && playOnSelect() && currentTrackInRows()) {
+        m_playModeOn = true;
+        playCurrentTrack();
+    }
 }
 
 void Controller::doubleClick(TableController &)
@@ -186,10 +293,14 @@ void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
     m_diagnostics.line(finished ? "done" : "failed");
     if (!finished || !m_playModeOn || sound != m_sound)
         return;
-    if (m_isLooping)
-        playCurrentTrack();
-    else
-        next();
+    if (m_isLooping) {
+        // A looping sound goes on by itself, without a gap; only a sound
+        // that has stopped is started again.
+        if (!m_sound->isPlaying())
+            playCurrentTrack();
+        return;
+    }
+    next();
 }
 
 } // namespace auralist

@@ -22,6 +22,22 @@ public:
     // stopped: finished is true only when its last frame was played.
     // The pointer keeps the sound alive for the duration of the call.
     virtual void soundDidFinishPlaying(const SoundPtr &sound, bool finished) = 0;
+    // The file turned out not to be playable after all (an engine that
+    // opens files away from the main thread finds out after play()); on the
+    // main thread, instead of a completion report.
+    virtual void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason)
+    {
+        (void)sound;
+        (void)reason;
+    }
+    // Where the listener is in the sound, in seconds, and its length; on
+    // the main thread, about 20 times a second while it plays.
+    virtual void soundPositionChanged(const SoundPtr &sound, double seconds, double length)
+    {
+        (void)sound;
+        (void)seconds;
+        (void)length;
+    }
 };
 
 // One loaded sound file.
@@ -39,6 +55,11 @@ public:
     // Halts playing; harmless on a sound that is not playing.
     virtual void stop() = 0;
     virtual bool isPlaying() const = 0;
+    // Looping: at its end the sound goes on from its start, without a gap;
+    // each pass is reported as played to its end, and it keeps playing.
+    virtual void setLooping(bool looping) = 0;
+    // Moves a playing sound to seconds from its start.
+    virtual void seekTo(double seconds) = 0;
 };
 
 class SoundEngine {
@@ -53,6 +74,8 @@ public:
     virtual SoundPtr load(const std::string &path) = 0;
     // Why the last load gave null, for the user.
     virtual std::string lastLoadError() const = 0;
+    // The level of everything played, 0 to 1; the system mixer is left alone.
+    virtual void setVolume(double volume) = 0;
     // Every extension and four-character type code the engine can decode.
     // The same list on every call.
     virtual std::vector<std::string> soundUnfilteredFileTypes() const = 0;

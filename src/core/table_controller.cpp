@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <string_view>
 
 #include "core/diagnostics.h"
@@ -196,6 +197,22 @@ void TableController::markUnplayable(const SoundRecord &item, const std::string 
     if (!item)
         return;
     m_unplayable[item] = reason;
+    rowChanged(item);
+}
+
+void TableController::setPlayingItem(const SoundRecord &item)
+{
+    if (item == m_playing)
+        return;
+    const SoundRecord was = std::exchange(m_playing, item);
+    rowChanged(was);
+    rowChanged(item);
+}
+
+void TableController::rowChanged(const SoundRecord &item)
+{
+    if (!item)
+        return;
     const auto it = std::find(m_items->begin(), m_items->end(), item);
     if (it != m_items->end()) {
         const int row = static_cast<int>(it - m_items->begin());
@@ -258,7 +275,9 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return {};
     const SoundRecord &item = (*m_items)[static_cast<size_t>(index.row())];
     if (role == StatusRole) {
-        return static_cast<int>(unplayableReason(item) ? RowStatus::Unplayable : RowStatus::None);
+        if (unplayableReason(item))
+            return static_cast<int>(RowStatus::Unplayable);
+        return static_cast<int>(item == m_playing ? RowStatus::Playing : RowStatus::None);
     }
     if (role == Qt::ToolTipRole) {
         if (const std::string *reason = unplayableReason(item))

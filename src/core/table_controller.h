@@ -25,7 +25,7 @@ public:
     static constexpr int kMaxSelectedRow = 9999;
 
     // What the first column's cell shows beside the name (StatusRole).
-    enum class RowStatus : int { None = 0, Unplayable = 1 };
+    enum class RowStatus : int { None = 0, Unplayable = 1, Playing = 2 };
     static constexpr int StatusRole = Qt::UserRole + 1;
 
     explicit TableController(Diagnostics &diagnostics, QObject *parent = nullptr);
@@ -69,6 +69,8 @@ public:
     void markUnplayable(const SoundRecord &item, const std::string &reason);
     // The reason a record cannot be played, or null when nothing is known.
     const std::string *unplayableReason(const SoundRecord &item) const;
+    // The record whose sound is playing (null: none), marked in its row.
+    void setPlayingItem(const SoundRecord &item);
     // Forgets every mark (a new list of sounds is coming).
     void clearUnplayable() { m_unplayable.clear(); }
     // Grows with every reordering or removal made here.
@@ -103,6 +105,8 @@ private:
     std::uint64_t m_mutations = 0;
     // Keyed by record object: every list shares the same ones.
     std::unordered_map<SoundRecord, std::string> m_unplayable;
+    SoundRecord m_playing;
+    void rowChanged(const SoundRecord &item);
 };
 
 // -1, 0 or 1: the values of the two records under key, compared with

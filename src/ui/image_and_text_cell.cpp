@@ -50,13 +50,17 @@ QPointF ImageAndTextCell::imagePointForCellFrame(const QRectF &frame, bool flipp
 QPixmap ImageAndTextCell::imageFor(const QModelIndex &index) const
 {
     const auto status = static_cast<TableController::RowStatus>(index.data(TableController::StatusRole).toInt());
-    if (status == TableController::RowStatus::Unplayable) {
-        if (m_unplayableImage.isNull()) {
+    const auto icon = [](QPixmap &cache, QStyle::StandardPixmap which) {
+        if (cache.isNull()) {
             const int side = QFontMetrics(QApplication::font()).height() - 2;
-            m_unplayableImage = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(side, side);
+            cache = QApplication::style()->standardIcon(which).pixmap(side, side);
         }
-        return m_unplayableImage;
-    }
+        return cache;
+    };
+    if (status == TableController::RowStatus::Unplayable)
+        return icon(m_unplayableImage, QStyle::SP_MessageBoxWarning);
+    if (status == TableController::RowStatus::Playing)
+        return icon(m_playingImage, QStyle::SP_MediaVolume);
     return m_image;
 }
 

@@ -8,7 +8,8 @@ namespace auralist {
 
 // Draws an optional image at the left of a cell, centred vertically in a
 // strip 3.0 px wider than the image, and the text in the rest. A row marked
-// as one that cannot play shows a warning sign as its image.
+// as one that cannot play shows a warning sign as its image, the playing
+// row a speaker.
 class ImageAndTextCell : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -42,6 +43,7 @@ private:
 
     QPixmap m_image;
     mutable QPixmap m_unplayableImage;
+    mutable QPixmap m_playingImage;
     bool m_drawsBackground = false;
 };
 

@@ -95,6 +95,11 @@ void MainWindow::setTrackName(const QString &text)
     m_ui->trackName->setText(text);
 }
 
+void MainWindow::setTimeText(const QString &text)
+{
+    m_ui->timeLabel->setText(text);
+}
+
 void MainWindow::setLoopLabel(const QString &text)
 {
     m_ui->loopLabel->setText(text);

@@ -41,6 +41,7 @@ public:
     void displayLabel() override;
     void setTrackName(const QString &text) override;
     void setLoopLabel(const QString &text) override;
+    void setTimeText(const QString &text) override;
     QString findText() const override;
     void setTableCanDrop(bool canDrop) override;
     void makeTableFirstResponder() override;

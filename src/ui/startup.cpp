@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QSlider>
 #include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
 
+#include "audio/audio_engine.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/marketing.h"
@@ -19,7 +21,6 @@
 #include "platform/posix_file_system.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_settings.h"
-#include "platform/sndfile_engine.h"
 #include "platform/system_clock.h"
 #include "ui/command_line.h"
 #include "ui/delete_panel.h"
@@ -106,6 +107,12 @@ void Browser::connectActions()
             c->openFiles({std::string(bytes.constData(), static_cast<size_t>(bytes.size()))});
         }
     });
+    ui.actionPlayOnSelect->setChecked(c->playOnSelect());
+    QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, m_window.get(), [c](bool on) { c->setPlayOnSelect(on); });
+    on(ui.actionSeekBack, [c] { c->seekBy(-1.0); });
+    on(ui.actionSeekForward, [c] { c->seekBy(1.0); });
+    ui.volumeSlider->setValue(c->volume());
+    QObject::connect(ui.volumeSlider, &QSlider::valueChanged, m_window.get(), [c](int v) { c->setVolume(v); });
     ui.actionSkipUnplayable->setChecked(c->skipUnplayable());
     QObject::connect(ui.actionSkipUnplayable, &QAction::toggled, m_window.get(),
                      [c](bool on) { c->setSkipUnplayable(on); });
@@ -176,7 +183,7 @@ int runAuralist(int argc, char **argv)
     const std::vector<std::string> paths = pathArguments(argc, argv);
 
     Diagnostics diagnostics;
-    SndfileSoundEngine engine;
+    audio::AudioEngine engine;
     PosixFileSystem fileSystem;
     QtDesktop desktop;
     MessageBoxAlerts alerts;

@@ -18,7 +18,11 @@ public:
     void play() override { playing = true; ++plays; }
     void stop() override { playing = false; }
     bool isPlaying() const override { return playing; }
+    void setLooping(bool on) override { looping = on; }
+    void seekTo(double seconds) override { seeks.push_back(seconds); }
     std::string path;
+    bool looping = false;
+    std::vector<double> seeks;
     SoundDelegate *delegate = nullptr;
     bool playing = false;
     int plays = 0;
@@ -39,6 +43,8 @@ public:
     }
     std::vector<std::string> soundUnfilteredFileTypes() const override { return types; }
     std::string lastLoadError() const override { return error; }
+    void setVolume(double v) override { volume = v; }
+    double volume = -1;
     // Ends the last sound as the engine would, played to its end.
     void finishLast(bool finished = true)
     {
@@ -146,6 +152,7 @@ public:
     void displayLabel() override {}
     void setTrackName(const QString &t) override { trackName = t; }
     void setLoopLabel(const QString &t) override { loopLabel = t; }
+    void setTimeText(const QString &t) override { timeText = t; }
     QString findText() const override { return find; }
     void setTableCanDrop(bool c) override { canDrop = c; }
     void makeTableFirstResponder() override { firstResponder = true; }
@@ -161,7 +168,7 @@ public:
     Rect frame{100, 500, 600, 75};
     Rect screen{0, 0, 1280, 900};
     Rect scroll{0, 40, 600, 30};
-    QString label = "drop here", trackName, loopLabel = "Track:", find, panelMessage, panelDetail;
+    QString label = "drop here", trackName, loopLabel = "Track:", find, panelMessage, panelDetail, timeText;
     bool browserVisible = false;
     bool canDrop = false, firstResponder = false, panelOpen = false, terminated = false;
 };

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/sndfile_engine.h"
+#include "audio/decoder.h"
 #include "platform/sound_types.h"
 #include "test_support.h"
 
@@ -50,10 +50,9 @@ std::string writeTone(const TempDir &tmp, const std::string &name, int format)
 
 } // namespace
 
-TEST(SoundEngine, TypesAreWhatTheLibraryDecodesAndLoadRefusesWhatItCannot)
+TEST(SoundEngine, TypesAreWhatTheLibraryDecodesAndTheDecoderRefusesWhatItCannot)
 {
-    SndfileSoundEngine engine;
-    const auto types = engine.soundUnfilteredFileTypes();
+    const auto types = sndfileSoundTypes();
     EXPECT_EQ(types, sndfileSoundTypes()); // asking again gives the same list
     for (const char *t : {"wav", "WAV", "wave", "aiff", "AIF", "aifc", "au", "flac", "FLAC", "ogg", "caf", "w64",
                           "rf64", "WAVE", "AIFF", "AIFC", "ULAW"})
@@ -64,16 +63,41 @@ TEST(SoundEngine, TypesAreWhatTheLibraryDecodesAndLoadRefusesWhatItCannot)
     EXPECT_FALSE(has(types, "txt"));
 
     TempDir tmp;
-    EXPECT_NE(engine.load(writeTone(tmp, "tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16)), nullptr);
-    EXPECT_NE(engine.load(writeTone(tmp, "tone.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16)), nullptr);
+    std::string error;
+    const auto opens = [&](const std::string &path) {
+        error.clear();
+        return audio::openSndfileDecoder(path, error) != nullptr;
+    };
+    EXPECT_TRUE(opens(writeTone(tmp, "tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+    EXPECT_TRUE(opens(writeTone(tmp, "tone.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
     // Named like a FLAC, holding a WAV: libsndfile reads the contents.
-    EXPECT_NE(engine.load(writeTone(tmp, "wrong-name.flac", SF_FORMAT_WAV | SF_FORMAT_PCM_16)), nullptr);
-    EXPECT_EQ(engine.load(tmp.file("empty.wav", "")), nullptr);
-    EXPECT_EQ(engine.load(tmp.file("corrupt.wav", std::string("RIFF\x10\x00\x00\x00WAVEfmt ", 16))), nullptr);
-    EXPECT_EQ(engine.load(tmp.file("text.wav", "not a sound at all, just words")), nullptr);
-    EXPECT_EQ(engine.load(tmp.dir("folder.wav")), nullptr);
-    EXPECT_EQ(engine.load(tmp.path() + "/missing.wav"), nullptr);
+    EXPECT_TRUE(opens(writeTone(tmp, "wrong-name.flac", SF_FORMAT_WAV | SF_FORMAT_PCM_16)));
+    EXPECT_FALSE(opens(tmp.file("empty.wav", "")));
+    EXPECT_FALSE(opens(tmp.file("corrupt.wav", std::string("RIFF\x10\x00\x00\x00WAVEfmt ", 16))));
+    EXPECT_FALSE(opens(tmp.file("text.wav", "not a sound at all, just words")));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(opens(tmp.dir("folder.wav")));
+    EXPECT_EQ(error, "It is a folder.");
+    EXPECT_FALSE(opens(tmp.path() + "/missing.wav"));
+    EXPECT_EQ(error, "No such file or directory");
     const std::string fifo = tmp.path() + "/pipe.wav";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(engine.load(fifo), nullptr); // returns at once instead of blocking
+    EXPECT_FALSE(opens(fifo)); // returns at once instead of blocking
+    EXPECT_EQ(error, "It is not a regular file.");
+
+    // Mono comes out on both sides.
+    const std::string mono = tmp.path() + "/mono.wav";
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE *f = sf_open(mono.c_str(), SFM_WRITE, &info);
+    const float samples[3] = {0.1F, -0.2F, 0.3F};
+    sf_writef_float(f, samples, 3);
+    sf_close(f);
+    auto decoder = audio::openSndfileDecoder(mono, error);
+    ASSERT_NE(decoder, nullptr);
+    float out[8] = {};
+    ASSERT_EQ(decoder->read(out, 4), 3);
+    EXPECT_EQ(std::vector<float>(out, out + 6), (std::vector<float>{0.1F, 0.1F, -0.2F, -0.2F, 0.3F, 0.3F}));
 }

@@ -1,0 +1,193 @@
+#include "audio/audio_engine.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "audio/pulse_output.h"
+#include "core/diagnostics.h"
+#include "platform/sound_types.h"
+
+namespace auralist::audio {
+
+namespace {
+
+constexpr const char *kNoOutput =
+    "No sound output is available. Auralist will play again as soon as the sound server is back.";
+constexpr const char *kOutputFailed =
+    "Sound output failed. Auralist will play again as soon as the sound server is back.";
+
+} // namespace
+
+// A sound as the browser sees it: a path, and the serial of its current
+// play in the player.
+class PlayerSound : public Sound, public std::enable_shared_from_this<PlayerSound> {
+public:
+    PlayerSound(AudioEngine &engine, std::string path) : m_engine(engine), m_path(std::move(path)) {}
+
+    void setDelegate(SoundDelegate *delegate) override { m_delegate = delegate; }
+    SoundDelegate *delegate() const { return m_delegate; }
+    const std::string &path() const { return m_path; }
+
+    void play() override
+    {
+        m_playing = true;
+        m_serial = m_engine.start(shared_from_this(), m_looping);
+    }
+    void stop() override
+    {
+        if (!m_playing)
+            return;
+        m_playing = false;
+        m_engine.stop(m_serial);
+    }
+    bool isPlaying() const override { return m_playing; }
+    void setLooping(bool looping) override
+    {
+        m_looping = looping;
+        if (m_playing)
+            m_engine.setLooping(m_serial, looping);
+    }
+    void seekTo(double seconds) override
+    {
+        if (m_playing && m_rate > 0)
+            m_engine.seek(m_serial, static_cast<std::int64_t>(std::max(0.0, seconds) * m_rate));
+    }
+
+    // From the engine, on the main thread.
+    void ended() { m_playing = false; }
+    void setFormat(int rate, std::int64_t length)
+    {
+        m_rate = rate;
+        m_length = length;
+    }
+    int rate() const { return m_rate; }
+
+private:
+    AudioEngine &m_engine;
+    std::string m_path;
+    SoundDelegate *m_delegate = nullptr;
+    std::uint64_t m_serial = 0;
+    bool m_playing = false;
+    bool m_looping = false;
+    int m_rate = 0;
+    std::int64_t m_length = 0;
+};
+
+AudioEngine::AudioEngine(QObject *parent) : AudioEngine(std::make_unique<PulseOutput>(), &openSndfileDecoder, parent)
+{
+}
+
+AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener opener, QObject *parent)
+    : QObject(parent), m_types(sndfileSoundTypes()), m_output(std::move(output))
+{
+    m_player = std::make_unique<Player>(
+        *m_output, std::move(opener),
+        [this](const PlayerEvent &event) {
+            // From the player thread to the main thread.
+            QMetaObject::invokeMethod(this, [this, event] { deliver(event); }, Qt::QueuedConnection);
+        },
+        m_clock, Player::Options{});
+    // Most sounds are at 44.1 kHz: the stream is ready before the first.
+    m_player->warmUp(44100);
+}
+
+AudioEngine::~AudioEngine()
+{
+    m_player.reset();
+}
+
+SoundPtr AudioEngine::load(const std::string &path)
+{
+    // Only a look at what the path names here; the file is opened and
+    // decoded on the player's thread.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        char buffer[256];
+        m_loadError = ::strerror_r(errno, buffer, sizeof buffer);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        m_loadError = S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.";
+        return nullptr;
+    }
+    m_loadError.clear();
+    return std::make_shared<PlayerSound>(*this, path);
+}
+
+void AudioEngine::setVolume(double volume)
+{
+    m_player->setGain(static_cast<float>(std::clamp(volume, 0.0, 1.0)));
+}
+
+std::uint64_t AudioEngine::start(const std::shared_ptr<PlayerSound> &sound, bool looping)
+{
+    const std::uint64_t serial = m_nextSerial++;
+    m_live[serial] = sound;
+    m_player->play(serial, sound->path(), 0, looping);
+    return serial;
+}
+
+void AudioEngine::deliver(const PlayerEvent &event)
+{
+    const auto it = m_live.find(event.serial);
+    if (it == m_live.end())
+        return;
+    const std::shared_ptr<PlayerSound> sound = it->second;
+    SoundDelegate *delegate = sound->delegate();
+    const double rate = sound->rate() > 0 ? sound->rate() : 1.0;
+    switch (event.kind) {
+    case PlayerEvent::Kind::Started:
+        m_problemShown = false;
+        sound->setFormat(event.rate, event.length);
+        return;
+    case PlayerEvent::Kind::Position:
+        if (event.startMicros != 0)
+            debugLog("first frames handed to the device " + std::to_string(event.startMicros) + " us after play");
+        if (delegate && sound->isPlaying())
+            delegate->soundPositionChanged(sound, double(event.frame) / rate, double(event.length) / rate);
+        return;
+    case PlayerEvent::Kind::PassEnded:
+        if (delegate && sound->isPlaying())
+            delegate->soundDidFinishPlaying(sound, true);
+        return;
+    case PlayerEvent::Kind::Finished:
+        m_live.erase(it);
+        sound->ended();
+        if (delegate)
+            delegate->soundDidFinishPlaying(sound, event.playedToEnd);
+        return;
+    case PlayerEvent::Kind::Failed:
+        m_live.erase(it);
+        sound->ended();
+        debugLog("sound output: " + event.reason);
+        if (delegate)
+            delegate->soundDidFinishPlaying(sound, false);
+        reportProblem(event.atStart ? kNoOutput : kOutputFailed);
+        return;
+    case PlayerEvent::Kind::LoadFailed:
+        m_live.erase(it);
+        sound->ended();
+        if (delegate)
+            delegate->soundDidFailToLoad(sound, event.reason);
+        return;
+    }
+}
+
+void AudioEngine::reportProblem(const std::string &message)
+{
+    if (m_problemShown)
+        return;
+    m_problemShown = true;
+    // Told from the event loop, after the failed sound's report.
+    QMetaObject::invokeMethod(
+        this,
+        [this, message] {
+            if (m_problemHandler)
+                m_problemHandler(message);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace auralist::audio

@@ -1,0 +1,444 @@
+#include "audio/player.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace auralist::audio {
+
+namespace {
+
+// How often the player thread looks at the ring while a sound plays.
+constexpr auto kTick = std::chrono::milliseconds(2);
+// A fade the output never finishes (it has stopped calling) is given up on.
+constexpr std::int64_t kFadeTimeoutMicros = 100000;
+// Frames decoded at a time.
+constexpr std::int64_t kChunkFrames = 2048;
+
+PlayerEvent event(PlayerEvent::Kind kind, std::uint64_t serial)
+{
+    PlayerEvent e;
+    e.kind = kind;
+    e.serial = serial;
+    return e;
+}
+
+} // namespace
+
+std::int64_t SteadyMicroClock::nowMicros() const
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+Player::Player(AudioOutput &output, Opener opener, EventSink sink, const MicroClock &clock, Options options)
+    : m_output(output), m_opener(std::move(opener)), m_sink(std::move(sink)), m_clock(clock),
+      m_ring(options.ringFrames), m_scratch(static_cast<size_t>(kChunkFrames) * FrameRing::kChannels)
+{
+    if (options.threaded)
+        m_thread = std::thread([this] { run(); });
+}
+
+Player::~Player()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_output.close();
+}
+
+void Player::post(Command command)
+{
+    command.at = m_clock.nowMicros();
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_commands.push_back(std::move(command));
+    }
+    m_wake.notify_one();
+}
+
+void Player::play(std::uint64_t serial, const std::string &path, std::int64_t startFrame, bool looping)
+{
+    post({Command::Kind::Play, serial, path, startFrame, looping, 0});
+}
+
+void Player::stop(std::uint64_t serial)
+{
+    post({Command::Kind::Stop, serial, {}, 0, false, 0});
+}
+
+void Player::seek(std::uint64_t serial, std::int64_t frame)
+{
+    post({Command::Kind::Seek, serial, {}, frame, false, 0});
+}
+
+void Player::setLooping(std::uint64_t serial, bool looping)
+{
+    post({Command::Kind::Loop, serial, {}, 0, looping, 0});
+}
+
+void Player::warmUp(int rate)
+{
+    post({Command::Kind::Warm, 0, {}, rate, false, 0});
+}
+
+void Player::run()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_quit) {
+        lock.unlock();
+        pump();
+        lock.lock();
+        if (m_quit)
+            break;
+        if (!m_commands.empty())
+            continue;
+        if (m_current || m_fading || m_pending)
+            m_wake.wait_for(lock, kTick);
+        else
+            m_wake.wait(lock);
+    }
+}
+
+void Player::pump()
+{
+    std::deque<Command> commands;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        commands.swap(m_commands);
+    }
+    for (Command &command : commands)
+        handle(command);
+    if (m_fading) {
+        if (!fadeDone())
+            return;
+        finishFade();
+    } else if (m_pending && m_pending->kind == Command::Kind::Play) {
+        // Nothing was playing: nothing to fade.
+        Command command = std::move(*m_pending);
+        m_pending.reset();
+        start(command);
+    }
+    if (m_current && m_outputOpen && m_output.failed()) {
+        fail("Sound output failed.");
+        return;
+    }
+    fill();
+    watch();
+}
+
+void Player::handle(Command &command)
+{
+    switch (command.kind) {
+    case Command::Kind::Play:
+        // A play waiting for a fade is overtaken: it never started.
+        if (m_pending && m_pending->kind == Command::Kind::Play)
+            send(event(PlayerEvent::Kind::Finished, m_pending->serial));
+        m_pending = std::move(command);
+        if (m_current)
+            beginFade();
+        return;
+    case Command::Kind::Stop:
+        if (m_pending && m_pending->serial == command.serial && m_pending->kind == Command::Kind::Play) {
+            send(event(PlayerEvent::Kind::Finished, m_pending->serial));
+            m_pending.reset();
+        }
+        if (m_current && m_current->serial == command.serial) {
+            if (m_pending && m_pending->kind == Command::Kind::Seek)
+                m_pending.reset();
+            beginFade();
+        }
+        return;
+    case Command::Kind::Seek:
+        if (m_current && m_current->serial == command.serial && !(m_pending && m_pending->kind == Command::Kind::Play)) {
+            m_pending = std::move(command);
+            beginFade();
+        }
+        return;
+    case Command::Kind::Warm:
+        if (!m_current && !m_outputOpen) {
+            std::string error;
+            m_outputOpen = m_output.open(static_cast<int>(command.frame), &Player::render, this, error);
+        }
+        return;
+    case Command::Kind::Loop:
+        if (m_current && m_current->serial == command.serial)
+            m_current->looping = command.flag;
+        else if (m_pending && m_pending->serial == command.serial && m_pending->kind == Command::Kind::Play)
+            m_pending->flag = command.flag;
+        return;
+    }
+}
+
+void Player::beginFade()
+{
+    if (m_fading)
+        return;
+    m_fading = true;
+    m_fadeStarted = m_clock.nowMicros();
+    m_producing.store(false, std::memory_order_release);
+    m_faded.store(false, std::memory_order_release);
+    m_fadeRequest.store(true, std::memory_order_release);
+}
+
+bool Player::fadeDone()
+{
+    if (m_faded.load(std::memory_order_acquire))
+        return true;
+    if (m_outputOpen && !m_output.failed() && m_clock.nowMicros() - m_fadeStarted < kFadeTimeoutMicros)
+        return false;
+    // Nobody is pulling frames: no one can hear a fade. With the output
+    // closed, the ring is the player's alone.
+    m_output.close();
+    m_outputOpen = false;
+    m_ring.dropAll();
+    return true;
+}
+
+void Player::finishFade()
+{
+    m_fading = false;
+    std::optional<Command> pending = std::move(m_pending);
+    m_pending.reset();
+    if (pending && pending->kind == Command::Kind::Seek && m_current) {
+        applySeek(pending->frame);
+    } else {
+        if (m_current)
+            finishCurrent(false);
+        if (pending && pending->kind == Command::Kind::Play)
+            start(*pending);
+    }
+    m_faded.store(false, std::memory_order_release);
+    m_fadeRequest.store(false, std::memory_order_release);
+}
+
+void Player::start(Command &command)
+{
+    std::string error;
+    std::unique_ptr<Decoder> decoder = m_opener(command.path, error);
+    if (!decoder) {
+        PlayerEvent e = event(PlayerEvent::Kind::LoadFailed, command.serial);
+        e.reason = error;
+        send(e);
+        return;
+    }
+    const int rate = decoder->sampleRate();
+    if (!m_output.open(rate, &Player::render, this, error)) {
+        m_outputOpen = false;
+        PlayerEvent e = event(PlayerEvent::Kind::Failed, command.serial);
+        e.reason = error;
+        e.atStart = true;
+        send(e);
+        return;
+    }
+    m_outputOpen = true;
+    m_fadeFrames.store(std::max(1, rate * kFadeMilliseconds / 1000), std::memory_order_relaxed);
+    Current current;
+    current.serial = command.serial;
+    current.looping = command.flag;
+    current.rate = rate;
+    current.length = std::max<std::int64_t>(0, decoder->frames());
+    current.decoder = std::move(decoder);
+    current.commandAt = command.at;
+    m_current = std::move(current);
+    applySeek(std::clamp<std::int64_t>(command.frame, 0, m_current->length));
+    PlayerEvent e = event(PlayerEvent::Kind::Started, m_current->serial);
+    e.frame = m_current->segments.front().fileStart;
+    e.length = m_current->length;
+    e.rate = rate;
+    send(e);
+}
+
+// Continues from frame; the ring holds nothing of the sound (a fade has
+// emptied it, or it never had any).
+void Player::applySeek(std::int64_t frame)
+{
+    Current &c = *m_current;
+    frame = std::clamp<std::int64_t>(frame, 0, std::max<std::int64_t>(c.length, 0));
+    if (frame > 0 && !c.decoder->seek(frame))
+        frame = 0;
+    if (frame == 0)
+        c.decoder->seek(0);
+    c.segments.clear();
+    c.segments.push_back({m_ring.written(), frame});
+    c.passEnds.clear();
+    c.end.reset();
+    c.reports.clear();
+    c.nextPosition = 0;
+    c.startReported = false;
+    m_firstFrameAt.store(0, std::memory_order_relaxed);
+    m_producing.store(true, std::memory_order_release);
+    fill();
+    m_output.flush();
+}
+
+// Decodes ahead into the ring. A looping sound goes back to its start at
+// its end, so the frame after its last is its first.
+void Player::fill()
+{
+    if (!m_current || m_fading || m_current->end)
+        return;
+    Current &c = *m_current;
+    bool wrapped = false;
+    while (m_ring.writable() > 0) {
+        const auto want = std::min<std::int64_t>(kChunkFrames, static_cast<std::int64_t>(m_ring.writable()));
+        const std::int64_t got = c.decoder->read(m_scratch.data(), want);
+        if (got > 0) {
+            m_ring.write(m_scratch.data(), static_cast<size_t>(got));
+            wrapped = false;
+            continue;
+        }
+        // The end of the file (or of what can still be read of it).
+        if (c.looping && !wrapped && c.decoder->seek(0)) {
+            c.passEnds.push_back(m_ring.written());
+            c.segments.push_back({m_ring.written(), 0});
+            wrapped = true; // a file with no frames at all does not loop
+            continue;
+        }
+        c.end = m_ring.written();
+        m_producing.store(false, std::memory_order_release);
+        break;
+    }
+}
+
+// Follows what the output has taken: passes and the end are reported once
+// the listener has heard them, positions every 50 ms.
+void Player::watch()
+{
+    if (!m_current)
+        return;
+    Current &c = *m_current;
+    const std::int64_t now = m_clock.nowMicros();
+    const std::uint64_t consumed = m_ring.consumed();
+    if (!c.startReported) {
+        const std::int64_t first = m_firstFrameAt.load(std::memory_order_acquire);
+        if (first != 0) {
+            c.startReported = true;
+            PlayerEvent e = positionEvent(consumed);
+            e.startMicros = first - c.commandAt;
+            send(e);
+        }
+    }
+    const std::int64_t latencyMicros =
+        c.rate > 0 ? m_output.latencyFrames() * 1000000 / c.rate : 0;
+    while (!c.passEnds.empty() && consumed >= c.passEnds.front()) {
+        c.reports.push_back({now + latencyMicros, false});
+        c.passEnds.pop_front();
+    }
+    if (c.end && consumed >= *c.end && (c.reports.empty() || !c.reports.back().final))
+        c.reports.push_back({now + latencyMicros, true});
+    while (!c.segments.empty() && c.segments.size() > 1 && consumed >= c.segments[1].streamStart)
+        c.segments.pop_front();
+    while (!c.reports.empty() && now >= c.reports.front().due) {
+        const bool final = c.reports.front().final;
+        c.reports.pop_front();
+        if (final) {
+            finishCurrent(true);
+            return;
+        }
+        PlayerEvent e = event(PlayerEvent::Kind::PassEnded, c.serial);
+        e.playedToEnd = true;
+        send(e);
+    }
+    if (now >= c.nextPosition) {
+        c.nextPosition = now + std::int64_t{kPositionMilliseconds} * 1000;
+        send(positionEvent(consumed));
+    }
+}
+
+PlayerEvent Player::positionEvent(std::uint64_t consumed) const
+{
+    PlayerEvent e = event(PlayerEvent::Kind::Position, m_current->serial);
+    e.frame = positionOf(consumed);
+    e.length = m_current->length;
+    e.rate = m_current->rate;
+    return e;
+}
+
+std::int64_t Player::positionOf(std::uint64_t consumed) const
+{
+    const Current &c = *m_current;
+    const Segment *at = &c.segments.front();
+    for (const Segment &s : c.segments) {
+        if (s.streamStart <= consumed)
+            at = &s;
+    }
+    const std::int64_t frame = at->fileStart + static_cast<std::int64_t>(consumed - std::min(consumed, at->streamStart));
+    return c.end && consumed >= *c.end ? std::min(frame, c.length) : frame;
+}
+
+void Player::finishCurrent(bool playedToEnd)
+{
+    const std::uint64_t serial = m_current->serial;
+    m_current.reset();
+    m_producing.store(false, std::memory_order_release);
+    PlayerEvent e = event(PlayerEvent::Kind::Finished, serial);
+    e.playedToEnd = playedToEnd;
+    send(e);
+}
+
+void Player::fail(const std::string &reason)
+{
+    const std::uint64_t serial = m_current->serial;
+    m_current.reset();
+    m_output.close();
+    m_outputOpen = false;
+    m_ring.dropAll();
+    m_producing.store(false, std::memory_order_release);
+    PlayerEvent e = event(PlayerEvent::Kind::Failed, serial);
+    e.reason = reason;
+    send(e);
+}
+
+// On the output's thread.
+void Player::render(void *self, float *out, std::size_t frames)
+{
+    auto *p = static_cast<Player *>(self);
+    const bool fadeRequested = p->m_fadeRequest.load(std::memory_order_acquire);
+    if (!fadeRequested)
+        p->m_fadeLeft = -1;
+    // Faded out: only silence until the player goes on.
+    const bool silent = fadeRequested && p->m_faded.load(std::memory_order_acquire);
+    size_t got = 0;
+    if (!silent) {
+        got = p->m_ring.read(out, frames);
+        if (got > 0 && p->m_firstFrameAt.load(std::memory_order_relaxed) == 0)
+            p->m_firstFrameAt.store(p->m_clock.nowMicros(), std::memory_order_release);
+        if (got < frames && p->m_producing.load(std::memory_order_acquire) && !fadeRequested)
+            p->m_underruns.fetch_add(1, std::memory_order_relaxed);
+    }
+    // Gain moves towards its target within about 10 ms, never in a jump.
+    const float target = p->m_gain.load(std::memory_order_relaxed);
+    const float step = 1.0F / 480.0F;
+    for (size_t i = 0; i < got; ++i) {
+        if (p->m_appliedGain < target)
+            p->m_appliedGain = std::min(target, p->m_appliedGain + step);
+        else if (p->m_appliedGain > target)
+            p->m_appliedGain = std::max(target, p->m_appliedGain - step);
+        float g = p->m_appliedGain;
+        if (fadeRequested) {
+            const int length = p->m_fadeFrames.load(std::memory_order_relaxed);
+            if (p->m_fadeLeft < 0)
+                p->m_fadeLeft = length;
+            g *= static_cast<float>(p->m_fadeLeft) / static_cast<float>(length);
+            if (p->m_fadeLeft > 0)
+                --p->m_fadeLeft;
+        }
+        out[2 * i] *= g;
+        out[2 * i + 1] *= g;
+    }
+    std::fill(out + 2 * got, out + 2 * frames, 0.0F);
+    if (fadeRequested && !silent && (p->m_fadeLeft <= 0 || got < frames)) {
+        // The fade has reached silence (or the ring ran out): what is left
+        // of the sound goes unheard.
+        p->m_ring.dropAll();
+        p->m_faded.store(true, std::memory_order_release);
+    }
+}
+
+} // namespace auralist::audio

@@ -1,0 +1,191 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/decoder.h"
+#include "audio/output.h"
+#include "audio/ring_buffer.h"
+
+namespace auralist::audio {
+
+// A monotonic clock in microseconds; tests give a fake one.
+class MicroClock {
+public:
+    MicroClock() = default;
+    virtual ~MicroClock() = default;
+    MicroClock(const MicroClock &) = delete;
+    MicroClock &operator=(const MicroClock &) = delete;
+    virtual std::int64_t nowMicros() const = 0;
+};
+
+class SteadyMicroClock : public MicroClock {
+public:
+    std::int64_t nowMicros() const override;
+};
+
+// What the player tells its owner, always from the player thread.
+struct PlayerEvent {
+    enum class Kind {
+        Started,    // frames of the sound are on their way; length, rate
+        Position,   // frame is where the listener is, about 20 times a second
+        PassEnded,  // a looping sound's pass was heard to its end; it goes on
+        Finished,   // stopped (playedToEnd false) or heard to its end
+        Failed,     // the output failed; reason for the user
+        LoadFailed, // the file could not be opened; reason for the user
+    };
+    Kind kind = Kind::Started;
+    std::uint64_t serial = 0;
+    std::int64_t frame = 0;
+    std::int64_t length = 0;
+    int rate = 0;
+    bool playedToEnd = false;
+    std::string reason;
+    // Failed: the output could not be had when the sound was to start (as
+    // opposed to going away while it played).
+    bool atStart = false;
+    // Started: from the command to the first frame handed to the output.
+    std::int64_t startMicros = 0;
+};
+
+// Plays one sound at a time.
+//
+// Threads: commands come from any thread (the GUI's) through a briefly
+// locked queue. The player thread owns the decoder, the sound's state
+// (position, looping, where each pass ends) and the output; it decodes
+// ahead into a lock-free ring. The output's real-time thread only copies
+// from the ring, applies gain and the stop fade, and never waits, locks or
+// allocates. Events go to the sink on the player thread.
+class Player {
+public:
+    using Opener = std::function<std::unique_ptr<Decoder>(const std::string &path, std::string &error)>;
+    using EventSink = std::function<void(const PlayerEvent &)>;
+
+    static constexpr int kFadeMilliseconds = 5;
+    static constexpr int kPositionMilliseconds = 50;
+
+    struct Options {
+        // False for tests: no thread, pump() is called by hand.
+        bool threaded = true;
+        std::size_t ringFrames = 16384;
+    };
+
+    Player(AudioOutput &output, Opener opener, EventSink sink, const MicroClock &clock, Options options);
+    ~Player();
+    Player(const Player &) = delete;
+    Player &operator=(const Player &) = delete;
+
+    // Commands, from any thread. A serial names the sound they are about;
+    // commands about another sound than the current one are ignored.
+    void play(std::uint64_t serial, const std::string &path, std::int64_t startFrame, bool looping);
+    void stop(std::uint64_t serial);
+    void seek(std::uint64_t serial, std::int64_t frame);
+    void setLooping(std::uint64_t serial, bool looping);
+    // Opens the output at rate ahead of the first sound, so that sound
+    // starts at once; a failure here is not reported (the sound's will be).
+    void warmUp(int rate);
+    // 0 to 1, reached smoothly by the output.
+    void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
+
+    // One turn of the player thread's work.
+    void pump();
+    // The output's callback.
+    static void render(void *self, float *out, std::size_t frames);
+
+    // Times the output wanted frames the ring did not have.
+    std::uint64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+
+private:
+    struct Command {
+        enum class Kind { Play, Stop, Seek, Loop, Warm } kind;
+        std::uint64_t serial = 0;
+        std::string path;
+        std::int64_t frame = 0;
+        bool flag = false;
+        std::int64_t at = 0;
+    };
+    // Where a run of frames in the stream came from in the file.
+    struct Segment {
+        std::uint64_t streamStart;
+        std::int64_t fileStart;
+    };
+    struct Report {
+        std::int64_t due;
+        bool final; // the end, not a pass
+    };
+    struct Current {
+        std::uint64_t serial = 0;
+        std::unique_ptr<Decoder> decoder;
+        bool looping = false;
+        int rate = 0;
+        std::int64_t length = 0;
+        std::deque<Segment> segments;
+        std::deque<std::uint64_t> passEnds; // stream indexes
+        std::optional<std::uint64_t> end;    // stream index of the last frame + 1
+        std::deque<Report> reports;
+        std::int64_t nextPosition = 0;
+        std::int64_t commandAt = 0;
+        bool startReported = false;
+    };
+
+    void run();
+    void post(Command command);
+    void handle(Command &command);
+    void beginFade();
+    bool fadeDone();
+    void finishFade();
+    void start(Command &command);
+    void applySeek(std::int64_t frame);
+    void fill();
+    void watch();
+    void finishCurrent(bool playedToEnd);
+    void fail(const std::string &reason);
+    std::int64_t positionOf(std::uint64_t consumed) const;
+    PlayerEvent positionEvent(std::uint64_t consumed) const;
+    void send(PlayerEvent event) { m_sink(event); }
+
+    AudioOutput &m_output;
+    Opener m_opener;
+    EventSink m_sink;
+    const MicroClock &m_clock;
+    FrameRing m_ring;
+    std::vector<float> m_scratch;
+
+    // Commands: the queue is the only state shared with the commanding thread.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Command> m_commands; // guarded by m_mutex
+    bool m_quit = false;            // guarded by m_mutex
+
+    // Player thread only.
+    std::optional<Current> m_current;
+    std::optional<Command> m_pending; // a play or seek waiting for the fade
+    bool m_fading = false;
+    std::int64_t m_fadeStarted = 0;
+    bool m_outputOpen = false;
+
+    // Shared with the output callback.
+    std::atomic<float> m_gain{1.0F};
+    std::atomic<int> m_fadeFrames{220};
+    std::atomic<bool> m_fadeRequest{false};
+    std::atomic<bool> m_faded{false};
+    std::atomic<bool> m_producing{false};
+    std::atomic<std::int64_t> m_firstFrameAt{0};
+    std::atomic<std::uint64_t> m_underruns{0};
+    // Output callback only.
+    float m_appliedGain = 1.0F;
+    int m_fadeLeft = -1;
+
+    std::thread m_thread;
+};
+
+} // namespace auralist::audio
