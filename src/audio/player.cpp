@@ -167,8 +167,11 @@ void Player::handle(Command &command)
         }
         return;
     case Command::Kind::Loop:
-        if (m_current && m_current->serial == command.serial)
+        if (m_current && m_current->serial == command.serial) {
             m_current->looping = command.flag;
+            if (!command.flag)
+                endAtPass();
+        }
         else if (m_pending && m_pending->serial == command.serial && m_pending->kind == Command::Kind::Play)
             m_pending->flag = command.flag;
         return;
@@ -203,6 +206,9 @@ bool Player::fadeDone()
 void Player::finishFade()
 {
     m_fading = false;
+    // The output is silent until the fade request is withdrawn below: the
+    // limit can be lifted before new frames go in.
+    m_limit.store(kNoLimit, std::memory_order_release);
     std::optional<Command> pending = std::move(m_pending);
     m_pending.reset();
     if (pending && pending->kind == Command::Kind::Seek && m_current) {
@@ -306,6 +312,20 @@ void Player::fill()
     }
 }
 
+// Looping turned off: the pass under way is the last one heard, however
+// far ahead the decoder has gone.
+void Player::endAtPass()
+{
+    Current &c = *m_current;
+    if (c.passEnds.empty() || m_fading)
+        return;
+    const std::uint64_t end = c.passEnds.front();
+    c.passEnds.clear();
+    c.end = end;
+    m_producing.store(false, std::memory_order_release);
+    m_limit.store(end, std::memory_order_release);
+}
+
 // Follows what the output has taken: passes and the end are reported once
 // the listener has heard them, positions every 50 ms.
 void Player::watch()
@@ -330,7 +350,8 @@ void Player::watch()
         c.reports.push_back({now + latencyMicros, false});
         c.passEnds.pop_front();
     }
-    if (c.end && consumed >= *c.end && (c.reports.empty() || !c.reports.back().final))
+    const bool limitDone = m_limit.load(std::memory_order_acquire) == kNoLimit;
+    if (c.end && consumed >= *c.end && limitDone && (c.reports.empty() || !c.reports.back().final))
         c.reports.push_back({now + latencyMicros, true});
     while (!c.segments.empty() && c.segments.size() > 1 && consumed >= c.segments[1].streamStart)
         c.segments.pop_front();
@@ -389,6 +410,7 @@ void Player::fail(const std::string &reason)
     m_output.close();
     m_outputOpen = false;
     m_ring.dropAll();
+    m_limit.store(kNoLimit, std::memory_order_release);
     m_producing.store(false, std::memory_order_release);
     PlayerEvent e = event(PlayerEvent::Kind::Failed, serial);
     e.reason = reason;
@@ -406,7 +428,15 @@ void Player::render(void *self, float *out, std::size_t frames)
     const bool silent = fadeRequested && p->m_faded.load(std::memory_order_acquire);
     size_t got = 0;
     if (!silent) {
-        got = p->m_ring.read(out, frames);
+        const std::uint64_t limit = p->m_limit.load(std::memory_order_acquire);
+        size_t want = frames;
+        if (limit != kNoLimit)
+            want = static_cast<size_t>(std::min<std::uint64_t>(frames, limit - std::min(limit, p->m_ring.consumed())));
+        got = p->m_ring.read(out, want);
+        if (limit != kNoLimit && p->m_ring.consumed() >= limit) {
+            p->m_ring.dropAll();
+            p->m_limit.store(kNoLimit, std::memory_order_release);
+        }
         if (got > 0 && p->m_firstFrameAt.load(std::memory_order_relaxed) == 0)
             p->m_firstFrameAt.store(p->m_clock.nowMicros(), std::memory_order_release);
         if (got < frames && p->m_producing.load(std::memory_order_acquire) && !fadeRequested)

@@ -147,6 +147,7 @@ private:
     void applySeek(std::int64_t frame);
     void fill();
     void watch();
+    void endAtPass();
     void finishCurrent(bool playedToEnd);
     void fail(const std::string &reason);
     std::int64_t positionOf(std::uint64_t consumed) const;
@@ -180,6 +181,10 @@ private:
     std::atomic<bool> m_faded{false};
     std::atomic<bool> m_producing{false};
     std::atomic<std::int64_t> m_firstFrameAt{0};
+    // The output takes frames up to this stream index and drops the rest
+    // (what was decoded past a loop's end before looping was turned off).
+    static constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
+    std::atomic<std::uint64_t> m_limit{kNoLimit};
     std::atomic<std::uint64_t> m_underruns{0};
     // Output callback only.
     float m_appliedGain = 1.0F;

@@ -512,3 +512,79 @@ TEST(Playback, SoundsThatCannotPlayAreMarkedAndCanBeSkipped)
     rig.controller.droppedFilesInWell({tmp.file("e.wav"), paths[1]});
     EXPECT_EQ(rig.tableController.index(1, 0).data(TableController::StatusRole).toInt(), 0);
 }
+
+TEST(Playback, LoopsPlayOnSelectSeekVolumeAndTheTimeShown)
+{
+    TempDir tmp;
+    Rig rig;
+    Controller &c = rig.controller;
+    EXPECT_EQ(rig.engine.volume, 1.0); // awake applied the stored level
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav"});
+    auto a = rig.engine.last;
+    const QModelIndex row0 = rig.tableController.index(0, 0);
+    EXPECT_EQ(row0.data(TableController::StatusRole).toInt(), int(TableController::RowStatus::Playing));
+
+    // Looping: the sound is told; a pass that ends while it goes on prints
+    // "done" and loads nothing again.
+    c.toggleLooping();
+    EXPECT_TRUE(a->looping);
+    a->delegate->soundDidFinishPlaying(a, true);
+    EXPECT_EQ(rig.engine.loads.size(), 1U);
+    EXPECT_NE(rig.out.take().find("done\n"), std::string::npos);
+    c.toggleLooping();
+    EXPECT_FALSE(a->looping);
+
+    // Where the listener is, and seeking from there.
+    a->delegate->soundPositionChanged(a, 3.25, 7.5);
+    EXPECT_EQ(rig.view.timeText, "0:03.2 / 0:07.5");
+    a->delegate->soundPositionChanged(a, 62.0, 125.05);
+    EXPECT_EQ(rig.view.timeText, "1:02.0 / 2:05.0");
+    c.seekBy(1.0);
+    c.seekBy(-70.0);
+    EXPECT_EQ(a->seeks, (std::vector<double>{63.0, 0.0}));
+    c.stop();
+    EXPECT_EQ(rig.view.timeText, "");
+    EXPECT_EQ(row0.data(TableController::StatusRole).toInt(), 0);
+
+    // Off by default: selecting a row does not play it; on, it does.
+    rig.select(1);
+    EXPECT_EQ(rig.engine.loads.size(), 1U);
+    c.setPlayOnSelect(true);
+    EXPECT_EQ(rig.settings.values["playOnSelect"], "true");
+    rig.select(2);
+    EXPECT_EQ(rig.engine.loads.back(), paths[2]);
+    EXPECT_TRUE(c.playModeOn());
+    // The controller's own selecting (next) plays once, not twice.
+    c.home();
+    const size_t loads = rig.engine.loads.size();
+    c.next();
+    EXPECT_EQ(rig.engine.loads.size(), loads + 1);
+
+    c.setVolume(140);
+    EXPECT_EQ(rig.engine.volume, 1.0);
+    c.setVolume(35);
+    EXPECT_EQ(rig.engine.volume, 0.35);
+    EXPECT_EQ(c.volume(), 35);
+    rig.settings.values["volume"] = "loud";
+    EXPECT_EQ(c.volume(), 100);
+}
+
+TEST(Playback, AFileFoundUnplayableAfterPlayIsMarkedAndSkipped)
+{
+    // An engine that opens files on its own thread finds out after play().
+    TempDir tmp;
+    Rig rig;
+    Controller &c = rig.controller;
+    c.setSkipUnplayable(true);
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav"});
+    auto a = rig.engine.last;
+    rig.out.take();
+    a->delegate->soundDidFailToLoad(a, "Format not recognised.");
+    EXPECT_EQ(rig.out.take(), "unable to load sound " + paths[0] + "\n");
+    EXPECT_EQ(rig.tableController.index(0, 0).data(Qt::ToolTipRole).toString(), "Cannot play: Format not recognised.");
+    EXPECT_EQ(rig.engine.loads.back(), paths[1]);
+    EXPECT_EQ(c.currentTrack(), 1);
+    // A report about a sound that is no longer current changes nothing.
+    a->delegate->soundDidFailToLoad(a, "late");
+    EXPECT_EQ(rig.engine.loads.size(), 2U);
+}

@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "audio/player.h"
+
+using namespace auralist::audio;
+
+namespace {
+
+// An output whose callback the test drives by hand.
+class FakeOutput : public AudioOutput {
+public:
+    bool open(int rate, Render render, void *context, std::string &error) override
+    {
+        if (!m_render || rate != this->rate)
+            ++streams;
+        if (refuse) {
+            error = "refused";
+            return false;
+        }
+        m_context = context;
+        m_render = render;
+        this->rate = rate;
+        return true;
+    }
+    void close() override
+    {
+        m_render = nullptr;
+        ++closes;
+    }
+    void flush() override { ++flushes; }
+    bool failed() const override { return lost.load(); }
+    std::int64_t latencyFrames() const override { return latency; }
+
+    // The left channel of the next frames frames the output asks for.
+    std::vector<float> pull(size_t frames)
+    {
+        std::vector<float> out(2 * frames, -9.0F);
+        if (const Render render = m_render)
+            render(m_context, out.data(), frames);
+        std::vector<float> left;
+        for (size_t i = 0; i < frames; ++i)
+            left.push_back(out[2 * i]);
+        return left;
+    }
+    bool running() const { return m_render != nullptr; }
+
+    std::atomic<int> rate{0};
+    int streams = 0;
+    int closes = 0;
+    int flushes = 0;
+    bool refuse = false;
+    std::atomic<bool> lost{false};
+    std::int64_t latency = 0;
+
+private:
+    // Set by the player thread, read by the output's: as a real output's
+    // lock would, the atomic orders them.
+    std::atomic<Render> m_render{nullptr};
+    std::atomic<void *> m_context{nullptr};
+};
+
+// Frame i holds the value i + 1 on both sides (no frame is zero), up to
+// length frames; the file can be cut short while it is read.
+class RampDecoder : public Decoder {
+public:
+    RampDecoder(std::int64_t length, std::shared_ptr<std::atomic<std::int64_t>> readable)
+        : m_length(length), m_readable(std::move(readable))
+    {
+    }
+    int sampleRate() const override { return 1000; }
+    std::int64_t frames() const override { return m_length; }
+    std::int64_t read(float *out, std::int64_t count) override
+    {
+        const std::int64_t end = std::min(m_length, m_readable->load());
+        const std::int64_t n = std::max<std::int64_t>(0, std::min(count, end - m_at));
+        for (std::int64_t i = 0; i < n; ++i)
+            out[2 * i] = out[2 * i + 1] = static_cast<float>(m_at + i + 1);
+        m_at += n;
+        return n;
+    }
+    bool seek(std::int64_t frame) override
+    {
+        m_at = std::min(frame, m_length);
+        return true;
+    }
+
+private:
+    std::int64_t m_length;
+    std::int64_t m_at = 0;
+    std::shared_ptr<std::atomic<std::int64_t>> m_readable;
+};
+
+class FakeMicroClock : public MicroClock {
+public:
+    std::int64_t nowMicros() const override { return now.load(); }
+    std::atomic<std::int64_t> now{1000000};
+};
+
+struct Rig {
+    explicit Rig(size_t ringFrames = 4096, bool threaded = false)
+        : player(
+              output,
+              [this](const std::string &path, std::string &error) -> std::unique_ptr<Decoder> {
+                  if (path == "missing") {
+                      error = "No such file or directory";
+                      return nullptr;
+                  }
+                  return std::make_unique<RampDecoder>(std::stoll(path), readable);
+              },
+              [this](const PlayerEvent &e) {
+                  const std::lock_guard<std::mutex> lock(mutex);
+                  events.push_back(e);
+              },
+              clock, Player::Options{threaded, ringFrames})
+    {
+    }
+    std::vector<PlayerEvent::Kind> kinds(std::uint64_t serial)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        std::vector<PlayerEvent::Kind> out;
+        for (const auto &e : events) {
+            if (e.serial == serial && e.kind != PlayerEvent::Kind::Position)
+                out.push_back(e.kind);
+        }
+        return out;
+    }
+    bool finished(std::uint64_t serial, bool playedToEnd)
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        for (const auto &e : events) {
+            if (e.serial == serial && e.kind == PlayerEvent::Kind::Finished && e.playedToEnd == playedToEnd)
+                return true;
+        }
+        return false;
+    }
+    // Pulls frames in blocks, the player thread's turn between blocks.
+    std::vector<float> play(size_t frames, size_t block = 64)
+    {
+        std::vector<float> all;
+        while (all.size() < frames) {
+            player.pump();
+            const auto got = output.pull(std::min(block, frames - all.size()));
+            all.insert(all.end(), got.begin(), got.end());
+        }
+        player.pump();
+        return all;
+    }
+
+    FakeOutput output;
+    FakeMicroClock clock;
+    std::shared_ptr<std::atomic<std::int64_t>> readable = std::make_shared<std::atomic<std::int64_t>>(1 << 30);
+    std::mutex mutex;
+    std::vector<PlayerEvent> events;
+    Player player;
+};
+
+using Kind = PlayerEvent::Kind;
+
+} // namespace
+
+TEST(Player, LoopWrapsExactlyAndReportsEachPass)
+{
+    Rig rig;
+    rig.player.play(1, "1000", 0, true);
+    const auto heard = rig.play(3500);
+    // The frame after the last is the first: no gap, no repeat, no fade.
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(heard[i], static_cast<float>(i % 1000 + 1)) << "frame " << i;
+    EXPECT_EQ(rig.output.flushes, 1);
+    EXPECT_EQ(rig.kinds(1), (std::vector<Kind>{Kind::Started, Kind::PassEnded, Kind::PassEnded, Kind::PassEnded}));
+    EXPECT_EQ(rig.player.underruns(), 0U);
+
+    // Looping off: the pass under way is the last, though the decoder had
+    // gone passes ahead.
+    rig.player.setLooping(1, false);
+    const auto last = rig.play(1000);
+    EXPECT_EQ(last[499], 1000.0F);
+    EXPECT_EQ(last[500], 0.0F);
+    EXPECT_TRUE(rig.finished(1, true));
+    // The next sound starts clean after it.
+    rig.player.play(2, "1000", 0, false);
+    EXPECT_EQ(rig.play(10).front(), 1.0F);
+}
+
+TEST(Player, StopFadesOutButAStartIsNeverFaded)
+{
+    Rig rig;
+    rig.player.play(1, "100000", 0, false);
+    const auto start = rig.play(10);
+    EXPECT_EQ(start.front(), 1.0F);
+    rig.player.stop(1);
+    rig.player.pump();
+    const auto fade = rig.output.pull(20); // 5 ms at 1 kHz: 5 frames
+    EXPECT_LT(fade[0], 12.0F);
+    EXPECT_GT(fade[0], 0.0F);
+    EXPECT_LT(fade[3], fade[0]);
+    EXPECT_EQ(fade[5], 0.0F);
+    EXPECT_EQ(fade[19], 0.0F);
+    rig.player.pump();
+    EXPECT_TRUE(rig.finished(1, false));
+    EXPECT_EQ(rig.output.pull(8), std::vector<float>(8, 0.0F));
+
+    // Replaced mid-way: the old sound fades, the new one starts whole.
+    rig.player.play(2, "100000", 0, false);
+    rig.play(40);
+    rig.player.play(3, "500", 0, false);
+    const auto after = rig.play(200, 16);
+    EXPECT_TRUE(rig.finished(2, false));
+    const auto first = std::find(after.begin(), after.end(), 1.0F);
+    ASSERT_NE(first, after.end());
+    EXPECT_EQ(*(first + 1), 2.0F);
+    EXPECT_EQ(rig.output.streams, 1); // the stream at this rate was kept
+}
+
+TEST(Player, StopDuringAFadeAndPlaysThatNeverStarted)
+{
+    Rig rig;
+    rig.player.play(1, "100000", 0, false);
+    rig.play(10);
+    rig.player.play(2, "100000", 0, false);
+    rig.player.pump(); // fading out 1
+    rig.player.play(3, "100000", 0, false);
+    rig.player.stop(3);
+    rig.play(100);
+    // Every sound hears its end once: 1 faded, 2 overtaken, 3 stopped.
+    EXPECT_EQ(rig.kinds(1), (std::vector<Kind>{Kind::Started, Kind::Finished}));
+    EXPECT_EQ(rig.kinds(2), (std::vector<Kind>{Kind::Finished}));
+    EXPECT_EQ(rig.kinds(3), (std::vector<Kind>{Kind::Finished}));
+    EXPECT_EQ(rig.output.pull(4), std::vector<float>(4, 0.0F));
+}
+
+TEST(Player, SeeksAndEndsWhenTheFileDoesEvenTruncated)
+{
+    Rig rig;
+    rig.output.latency = 50; // 50 ms at 1 kHz
+    rig.player.play(1, "1000", 0, false);
+    rig.play(100);
+    rig.player.seek(1, 700);
+    const auto heard = rig.play(100);
+    EXPECT_NE(std::find(heard.begin(), heard.end(), 701.0F), heard.end());
+    // Seeking past the end ends the sound, once the end is heard.
+    rig.player.seek(1, 5000);
+    rig.play(100);
+    EXPECT_FALSE(rig.finished(1, true)); // still in the output's buffer
+    rig.clock.now += 49000;
+    rig.player.pump();
+    EXPECT_FALSE(rig.finished(1, true));
+    rig.clock.now += 2000;
+    rig.player.pump();
+    EXPECT_TRUE(rig.finished(1, true));
+
+    // A file cut short while it plays ends where it now ends.
+    rig.output.latency = 0;
+    rig.readable->store(300);
+    rig.player.play(2, "100000", 0, false);
+    const auto cut = rig.play(600);
+    EXPECT_EQ(cut[299], 300.0F);
+    EXPECT_EQ(cut[300], 0.0F);
+    EXPECT_TRUE(rig.finished(2, true));
+}
+
+TEST(Player, UnderrunsAreCountedAndOutputFailuresReported)
+{
+    Rig rig(64);
+    rig.player.play(1, "100000", 0, false);
+    rig.player.pump();
+    rig.output.pull(200); // more than the ring holds, before the player refills
+    EXPECT_GE(rig.player.underruns(), 1U);
+
+    // The server goes away mid-sound: failed, once; back, it plays again.
+    rig.output.lost = true;
+    rig.player.pump();
+    EXPECT_EQ(rig.kinds(1), (std::vector<Kind>{Kind::Started, Kind::Failed}));
+    rig.output.lost = false;
+    rig.player.play(2, "100", 0, false);
+    rig.play(200);
+    EXPECT_TRUE(rig.finished(2, true));
+
+    // No output at all, and a file that will not open.
+    rig.output.refuse = true;
+    rig.player.play(3, "100", 0, false);
+    rig.player.pump();
+    ASSERT_EQ(rig.kinds(3), (std::vector<Kind>{Kind::Failed}));
+    EXPECT_TRUE(rig.events.back().atStart);
+    rig.output.refuse = false;
+    rig.player.play(4, "missing", 0, false);
+    rig.player.pump();
+    ASSERT_EQ(rig.kinds(4), (std::vector<Kind>{Kind::LoadFailed}));
+    EXPECT_EQ(rig.events.back().reason, "No such file or directory");
+}
+
+TEST(Player, ThreadedPlayerAndOutputShareOnlyTheRing)
+{
+    // The player on its own thread, the output pulled from another, the
+    // commands from this one: run under ThreadSanitizer in ./test.
+    Rig rig(1024, true);
+    std::atomic<bool> done{false};
+    std::thread output([&] {
+        while (!done) {
+            rig.output.pull(32);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    rig.player.play(1, "3000", 0, false);
+    rig.player.setGain(0.5F);
+    rig.player.play(2, "2000", 0, true);
+    rig.player.setLooping(2, false);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!rig.finished(2, true) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    done = true;
+    output.join();
+    EXPECT_TRUE(rig.finished(1, false));
+    EXPECT_TRUE(rig.finished(2, true));
+}
