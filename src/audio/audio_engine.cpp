@@ -155,6 +155,8 @@ void AudioEngine::deliver(const PlayerEvent &event)
     case PlayerEvent::Kind::Finished:
         m_live.erase(it);
         sound->ended();
+        if (event.playedToEnd)
+            debugLog("end reported " + std::to_string(event.lateMicros / 1000) + " ms after the last frame played");
         if (delegate)
             delegate->soundDidFinishPlaying(sound, event.playedToEnd);
         return;

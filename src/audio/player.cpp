@@ -356,10 +356,10 @@ void Player::watch()
     while (!c.segments.empty() && c.segments.size() > 1 && consumed >= c.segments[1].streamStart)
         c.segments.pop_front();
     while (!c.reports.empty() && now >= c.reports.front().due) {
-        const bool final = c.reports.front().final;
+        const Report report = c.reports.front();
         c.reports.pop_front();
-        if (final) {
-            finishCurrent(true);
+        if (report.final) {
+            finishCurrent(true, now - report.due);
             return;
         }
         PlayerEvent e = event(PlayerEvent::Kind::PassEnded, c.serial);
@@ -393,13 +393,14 @@ std::int64_t Player::positionOf(std::uint64_t consumed) const
     return c.end && consumed >= *c.end ? std::min(frame, c.length) : frame;
 }
 
-void Player::finishCurrent(bool playedToEnd)
+void Player::finishCurrent(bool playedToEnd, std::int64_t lateMicros)
 {
     const std::uint64_t serial = m_current->serial;
     m_current.reset();
     m_producing.store(false, std::memory_order_release);
     PlayerEvent e = event(PlayerEvent::Kind::Finished, serial);
     e.playedToEnd = playedToEnd;
+    e.lateMicros = lateMicros;
     send(e);
 }
 

@@ -53,8 +53,10 @@ struct PlayerEvent {
     // Failed: the output could not be had when the sound was to start (as
     // opposed to going away while it played).
     bool atStart = false;
-    // Started: from the command to the first frame handed to the output.
+    // Position (the first): from the command to the first frame handed to
+    // the output. Finished: how long after the last frame was heard.
     std::int64_t startMicros = 0;
+    std::int64_t lateMicros = 0;
 };
 
 // Plays one sound at a time.
@@ -148,7 +150,7 @@ private:
     void fill();
     void watch();
     void endAtPass();
-    void finishCurrent(bool playedToEnd);
+    void finishCurrent(bool playedToEnd, std::int64_t lateMicros = 0);
     void fail(const std::string &reason);
     std::int64_t positionOf(std::uint64_t consumed) const;
     PlayerEvent positionEvent(std::uint64_t consumed) const;

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QSlider>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -130,6 +132,15 @@ void Browser::connectActions()
     on(ui.actionTellAFriend, [m] { m->tellAFriend(); });
     on(ui.actionDonate, [m] { m->donate(); });
 
+    // A developer's aid, with the debug log on: F12 holds the window's
+    // thread for a second, to hear that the sound does not care.
+    if (qEnvironmentVariableIsSet("AURALIST_DEBUG")) {
+        auto *stall = new QShortcut(QKeySequence(Qt::Key_F12), m_window.get());
+        QObject::connect(stall, &QShortcut::activated, m_window.get(), [] {
+            debugLog("holding the window's thread for 1 s");
+            QThread::msleep(1000);
+        });
+    }
     m_window->deletePanel()->setActions([c] { c->cancelDelete(); }, [c] { c->approveDelete(); });
     m_window->setWindowWillClose([c] { c->windowWillClose(true); });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });

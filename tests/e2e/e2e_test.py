@@ -158,6 +158,27 @@ class Recorder:
         return math.sqrt(sum(v * v for v in samples) / len(samples)) / 32768.0
 
 
+def tone_breaks(samples, freq, rate=44100, margin=0.25):
+    """Where a recorded continuous sine (left channel) breaks: the length
+    of the stretch where it sounds, the frames where it departs from a sine
+    (a gap, a click, a jump), and the longest run of silence inside it. The
+    first and last `margin` seconds are left out (the start, and the fade
+    when the program is closed)."""
+    left = samples[0::2]
+    loud = [i for i, v in enumerate(left) if abs(v) > 3000]
+    if not loud:
+        return 0.0, [], 0
+    a, b = loud[0] + int(margin * rate), loud[-1] - int(margin * rate)
+    k = 2 * math.cos(2 * math.pi * freq / rate)
+    breaks, run, longest = [], 0, 0
+    for n in range(a + 2, b):
+        if abs(left[n] - (k * left[n - 1] - left[n - 2])) > 300:
+            breaks.append(n)
+        run = run + 1 if abs(left[n]) < 150 else 0
+        longest = max(longest, run)
+    return (loud[-1] - loud[0]) / rate, breaks, longest
+
+
 class Browser(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="auralist-e2e-")
@@ -188,6 +209,35 @@ class Browser(unittest.TestCase):
             self.assertIn(sounds.encode() + b"/caf\xe9.wav\n", out)
         finally:
             self.assertEqual(app.close(), 0)
+
+    def test_loops_without_a_gap_even_while_the_window_stalls(self):
+        # 3 s of a 441 Hz sine loops seamlessly: any break at a wrap, or
+        # while the window's thread is held (F12, with the debug log on),
+        # shows in the recording.
+        sound = os.path.join(self.dir, "sine 441.wav")
+        tone(sound, seconds=3, freq=441)
+        rec = Recorder()
+        app = App([sound], dict(self.env, AURALIST_DEBUG="1"))
+        try:
+            w = app.window()
+            subprocess.run(["xdotool", "windowactivate", "--sync", w], check=False)
+            subprocess.run(["xdotool", "key", "ctrl+l"], check=True)
+            self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+            for _ in range(2):
+                subprocess.run(["xdotool", "key", "F12"], check=True)
+                time.sleep(1.5)
+            self.assertTrue(app.wait_for(b"done\n", count=3, timeout=15), app.output())
+        finally:
+            self.assertEqual(app.close(), 0)
+            rec.stop()
+        self.assertEqual(app.output().count(b"format: wav\n"), 1)
+        self.assertEqual(app.errors().count(b"holding the window's thread"), 2, app.errors())
+        length, breaks, silence = tone_breaks(rec.samples(), 441)
+        print("\nloop: %.2f s of tone, %d breaks, longest silence %d frames" % (length, len(breaks), silence),
+              file=sys.stderr)
+        self.assertGreater(length, 8.5)
+        self.assertEqual(breaks, [])
+        self.assertLess(silence, 3)
 
     def test_space_stops_and_restarts(self):
         sounds = os.path.join(self.dir, "long")
