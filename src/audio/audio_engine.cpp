@@ -32,6 +32,11 @@ public:
 
     void play() override
     {
+        // Already under way, having followed the last sound without a gap.
+        if (m_running) {
+            m_playing = true;
+            return;
+        }
         m_playing = true;
         m_serial = m_engine.start(shared_from_this(), m_looping);
     }
@@ -46,7 +51,7 @@ public:
     void setLooping(bool looping) override
     {
         m_looping = looping;
-        if (m_playing)
+        if (m_playing || m_running)
             m_engine.setLooping(m_serial, looping);
     }
     void seekTo(double seconds) override
@@ -56,7 +61,17 @@ public:
     }
 
     // From the engine, on the main thread.
-    void ended() { m_playing = false; }
+    void ended()
+    {
+        m_playing = false;
+        m_running = false;
+    }
+    // Queued to follow another sound, under this serial.
+    void queuedAs(std::uint64_t serial) { m_serial = serial; }
+    // The player has begun it.
+    void began() { m_running = true; }
+    bool running() const { return m_running; }
+    std::uint64_t serial() const { return m_serial; }
     void setFormat(int rate, std::int64_t length)
     {
         m_rate = rate;
@@ -69,7 +84,8 @@ private:
     std::string m_path;
     SoundDelegate *m_delegate = nullptr;
     std::uint64_t m_serial = 0;
-    bool m_playing = false;
+    bool m_playing = false; // as the browser sees it
+    bool m_running = false; // as the player does
     bool m_looping = false;
     int m_rate = 0;
     std::int64_t m_length = 0;
@@ -100,6 +116,15 @@ AudioEngine::~AudioEngine()
 
 SoundPtr AudioEngine::load(const std::string &path)
 {
+    // The sound queued to follow, or already following, is that sound.
+    for (std::shared_ptr<PlayerSound> *queued : {&m_followed, &m_queued}) {
+        if (*queued && (*queued)->path() == path) {
+            std::shared_ptr<PlayerSound> sound = std::move(*queued);
+            queued->reset();
+            m_loadError.clear();
+            return sound;
+        }
+    }
     // Only a look at what the path names here; the file is opened and
     // decoded on the player's thread.
     struct stat st {};
@@ -121,6 +146,26 @@ void AudioEngine::setVolume(double volume)
     m_player->setGain(static_cast<float>(std::clamp(volume, 0.0, 1.0)));
 }
 
+void AudioEngine::prepareNext(const SoundPtr &current, const std::string &path)
+{
+    const auto playing = std::dynamic_pointer_cast<PlayerSound>(current);
+    if (!playing || !playing->isPlaying())
+        return;
+    if (m_queued && m_queued->path() == path)
+        return;
+    m_queued.reset();
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_player->queue(playing->serial(), 0, std::string());
+        return;
+    }
+    m_queued = std::make_shared<PlayerSound>(*this, path);
+    const std::uint64_t serial = m_nextSerial++;
+    m_queued->queuedAs(serial);
+    m_live[serial] = m_queued;
+    m_player->queue(playing->serial(), serial, path);
+}
+
 std::uint64_t AudioEngine::start(const std::shared_ptr<PlayerSound> &sound, bool looping)
 {
     const std::uint64_t serial = m_nextSerial++;
@@ -135,12 +180,22 @@ void AudioEngine::deliver(const PlayerEvent &event)
     if (it == m_live.end())
         return;
     const std::shared_ptr<PlayerSound> sound = it->second;
+    if (sound->serial() != event.serial) {
+        // About an earlier play of a sound that has been started again.
+        m_live.erase(it);
+        return;
+    }
     SoundDelegate *delegate = sound->delegate();
     const double rate = sound->rate() > 0 ? sound->rate() : 1.0;
     switch (event.kind) {
     case PlayerEvent::Kind::Started:
         m_problemShown = false;
         sound->setFormat(event.rate, event.length);
+        sound->began();
+        if (sound == m_queued) {
+            m_followed = std::move(m_queued);
+            m_queued.reset();
+        }
         return;
     case PlayerEvent::Kind::Position:
         if (event.startMicros != 0)
@@ -155,10 +210,18 @@ void AudioEngine::deliver(const PlayerEvent &event)
     case PlayerEvent::Kind::Finished:
         m_live.erase(it);
         sound->ended();
+        if (sound == m_queued)
+            m_queued.reset();
         if (event.playedToEnd)
             debugLog("end reported " + std::to_string(event.lateMicros / 1000) + " ms after the last frame played");
         if (delegate)
             delegate->soundDidFinishPlaying(sound, event.playedToEnd);
+        // What followed it and was not taken by the browser is not wanted.
+        if (event.playedToEnd && m_followed && m_followed != sound) {
+            const std::shared_ptr<PlayerSound> unwanted = std::move(m_followed);
+            m_followed.reset();
+            m_player->stop(unwanted->serial());
+        }
         return;
     case PlayerEvent::Kind::Failed:
         m_live.erase(it);

@@ -32,6 +32,7 @@ public:
     std::string lastLoadError() const override { return m_loadError; }
     std::vector<std::string> soundUnfilteredFileTypes() const override { return m_types; }
     void setVolume(double volume) override;
+    void prepareNext(const SoundPtr &current, const std::string &path) override;
 
     // Called once each time sound output fails after having worked (or at
     // the first try), with a message for the user, after the failed
@@ -60,6 +61,10 @@ private:
     std::uint64_t m_nextSerial = 1;
     // Sounds started and not yet finished, by serial.
     std::unordered_map<std::uint64_t, std::shared_ptr<PlayerSound>> m_live;
+    // Opened to follow the playing sound; then, once it has begun, the one
+    // that followed, until the browser takes it (load) or it is stopped.
+    std::shared_ptr<PlayerSound> m_queued;
+    std::shared_ptr<PlayerSound> m_followed;
     bool m_problemShown = false;
     std::function<void(const std::string &)> m_problemHandler;
     // Last: it is stopped (its threads joined) before the rest goes.

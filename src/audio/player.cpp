@@ -82,6 +82,11 @@ void Player::setLooping(std::uint64_t serial, bool looping)
     post({Command::Kind::Loop, serial, {}, 0, looping, 0});
 }
 
+void Player::queue(std::uint64_t after, std::uint64_t next, const std::string &path)
+{
+    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0});
+}
+
 void Player::warmUp(int rate)
 {
     post({Command::Kind::Warm, 0, {}, rate, false, 0});
@@ -112,17 +117,14 @@ void Player::pump()
         const std::lock_guard<std::mutex> lock(m_mutex);
         commands.swap(m_commands);
     }
-    for (Command &command : commands)
+    for (Command &command : commands) {
         handle(command);
+        startPending();
+    }
     if (m_fading) {
         if (!fadeDone())
             return;
         finishFade();
-    } else if (m_pending && m_pending->kind == Command::Kind::Play) {
-        // Nothing was playing: nothing to fade.
-        Command command = std::move(*m_pending);
-        m_pending.reset();
-        start(command);
     }
     if (m_current && m_outputOpen && m_output.failed()) {
         fail("Sound output failed.");
@@ -130,6 +132,17 @@ void Player::pump()
     }
     fill();
     watch();
+}
+
+// A play with nothing to fade out starts at once, before the commands that
+// follow it (which may be about it).
+void Player::startPending()
+{
+    if (m_fading || !m_pending || m_pending->kind != Command::Kind::Play)
+        return;
+    Command command = std::move(*m_pending);
+    m_pending.reset();
+    start(command);
 }
 
 void Player::handle(Command &command)
@@ -148,7 +161,8 @@ void Player::handle(Command &command)
             send(event(PlayerEvent::Kind::Finished, m_pending->serial));
             m_pending.reset();
         }
-        if (m_current && m_current->serial == command.serial) {
+        // Stopping a sound that has handed off stops what followed it too.
+        if (m_current && (m_current->serial == command.serial || m_handedOffFrom == command.serial)) {
             if (m_pending && m_pending->kind == Command::Kind::Seek)
                 m_pending.reset();
             beginFade();
@@ -158,6 +172,22 @@ void Player::handle(Command &command)
         if (m_current && m_current->serial == command.serial && !(m_pending && m_pending->kind == Command::Kind::Play)) {
             m_pending = std::move(command);
             beginFade();
+        }
+        return;
+    case Command::Kind::Queue:
+        if (m_current && m_current->serial == command.serial && !m_fading) {
+            dropQueued(*m_current);
+            if (command.path.empty())
+                return;
+            const auto serial = static_cast<std::uint64_t>(command.frame);
+            std::string error;
+            std::unique_ptr<Decoder> decoder = m_opener(command.path, error);
+            // Not at this rate, or not at all: it will be played (or found
+            // wanting) the ordinary way.
+            if (decoder && decoder->sampleRate() == m_current->rate)
+                m_current->next = Queued{serial, std::move(decoder)};
+            else
+                send(event(PlayerEvent::Kind::Finished, serial));
         }
         return;
     case Command::Kind::Warm:
@@ -203,6 +233,41 @@ bool Player::fadeDone()
     return true;
 }
 
+void Player::dropQueued(Current &current)
+{
+    // What was opened to follow never plays: its end is reported.
+    if (current.next) {
+        send(event(PlayerEvent::Kind::Finished, current.next->serial));
+        current.next.reset();
+    }
+    if (current.successor) {
+        dropQueued(*current.successor);
+        send(event(PlayerEvent::Kind::Finished, current.successor->serial));
+        current.successor.reset();
+    }
+}
+
+Player::Current Player::currentFor(std::uint64_t serial, std::unique_ptr<Decoder> decoder, bool looping)
+{
+    Current current;
+    current.serial = serial;
+    current.looping = looping;
+    current.rate = decoder->sampleRate();
+    current.length = std::max<std::int64_t>(0, decoder->frames());
+    current.decoder = std::move(decoder);
+    return current;
+}
+
+Player::Current *Player::follow(Current &sound)
+{
+    Queued next = std::move(*sound.next);
+    sound.next.reset();
+    sound.successor = std::make_unique<Current>(currentFor(next.serial, std::move(next.decoder), false));
+    sound.successor->segments.push_back({m_ring.written(), 0});
+    m_producing.store(true, std::memory_order_release);
+    return sound.successor.get();
+}
+
 void Player::finishFade()
 {
     m_fading = false;
@@ -244,14 +309,9 @@ void Player::start(Command &command)
     }
     m_outputOpen = true;
     m_fadeFrames.store(std::max(1, rate * kFadeMilliseconds / 1000), std::memory_order_relaxed);
-    Current current;
-    current.serial = command.serial;
-    current.looping = command.flag;
-    current.rate = rate;
-    current.length = std::max<std::int64_t>(0, decoder->frames());
-    current.decoder = std::move(decoder);
-    current.commandAt = command.at;
-    m_current = std::move(current);
+    m_current = currentFor(command.serial, std::move(decoder), command.flag);
+    m_current->commandAt = command.at;
+    m_handedOffFrom = 0;
     applySeek(std::clamp<std::int64_t>(command.frame, 0, m_current->length));
     PlayerEvent e = event(PlayerEvent::Kind::Started, m_current->serial);
     e.frame = m_current->segments.front().fileStart;
@@ -265,6 +325,13 @@ void Player::start(Command &command)
 void Player::applySeek(std::int64_t frame)
 {
     Current &c = *m_current;
+    // What was decoded to follow is gone with the ring; it will be queued
+    // again, or played the ordinary way.
+    if (c.successor) {
+        dropQueued(*c.successor);
+        send(event(PlayerEvent::Kind::Finished, c.successor->serial));
+        c.successor.reset();
+    }
     frame = std::clamp<std::int64_t>(frame, 0, std::max<std::int64_t>(c.length, 0));
     if (frame > 0 && !c.decoder->seek(frame))
         frame = 0;
@@ -287,26 +354,39 @@ void Player::applySeek(std::int64_t frame)
 // its end, so the frame after its last is its first.
 void Player::fill()
 {
-    if (!m_current || m_fading || m_current->end)
+    if (!m_current || m_fading)
         return;
-    Current &c = *m_current;
+    // Frames go to the sound being decoded: the current one, or the one
+    // that follows it once the current one has all gone in.
+    Current *c = m_current->successor ? m_current->successor.get() : &*m_current;
+    if (c->end) {
+        // A sound queued after the whole of this one went in: right behind.
+        if (!c->next || c->successor || *c->end != m_ring.written())
+            return;
+        c = follow(*c);
+    }
     bool wrapped = false;
     while (m_ring.writable() > 0) {
         const auto want = std::min<std::int64_t>(kChunkFrames, static_cast<std::int64_t>(m_ring.writable()));
-        const std::int64_t got = c.decoder->read(m_scratch.data(), want);
+        const std::int64_t got = c->decoder->read(m_scratch.data(), want);
         if (got > 0) {
             m_ring.write(m_scratch.data(), static_cast<size_t>(got));
             wrapped = false;
             continue;
         }
         // The end of the file (or of what can still be read of it).
-        if (c.looping && !wrapped && c.decoder->seek(0)) {
-            c.passEnds.push_back(m_ring.written());
-            c.segments.push_back({m_ring.written(), 0});
+        if (c->looping && !wrapped && c->decoder->seek(0)) {
+            c->passEnds.push_back(m_ring.written());
+            c->segments.push_back({m_ring.written(), 0});
             wrapped = true; // a file with no frames at all does not loop
             continue;
         }
-        c.end = m_ring.written();
+        c->end = m_ring.written();
+        if (c->next) {
+            // The queued sound goes in right behind: no gap.
+            c = follow(*c);
+            continue;
+        }
         m_producing.store(false, std::memory_order_release);
         break;
     }
@@ -330,11 +410,36 @@ void Player::endAtPass()
 // the listener has heard them, positions every 50 ms.
 void Player::watch()
 {
+    const std::int64_t now = m_clock.nowMicros();
+    while (!m_lateFinishes.empty() && now >= m_lateFinishes.front().due) {
+        PlayerEvent e = event(PlayerEvent::Kind::Finished, m_lateFinishes.front().serial);
+        e.playedToEnd = true;
+        e.lateMicros = now - m_lateFinishes.front().due;
+        m_lateFinishes.pop_front();
+        send(e);
+    }
     if (!m_current)
         return;
-    Current &c = *m_current;
-    const std::int64_t now = m_clock.nowMicros();
     const std::uint64_t consumed = m_ring.consumed();
+    if (m_current->successor && m_current->end && consumed >= *m_current->end) {
+        // All of the sound has gone to the output and the next one is
+        // under way: it is the current one now; the last is reported as
+        // finished once it has been heard out.
+        const std::int64_t rate = m_current->rate;
+        const std::int64_t latency = rate > 0 ? m_output.latencyFrames() * 1000000 / rate : 0;
+        m_lateFinishes.push_back({m_current->serial, now + latency});
+        m_handedOffFrom = m_current->serial;
+        std::unique_ptr<Current> successor = std::move(m_current->successor);
+        m_current = std::move(*successor);
+        m_current->commandAt = now;
+        m_current->startReported = true;
+        m_producing.store(!m_current->end || m_current->successor, std::memory_order_release);
+        PlayerEvent e = event(PlayerEvent::Kind::Started, m_current->serial);
+        e.length = m_current->length;
+        e.rate = m_current->rate;
+        send(e);
+    }
+    Current &c = *m_current;
     if (!c.startReported) {
         const std::int64_t first = m_firstFrameAt.load(std::memory_order_acquire);
         if (first != 0) {
@@ -395,6 +500,8 @@ std::int64_t Player::positionOf(std::uint64_t consumed) const
 
 void Player::finishCurrent(bool playedToEnd, std::int64_t lateMicros)
 {
+    dropQueued(*m_current);
+    m_handedOffFrom = 0;
     const std::uint64_t serial = m_current->serial;
     m_current.reset();
     m_producing.store(false, std::memory_order_release);
@@ -406,6 +513,8 @@ void Player::finishCurrent(bool playedToEnd, std::int64_t lateMicros)
 
 void Player::fail(const std::string &reason)
 {
+    dropQueued(*m_current);
+    m_handedOffFrom = 0;
     const std::uint64_t serial = m_current->serial;
     m_current.reset();
     m_output.close();

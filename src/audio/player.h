@@ -92,6 +92,11 @@ public:
     void stop(std::uint64_t serial);
     void seek(std::uint64_t serial, std::int64_t frame);
     void setLooping(std::uint64_t serial, bool looping);
+    // Opens path now, as sound next, to follow sound after without a gap
+    // when after plays to its end (not looping) at the same rate; an empty
+    // path withdraws what was queued. next is then reported as Started when
+    // its first frame is handed over, and after as Finished when heard out.
+    void queue(std::uint64_t after, std::uint64_t next, const std::string &path);
     // Opens the output at rate ahead of the first sound, so that sound
     // starts at once; a failure here is not reported (the sound's will be).
     void warmUp(int rate);
@@ -108,7 +113,7 @@ public:
 
 private:
     struct Command {
-        enum class Kind { Play, Stop, Seek, Loop, Warm } kind;
+        enum class Kind { Play, Stop, Seek, Loop, Warm, Queue } kind;
         std::uint64_t serial = 0;
         std::string path;
         std::int64_t frame = 0;
@@ -124,6 +129,11 @@ private:
         std::int64_t due;
         bool final; // the end, not a pass
     };
+    struct Current;
+    struct Queued {
+        std::uint64_t serial = 0;
+        std::unique_ptr<Decoder> decoder;
+    };
     struct Current {
         std::uint64_t serial = 0;
         std::unique_ptr<Decoder> decoder;
@@ -137,11 +147,18 @@ private:
         std::int64_t nextPosition = 0;
         std::int64_t commandAt = 0;
         bool startReported = false;
+        std::optional<Queued> next;           // opened, waiting for the end
+        std::unique_ptr<Current> successor; // decoding into the ring after end
+    };
+    struct LateFinish {
+        std::uint64_t serial;
+        std::int64_t due;
     };
 
     void run();
     void post(Command command);
     void handle(Command &command);
+    void startPending();
     void beginFade();
     bool fadeDone();
     void finishFade();
@@ -150,6 +167,9 @@ private:
     void fill();
     void watch();
     void endAtPass();
+    void dropQueued(Current &current);
+    Current *follow(Current &sound);
+    static Current currentFor(std::uint64_t serial, std::unique_ptr<Decoder> decoder, bool looping);
     void finishCurrent(bool playedToEnd, std::int64_t lateMicros = 0);
     void fail(const std::string &reason);
     std::int64_t positionOf(std::uint64_t consumed) const;
@@ -173,6 +193,8 @@ private:
     std::optional<Current> m_current;
     std::optional<Command> m_pending; // a play or seek waiting for the fade
     bool m_fading = false;
+    std::deque<LateFinish> m_lateFinishes; // sounds handed off, still heard
+    std::uint64_t m_handedOffFrom = 0;     // the sound the current one follows
     std::int64_t m_fadeStarted = 0;
     bool m_outputOpen = false;
 

@@ -90,6 +90,7 @@ void Controller::setMatches(SoundList list)
 {
     m_matches = std::move(list);
     m_tableController.setItems(m_matches);
+    queueNextTrack();
 }
 
 void Controller::find()

@@ -133,6 +133,9 @@ private:
     // go on with the next row.
     bool couldNotLoad(const SoundRecord &record, const std::string &path, const std::string &reason);
     void setPlayingRecord(const SoundRecord &record);
+    // Tells the engine which file follows the playing one, so it can follow
+    // without a gap.
+    void queueNextTrack();
     void tellUser(const std::string &message);
 
     SoundEngine &m_engine;

@@ -125,6 +125,7 @@ void Controller::removeDeletedRecord(const SoundRecord &record)
         ++m_itemsVersion;
     }
     m_tableController.removeItemsWithPath(path);
+    queueNextTrack();
 }
 
 } // namespace auralist

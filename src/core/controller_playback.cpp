@@ -54,6 +54,19 @@ void Controller::setPlayingRecord(const SoundRecord &record)
     m_tableController.setPlayingItem(record);
 }
 
+void Controller::queueNextTrack()
+{
+    if (!m_sound || !m_sound->isPlaying())
+        return;
+    std::string path;
+    if (m_playModeOn && !m_isLooping && m_currentTrack >= 0 && m_currentTrack + 1 < rowCount()) {
+        const SoundRecord &record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack + 1)];
+        if (const std::string *p = record->value("path"))
+            path = *p;
+    }
+    m_engine.prepareNext(m_sound, path);
+}
+
 void Controller::playCurrentTrack()
 {
     // A sound that cannot be loaded is marked in the list. The run stops
@@ -77,6 +90,7 @@ void Controller::playCurrentTrack()
             m_sound->setLooping(m_isLooping);
             m_sound->play();
             setPlayingRecord(record);
+            queueNextTrack();
             return;
         }
         if (!couldNotLoad(record, path, path.empty() ? std::string("It has no path.") : m_engine.lastLoadError()))
@@ -254,6 +268,7 @@ void Controller::toggleLooping()
     m_view.setLoopLabel(m_isLooping ? QStringLiteral("Loop:") : QStringLiteral("Track:"));
     if (m_sound)
         m_sound->setLooping(m_isLooping);
+    queueNextTrack();
 }
 
 void Controller::tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &)
@@ -264,7 +279,9 @@ void Controller::tableControllerSelectedItems(TableController &, const std::vect
     if (!m_selecting && playOnSelect() && currentTrackInRows()) {
         m_playModeOn = true;
         playCurrentTrack();
+        return;
     }
+    queueNextTrack();
 }
 
 void Controller::doubleClick(TableController &)

@@ -74,6 +74,10 @@ public:
     virtual SoundPtr load(const std::string &path) = 0;
     // Why the last load gave null, for the user.
     virtual std::string lastLoadError() const = 0;
+    // The file that is to follow current when it plays to its end (empty:
+    // none), so that it can follow without a gap. A later load() of the
+    // same path gives that sound, already playing if it has begun.
+    virtual void prepareNext(const SoundPtr &current, const std::string &path) = 0;
     // The level of everything played, 0 to 1; the system mixer is left alone.
     virtual void setVolume(double volume) = 0;
     // Every extension and four-character type code the engine can decode.

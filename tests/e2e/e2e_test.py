@@ -239,6 +239,28 @@ class Browser(unittest.TestCase):
         self.assertEqual(breaks, [])
         self.assertLess(silence, 3)
 
+    def test_each_sound_follows_the_last_without_a_gap(self):
+        # Three seconds of one sine cut into three files: played through,
+        # they must sound as one.
+        sounds = os.path.join(self.dir, "thirds")
+        os.makedirs(sounds)
+        for name in ("1.wav", "2.wav", "3.wav"):
+            tone(os.path.join(sounds, name), seconds=1, freq=441)
+        rec = Recorder()
+        app = App([sounds], self.env)
+        try:
+            self.assertTrue(app.wait_for(b"done\n", count=3, timeout=15), app.output())
+            time.sleep(0.5)
+        finally:
+            self.assertEqual(app.close(), 0)
+            rec.stop()
+        length, breaks, silence = tone_breaks(rec.samples(), 441, margin=0.05)
+        print("\nauto-advance: %.3f s of tone, %d breaks, longest silence %d frames"
+              % (length, len(breaks), silence), file=sys.stderr)
+        self.assertGreater(length, 2.95)
+        self.assertEqual(breaks, [])
+        self.assertLess(silence, 3)
+
     def test_space_stops_and_restarts(self):
         sounds = os.path.join(self.dir, "long")
         os.makedirs(sounds)

@@ -44,6 +44,8 @@ public:
     std::vector<std::string> soundUnfilteredFileTypes() const override { return types; }
     std::string lastLoadError() const override { return error; }
     void setVolume(double v) override { volume = v; }
+    void prepareNext(const SoundPtr &, const std::string &path) override { prepared.push_back(path); }
+    std::vector<std::string> prepared;
     double volume = -1;
     // Ends the last sound as the engine would, played to its end.
     void finishLast(bool finished = true)

@@ -295,6 +295,38 @@ TEST(Player, UnderrunsAreCountedAndOutputFailuresReported)
     EXPECT_EQ(rig.events.back().reason, "No such file or directory");
 }
 
+TEST(Player, AQueuedSoundFollowsWithoutAGap)
+{
+    Rig rig;
+    rig.output.latency = 10;
+    rig.player.play(1, "300", 0, false);
+    rig.player.queue(1, 2, "200");
+    const auto heard = rig.play(500, 50);
+    for (size_t i = 0; i < 300; ++i)
+        ASSERT_EQ(heard[i], static_cast<float>(i + 1)) << i;
+    for (size_t i = 300; i < 500; ++i)
+        ASSERT_EQ(heard[i], static_cast<float>(i - 299)) << i;
+    // The second is under way before the first is reported heard out.
+    EXPECT_EQ(rig.kinds(2), (std::vector<Kind>{Kind::Started}));
+    EXPECT_FALSE(rig.finished(1, true));
+    rig.clock.now += 11000;
+    rig.player.pump();
+    EXPECT_TRUE(rig.finished(1, true));
+    EXPECT_EQ(rig.output.flushes, 1); // nothing was dropped at the join
+
+    // Withdrawn, or stopped through the sound it followed: nothing more.
+    rig.player.play(3, "100000", 0, false);
+    rig.player.queue(3, 4, "100");
+    rig.player.queue(3, 0, "");
+    rig.play(50);
+    EXPECT_TRUE(rig.finished(4, false));
+    rig.player.queue(3, 5, "100");
+    rig.player.stop(3);
+    rig.play(50);
+    EXPECT_TRUE(rig.finished(3, false));
+    EXPECT_TRUE(rig.finished(5, false));
+}
+
 TEST(Player, ThreadedPlayerAndOutputShareOnlyTheRing)
 {
     // The player on its own thread, the output pulled from another, the
