@@ -60,7 +60,7 @@ void Controller::queueNextTrack()
         return;
     std::string path;
     if (m_playModeOn && !m_isLooping && m_currentTrack >= 0 && m_currentTrack + 1 < rowCount()) {
-        const SoundRecord &record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack + 1)];
+        const SoundRecord &record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack) + 1];
         if (const std::string *p = record->value("path"))
             path = *p;
     }
