@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -35,6 +36,7 @@ private slots:
     void closingTheMainWindowQuitsAndSyncs();
     void spaceInTheDeleteSheetNeverDeletes();
     void findFieldKeysAndTheShortWindow();
+    void auditionControlsInTheWindow();
 
 private:
     std::string file(const std::string &name)
@@ -238,6 +240,44 @@ void GuiTest::findFieldKeysAndTheShortWindow()
     w.ui().actionShowBrowser->trigger();
     QTRY_COMPARE(w.height(), 200);
     QVERIFY(table->isVisible());
+}
+
+void GuiTest::auditionControlsInTheWindow()
+{
+    file("a.wav");
+    file("b.wav");
+    file("c.wav");
+    m_browser->controller().droppedFilesInWell({m_dir});
+    MainWindow &w = m_browser->window();
+    DragTable *table = w.table();
+    auto a = m_engine.last;
+    QCOMPARE(table->model()->index(0, 0).data(TableController::StatusRole).toInt(),
+             int(TableController::RowStatus::Playing));
+
+    // The time shown follows the sound; Alt+Right and Alt+Left seek.
+    a->delegate->soundPositionChanged(a, 2.0, 7.5);
+    QCOMPARE(w.ui().timeLabel->text(), QString("0:02.0 / 0:07.5"));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Right, Qt::AltModifier);
+    QTest::keyClick(table, Qt::Key_Left, Qt::AltModifier);
+    QCOMPARE(a->seeks, (std::vector<double>{3.0, 1.0}));
+
+    // The slider sets the level in the engine and the settings.
+    w.ui().volumeSlider->setValue(40);
+    QCOMPARE(m_engine.volume, 0.4);
+    QCOMPARE(m_settings.values["volume"], std::string("40"));
+
+    // Play on Select: the arrow key plays the row it lands on.
+    const size_t loads = m_engine.loads.size();
+    QTest::keyClick(table, Qt::Key_Down);
+    QCOMPARE(m_engine.loads.size(), loads);
+    w.ui().actionPlayOnSelect->setChecked(true);
+    QTest::keyClick(table, Qt::Key_Down);
+    QCOMPARE(m_engine.loads.size(), loads + 1);
+    QCOMPARE(m_engine.last->path, m_dir + "/c.wav");
+    QCOMPARE(table->model()->index(2, 0).data(TableController::StatusRole).toInt(),
+             int(TableController::RowStatus::Playing));
+    QCOMPARE(table->model()->index(0, 0).data(TableController::StatusRole).toInt(), 0);
 }
 
 QTEST_MAIN(GuiTest)
