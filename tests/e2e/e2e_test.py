@@ -210,6 +210,16 @@ class Browser(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
+    def assert_unbroken(self, rec, what, seconds, margin=0.25):
+        """The recording holds at least `seconds` of a 441 Hz sine without
+        a break or a silence; the figures are printed for the README."""
+        length, breaks, silence = tone_breaks(rec.samples(), 441, margin=margin)
+        print("\n%s: %.3f s of tone, %d breaks, longest silence %d frames" % (what, length, len(breaks), silence),
+              file=sys.stderr)
+        self.assertGreater(length, seconds)
+        self.assertEqual(breaks, [])
+        self.assertLess(silence, 3)
+
     def test_loops_without_a_gap_even_while_the_window_stalls(self):
         # 3 s of a 441 Hz sine loops seamlessly: any break at a wrap, or
         # while the window's thread is held (F12, with the debug log on),
@@ -232,12 +242,7 @@ class Browser(unittest.TestCase):
             rec.stop()
         self.assertEqual(app.output().count(b"format: wav\n"), 1)
         self.assertEqual(app.errors().count(b"holding the window's thread"), 2, app.errors())
-        length, breaks, silence = tone_breaks(rec.samples(), 441)
-        print("\nloop: %.2f s of tone, %d breaks, longest silence %d frames" % (length, len(breaks), silence),
-              file=sys.stderr)
-        self.assertGreater(length, 8.5)
-        self.assertEqual(breaks, [])
-        self.assertLess(silence, 3)
+        self.assert_unbroken(rec, "loop", 8.5)
 
     def test_each_sound_follows_the_last_without_a_gap(self):
         # Three seconds of one sine cut into three files: played through,
@@ -254,12 +259,7 @@ class Browser(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
             rec.stop()
-        length, breaks, silence = tone_breaks(rec.samples(), 441, margin=0.05)
-        print("\nauto-advance: %.3f s of tone, %d breaks, longest silence %d frames"
-              % (length, len(breaks), silence), file=sys.stderr)
-        self.assertGreater(length, 2.95)
-        self.assertEqual(breaks, [])
-        self.assertLess(silence, 3)
+        self.assert_unbroken(rec, "auto-advance", 2.95, margin=0.05)
 
     def test_space_stops_and_restarts(self):
         sounds = os.path.join(self.dir, "long")
