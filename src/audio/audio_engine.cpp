@@ -37,8 +37,12 @@ public:
             m_playing = true;
             return;
         }
+        playFrom(0);
+    }
+    void playFrom(double seconds) override
+    {
         m_playing = true;
-        m_serial = m_engine.start(shared_from_this(), m_looping);
+        m_serial = m_engine.start(shared_from_this(), seconds, m_looping);
     }
     void stop() override
     {
@@ -166,11 +170,11 @@ void AudioEngine::prepareNext(const SoundPtr &current, const std::string &path)
     m_player->queue(playing->serial(), serial, path);
 }
 
-std::uint64_t AudioEngine::start(const std::shared_ptr<PlayerSound> &sound, bool looping)
+std::uint64_t AudioEngine::start(const std::shared_ptr<PlayerSound> &sound, double startSeconds, bool looping)
 {
     const std::uint64_t serial = m_nextSerial++;
     m_live[serial] = sound;
-    m_player->play(serial, sound->path(), 0, looping);
+    m_player->play(serial, sound->path(), startSeconds, looping);
     return serial;
 }
 

@@ -45,7 +45,7 @@ public:
     Player &player() { return *m_player; }
 
     // For sounds.
-    std::uint64_t start(const std::shared_ptr<PlayerSound> &sound, bool looping);
+    std::uint64_t start(const std::shared_ptr<PlayerSound> &sound, double startSeconds, bool looping);
     void stop(std::uint64_t serial) { m_player->stop(serial); }
     void seek(std::uint64_t serial, std::int64_t frame) { m_player->seek(serial, frame); }
     void setLooping(std::uint64_t serial, bool looping) { m_player->setLooping(serial, looping); }

@@ -62,34 +62,34 @@ void Player::post(Command command)
     m_wake.notify_one();
 }
 
-void Player::play(std::uint64_t serial, const std::string &path, std::int64_t startFrame, bool looping)
+void Player::play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping)
 {
-    post({Command::Kind::Play, serial, path, startFrame, looping, 0});
+    post({Command::Kind::Play, serial, path, 0, looping, 0, startSeconds});
 }
 
 void Player::stop(std::uint64_t serial)
 {
-    post({Command::Kind::Stop, serial, {}, 0, false, 0});
+    post({Command::Kind::Stop, serial, {}, 0, false, 0, 0});
 }
 
 void Player::seek(std::uint64_t serial, std::int64_t frame)
 {
-    post({Command::Kind::Seek, serial, {}, frame, false, 0});
+    post({Command::Kind::Seek, serial, {}, frame, false, 0, 0});
 }
 
 void Player::setLooping(std::uint64_t serial, bool looping)
 {
-    post({Command::Kind::Loop, serial, {}, 0, looping, 0});
+    post({Command::Kind::Loop, serial, {}, 0, looping, 0, 0});
 }
 
 void Player::queue(std::uint64_t after, std::uint64_t next, const std::string &path)
 {
-    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0});
+    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0, 0});
 }
 
 void Player::warmUp(int rate)
 {
-    post({Command::Kind::Warm, 0, {}, rate, false, 0});
+    post({Command::Kind::Warm, 0, {}, rate, false, 0, 0});
 }
 
 void Player::run()
@@ -312,7 +312,7 @@ void Player::start(Command &command)
     m_current = currentFor(command.serial, std::move(decoder), command.flag);
     m_current->commandAt = command.at;
     m_handedOffFrom = 0;
-    applySeek(std::clamp<std::int64_t>(command.frame, 0, m_current->length));
+    applySeek(std::clamp<std::int64_t>(std::llround(std::max(0.0, command.seconds) * rate), 0, m_current->length));
     PlayerEvent e = event(PlayerEvent::Kind::Started, m_current->serial);
     e.frame = m_current->segments.front().fileStart;
     e.length = m_current->length;

@@ -88,7 +88,7 @@ public:
 
     // Commands, from any thread. A serial names the sound they are about;
     // commands about another sound than the current one are ignored.
-    void play(std::uint64_t serial, const std::string &path, std::int64_t startFrame, bool looping);
+    void play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping);
     void stop(std::uint64_t serial);
     void seek(std::uint64_t serial, std::int64_t frame);
     void setLooping(std::uint64_t serial, bool looping);
@@ -119,6 +119,7 @@ private:
         std::int64_t frame = 0;
         bool flag = false;
         std::int64_t at = 0;
+        double seconds = 0;
     };
     // Where a run of frames in the stream came from in the file.
     struct Segment {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <string>
+
 namespace auralist {
 
 // A rectangle in screen coordinates, y growing downwards (y is the top edge).
@@ -36,6 +38,10 @@ public:
     // The playing sound's elapsed time and length ("0:03.2 / 0:07.5"), or
     // nothing.
     virtual void setTimeText(const QString &text) = 0;
+    // The sound the waveform strip shows (empty: none), and where playback
+    // is in it.
+    virtual void showWaveform(const std::string &path) = 0;
+    virtual void setPlayhead(double seconds, double length, bool playing) = 0;
     virtual QString findText() const = 0;
 
     // Shows the sound table (the tall window) or hides it (the short one).

@@ -72,8 +72,9 @@ void Controller::showBrowser()
         frame.y = std::min(frame.y, screen.y + screen.height - frame.height);
         frame.y = std::max(frame.y, screen.y);
     }
-    m_view.setWindowFrame(frame);
+    // Shown or hidden first: what is hidden takes no room in the new size.
     m_view.setBrowserVisible(m_isBrowserOpen);
+    m_view.setWindowFrame(frame);
     const Rect scroll = m_view.scrollViewFrame();
     m_view.setScrollViewFrameSize(scroll.width, kScrollViewHeight);
     m_view.display();

@@ -74,6 +74,9 @@ public:
     void toggleLooping();
     // Moves the playing sound by seconds (negative: back).
     void seekBy(double seconds);
+    // The user pointed at seconds in the sound the waveform shows: the
+    // playing sound goes there; otherwise the current row plays from there.
+    void playFrom(double seconds);
     // Plays at once the row the user selects (a setting, off by default).
     bool playOnSelect() const;
     void setPlayOnSelect(bool on);
@@ -136,6 +139,9 @@ private:
     // Tells the engine which file follows the playing one, so it can follow
     // without a gap.
     void queueNextTrack();
+    // The waveform shows the playing sound, or the current row when
+    // nothing plays.
+    void updateWaveform();
     void tellUser(const std::string &message);
 
     SoundEngine &m_engine;
@@ -152,6 +158,7 @@ private:
     SoundPtr m_sound;
     SoundRecord m_soundRecord; // the row m_sound was made from
     double m_position = 0;     // of m_sound, in seconds
+    double m_startAt = 0;      // where playCurrentTrack starts the sound
     bool m_selecting = false;  // selectRow is at work
     bool m_playModeOn = false;
     bool m_isLooping = false;

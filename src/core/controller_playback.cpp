@@ -37,8 +37,32 @@ void Controller::setSound(SoundPtr sound)
     if (!m_sound) {
         m_soundRecord.reset();
         m_view.setTimeText(QString());
+        m_view.setPlayhead(0, 0, false);
         setPlayingRecord(nullptr);
+        updateWaveform();
     }
+}
+
+void Controller::updateWaveform()
+{
+    SoundRecord shown = m_sound && m_sound->isPlaying() ? m_soundRecord : nullptr;
+    if (!shown && currentTrackInRows())
+        shown = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
+    const std::string *path = shown ? shown->value("path") : nullptr;
+    m_view.showWaveform(path ? *path : std::string());
+}
+
+void Controller::playFrom(double seconds)
+{
+    seconds = std::max(0.0, seconds);
+    if (m_sound && m_sound->isPlaying()) {
+        m_sound->seekTo(seconds);
+        return;
+    }
+    m_playModeOn = true;
+    m_startAt = seconds;
+    playCurrentTrack();
+    m_startAt = 0;
 }
 
 void Controller::selectRow(int row)
@@ -88,9 +112,13 @@ void Controller::playCurrentTrack()
             m_soundRecord = record;
             m_sound->setDelegate(this);
             m_sound->setLooping(m_isLooping);
-            m_sound->play();
+            if (m_startAt > 0)
+                m_sound->playFrom(m_startAt);
+            else
+                m_sound->play();
             setPlayingRecord(record);
             queueNextTrack();
+            updateWaveform();
             return;
         }
         if (!couldNotLoad(record, path, path.empty() ? std::string("It has no path.") : m_engine.lastLoadError()))
@@ -132,6 +160,7 @@ void Controller::soundPositionChanged(const SoundPtr &sound, double seconds, dou
         return;
     m_position = seconds;
     m_view.setTimeText(clockText(seconds) + QStringLiteral(" / ") + clockText(length));
+    m_view.setPlayhead(seconds, length, true);
 }
 
 void Controller::seekBy(double seconds)
@@ -282,6 +311,7 @@ void Controller::tableControllerSelectedItems(TableController &, const std::vect
         return;
     }
     queueNextTrack();
+    updateWaveform();
 }
 
 void Controller::doubleClick(TableController &)
@@ -308,6 +338,11 @@ void Controller::keyDown(int key)
 void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
 {
     m_diagnostics.line(finished ? "done" : "failed");
+    if (sound == m_sound && !m_sound->isPlaying()) {
+        m_view.setPlayhead(0, 0, false);
+        setPlayingRecord(nullptr);
+        updateWaveform();
+    }
     if (!finished || !m_playModeOn || sound != m_sound)
         return;
     if (m_isLooping) {

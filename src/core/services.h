@@ -52,6 +52,8 @@ public:
     virtual void setDelegate(SoundDelegate *delegate) = 0;
     // Starts from the beginning and returns at once.
     virtual void play() = 0;
+    // Starts seconds from the beginning and returns at once.
+    virtual void playFrom(double seconds) = 0;
     // Halts playing; harmless on a sound that is not playing.
     virtual void stop() = 0;
     virtual bool isPlaying() const = 0;

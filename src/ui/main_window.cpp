@@ -9,6 +9,7 @@
 
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
+#include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 
 namespace auralist {
@@ -100,6 +101,16 @@ void MainWindow::setTimeText(const QString &text)
     m_ui->timeLabel->setText(text);
 }
 
+void MainWindow::showWaveform(const std::string &path)
+{
+    m_ui->waveform->showTrack(path);
+}
+
+void MainWindow::setPlayhead(double seconds, double length, bool playing)
+{
+    m_ui->waveform->setPlayhead(seconds, length, playing);
+}
+
 void MainWindow::setLoopLabel(const QString &text)
 {
     m_ui->loopLabel->setText(text);
@@ -114,6 +125,10 @@ void MainWindow::setBrowserVisible(bool visible)
 {
     // The short window shows the controls only, not a sliver of the list.
     m_ui->table->setVisible(visible);
+    m_ui->waveform->setVisible(visible);
+    // The window's smallest size follows at once, before it is resized.
+    centralWidget()->layout()->activate();
+    layout()->activate();
 }
 
 void MainWindow::setTableCanDrop(bool canDrop)

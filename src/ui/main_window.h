@@ -42,6 +42,8 @@ public:
     void setTrackName(const QString &text) override;
     void setLoopLabel(const QString &text) override;
     void setTimeText(const QString &text) override;
+    void showWaveform(const std::string &path) override;
+    void setPlayhead(double seconds, double length, bool playing) override;
     QString findText() const override;
     void setTableCanDrop(bool canDrop) override;
     void makeTableFirstResponder() override;

@@ -28,6 +28,7 @@
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
+#include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 
 namespace auralist {
@@ -111,6 +112,7 @@ void Browser::connectActions()
     });
     ui.actionPlayOnSelect->setChecked(c->playOnSelect());
     QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, m_window.get(), [c](bool on) { c->setPlayOnSelect(on); });
+    QObject::connect(ui.waveform, &WaveformStrip::seekRequested, m_window.get(), [c](double s) { c->playFrom(s); });
     on(ui.actionSeekBack, [c] { c->seekBy(-1.0); });
     on(ui.actionSeekForward, [c] { c->seekBy(1.0); });
     ui.volumeSlider->setValue(c->volume());

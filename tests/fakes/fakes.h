@@ -16,6 +16,12 @@ public:
     explicit FakeSound(std::string path) : path(std::move(path)) {}
     void setDelegate(SoundDelegate *d) override { delegate = d; }
     void play() override { playing = true; ++plays; }
+    void playFrom(double seconds) override
+    {
+        startedAt = seconds;
+        play();
+    }
+    double startedAt = 0;
     void stop() override { playing = false; }
     bool isPlaying() const override { return playing; }
     void setLooping(bool on) override { looping = on; }
@@ -155,6 +161,15 @@ public:
     void setTrackName(const QString &t) override { trackName = t; }
     void setLoopLabel(const QString &t) override { loopLabel = t; }
     void setTimeText(const QString &t) override { timeText = t; }
+    void showWaveform(const std::string &path) override { waveform = path; }
+    void setPlayhead(double s, double, bool p) override
+    {
+        playhead = s;
+        playheadMoving = p;
+    }
+    std::string waveform;
+    double playhead = 0;
+    bool playheadMoving = false;
     QString findText() const override { return find; }
     void setTableCanDrop(bool c) override { canDrop = c; }
     void makeTableFirstResponder() override { firstResponder = true; }

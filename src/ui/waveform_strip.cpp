@@ -1,0 +1,206 @@
+#include "ui/waveform_strip.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/decoder.h"
+#include "waveform/summary_worker.h"
+
+namespace auralist {
+
+namespace {
+
+constexpr int kFrameMilliseconds = 16;
+constexpr int kScrubMilliseconds = 40;
+
+} // namespace
+
+WaveformStrip::WaveformStrip(QWidget *parent) : QWidget(parent)
+{
+    setAccessibleName(QStringLiteral("Waveform"));
+    setMinimumHeight(40);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFixedHeight(56);
+    setCursor(Qt::IBeamCursor);
+    m_frameTimer.setInterval(kFrameMilliseconds);
+    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    m_worker = std::make_unique<waveform::SummaryWorker>(
+        &audio::openSndfileDecoder,
+        [this](std::uint64_t generation, const std::string &path, std::shared_ptr<const waveform::PeakSummary> s) {
+            QMetaObject::invokeMethod(
+                this, [this, generation, path, s] { deliver(generation, path, s); }, Qt::QueuedConnection);
+        });
+}
+
+WaveformStrip::~WaveformStrip()
+{
+    m_worker.reset();
+}
+
+void WaveformStrip::showTrack(const std::string &path)
+{
+    if (path == m_path)
+        return;
+    m_path = path;
+    m_summary.reset();
+    ++m_generation;
+    if (!path.empty()) {
+        m_summary = cached(path);
+        if (!m_summary || !m_summary->complete)
+            m_worker->request(m_generation, path);
+        else
+            emit summaryShown();
+    }
+    update();
+}
+
+void WaveformStrip::deliver(std::uint64_t generation, const std::string &path,
+                            std::shared_ptr<const waveform::PeakSummary> summary)
+{
+    if (summary->complete)
+        remember(path, summary);
+    // A late answer about a sound no longer shown is only kept.
+    if (generation != m_generation || path != m_path)
+        return;
+    m_summary = std::move(summary);
+    update();
+    emit summaryShown();
+}
+
+void WaveformStrip::remember(const std::string &path, std::shared_ptr<const waveform::PeakSummary> summary)
+{
+    m_cache.remove_if([&](const auto &entry) { return entry.first == path; });
+    m_cache.emplace_front(path, std::move(summary));
+    while (m_cache.size() > kCacheEntries)
+        m_cache.pop_back();
+}
+
+std::shared_ptr<const waveform::PeakSummary> WaveformStrip::cached(const std::string &path)
+{
+    const auto it = std::find_if(m_cache.begin(), m_cache.end(), [&](const auto &entry) { return entry.first == path; });
+    if (it == m_cache.end())
+        return nullptr;
+    m_cache.splice(m_cache.begin(), m_cache, it);
+    return m_cache.front().second;
+}
+
+void WaveformStrip::setPlayhead(double seconds, double length, bool playing)
+{
+    m_reportedSeconds = seconds;
+    m_reportedLength = length;
+    m_playing = playing;
+    m_sinceReport.start();
+    if (playing && !m_frameTimer.isActive())
+        m_frameTimer.start();
+    else if (!playing)
+        m_frameTimer.stop();
+    update();
+}
+
+double WaveformStrip::lengthSeconds() const
+{
+    if (m_summary && m_summary->sampleRate > 0) {
+        const std::int64_t frames = std::max(m_summary->lengthFrames, m_summary->frames);
+        return double(frames) / m_summary->sampleRate;
+    }
+    return m_reportedLength;
+}
+
+double WaveformStrip::playheadSeconds() const
+{
+    if (!m_playing)
+        return m_reportedSeconds;
+    // Between the engine's reports the playhead runs on by the clock.
+    const double ahead = m_sinceReport.isValid() ? m_sinceReport.elapsed() / 1000.0 : 0.0;
+    return std::min(m_reportedSeconds + std::min(ahead, 0.2), std::max(lengthSeconds(), m_reportedLength));
+}
+
+double WaveformStrip::secondsAt(int x) const
+{
+    return std::clamp(double(x) / std::max(1, width()), 0.0, 1.0) * lengthSeconds();
+}
+
+void WaveformStrip::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || lengthSeconds() <= 0)
+        return;
+    m_sinceScrub.start();
+    emit seekRequested(secondsAt(int(event->position().x())));
+}
+
+void WaveformStrip::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || lengthSeconds() <= 0)
+        return;
+    if (m_sinceScrub.isValid() && m_sinceScrub.elapsed() < kScrubMilliseconds)
+        return;
+    m_sinceScrub.start();
+    emit seekRequested(secondsAt(int(event->position().x())));
+}
+
+void WaveformStrip::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const QPalette &pal = palette();
+    p.fillRect(rect(), pal.base());
+    const int w = width();
+    const int h = height();
+    const double length = lengthSeconds();
+    if (!m_summary || m_summary->sampleRate <= 0 || m_summary->levels.empty() || m_summary->levels[0].empty()) {
+        if (m_summary && !m_summary->error.empty()) {
+            p.setPen(pal.color(QPalette::Disabled, QPalette::Text));
+            p.drawText(rect(), Qt::AlignCenter, QString::fromStdString(m_summary->error));
+        }
+        return;
+    }
+    // The time scale: a light tick every 1, 2, 5, 10, 30 or 60 s, at least
+    // 40 px apart.
+    if (length > 0) {
+        QColor tick = pal.color(QPalette::Text);
+        tick.setAlpha(40);
+        p.setPen(tick);
+        double step = 60;
+        for (double s : {0.1, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 300.0, 600.0}) {
+            if (w * s / length >= 40) {
+                step = s;
+                break;
+            }
+        }
+        for (double t = step; t < length; t += step) {
+            const int x = int(t / length * w);
+            p.drawLine(x, h - 6, x, h);
+        }
+    }
+    const double playhead = playheadSeconds();
+    const int headX = length > 0 ? int(std::lround(playhead / length * w)) : 0;
+    if (m_playing || playhead > 0) {
+        QColor played = pal.color(QPalette::Highlight);
+        played.setAlpha(40);
+        p.fillRect(QRect(0, 0, headX, h), played);
+    }
+    // Peaks: the lowest and highest sample under each pixel column.
+    const waveform::PeakSummary &s = *m_summary;
+    const auto total = static_cast<double>(std::max(s.lengthFrames, s.frames));
+    const double mid = h / 2.0;
+    const double half = h / 2.0 - 2;
+    p.setPen(pal.color(QPalette::WindowText));
+    for (int x = 0; x < w; ++x) {
+        const auto from = static_cast<std::int64_t>(x * total / w);
+        const auto to = static_cast<std::int64_t>((x + 1) * total / w);
+        if (from >= s.frames)
+            break;
+        const waveform::PeakSummary::Peak peak = s.peakOf(from, std::max(to, from + 1));
+        const int top = int(mid - std::clamp(peak.high, -1.0F, 1.0F) * half);
+        const int bottom = int(mid - std::clamp(peak.low, -1.0F, 1.0F) * half);
+        p.drawLine(x, top, x, std::max(top, bottom));
+    }
+    if (m_playing || playhead > 0) {
+        p.setPen(QPen(pal.color(QPalette::Highlight), 2));
+        p.drawLine(headX, 0, headX, h);
+    }
+}
+
+} // namespace auralist

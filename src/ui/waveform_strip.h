@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "waveform/peak_summary.h"
+
+namespace auralist::waveform {
+class SummaryWorker;
+}
+
+namespace auralist {
+
+// The strip that shows the current sound: its peaks, a light time scale, the
+// playhead moving at the screen's rate, the part already played tinted. A
+// click seeks (and plays) there; dragging scrubs.
+//
+// Summaries are built by a worker thread and kept in a small cache (least
+// recently used goes first), so going back to a sound draws it at once.
+class WaveformStrip : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kCacheEntries = 48;
+
+    explicit WaveformStrip(QWidget *parent = nullptr);
+    ~WaveformStrip() override;
+
+    // The sound to show (native path bytes); empty shows nothing.
+    void showTrack(const std::string &path);
+    // Where playback is in it.
+    void setPlayhead(double seconds, double length, bool playing);
+
+    const std::string &track() const { return m_path; }
+    std::shared_ptr<const waveform::PeakSummary> summary() const { return m_summary; }
+    double lengthSeconds() const;
+    // Where the playhead is drawn now, in seconds.
+    double playheadSeconds() const;
+
+signals:
+    // The user clicked or dragged to seconds in the shown sound.
+    void seekRequested(double seconds);
+    // A summary (or more of one) has been drawn for the shown sound.
+    void summaryShown();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    QSize sizeHint() const override { return {400, 56}; }
+
+private:
+    void deliver(std::uint64_t generation, const std::string &path, std::shared_ptr<const waveform::PeakSummary> s);
+    void remember(const std::string &path, std::shared_ptr<const waveform::PeakSummary> summary);
+    std::shared_ptr<const waveform::PeakSummary> cached(const std::string &path);
+    double secondsAt(int x) const;
+
+    std::string m_path;
+    std::uint64_t m_generation = 0;
+    std::shared_ptr<const waveform::PeakSummary> m_summary;
+    std::list<std::pair<std::string, std::shared_ptr<const waveform::PeakSummary>>> m_cache; // newest first
+    double m_reportedSeconds = 0;
+    double m_reportedLength = 0;
+    bool m_playing = false;
+    QElapsedTimer m_sinceReport;
+    QTimer m_frameTimer;
+    QElapsedTimer m_sinceScrub;
+    std::unique_ptr<waveform::SummaryWorker> m_worker; // last: joined first
+};
+
+} // namespace auralist

@@ -1,0 +1,118 @@
+#include "waveform/peak_summary.h"
+
+#include <algorithm>
+
+#include "audio/decoder.h"
+
+namespace auralist::waveform {
+
+namespace {
+
+PeakSummary::Peak merged(PeakSummary::Peak a, PeakSummary::Peak b)
+{
+    return {std::min(a.low, b.low), std::max(a.high, b.high)};
+}
+
+} // namespace
+
+void PeakSummary::append(const float *stereo, std::int64_t count)
+{
+    if (levels.empty())
+        levels.emplace_back();
+    for (std::int64_t i = 0; i < count; ++i) {
+        const float l = stereo[2 * i];
+        const float r = stereo[2 * i + 1];
+        m_pending.low = std::min({m_pending.low, l, r});
+        m_pending.high = std::max({m_pending.high, l, r});
+        if (++m_pendingFrames == kBlockFrames) {
+            levels[0].push_back(m_pending);
+            m_pending = {1, -1};
+            m_pendingFrames = 0;
+        }
+    }
+    frames += count;
+}
+
+void PeakSummary::finishLevels()
+{
+    if (levels.empty())
+        levels.emplace_back();
+    if (m_pendingFrames > 0) {
+        levels[0].push_back(m_pending);
+        m_pending = {1, -1};
+        m_pendingFrames = 0;
+    }
+    levels.resize(1);
+    while (levels.back().size() > 1) {
+        const std::vector<Peak> &below = levels.back();
+        std::vector<Peak> above((below.size() + 1) / 2);
+        for (size_t i = 0; i < above.size(); ++i)
+            above[i] = 2 * i + 1 < below.size() ? merged(below[2 * i], below[2 * i + 1]) : below[2 * i];
+        levels.push_back(std::move(above));
+    }
+}
+
+PeakSummary::Peak PeakSummary::peakOf(std::int64_t from, std::int64_t to) const
+{
+    if (levels.empty() || levels[0].empty() || to <= from)
+        return {0, 0};
+    // The coarsest level whose blocks fit in the span.
+    size_t level = 0;
+    std::int64_t block = kBlockFrames;
+    while (level + 1 < levels.size() && block * 2 <= to - from) {
+        block *= 2;
+        ++level;
+    }
+    const std::vector<Peak> &peaks = levels[level];
+    auto first = static_cast<size_t>(std::max<std::int64_t>(0, from / block));
+    auto last = static_cast<size_t>(std::max<std::int64_t>(0, (to - 1) / block));
+    if (first >= peaks.size())
+        return {0, 0};
+    last = std::min(last, peaks.size() - 1);
+    Peak peak = peaks[first];
+    for (size_t i = first + 1; i <= last; ++i)
+        peak = merged(peak, peaks[i]);
+    return peak;
+}
+
+std::size_t PeakSummary::bytes() const
+{
+    std::size_t total = sizeof(*this);
+    for (const auto &level : levels)
+        total += level.capacity() * sizeof(Peak);
+    return total;
+}
+
+std::shared_ptr<PeakSummary> buildSummary(audio::Decoder &decoder, const std::atomic<bool> &cancelled,
+                                          const std::function<void(std::shared_ptr<const PeakSummary>)> &progress,
+                                          std::int64_t progressEvery)
+{
+    auto summary = std::make_shared<PeakSummary>();
+    summary->sampleRate = decoder.sampleRate();
+    summary->lengthFrames = std::max<std::int64_t>(0, decoder.frames());
+    if (summary->lengthFrames > 0)
+        summary->levels.emplace_back().reserve(static_cast<size_t>(summary->lengthFrames / PeakSummary::kBlockFrames + 1));
+    constexpr std::int64_t kChunk = 8192;
+    std::vector<float> buffer(2 * kChunk);
+    std::int64_t sinceProgress = 0;
+    while (!cancelled.load(std::memory_order_relaxed)) {
+        const std::int64_t got = decoder.read(buffer.data(), kChunk);
+        if (got <= 0)
+            break;
+        summary->append(buffer.data(), got);
+        sinceProgress += got;
+        if (progress && sinceProgress >= progressEvery) {
+            sinceProgress = 0;
+            auto partial = std::make_shared<PeakSummary>(*summary);
+            partial->finishLevels();
+            progress(partial);
+        }
+    }
+    summary->complete = !cancelled.load(std::memory_order_relaxed);
+    summary->finishLevels();
+    if (summary->frames == 0 && summary->error.empty())
+        summary->error = "The file holds no sound.";
+    return summary;
+}
+
+} // namespace auralist::waveform
