@@ -56,23 +56,35 @@ PeakSummary::Peak PeakSummary::peakOf(std::int64_t from, std::int64_t to) const
 {
     if (levels.empty() || levels[0].empty() || to <= from)
         return {0, 0};
-    // The coarsest level whose blocks fit in the span.
-    size_t level = 0;
-    std::int64_t block = kBlockFrames;
-    while (level + 1 < levels.size() && block * 2 <= to - from) {
-        block *= 2;
-        ++level;
-    }
-    const std::vector<Peak> &peaks = levels[level];
-    auto first = static_cast<size_t>(std::max<std::int64_t>(0, from / block));
-    auto last = static_cast<size_t>(std::max<std::int64_t>(0, (to - 1) / block));
-    if (first >= peaks.size())
+    // The blocks of level 0 under [from, to), gathered from the coarsest
+    // levels that lie wholly inside: a few peaks per level, exact to a block.
+    auto first = static_cast<size_t>(std::max<std::int64_t>(0, from / kBlockFrames));
+    auto last = static_cast<size_t>(std::max<std::int64_t>(0, (to - 1) / kBlockFrames));
+    if (first >= levels[0].size())
         return {0, 0};
-    last = std::min(last, peaks.size() - 1);
-    Peak peak = peaks[first];
-    for (size_t i = first + 1; i <= last; ++i)
-        peak = merged(peak, peaks[i]);
-    return peak;
+    last = std::min(last, levels[0].size() - 1);
+    Peak peak{1, -1};
+    for (size_t level = 0; level < levels.size() && first <= last; ++level) {
+        const std::vector<Peak> &peaks = levels[level];
+        if (first % 2 == 1)
+            peak = merged(peak, peaks[first++]);
+        if (last % 2 == 0 && first <= last) {
+            peak = merged(peak, peaks[last]);
+            if (last == 0)
+                break;
+            --last;
+        }
+        if (first > last)
+            break;
+        if (level + 1 == levels.size()) {
+            for (size_t i = first; i <= last; ++i)
+                peak = merged(peak, peaks[i]);
+            break;
+        }
+        first /= 2;
+        last /= 2;
+    }
+    return peak.low > peak.high ? Peak{0, 0} : peak;
 }
 
 std::size_t PeakSummary::bytes() const

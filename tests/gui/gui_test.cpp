@@ -8,7 +8,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cmath>
 #include <filesystem>
+#include <sndfile.h>
 #include <fstream>
 
 #include "core/controller.h"
@@ -20,6 +22,7 @@
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
 #include "ui/startup.h"
+#include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 
 using namespace auralist;
@@ -37,6 +40,7 @@ private slots:
     void spaceInTheDeleteSheetNeverDeletes();
     void findFieldKeysAndTheShortWindow();
     void auditionControlsInTheWindow();
+    void clickInTheWaveformSeeksAndPlays();
 
 private:
     std::string file(const std::string &name)
@@ -278,6 +282,49 @@ void GuiTest::auditionControlsInTheWindow()
     QCOMPARE(table->model()->index(2, 0).data(TableController::StatusRole).toInt(),
              int(TableController::RowStatus::Playing));
     QCOMPARE(table->model()->index(0, 0).data(TableController::StatusRole).toInt(), 0);
+}
+
+void GuiTest::clickInTheWaveformSeeksAndPlays()
+{
+    // A real 4 s sound, so the strip has a real summary to show.
+    const std::string path = m_dir + "/four seconds.wav";
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<float> frames(2 * 44100 * 4);
+    for (size_t i = 0; i < frames.size(); ++i)
+        frames[i] = 0.5F * std::sin(float(i) * 0.01F) * float(frames.size() - i) / float(frames.size());
+    sf_writef_float(f, frames.data(), 44100 * 4);
+    sf_close(f);
+
+    WaveformStrip *strip = m_browser->window().ui().waveform;
+    QSignalSpy shown(strip, &WaveformStrip::summaryShown);
+    m_browser->controller().droppedFilesInWell({path});
+    QCOMPARE(strip->accessibleName(), QString("Waveform"));
+    QCOMPARE(strip->track(), path);
+    QTRY_VERIFY(strip->summary() && strip->summary()->complete);
+    QCOMPARE(strip->lengthSeconds(), 4.0);
+
+    // Playing: a click at three quarters moves the sound there.
+    auto sound = m_engine.last;
+    QVERIFY(sound->playing);
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() * 3 / 4, strip->height() / 2));
+    QCOMPARE(sound->seeks.size(), size_t(1));
+    QVERIFY(std::abs(sound->seeks[0] - 3.0) < 4.0 / strip->width() + 1e-9);
+
+    // Stopped: a click plays the row from there, play mode on.
+    m_browser->controller().stop();
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() * 3 / 4, strip->height() / 2));
+    QVERIFY(m_engine.last != sound);
+    QVERIFY(m_engine.last->playing);
+    QVERIFY(std::abs(m_engine.last->startedAt - 3.0) < 4.0 / strip->width() + 1e-9);
+    QVERIFY(m_browser->controller().playModeOn());
+
+    // The playhead follows the engine's reports.
+    m_engine.last->delegate->soundPositionChanged(m_engine.last, 3.5, 4.0);
+    QVERIFY(strip->playheadSeconds() >= 3.5 && strip->playheadSeconds() < 3.8);
 }
 
 QTEST_MAIN(GuiTest)
