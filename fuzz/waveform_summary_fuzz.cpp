@@ -1,0 +1,68 @@
+// Arbitrary bytes written to a file, opened as the waveform worker does and
+// summarised: a summary (perhaps empty, with a reason), never a crash or a
+// hang, and never a peak outside what the frames hold.
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "audio/decoder.h"
+#include "waveform/peak_summary.h"
+
+namespace {
+
+const std::string &scratchPath()
+{
+    static const std::string path = [] {
+        char templ[] = "/tmp/auralist-wave-fuzz-XXXXXX";
+        const int fd = ::mkstemp(templ);
+        ::close(fd);
+        return std::string(templ);
+    }();
+    return path;
+}
+
+// A header may claim any length: a bounded number of reads.
+class Bounded : public auralist::audio::Decoder {
+public:
+    explicit Bounded(std::unique_ptr<auralist::audio::Decoder> inner) : m_inner(std::move(inner)) {}
+    int sampleRate() const override { return m_inner->sampleRate(); }
+    std::int64_t frames() const override { return m_inner->frames(); }
+    std::int64_t read(float *out, std::int64_t count) override
+    {
+        return ++m_reads > 512 ? 0 : m_inner->read(out, count);
+    }
+    bool seek(std::int64_t frame) override { return m_inner->seek(frame); }
+
+private:
+    std::unique_ptr<auralist::audio::Decoder> m_inner;
+    int m_reads = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string &path = scratchPath();
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return 0;
+    if (size > 0)
+        std::fwrite(data, 1, size, f);
+    std::fclose(f);
+
+    std::string error;
+    auto decoder = auralist::audio::openSndfileDecoder(path, error);
+    if (!decoder)
+        return 0;
+    Bounded bounded(std::move(decoder));
+    std::atomic<bool> cancelled{false};
+    const auto summary = auralist::waveform::buildSummary(bounded, cancelled, nullptr, 1 << 30);
+    const auto whole = summary->peakOf(0, summary->frames);
+    if (summary->frames > 0 && !(std::isnan(whole.low) || std::isnan(whole.high)) && whole.low > whole.high)
+        std::abort();
+    return 0;
+}
