@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "audio/decoder.h"
+#include "core/diagnostics.h"
 #include "waveform/summary_worker.h"
 
 namespace auralist {
@@ -29,7 +30,7 @@ WaveformStrip::WaveformStrip(QWidget *parent) : QWidget(parent)
     connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
     m_worker = std::make_unique<waveform::SummaryWorker>(
         &audio::openSndfileDecoder,
-        [this](std::uint64_t generation, const std::string &path, std::shared_ptr<const waveform::PeakSummary> s) {
+        [this](std::uint64_t generation, const std::string &path, const std::shared_ptr<const waveform::PeakSummary> &s) {
             QMetaObject::invokeMethod(
                 this, [this, generation, path, s] { deliver(generation, path, s); }, Qt::QueuedConnection);
         });
@@ -47,6 +48,7 @@ void WaveformStrip::showTrack(const std::string &path)
     m_path = path;
     m_summary.reset();
     ++m_generation;
+    m_asked.start();
     if (!path.empty()) {
         m_summary = cached(path);
         if (!m_summary || !m_summary->complete)
@@ -66,7 +68,9 @@ void WaveformStrip::deliver(std::uint64_t generation, const std::string &path,
     if (generation != m_generation || path != m_path)
         return;
     m_summary = std::move(summary);
-    update();
+    repaint();
+    if (m_summary->complete)
+        debugLog("waveform drawn " + std::to_string(m_asked.elapsed()) + " ms after it was asked for");
     emit summaryShown();
 }
 

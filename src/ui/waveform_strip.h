@@ -70,6 +70,7 @@ private:
     QElapsedTimer m_sinceReport;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceScrub;
+    QElapsedTimer m_asked; // since the shown sound was asked for
     std::unique_ptr<waveform::SummaryWorker> m_worker; // last: joined first
 };
 

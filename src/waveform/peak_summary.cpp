@@ -96,7 +96,7 @@ std::size_t PeakSummary::bytes() const
 }
 
 std::shared_ptr<PeakSummary> buildSummary(audio::Decoder &decoder, const std::atomic<bool> &cancelled,
-                                          const std::function<void(std::shared_ptr<const PeakSummary>)> &progress,
+                                          const std::function<void(const std::shared_ptr<const PeakSummary> &)> &progress,
                                           std::int64_t progressEvery)
 {
     auto summary = std::make_shared<PeakSummary>();

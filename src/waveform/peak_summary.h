@@ -54,7 +54,7 @@ private:
 // every progressEvery frames (and at the end). Stops early, keeping what it
 // has, when cancelled turns true or the file can be read no further.
 std::shared_ptr<PeakSummary> buildSummary(audio::Decoder &decoder, const std::atomic<bool> &cancelled,
-                                          const std::function<void(std::shared_ptr<const PeakSummary>)> &progress,
+                                          const std::function<void(const std::shared_ptr<const PeakSummary> &)> &progress,
                                           std::int64_t progressEvery);
 
 } // namespace auralist::waveform

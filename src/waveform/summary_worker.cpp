@@ -58,7 +58,7 @@ void SummaryWorker::run()
             std::max<std::int64_t>(std::int64_t{decoder->sampleRate()} * 20, decoder->frames() / 6);
         std::shared_ptr<const PeakSummary> summary = buildSummary(
             *decoder, m_cancel,
-            [&](std::shared_ptr<const PeakSummary> partial) { m_sink(request.generation, request.path, partial); },
+            [&](const std::shared_ptr<const PeakSummary> &partial) { m_sink(request.generation, request.path, partial); },
             every);
         if (!m_cancel)
             m_sink(request.generation, request.path, summary);
