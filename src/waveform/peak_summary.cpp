@@ -102,8 +102,12 @@ std::shared_ptr<PeakSummary> buildSummary(audio::Decoder &decoder, const std::at
     auto summary = std::make_shared<PeakSummary>();
     summary->sampleRate = decoder.sampleRate();
     summary->lengthFrames = std::max<std::int64_t>(0, decoder.frames());
+    // The header's length is only a claim (a damaged one may claim
+    // exabytes): room is made ahead for at most about an hour.
+    constexpr std::int64_t kReserveBlocks = std::int64_t{1} << 20;
     if (summary->lengthFrames > 0)
-        summary->levels.emplace_back().reserve(static_cast<size_t>(summary->lengthFrames / PeakSummary::kBlockFrames + 1));
+        summary->levels.emplace_back().reserve(
+            static_cast<size_t>(std::min(summary->lengthFrames / PeakSummary::kBlockFrames + 1, kReserveBlocks)));
     constexpr std::int64_t kChunk = 8192;
     std::vector<float> buffer(2 * kChunk);
     std::int64_t sinceProgress = 0;
