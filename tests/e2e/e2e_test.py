@@ -221,28 +221,34 @@ class Browser(unittest.TestCase):
         self.assertLess(silence, 3)
 
     def test_loops_without_a_gap_even_while_the_window_stalls(self):
-        # 3 s of a 441 Hz sine loops seamlessly: any break at a wrap, or
-        # while the window's thread is held (F12, with the debug log on),
-        # shows in the recording.
+        # 1 s of a 441 Hz sine loops seamlessly: any break at one of ten
+        # wraps, or while the window's thread is held for a second (F12,
+        # with the debug log on), shows in the recording.
         sound = os.path.join(self.dir, "sine 441.wav")
-        tone(sound, seconds=3, freq=441)
+        tone(sound, seconds=1, freq=441)
         rec = Recorder()
         app = App([sound], dict(self.env, AURALIST_DEBUG="1"))
         try:
             w = app.window()
             subprocess.run(["xdotool", "windowactivate", "--sync", w], check=False)
             subprocess.run(["xdotool", "key", "ctrl+l"], check=True)
-            self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+            time.sleep(2.5)
+            if app.output().count(b"done\n") < 2:
+                # The first pass ended before looping was on: play again.
+                rec.stop()
+                rec = Recorder()
+                app.key("space")
+            start = app.output().count(b"done\n")
             for _ in range(2):
                 subprocess.run(["xdotool", "key", "F12"], check=True)
-                time.sleep(1.5)
-            self.assertTrue(app.wait_for(b"done\n", count=3, timeout=15), app.output())
+                time.sleep(2)
+            self.assertTrue(app.wait_for(b"done\n", count=start + 10, timeout=20), app.output())
         finally:
             self.assertEqual(app.close(), 0)
             rec.stop()
         self.assertEqual(app.output().count(b"format: wav\n"), 1)
         self.assertEqual(app.errors().count(b"holding the window's thread"), 2, app.errors())
-        self.assert_unbroken(rec, "loop", 8.5)
+        self.assert_unbroken(rec, "loop", 9.5)
 
     def test_each_sound_follows_the_last_without_a_gap(self):
         # Three seconds of one sine cut into three files: played through,
