@@ -449,8 +449,9 @@ void Player::watch()
             send(e);
         }
     }
-    const std::int64_t latencyMicros =
-        c.rate > 0 ? m_output.latencyFrames() * 1000000 / c.rate : 0;
+    // What the server holds and has not played yet.
+    const auto held = static_cast<std::uint64_t>(std::max<std::int64_t>(0, m_output.latencyFrames()));
+    const std::int64_t latencyMicros = c.rate > 0 ? static_cast<std::int64_t>(held) * 1000000 / c.rate : 0;
     while (!c.passEnds.empty() && consumed >= c.passEnds.front()) {
         c.reports.push_back({now + latencyMicros, false});
         c.passEnds.pop_front();
@@ -458,7 +459,9 @@ void Player::watch()
     const bool limitDone = m_limit.load(std::memory_order_acquire) == kNoLimit;
     if (c.end && consumed >= *c.end && limitDone && (c.reports.empty() || !c.reports.back().final))
         c.reports.push_back({now + latencyMicros, true});
-    while (!c.segments.empty() && c.segments.size() > 1 && consumed >= c.segments[1].streamStart)
+    // Segments behind what the listener hears are done with.
+    const std::uint64_t heard = consumed - std::min(consumed, held);
+    while (c.segments.size() > 1 && heard >= c.segments[1].streamStart)
         c.segments.pop_front();
     while (!c.reports.empty() && now >= c.reports.front().due) {
         const Report report = c.reports.front();
@@ -480,7 +483,11 @@ void Player::watch()
 PlayerEvent Player::positionEvent(std::uint64_t consumed) const
 {
     PlayerEvent e = event(PlayerEvent::Kind::Position, m_current->serial);
-    e.frame = positionOf(consumed);
+    // Where the listener is: what has been handed over, less what the
+    // server still holds.
+    const auto held = static_cast<std::uint64_t>(std::max<std::int64_t>(0, m_output.latencyFrames()));
+    const std::uint64_t heard = std::max(consumed - std::min(consumed, held), m_current->segments.front().streamStart);
+    e.frame = positionOf(heard);
     e.length = m_current->length;
     e.rate = m_current->rate;
     return e;

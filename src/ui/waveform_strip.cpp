@@ -78,8 +78,13 @@ void WaveformStrip::remember(const std::string &path, std::shared_ptr<const wave
 {
     m_cache.remove_if([&](const auto &entry) { return entry.first == path; });
     m_cache.emplace_front(path, std::move(summary));
-    while (m_cache.size() > kCacheEntries)
+    std::size_t bytes = 0;
+    for (const auto &entry : m_cache)
+        bytes += entry.second->bytes();
+    while (m_cache.size() > 1 && (m_cache.size() > kCacheEntries || bytes > kCacheBytes)) {
+        bytes -= m_cache.back().second->bytes();
         m_cache.pop_back();
+    }
 }
 
 std::shared_ptr<const waveform::PeakSummary> WaveformStrip::cached(const std::string &path)

@@ -21,12 +21,14 @@ namespace auralist {
 // playhead moving at the screen's rate, the part already played tinted. A
 // click seeks (and plays) there; dragging scrubs.
 //
-// Summaries are built by a worker thread and kept in a small cache (least
-// recently used goes first), so going back to a sound draws it at once.
+// Summaries are built by a worker thread and kept in a small cache (the
+// last 48 sounds, 64 MB at most, least recently used going first), so going
+// back to a sound draws it at once.
 class WaveformStrip : public QWidget {
     Q_OBJECT
 public:
     static constexpr std::size_t kCacheEntries = 48;
+    static constexpr std::size_t kCacheBytes = 64U << 20U;
 
     explicit WaveformStrip(QWidget *parent = nullptr);
     ~WaveformStrip() override;
