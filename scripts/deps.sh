@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages Auralist needs, only those missing.
 set -e
-PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsndfile1-dev
+PACKAGES="cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libsndfile1-dev
 libcurl4-openssl-dev libpulse-dev libgtest-dev libgmock-dev libbenchmark-dev qt6-qpa-plugins
 $EXTRA_PACKAGES"
 missing=""
