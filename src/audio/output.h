@@ -24,6 +24,8 @@ public:
     // running stream at that rate is kept). Blocks until it runs or fails;
     // on failure, error says why for the user.
     virtual bool open(int rate, Render render, void *context, std::string &error) = 0;
+    // Once close() returns, render is not running and is not called again
+    // until the next open().
     virtual void close() = 0;
     // Drops what the server holds but has not played yet (silence, or a
     // faded tail) and asks for frames again at once: a new sound is heard
