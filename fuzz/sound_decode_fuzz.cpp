@@ -3,35 +3,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/sound_file.h"
-
-namespace {
-
-const std::string &scratchPath()
-{
-    static const std::string path = [] {
-        char templ[] = "/tmp/auralist-fuzz-XXXXXX";
-        const int fd = ::mkstemp(templ);
-        ::close(fd);
-        return std::string(templ);
-    }();
-    return path;
-}
-
-} // namespace
+#include "scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string &path = scratchPath();
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    const std::string path = auralist::fuzzing::scratchFileWith(data, size);
+    if (path.empty())
         return 0;
-    if (size > 0)
-        std::fwrite(data, 1, size, f);
-    std::fclose(f);
 
     SF_INFO info{};
     SNDFILE *file = auralist::openSoundFile(path, info);

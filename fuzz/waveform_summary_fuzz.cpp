@@ -7,23 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "audio/decoder.h"
+#include "scratch_file.h"
 #include "waveform/peak_summary.h"
 
 namespace {
-
-const std::string &scratchPath()
-{
-    static const std::string path = [] {
-        char templ[] = "/tmp/auralist-wave-fuzz-XXXXXX";
-        const int fd = ::mkstemp(templ);
-        ::close(fd);
-        return std::string(templ);
-    }();
-    return path;
-}
 
 // A header may claim any length: a bounded number of reads.
 class Bounded : public auralist::audio::Decoder {
@@ -46,13 +35,9 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const std::string &path = scratchPath();
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    const std::string path = auralist::fuzzing::scratchFileWith(data, size);
+    if (path.empty())
         return 0;
-    if (size > 0)
-        std::fwrite(data, 1, size, f);
-    std::fclose(f);
 
     std::string error;
     auto decoder = auralist::audio::openSndfileDecoder(path, error);
