@@ -1,12 +1,8 @@
 #include "audio/audio_engine.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "audio/pulse_output.h"
 #include "core/diagnostics.h"
+#include "platform/sound_file.h"
 #include "platform/sound_types.h"
 
 namespace auralist::audio {
@@ -76,11 +72,7 @@ public:
     void began() { m_running = true; }
     bool running() const { return m_running; }
     std::uint64_t serial() const { return m_serial; }
-    void setFormat(int rate, std::int64_t length)
-    {
-        m_rate = rate;
-        m_length = length;
-    }
+    void setRate(int rate) { m_rate = rate; }
     int rate() const { return m_rate; }
 
 private:
@@ -92,7 +84,6 @@ private:
     bool m_running = false; // as the player does
     bool m_looping = false;
     int m_rate = 0;
-    std::int64_t m_length = 0;
 };
 
 AudioEngine::AudioEngine(QObject *parent) : AudioEngine(std::make_unique<PulseOutput>(), &openSndfileDecoder, parent)
@@ -131,16 +122,8 @@ SoundPtr AudioEngine::load(const std::string &path)
     }
     // Only a look at what the path names here; the file is opened and
     // decoded on the player's thread.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        char buffer[256];
-        m_loadError = ::strerror_r(errno, buffer, sizeof buffer);
+    if (!isRegularFile(path, m_loadError))
         return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        m_loadError = S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.";
-        return nullptr;
-    }
     m_loadError.clear();
     return std::make_shared<PlayerSound>(*this, path);
 }
@@ -158,8 +141,8 @@ void AudioEngine::prepareNext(const SoundPtr &current, const std::string &path)
     if (m_queued && m_queued->path() == path)
         return;
     m_queued.reset();
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    std::string notRegular;
+    if (path.empty() || !isRegularFile(path, notRegular)) {
         m_player->queue(playing->serial(), 0, std::string());
         return;
     }
@@ -194,7 +177,7 @@ void AudioEngine::deliver(const PlayerEvent &event)
     switch (event.kind) {
     case PlayerEvent::Kind::Started:
         m_problemShown = false;
-        sound->setFormat(event.rate, event.length);
+        sound->setRate(event.rate);
         sound->began();
         if (sound == m_queued) {
             m_followed = std::move(m_queued);

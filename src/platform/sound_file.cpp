@@ -18,16 +18,27 @@ SNDFILE *fail(std::string *error, const std::string &reason)
 
 } // namespace
 
-SNDFILE *openSoundFile(const std::string &path, SF_INFO &info, std::string *error)
+bool isRegularFile(const std::string &path, std::string &error)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         char buffer[256];
         // The GNU strerror_r returns the text, in buffer or in static storage.
-        return fail(error, ::strerror_r(errno, buffer, sizeof buffer));
+        error = ::strerror_r(errno, buffer, sizeof buffer);
+        return false;
     }
-    if (!S_ISREG(st.st_mode))
-        return fail(error, S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.");
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.";
+        return false;
+    }
+    return true;
+}
+
+SNDFILE *openSoundFile(const std::string &path, SF_INFO &info, std::string *error)
+{
+    std::string notRegular;
+    if (!isRegularFile(path, notRegular))
+        return fail(error, notRegular);
     info = SF_INFO{};
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)

@@ -6,6 +6,10 @@
 
 namespace auralist {
 
+// Whether path names a regular file (following a final link); when it does
+// not, error says why, for the user. Only a look, no opening.
+bool isRegularFile(const std::string &path, std::string &error);
+
 // Opens path for decoding when it names a regular file (a FIFO or a device
 // would block or never end) that libsndfile reads with a usable format.
 // Null otherwise, with the reason in *error when error is given; the
