@@ -148,7 +148,6 @@ void Controller::soundDidFailToLoad(const SoundPtr &sound, const std::string &re
         return;
     const SoundRecord record = m_soundRecord;
     const std::string *pathValue = record->value("path");
-    const SoundPtr failed = std::move(m_sound);
     setSound(nullptr);
     if (couldNotLoad(record, pathValue ? *pathValue : std::string(), reason))
         playCurrentTrack();
