@@ -32,6 +32,7 @@ public:
     virtual void display() = 0;
 
     virtual void setLabelText(const QString &text) = 0;
+    virtual void setWindowTitle(const QString &title) = 0;
     virtual void displayLabel() = 0;
     virtual void setTrackName(const QString &text) = 0;
     virtual void setLoopLabel(const QString &text) = 0;

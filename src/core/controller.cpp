@@ -16,12 +16,17 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_settings(services.settings),
       m_diagnostics(services.diagnostics),
       m_tableController(tableController),
-      m_view(view)
+      m_view(view),
+      m_inlineScanner(services.scanner ? nullptr
+                                       : std::make_unique<InlineScanner>(services.fileSystem,
+                                                                         services.diagnostics.stream())),
+      m_scanner(services.scanner ? *services.scanner : *m_inlineScanner)
 {
 }
 
 Controller::~Controller()
 {
+    m_scanner.cancel();
     // The sound is released without being stopped; its reports must not
     // reach a controller that is gone.
     if (m_sound)
@@ -102,27 +107,31 @@ void Controller::find()
         setMatches(m_items ? m_items : makeSoundList());
         return;
     }
-    const std::vector<SoundRecord> &all = m_items ? *m_items : std::vector<SoundRecord>();
+    if (!m_items)
+        setItems(makeSoundList());
+    const RecordStore &store = *m_items->store();
+    const std::vector<std::uint32_t> &all = m_items->rows();
     const std::string folded = caseFold(std::string_view(text.constData(), static_cast<size_t>(text.size())));
     const bool narrowing = !m_lastFind.empty() && m_lastFindList == m_items.get() &&
                            m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() &&
                            folded.starts_with(m_lastFind);
+    // Hits are positions in the sound list.
     std::vector<std::uint32_t> hits;
     if (narrowing) {
         for (std::uint32_t i : m_lastHits) {
-            if (containsFolded(all[i]->foldedName(), folded))
+            if (containsFolded(store.foldedName(all[i]), folded))
                 hits.push_back(i);
         }
     } else {
         for (size_t i = 0; i < all.size(); ++i) {
-            if (containsFolded(all[i]->foldedName(), folded))
+            if (containsFolded(store.foldedName(all[i]), folded))
                 hits.push_back(static_cast<std::uint32_t>(i));
         }
     }
-    SoundList matches = makeSoundList();
-    matches->reserve(hits.size());
+    SoundList matches = makeSoundList(m_items->store());
+    matches->rows().reserve(hits.size());
     for (std::uint32_t i : hits)
-        matches->push_back(all[i]);
+        matches->rows().push_back(all[i]);
     m_lastFind = folded;
     m_lastHits = std::move(hits);
     m_lastFindList = m_items.get();

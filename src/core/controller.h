@@ -9,7 +9,8 @@
 
 #include "core/browser_view.h"
 #include "core/services.h"
-#include "core/sound_record.h"
+#include "library/records.h"
+#include "library/scanner.h"
 #include "core/table_view.h"
 
 namespace auralist {
@@ -25,7 +26,10 @@ inline constexpr int kDeleteKey = Qt::Key_Delete;
 // The browser's controller: intake of dropped and opened files, the sound
 // list and find filter, playback and track navigation, deletion, and the
 // window's lifecycle. Runs on the main thread only.
-class Controller : public TableControllerDelegate, public SoundDelegate, public DragDelegate {
+class Controller : public TableControllerDelegate,
+                   public SoundDelegate,
+                   public DragDelegate,
+                   public IntakeScanner::Listener {
 public:
     struct Services {
         SoundEngine &engine;
@@ -34,6 +38,9 @@ public:
         Alerts &alerts;
         Settings &settings;
         Diagnostics &diagnostics;
+        // Where intakes are scanned; null: on the calling thread, before
+        // the intake returns.
+        IntakeScanner *scanner = nullptr;
     };
 
     Controller(const Services &services, TableController &tableController, BrowserView &view);
@@ -55,8 +62,13 @@ public:
     // Several paths in one request: those at which something exists are
     // taken in together, like one drop.
     void openFiles(const std::vector<std::string> &paths);
-    void appendFilesAndFolders(const std::vector<std::string> &paths, bool scanFolders);
     void printStrings(const std::vector<std::string> &strings);
+    // The scan's reports.
+    void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
+    void scanFinished(std::uint64_t scan, bool completed) override;
+    bool isScanning() const { return m_scanning; }
+    // "Drums — 1,234 sounds — Auralist".
+    QString windowTitle() const;
     std::vector<std::string> supportedSoundTypes() const;
 
     // Sound list and find.
@@ -143,6 +155,9 @@ private:
     // nothing plays.
     void updateWaveform();
     void tellUser(const std::string &message);
+    // The intake's steps once its scan has ended (or was cut short).
+    void completeIntake();
+    void updateTitle();
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -164,6 +179,12 @@ private:
     bool m_isLooping = false;
     SoundList m_items;
     SoundList m_matches;
+
+    std::unique_ptr<InlineScanner> m_inlineScanner;
+    IntakeScanner &m_scanner;
+    std::uint64_t m_scan = 0; // the number of the latest scan
+    bool m_scanning = false;
+    std::string m_listingName; // the dropped folder's (or first file's) name
 
     // The last filter's hits, as indexes into the sound list, so that a
     // find text extending the previous one searches only those.

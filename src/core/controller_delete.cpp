@@ -11,8 +11,8 @@ constexpr const char *kMoveToTrashKey = "moveToTrash";
 
 QString quotedName(const SoundRecord &record)
 {
-    const std::string *name = record->value("name");
-    return TableController::displayText(name ? *name : std::string());
+    const auto name = record.value("name");
+    return TableController::displayText(name ? *name : std::string_view());
 }
 
 } // namespace
@@ -38,8 +38,8 @@ void Controller::deleteSelected()
     m_deleteRecord = record;
     // What the question is about is noted now: on approval only that very
     // file or link is removed.
-    const std::string *path = record->value("path");
-    m_deleteIdentity = path ? m_fs.identify(*path) : std::nullopt;
+    const auto path = record.value("path");
+    m_deleteIdentity = path ? m_fs.identify(std::string(*path)) : std::nullopt;
     stop();
     m_deleteOpen = true;
     m_view.showDeletePanel(message, moveToTrash() ? QStringLiteral("The file is moved to the Trash.")
@@ -70,14 +70,14 @@ void Controller::sheetDidEnd(int returnCode)
     m_deleteOpen = false;
     const SoundRecord asked = std::move(m_deleteRecord);
     const std::optional<FileIdentity> identity = m_deleteIdentity;
-    m_deleteRecord.reset();
+    m_deleteRecord = {};
     m_deleteIdentity.reset();
 
     if (returnCode == 1) {
         const SoundRecord record = m_tableController.selectedItem();
-        const std::string *pathValue = record ? record->value("path") : nullptr;
+        const auto pathValue = record ? record.value("path") : std::nullopt;
         if (record && record == asked && pathValue) {
-            const std::string path = *pathValue;
+            const std::string path(*pathValue);
             const std::string name = quotedName(record).toStdString();
             if (!identity) {
                 // Already gone when asked: the row goes, as after a deletion.
@@ -114,14 +114,15 @@ void Controller::removeDeletedRecord(const SoundRecord &record)
     // Every record of the file actually deleted leaves the rows (a file
     // taken in twice has two), and the sound list too, so that none shows
     // again; records of other files stay, however alike.
-    const std::string *pathValue = record->value("path");
+    const auto pathValue = record.value("path");
     if (!pathValue) {
         m_tableController.removeItem(record);
         return;
     }
-    const std::string path = *pathValue;
+    const std::string path(*pathValue);
     if (m_items && m_items != m_tableController.items()) {
-        std::erase_if(*m_items, [&](const SoundRecord &r) { return hasPath(*r, path); });
+        const RecordStorePtr &store = m_items->store();
+        std::erase_if(m_items->rows(), [&](std::uint32_t r) { return store->path(r) == path; });
         ++m_itemsVersion;
     }
     m_tableController.removeItemsWithPath(path);

@@ -1,10 +1,9 @@
 #include <algorithm>
-#include <unordered_set>
+#include <numeric>
 
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/file_type.h"
-#include "core/folder_scan.h"
 #include "core/table_controller.h"
 
 namespace auralist {
@@ -19,22 +18,81 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
 {
     if (paths.empty())
         return;
+    // A scan still running ends here, as if it had completed with what it
+    // had found so far; the new drop is then judged against that list.
+    if (m_scanning) {
+        m_scanner.cancel();
+        completeIntake();
+    }
     const std::string &first = paths.front();
-    if (m_items &&
-        std::any_of(m_items->begin(), m_items->end(), [&](const SoundRecord &r) { return hasPath(*r, first); }))
+    if (m_items && std::any_of(m_items->begin(), m_items->end(), [&](const SoundRecord &r) { return hasPath(r, first); }))
         return;
 
     setItems(makeSoundList());
     m_tableController.clearUnplayable();
-    m_diagnostics.beginBatch();
-    appendFilesAndFolders(paths, true);
-    m_diagnostics.endBatch();
+    m_scanning = true;
+    m_listingName = std::string(lastPathComponent(first));
+    updateTitle();
+    m_scanner.start(++m_scan, paths, supportedSoundTypes(), *this);
+}
+
+void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
+{
+    if (!m_scanning || scan != m_scan || !m_items)
+        return;
+    RecordStore &store = *m_items->store();
+    const std::uint32_t first = store.size();
+    store.append(std::move(batch));
+    std::vector<std::uint32_t> added(store.size() - first);
+    std::iota(added.begin(), added.end(), first);
+    if (m_tableController.items() == m_items)
+        m_tableController.appendRows(added);
+    else
+        m_items->rows().insert(m_items->rows().end(), added.begin(), added.end());
+    ++m_itemsVersion;
+    updateTitle();
+}
+
+void Controller::scanFinished(std::uint64_t scan, bool completed)
+{
+    (void)completed;
+    if (!m_scanning || scan != m_scan)
+        return;
+    completeIntake();
+}
+
+void Controller::completeIntake()
+{
+    m_scanning = false;
     setItems(m_items);
     m_tableController.reloadData();
+    m_tableController.readHeaders();
     m_currentTrack = 0;
     m_tableController.selectItemAtIndex(0);
     m_view.setLabelText(QString());
+    updateTitle();
     play();
+}
+
+QString Controller::windowTitle() const
+{
+    if (m_listingName.empty())
+        return QStringLiteral("Auralist");
+    const size_t count = m_items ? m_items->size() : 0;
+    std::string digits = std::to_string(count);
+    for (size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, ",");
+    const QString dash = QStringLiteral(" \u2014 ");
+    QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(digits) +
+                    (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
+    if (m_scanning)
+        title += QStringLiteral(" so far");
+    return title + dash + QStringLiteral("Auralist");
+}
+
+void Controller::updateTitle()
+{
+    m_view.setWindowTitle(windowTitle());
 }
 
 bool Controller::applicationOpenFile(const std::string &path)
@@ -58,30 +116,6 @@ void Controller::openFiles(const std::vector<std::string> &paths)
 std::vector<std::string> Controller::supportedSoundTypes() const
 {
     return m_engine.soundUnfilteredFileTypes();
-}
-
-void Controller::appendFilesAndFolders(const std::vector<std::string> &paths, bool scanFolders)
-{
-    // The engine's list is the same on every call, so one set serves the
-    // whole call.
-    const std::vector<std::string> types = supportedSoundTypes();
-    const std::unordered_set<std::string> supported(types.begin(), types.end());
-    if (!m_items)
-        setItems(makeSoundList());
-    for (const std::string &path : paths) {
-        if (scanFolders && m_fs.kindOf(path) == EntryKind::Directory) {
-            const std::vector<std::string> below = subpathsAtPath(m_fs, path);
-            printStrings(below);
-            appendFilesAndFolders(below, false);
-            continue;
-        }
-        const std::string type = pathFileType(path, m_fs);
-        if (type.empty())
-            continue;
-        m_diagnostics.line("format: ", type);
-        if (supported.count(type) != 0)
-            m_items->push_back(makeSoundRecord(path));
-    }
 }
 
 void Controller::printStrings(const std::vector<std::string> &strings)

@@ -35,21 +35,21 @@ void Controller::setSound(SoundPtr sound)
     m_sound = std::move(sound);
     m_position = 0;
     if (!m_sound) {
-        m_soundRecord.reset();
+        m_soundRecord = {};
         m_view.setTimeText(QString());
         m_view.setPlayhead(0, 0, false);
-        setPlayingRecord(nullptr);
+        setPlayingRecord({});
         updateWaveform();
     }
 }
 
 void Controller::updateWaveform()
 {
-    SoundRecord shown = m_sound && m_sound->isPlaying() ? m_soundRecord : nullptr;
+    SoundRecord shown = m_sound && m_sound->isPlaying() ? m_soundRecord : SoundRecord();
     if (!shown && currentTrackInRows())
         shown = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
-    const std::string *path = shown ? shown->value("path") : nullptr;
-    m_view.showWaveform(path ? *path : std::string());
+    const auto path = shown ? shown.value("path") : std::nullopt;
+    m_view.showWaveform(path ? std::string(*path) : std::string());
 }
 
 void Controller::playFrom(double seconds)
@@ -84,8 +84,8 @@ void Controller::queueNextTrack()
         return;
     std::string path;
     if (m_playModeOn && !m_isLooping && m_currentTrack >= 0 && m_currentTrack + 1 < rowCount()) {
-        const SoundRecord &record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack) + 1];
-        if (const std::string *p = record->value("path"))
+        const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack) + 1];
+        if (const auto p = record.value("path"))
             path = *p;
     }
     m_engine.prepareNext(m_sound, path);
@@ -104,8 +104,8 @@ void Controller::playCurrentTrack()
             return;
         }
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
-        const std::string *pathValue = record->value("path");
-        const std::string path = pathValue ? *pathValue : std::string();
+        const auto pathValue = record.value("path");
+        const std::string path = pathValue ? std::string(*pathValue) : std::string();
         m_view.setTrackName(TableController::displayText(std::string(lastPathComponent(path))));
         setSound(path.empty() ? nullptr : m_engine.load(path));
         if (m_sound) {
@@ -130,7 +130,7 @@ bool Controller::couldNotLoad(const SoundRecord &record, const std::string &path
 {
     m_diagnostics.line("unable to load sound ", path);
     m_tableController.markUnplayable(record, reason);
-    setPlayingRecord(nullptr);
+    setPlayingRecord({});
     if (!m_playModeOn || !skipUnplayable())
         return false;
     if (m_currentTrack + 1 >= rowCount()) {
@@ -147,9 +147,9 @@ void Controller::soundDidFailToLoad(const SoundPtr &sound, const std::string &re
     if (sound != m_sound || !m_soundRecord)
         return;
     const SoundRecord record = m_soundRecord;
-    const std::string *pathValue = record->value("path");
+    const auto pathValue = record.value("path");
     setSound(nullptr);
-    if (couldNotLoad(record, pathValue ? *pathValue : std::string(), reason))
+    if (couldNotLoad(record, pathValue ? std::string(*pathValue) : std::string(), reason))
         playCurrentTrack();
 }
 
@@ -339,7 +339,7 @@ void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
     m_diagnostics.line(finished ? "done" : "failed");
     if (sound == m_sound && !m_sound->isPlaying()) {
         m_view.setPlayhead(0, 0, false);
-        setPlayingRecord(nullptr);
+        setPlayingRecord({});
         updateWaveform();
     }
     if (!finished || !m_playModeOn || sound != m_sound)

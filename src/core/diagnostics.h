@@ -18,6 +18,8 @@ public:
     // Writes prefix + text + "\n".
     void line(std::string_view prefix, std::string_view text);
 
+    std::FILE *stream() const { return m_out; }
+
     void beginBatch() { ++m_batch; }
     void endBatch();
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "library/records.h"
+
 namespace auralist {
 
 class Sound;
@@ -197,6 +199,46 @@ public:
     // when it is still what `expected` names. Never removes a folder.
     virtual RemovalResult removeFile(const std::string &path, const FileIdentity &expected,
                                      bool toTrash) = 0;
+};
+
+// Scans what an intake was handed, away from the caller, printing the
+// intake's lines and making its records.
+class IntakeScanner {
+public:
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        // Records found, in order; on the main thread.
+        virtual void scanBatch(std::uint64_t scan, RecordStore &&batch) = 0;
+        // The scan has ended (completed false: cancelled); on the main
+        // thread, after its last batch.
+        virtual void scanFinished(std::uint64_t scan, bool completed) = 0;
+    };
+
+    IntakeScanner() = default;
+    virtual ~IntakeScanner() = default;
+    IntakeScanner(const IntakeScanner &) = delete;
+    IntakeScanner &operator=(const IntakeScanner &) = delete;
+
+    // Starts scan number scan of paths, types being the supported type
+    // list. A scan still running is cancelled first.
+    virtual void start(std::uint64_t scan, const std::vector<std::string> &paths,
+                       const std::vector<std::string> &types, Listener &listener) = 0;
+    // Stops the scan running, if any; it reports nothing more.
+    virtual void cancel() = 0;
+};
+
+// Reads what a sound file's header says; safe to call from any thread.
+class HeaderReader {
+public:
+    HeaderReader() = default;
+    virtual ~HeaderReader() = default;
+    HeaderReader(const HeaderReader &) = delete;
+    HeaderReader &operator=(const HeaderReader &) = delete;
+
+    // The facts of the file at path (state Read), or state Failed with the
+    // reason in error. Never blocks on FIFOs or devices.
+    virtual HeaderFacts read(const std::string &path, std::string &error) = 0;
 };
 
 } // namespace auralist

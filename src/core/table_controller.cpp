@@ -11,20 +11,22 @@
 #include "core/diagnostics.h"
 #include "core/numeric_compare.h"
 #include "core/uri_list.h"
+#include "library/header_facts.h"
+#include "library/sort_order.h"
 
 namespace auralist {
 
 namespace {
 
-std::string_view valueOrEmpty(const Record &r, const std::string &key)
+std::string_view valueOrEmpty(const SoundRecord &r, const std::string &key)
 {
-    const std::string *v = r.value(key);
-    return v ? std::string_view(*v) : std::string_view();
+    return r.value(key).value_or(std::string_view());
 }
 
 } // namespace
 
-int TableController_sortDictByValueForKey(const Record &first, const Record &second, const std::string &key)
+int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second,
+                                          const std::string &key)
 {
     return compareNumeric(valueOrEmpty(first, key), valueOrEmpty(second, key));
 }
@@ -51,6 +53,51 @@ void TableController::setItems(SoundList items)
 {
     m_items = items ? std::move(items) : makeSoundList();
     reloadData();
+}
+
+void TableController::appendRows(const std::vector<std::uint32_t> &records)
+{
+    if (records.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(records.size()) - 1);
+    m_items->rows().insert(m_items->rows().end(), records.begin(), records.end());
+    endInsertRows();
+}
+
+void TableController::readHeaders()
+{
+    if (m_headerFeed)
+        m_headerFeed->readStore(m_items->store(), m_items->rows());
+}
+
+void TableController::rowsShown(int first, int last)
+{
+    if (!m_headerFeed || first < 0)
+        return;
+    last = std::min(last, rowCount() - 1);
+    std::vector<std::uint32_t> records;
+    for (int row = first; row <= last; ++row) {
+        const std::uint32_t r = m_items->rows()[static_cast<size_t>(row)];
+        if (m_items->store()->facts(r).state == HeaderFacts::State::Unknown)
+            records.push_back(r);
+    }
+    if (!records.empty())
+        m_headerFeed->prefer(m_items->store(), std::move(records));
+}
+
+void TableController::factsArrived(const RecordStorePtr &store, const std::vector<FactsResult> &results)
+{
+    if (!store)
+        return;
+    for (const FactsResult &r : results) {
+        store->setFacts(r.record, r.facts);
+        if (r.facts.state == HeaderFacts::State::Failed)
+            m_unplayable[SoundRecord(store, r.record)] = r.error;
+    }
+    // One notice for every row: the view repaints only what it shows.
+    if (store == m_items->store() && rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
 void TableController::appDidFinishLaunching()
@@ -103,20 +150,35 @@ void TableController::keyDown(int key)
 
 void TableController::sortBy(const std::string &key)
 {
-    std::vector<SoundRecord> &items = *m_items;
-    // Sort (value, position) pairs, then permute: the comparison touches a
-    // compact array instead of chasing every record.
-    std::vector<std::pair<std::string_view, unsigned>> keys;
-    keys.reserve(items.size());
-    for (size_t i = 0; i < items.size(); ++i)
-        keys.emplace_back(valueOrEmpty(*items[i], key), static_cast<unsigned>(i));
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const auto &a, const auto &b) { return compareNumeric(a.first, b.first) < 0; });
-    std::vector<SoundRecord> sorted;
-    sorted.reserve(items.size());
-    for (const auto &k : keys)
-        sorted.push_back(std::move(items[k.second]));
-    items.swap(sorted);
+    std::vector<std::uint32_t> &rows = m_items->rows();
+    const RecordStore &store = *m_items->store();
+    const auto count = static_cast<std::uint32_t>(rows.size());
+    std::vector<std::uint32_t> order;
+    if (isFactKey(key) && key != kFormatKey) {
+        // By value: a length by its duration, a size by its bytes.
+        std::vector<std::pair<double, std::uint32_t>> values(count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            values[i] = {factSortValue(store.facts(rows[i]), key), i};
+        std::stable_sort(values.begin(), values.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        order.reserve(count);
+        for (const auto &v : values)
+            order.push_back(v.second);
+    } else {
+        std::string scratch;
+        order = numericSortOrder(count, [&](std::uint32_t i) -> std::string_view {
+            const SoundRecord record(m_items->store(), rows[i]);
+            if (isFactKey(key)) {
+                scratch = factText(record.facts(), key);
+                return scratch;
+            }
+            return valueOrEmpty(record, key);
+        });
+    }
+    std::vector<std::uint32_t> sorted(count);
+    for (std::uint32_t i = 0; i < count; ++i)
+        sorted[i] = rows[order[i]];
+    rows.swap(sorted);
     ++m_mutations;
 }
 
@@ -145,7 +207,7 @@ SoundRecord TableController::selectedItem() const
 {
     const int row = selectedItemIndex();
     if (row < 0 || row >= static_cast<int>(m_items->size()))
-        return nullptr;
+        return {};
     return (*m_items)[static_cast<size_t>(row)];
 }
 
@@ -161,17 +223,22 @@ void TableController::selectItem(const SoundRecord &item)
 {
     if (!item)
         return;
-    const auto it = std::find_if(m_items->begin(), m_items->end(),
-                                 [&](const SoundRecord &r) { return *r == *item; });
-    if (it != m_items->end())
-        selectItemAtIndex(static_cast<int>(it - m_items->begin()));
+    for (size_t row = 0; row < m_items->size(); ++row) {
+        if ((*m_items)[row].equalEntries(item)) {
+            selectItemAtIndex(static_cast<int>(row));
+            return;
+        }
+    }
 }
 
 void TableController::removeSelectedItems()
 {
     const std::vector<SoundRecord> selected = selectedItems();
-    std::erase_if(*m_items, [&](const SoundRecord &r) {
-        return std::any_of(selected.begin(), selected.end(), [&](const SoundRecord &s) { return *s == *r; });
+    const RecordStorePtr &store = m_items->store();
+    std::erase_if(m_items->rows(), [&](std::uint32_t r) {
+        const SoundRecord record(store, r);
+        return std::any_of(selected.begin(), selected.end(),
+                           [&](const SoundRecord &s) { return s.equalEntries(record); });
     });
     ++m_mutations;
     reloadData();
@@ -179,15 +246,17 @@ void TableController::removeSelectedItems()
 
 void TableController::removeItem(const SoundRecord &item)
 {
-    std::erase(*m_items, item);
+    if (item.store() == m_items->store().get())
+        std::erase(m_items->rows(), item.index());
     ++m_mutations;
     reloadData();
 }
 
 void TableController::removeItemsWithPath(const std::string &path)
 {
-    std::erase_if(*m_items, [&](const SoundRecord &r) { return hasPath(*r, path); });
-    std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(*entry.first, path); });
+    const RecordStorePtr &store = m_items->store();
+    std::erase_if(m_items->rows(), [&](std::uint32_t r) { return store->path(r) == path; });
+    std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first, path); });
     ++m_mutations;
     reloadData();
 }
@@ -213,9 +282,12 @@ void TableController::rowChanged(const SoundRecord &item)
 {
     if (!item)
         return;
-    const auto it = std::find(m_items->begin(), m_items->end(), item);
-    if (it != m_items->end()) {
-        const int row = static_cast<int>(it - m_items->begin());
+    if (item.store() != m_items->store().get())
+        return;
+    const auto &rows = m_items->rows();
+    const auto it = std::find(rows.begin(), rows.end(), item.index());
+    if (it != rows.end()) {
+        const int row = static_cast<int>(it - rows.begin());
         emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     }
 }
@@ -238,8 +310,8 @@ QMimeData *TableController::writeRows(const std::vector<int> &rows) const
     for (int row : rows) {
         if (row < 0 || row >= static_cast<int>(m_items->size()))
             continue;
-        if (const std::string *path = (*m_items)[static_cast<size_t>(row)]->value("path"))
-            paths.push_back(*path);
+        if (const auto path = (*m_items)[static_cast<size_t>(row)].value("path"))
+            paths.emplace_back(*path);
     }
     auto *mime = new QMimeData;
     const std::string list = uriListForPaths(paths);
@@ -264,7 +336,7 @@ int TableController::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
-QString TableController::displayText(const std::string &bytes)
+QString TableController::displayText(std::string_view bytes)
 {
     return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
@@ -273,7 +345,7 @@ QVariant TableController::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= static_cast<int>(m_items->size()))
         return {};
-    const SoundRecord &item = (*m_items)[static_cast<size_t>(index.row())];
+    const SoundRecord item = (*m_items)[static_cast<size_t>(index.row())];
     if (role == StatusRole) {
         if (unplayableReason(item))
             return static_cast<int>(RowStatus::Unplayable);
@@ -283,9 +355,18 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         if (const std::string *reason = unplayableReason(item))
             return QStringLiteral("Cannot play: %1").arg(displayText(*reason));
     }
+    const std::string key = identifierForColumn(index.column());
+    if (role == Qt::TextAlignmentRole && isFactKey(key) && key != kFormatKey)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
         return {};
-    const std::string *v = item->value(identifierForColumn(index.column()));
+    if (isFactKey(key)) {
+        if (role == Qt::ToolTipRole)
+            return {};
+        const std::string text = factText(item.facts(), key);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
+    const auto v = item.value(key);
     if (!v)
         return QString();
     return displayText(*v);
@@ -315,9 +396,9 @@ bool TableController::setData(const QModelIndex &index, const QVariant &value, i
     if (role != Qt::EditRole || !index.isValid() || index.row() >= static_cast<int>(m_items->size()) ||
         !m_isEditable)
         return false;
-    const SoundRecord &item = (*m_items)[static_cast<size_t>(index.row())];
+    const SoundRecord item = (*m_items)[static_cast<size_t>(index.row())];
     const QByteArray bytes = QFile::encodeName(value.toString());
-    item->setValue(identifierForColumn(index.column()), std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
+    item.setValue(identifierForColumn(index.column()), std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
     emit dataChanged(index, index);
     if (m_delegate)
         m_delegate->tableControllerDidEditItem(*this, item);

@@ -7,12 +7,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/sound_record.h"
+#include "library/header_facts.h"
+#include "library/records.h"
 #include "core/table_view.h"
 
 namespace auralist {
 
 class Diagnostics;
+
 
 // Binds a list of records to one table view: values by column identifier,
 // sorting by header click, selection, editing, rows dragged out as files.
@@ -33,6 +35,8 @@ public:
     void setTableView(TableView *view);
     TableView *tableView() const { return m_tableView; }
     void setItems(SoundList items);
+    // New records at the end of the list, shown as new rows.
+    void appendRows(const std::vector<std::uint32_t> &records);
     const SoundList &items() const { return m_items; }
     void setDelegate(TableControllerDelegate *delegate) { m_delegate = delegate; }
     TableControllerDelegate *delegate() const { return m_delegate; }
@@ -49,6 +53,14 @@ public:
     void doubleClick();
     void keyDown(int key);
 
+    // Header facts: the feed that reads them, and what it hands back.
+    void setHeaderFeed(HeaderFeed *feed) { m_headerFeed = feed; }
+    // Reads the headers of every listed record, the rows on screen first.
+    void readHeaders();
+    // The rows first to last are on screen.
+    void rowsShown(int first, int last);
+    void factsArrived(const RecordStorePtr &store, const std::vector<FactsResult> &results);
+
     // For the owner.
     void sortBy(const std::string &key);
     std::vector<SoundRecord> selectedItems() const;
@@ -60,7 +72,6 @@ public:
     // Removes just this record object (not others equal to it) and reloads.
     void removeItem(const SoundRecord &item);
     void reloadData();
-    void updateItem(const SoundRecord &item) { (void)item; }
     // Removes every record whose path is path (equal records listed twice
     // included) and reloads.
     void removeItemsWithPath(const std::string &path);
@@ -92,7 +103,7 @@ public:
     Qt::DropActions supportedDragActions() const override;
 
     // For display only: native bytes shown as text.
-    static QString displayText(const std::string &bytes);
+    static QString displayText(std::string_view bytes);
 
 private:
     Diagnostics &m_diagnostics;
@@ -104,13 +115,15 @@ private:
     bool m_isEditable = true;
     std::uint64_t m_mutations = 0;
     // Keyed by record object: every list shares the same ones.
-    std::unordered_map<SoundRecord, std::string> m_unplayable;
+    std::unordered_map<SoundRecord, std::string, SoundRecordHash> m_unplayable;
     SoundRecord m_playing;
+    HeaderFeed *m_headerFeed = nullptr;
     void rowChanged(const SoundRecord &item);
 };
 
 // -1, 0 or 1: the values of the two records under key, compared with
 // digit runs by value. A record without the key sorts as an empty value.
-int TableController_sortDictByValueForKey(const Record &first, const Record &second, const std::string &key);
+int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second,
+                                          const std::string &key);
 
 } // namespace auralist

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/sound_record.h"
+#include "library/records.h"
 
 namespace auralist {
 

@@ -4,7 +4,10 @@
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
+#include <QScrollBar>
+#include <QTimer>
 
 #include "core/table_controller.h"
 #include "core/uri_list.h"
@@ -48,6 +51,11 @@ DragTable::DragTable(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setHighlightSections(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DragTable::headerClicked);
+    // The header's menu shows and hides columns (the name always shows).
+    horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(horizontalHeader(), &QWidget::customContextMenuRequested, this, &DragTable::showHeaderMenu);
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, &DragTable::columnsChanged);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &DragTable::rowsShownMayHaveChanged);
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &) {
         if (m_doubleAction)
             m_doubleAction();
@@ -67,6 +75,69 @@ void DragTable::setTableController(TableController *controller)
     connect(controller, &QAbstractItemModel::modelAboutToBeReset, this, &DragTable::saveSelection);
     connect(controller, &QAbstractItemModel::modelReset, this, &DragTable::restoreSelection);
     controller->setTableView(this);
+    // The rows on screen are read first; say which they are whenever that
+    // may have changed.
+    connect(controller, &QAbstractItemModel::modelReset, this, &DragTable::rowsShownMayHaveChanged);
+    connect(controller, &QAbstractItemModel::rowsInserted, this, &DragTable::rowsShownMayHaveChanged);
+    connect(controller, &QAbstractItemModel::layoutChanged, this, &DragTable::rowsShownMayHaveChanged);
+    arrangeColumns();
+}
+
+void DragTable::arrangeColumns()
+{
+    QHeaderView *header = horizontalHeader();
+    const std::vector<std::string> ids = columnIdentifiers();
+    // The path takes the room the others leave.
+    header->setStretchLastSection(ids.size() <= 2);
+    for (int c = 0; c < static_cast<int>(ids.size()); ++c) {
+        const std::string &id = ids[static_cast<size_t>(c)];
+        if (id == "path" && ids.size() > 2)
+            header->setSectionResizeMode(c, QHeaderView::Stretch);
+        else if (id != "name")
+            header->resizeSection(c, id == "format" ? 110 : 80);
+    }
+}
+
+void DragTable::resizeEvent(QResizeEvent *event)
+{
+    QTableView::resizeEvent(event);
+    rowsShownMayHaveChanged();
+}
+
+void DragTable::showHeaderMenu(const QPoint &at)
+{
+    QMenu menu(this);
+    const QStringList titles = property("columnTitles").toStringList();
+    QHeaderView *header = horizontalHeader();
+    for (int c = 1; c < header->count(); ++c) {
+        QAction *action = menu.addAction(c < titles.size() ? titles[c] : QString::number(c));
+        action->setCheckable(true);
+        action->setChecked(!header->isSectionHidden(c));
+        connect(action, &QAction::toggled, this, [this, c](bool on) {
+            horizontalHeader()->setSectionHidden(c, !on);
+            emit columnsChanged();
+        });
+    }
+    menu.exec(header->mapToGlobal(at));
+}
+
+void DragTable::rowsShownMayHaveChanged()
+{
+    if (!m_rowsShownTimer) {
+        m_rowsShownTimer = new QTimer(this);
+        m_rowsShownTimer->setSingleShot(true);
+        m_rowsShownTimer->setInterval(30);
+        connect(m_rowsShownTimer, &QTimer::timeout, this, [this] {
+            if (!m_tableController || !model())
+                return;
+            const int first = rowAt(0);
+            int last = rowAt(viewport()->height() - 1);
+            if (last < 0)
+                last = model()->rowCount() - 1;
+            m_tableController->rowsShown(first, last);
+        });
+    }
+    m_rowsShownTimer->start();
 }
 
 void DragTable::awakeFromNib()

@@ -6,6 +6,8 @@
 
 #include "core/table_view.h"
 
+class QTimer;
+
 namespace auralist {
 
 class TableController;
@@ -37,6 +39,10 @@ public:
     void scrollRowToVisible(int row) override;
     void setDoubleAction(std::function<void()> action) override { m_doubleAction = std::move(action); }
 
+signals:
+    // A column was resized, hidden or shown by the user.
+    void columnsChanged();
+
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
@@ -44,9 +50,14 @@ protected:
     void dropEvent(QDropEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void startDrag(Qt::DropActions supportedActions) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void headerClicked(int section);
+    void arrangeColumns();
+    void showHeaderMenu(const QPoint &at);
+    void rowsShownMayHaveChanged();
+    QTimer *m_rowsShownTimer = nullptr;
     void saveSelection();
     void restoreSelection();
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QShortcut>
 #include <QSlider>
@@ -17,12 +18,15 @@
 #include "core/marketing.h"
 #include "core/table_controller.h"
 #include "core/updater.h"
+#include "library/header_pool.h"
+#include "library/scanner.h"
 #include "platform/curl_http.h"
 #include "platform/decoder_messages.h"
 #include "platform/message_box_alerts.h"
 #include "platform/posix_file_system.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_settings.h"
+#include "platform/sound_header_reader.h"
 #include "platform/system_clock.h"
 #include "ui/command_line.h"
 #include "ui/delete_panel.h"
@@ -44,7 +48,7 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts,
-                             services.settings, services.diagnostics},
+                             services.settings, services.diagnostics, services.scanner},
         *m_tableController, *m_window);
     // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(
@@ -52,6 +56,14 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
         config.siteHost);
     // cppcheck-suppress useInitializationList
     m_marketing = std::make_unique<Marketing>(services.desktop, config);
+
+    if (services.headerReader) {
+        TableController *tc = m_tableController.get();
+        m_headerPool = std::make_unique<HeaderPool>(
+            services.headerReader,
+            [tc](const RecordStorePtr &store, const std::vector<FactsResult> &results) { tc->factsArrived(store, results); });
+        m_tableController->setHeaderFeed(m_headerPool.get());
+    }
 
     // Outlets.
     DragTable *table = m_window->table();
@@ -64,6 +76,43 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     // Awake.
     m_controller->awakeFromNib();
     table->awakeFromNib();
+    restoreLayout();
+}
+
+namespace {
+
+constexpr const char *kWindowSizeKey = "windowSize";
+constexpr const char *kColumnsKey = "tableColumns";
+
+} // namespace
+
+void Browser::restoreLayout()
+{
+    if (const auto size = m_services.settings.value(kWindowSizeKey)) {
+        int width = 0;
+        int height = 0;
+        if (std::sscanf(size->c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0 &&
+            m_controller->isBrowserOpen())
+            m_window->resize(std::min(width, 10000), std::min(height, 10000));
+    }
+    if (const auto columns = m_services.settings.value(kColumnsKey)) {
+        const QByteArray state = QByteArray::fromBase64(QByteArray::fromStdString(*columns));
+        QHeaderView *header = m_window->table()->horizontalHeader();
+        // A state for another set of columns is ignored.
+        if (!header->restoreState(state) || header->count() != m_tableController->columnCount())
+            header->reset();
+    }
+}
+
+void Browser::saveLayout()
+{
+    if (m_controller->isBrowserOpen()) {
+        const QSize size = m_window->size();
+        m_services.settings.setValue(kWindowSizeKey,
+                                     std::to_string(size.width()) + "x" + std::to_string(size.height()));
+    }
+    const QByteArray state = m_window->table()->horizontalHeader()->saveState().toBase64();
+    m_services.settings.setValue(kColumnsKey, state.toStdString());
 }
 
 Browser::~Browser()
@@ -144,7 +193,10 @@ void Browser::connectActions()
         });
     }
     m_window->deletePanel()->setActions([c] { c->cancelDelete(); }, [c] { c->approveDelete(); });
-    m_window->setWindowWillClose([c] { c->windowWillClose(true); });
+    m_window->setWindowWillClose([this, c] {
+        saveLayout();
+        c->windowWillClose(true);
+    });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });
 }
 
@@ -198,12 +250,14 @@ int runAuralist(int argc, char **argv)
     Diagnostics diagnostics;
     audio::AudioEngine engine;
     PosixFileSystem fileSystem;
+    ThreadedScanner scanner(std::make_shared<PosixFileSystem>(), stdout);
     QtDesktop desktop;
     MessageBoxAlerts alerts;
     QtSettings settings;
     CurlHttp http;
     SystemClock clock;
-    const ServiceSet services{engine, fileSystem, desktop, alerts, settings, http, clock, diagnostics};
+    const ServiceSet services{engine,   fileSystem, desktop, alerts, settings, http, clock, diagnostics, &scanner,
+                              std::make_shared<SoundHeaderReader>()};
     Browser browser(services, Config::fromEnvironment());
     alerts.setParent(&browser.window());
     engine.setOutputProblemHandler(

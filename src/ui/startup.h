@@ -11,6 +11,7 @@ namespace auralist {
 
 class Controller;
 class Diagnostics;
+class HeaderPool;
 class MainWindow;
 class Marketing;
 class TableController;
@@ -27,6 +28,11 @@ struct ServiceSet {
     Http &http;
     Clock &clock;
     Diagnostics &diagnostics;
+    // Where intakes are scanned (null: on the window's thread, as tests
+    // that need no threads like it) and where headers are read (null: not
+    // at all).
+    IntakeScanner *scanner = nullptr;
+    std::shared_ptr<HeaderReader> headerReader;
 };
 
 // Creates the window and the objects behind it and connects them in the
@@ -52,6 +58,9 @@ public:
 
 private:
     void connectActions();
+    // The window's size and the table's columns, as the user left them.
+    void restoreLayout();
+    void saveLayout();
     void appFinishedLaunching(const std::vector<std::string> &paths);
 
     ServiceSet m_services;
@@ -60,6 +69,7 @@ private:
     std::unique_ptr<Controller> m_controller;
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<Marketing> m_marketing;
+    std::unique_ptr<HeaderPool> m_headerPool;
 };
 
 // The whole application on the real services: what main runs.

@@ -157,6 +157,8 @@ public:
     void setScrollViewFrameSize(double w, double h) override { scroll.width = w; scroll.height = h; }
     void display() override {}
     void setLabelText(const QString &t) override { label = t; }
+    void setWindowTitle(const QString &t) override { title = t; }
+    QString title;
     void displayLabel() override {}
     void setTrackName(const QString &t) override { trackName = t; }
     void setLoopLabel(const QString &t) override { loopLabel = t; }

@@ -80,7 +80,7 @@ void GuiTest::init()
     char templ[] = "/tmp/auralist-gui-XXXXXX";
     m_dir = ::mkdtemp(templ);
     m_diagnostics = std::make_unique<Diagnostics>(m_out.get());
-    const ServiceSet services{m_engine, m_fs, m_desktop, m_alerts, m_settings, m_http, m_clock, *m_diagnostics};
+    const ServiceSet services{m_engine, m_fs, m_desktop, m_alerts, m_settings, m_http, m_clock, *m_diagnostics, nullptr, nullptr};
     m_browser = std::make_unique<Browser>(services, Config{});
     m_browser->window().move(100, 300);
     m_browser->launch({});
@@ -102,7 +102,7 @@ void GuiTest::dropTakesFilesInAndKeysReachTheController()
          QByteArray::fromStdString(m_dir) + "/b%202.wav\r\nhttp://example.org/x.wav\r\n");
     Controller &c = m_browser->controller();
     QCOMPARE(int(c.items()->size()), 2);
-    QCOMPARE(c.items()->at(0)->path(), a);
+    QCOMPARE((*c.items())[0].path(), a);
     QVERIFY(c.playModeOn());
     QCOMPARE(m_engine.loads.size(), size_t(1));
 
@@ -133,9 +133,9 @@ void GuiTest::headerClickSortsAndRowsDragOutAsFiles()
     QHeaderView *header = table->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 10, 5));
     const auto &items = *m_browser->controller().items();
-    QCOMPARE(items[0]->name(), std::string("Kick 3.wav"));
-    QCOMPARE(items[1]->name(), std::string("kick 2.wav"));
-    QCOMPARE(items[2]->name(), std::string("kick 10.wav"));
+    QCOMPARE(items[0].name(), std::string_view("Kick 3.wav"));
+    QCOMPARE(items[1].name(), std::string_view("kick 2.wav"));
+    QCOMPARE(items[2].name(), std::string_view("kick 10.wav"));
     QCOMPARE(table->model()->data(table->model()->index(1, 0)).toString(), QString("kick 2.wav"));
 
     std::unique_ptr<QMimeData> mime(table->model()->mimeData({table->model()->index(2, 0), table->model()->index(2, 1)}));

@@ -47,7 +47,7 @@ struct Rig {
     Rig()
         : diagnostics(out.file()),
           tableController(diagnostics),
-          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics}, tableController, view)
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics, nullptr}, tableController, view)
     {
         tableController.setTableView(&table);
         tableController.setDelegate(&controller);
@@ -58,7 +58,7 @@ struct Rig {
     {
         std::vector<std::string> n;
         for (const auto &r : *tableController.items())
-            n.push_back(r->name());
+            n.emplace_back(r.name());
         return n;
     }
     void select(int row) { table.selectRow(row); }

@@ -37,7 +37,7 @@ TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
     // Listing order is the system's: compare as sets, then check the shape.
     std::set<std::string> paths;
     for (const auto &r : *rig.controller.items())
-        paths.insert(r->path());
+        paths.emplace(r.path());
     EXPECT_EQ(paths, (std::set<std::string>{tmp.path() + "/drop/a.aiff", tmp.path() + "/drop/sub/c.wav"}));
     const std::string out = rig.out.take();
     for (const char *p : {"/drop/a.aiff\n", "/drop/b.txt\n", "/drop/sub\n", "/drop/sub/c.wav\n"})
@@ -56,7 +56,7 @@ TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
     EXPECT_EQ(rig.table.current, 0);
     EXPECT_EQ(rig.view.label, QString());
     ASSERT_EQ(rig.engine.loads.size(), 1U);
-    EXPECT_EQ(rig.engine.loads[0], (*rig.controller.items())[0]->path());
+    EXPECT_EQ(rig.engine.loads[0], (*rig.controller.items())[0].path());
     // No filter: the sound list, the match list and the rows are one list.
     EXPECT_EQ(rig.controller.items(), rig.controller.matches());
     EXPECT_EQ(rig.controller.items(), rig.tableController.items());
@@ -91,7 +91,7 @@ TEST(Intake, RepeatedDropIsIgnoredAndBadPathsAreHandled)
     const std::string odd = tmp.file("loop/caf\xe9.wav");
     rig.controller.droppedFilesInWell({tmp.path() + "/loop"});
     ASSERT_EQ(rig.names().size(), 1U);
-    EXPECT_EQ((*rig.controller.items())[0]->path(), odd);
+    EXPECT_EQ((*rig.controller.items())[0].path(), odd);
 
     // Only non-sounds: the list empties, play mode on, nothing new plays.
     const size_t loads = rig.engine.loads.size();
@@ -231,11 +231,11 @@ TEST(Playback, StateMachineFollowsTheRows)
 
     // A file that fails to load shows its name and says so.
     rig.out.take();
-    rig.engine.unloadable.insert((*c.items())[0]->path());
+    rig.engine.unloadable.emplace((*c.items())[0].path());
     c.home();
     EXPECT_EQ(rig.view.trackName, "a.wav");
     EXPECT_EQ(c.sound(), nullptr);
-    EXPECT_EQ(rig.out.take(), "unable to load sound " + (*c.items())[0]->path() + "\n");
+    EXPECT_EQ(rig.out.take(), "unable to load sound " + std::string((*c.items())[0].path()) + "\n");
 }
 
 TEST(Playback, CurrentTrackOutsideTheRowsStopsInsteadOfReading)
@@ -330,7 +330,7 @@ TEST(Delete, FoldersLinksAndReplacedFilesAreSafe)
     rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
     int folderRow = -1;
     for (size_t i = 0; i < rig.controller.items()->size(); ++i)
-        if ((*rig.controller.items())[i]->path() == folder)
+        if ((*rig.controller.items())[i].path() == folder)
             folderRow = static_cast<int>(i);
     ASSERT_GE(folderRow, 0);
     rig.select(folderRow);
@@ -414,7 +414,7 @@ TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
     Rig rig;
     SoundList list = makeSoundList();
     for (int i = 0; i < 12000; ++i)
-        list->push_back(makeSoundRecord("/sounds/s" + std::to_string(i) + ".wav"));
+        list->append("/sounds/s" + std::to_string(i) + ".wav");
     rig.controller.setItems(list);
     Controller &c = rig.controller;
     rig.out.take();

@@ -17,7 +17,7 @@ SoundList listOf(const std::vector<std::string> &names)
 {
     SoundList list = makeSoundList();
     for (const auto &n : names)
-        list->push_back(makeSoundRecord("/s/" + n));
+        list->append("/s/" + n);
     return list;
 }
 
@@ -25,7 +25,7 @@ std::vector<std::string> namesOf(const SoundList &list)
 {
     std::vector<std::string> out;
     for (const auto &r : *list)
-        out.push_back(r->name());
+        out.emplace_back(r.name());
     return out;
 }
 
@@ -56,9 +56,9 @@ TEST(TableController, SortsWithDigitRunsByValueInTheOwnersList)
     EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "Track 10", "track 1"}));
 
     // A column some records lack sorts them as empty values, first.
-    (*list)[2]->setValue("rating", "5");
+    (*list)[2].setValue("rating", "5");
     tc.sortBy("rating");
-    EXPECT_EQ((*list)[2]->name(), "track 1");
+    EXPECT_EQ((*list)[2].name(), "track 1");
 }
 
 TEST(TableController, SelectionLimitDelegateAndDragOut)
@@ -72,21 +72,21 @@ TEST(TableController, SelectionLimitDelegateAndDragOut)
     for (int i = 0; i < 10002; ++i)
         names.push_back("s" + std::to_string(i) + ".wav");
     tc.setItems(listOf(names));
-    EXPECT_EQ(tc.selectedItem(), nullptr);
+    EXPECT_FALSE(tc.selectedItem());
     EXPECT_EQ(tc.selectedItemIndex(), -1);
     view.rows = {1, 10001};
     view.current = 10001;
     const auto selected = tc.selectedItems();
     ASSERT_EQ(selected.size(), 1U);
-    EXPECT_EQ(selected[0]->name(), "s1.wav");
-    EXPECT_EQ(tc.selectedItem()->name(), "s10001.wav");
+    EXPECT_EQ(selected[0].name(), "s1.wav");
+    EXPECT_EQ(tc.selectedItem().name(), "s10001.wav");
     EXPECT_EQ(out.take(), ">>>>>>>>>>>>>TableConroller selectedItems row:10001!!!\n");
 
     // Dragging rows writes one type, file URLs in the order given; the
     // bytes of a name that is not UTF-8 survive the round trip.
     SoundList odd = makeSoundList();
-    odd->push_back(makeSoundRecord("/tmp/caf\xe9 #1.wav"));
-    odd->push_back(makeSoundRecord("/tmp/b.wav"));
+    odd->append(("/tmp/caf\xe9 #1.wav"));
+    odd->append(("/tmp/b.wav"));
     tc.setItems(odd);
     std::unique_ptr<QMimeData> mime(tc.writeRows({1, 0}));
     EXPECT_EQ(mime->formats(), QStringList{"text/uri-list"});

@@ -1,0 +1,206 @@
+#include "library/records.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/file_type.h"
+#include "core/smalltalk.h"
+
+namespace auralist {
+
+namespace {
+
+// Where an edited name's folded form is kept among the edits.
+constexpr std::string_view kFoldedKey("\0folded", 7);
+
+const std::string *findEdit(const std::vector<std::pair<std::string, std::string>> &edits, std::string_view key)
+{
+    for (const auto &e : edits) {
+        if (e.first == key)
+            return &e.second;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+char *RecordStore::reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32_t &offset)
+{
+    if (m_chunks.empty() || m_used + n > m_chunkSizes.back()) {
+        // The first chunk starts small: most batches and many folders are.
+        const std::size_t size = std::max(m_chunks.empty() ? kFirstChunkBytes : kChunkBytes, n);
+        m_chunks.push_back(std::make_unique_for_overwrite<char[]>(size));
+        m_chunkSizes.push_back(size);
+        m_used = 0;
+    }
+    chunk = static_cast<std::uint32_t>(m_chunks.size() - 1);
+    offset = static_cast<std::uint32_t>(m_used);
+    m_used += n;
+    return m_chunks.back().get() + offset;
+}
+
+std::uint32_t RecordStore::add(std::string_view path)
+{
+    const std::string_view name = lastPathComponent(path);
+    const std::size_t nameStart = name.empty() ? path.size() : static_cast<std::size_t>(name.data() - path.data());
+    const std::string folded = caseFold(name);
+    const bool same = folded == name;
+    const std::size_t bytes = path.size() + (same ? 0 : folded.size());
+    Entry e{};
+    char *at = reserveBytes(bytes, e.chunk, e.offset);
+    if (!path.empty())
+        std::memcpy(at, path.data(), path.size());
+    if (!same && !folded.empty())
+        std::memcpy(at + path.size(), folded.data(), folded.size());
+    e.pathLength = static_cast<std::uint32_t>(path.size());
+    e.nameStart = static_cast<std::uint32_t>(nameStart);
+    e.foldedLength = same ? 0 : static_cast<std::uint32_t>(folded.size());
+    m_entries.push_back(e);
+    return static_cast<std::uint32_t>(m_entries.size() - 1);
+}
+
+void RecordStore::append(RecordStore &&batch)
+{
+    if (empty() && m_edits.empty()) {
+        *this = std::move(batch);
+        batch = RecordStore();
+        return;
+    }
+    // Copied into this store's own chunks: a batch's last chunk is mostly
+    // empty, and the store stays dense.
+    m_entries.reserve(m_entries.size() + batch.m_entries.size());
+    for (const Entry &from : batch.m_entries) {
+        const std::size_t bytes = std::size_t(from.pathLength) + from.foldedLength;
+        Entry e = from;
+        char *at = reserveBytes(bytes, e.chunk, e.offset);
+        if (bytes != 0)
+            std::memcpy(at, batch.m_chunks[from.chunk].get() + from.offset, bytes);
+        m_entries.push_back(e);
+    }
+    batch = RecordStore();
+}
+
+std::string_view RecordStore::path(std::uint32_t i) const
+{
+    const Entry &e = m_entries[i];
+    if (edited(i)) {
+        if (const std::string *v = findEdit(m_edits.at(i), "path"))
+            return *v;
+    }
+    return {m_chunks[e.chunk].get() + e.offset, e.pathLength};
+}
+
+std::string_view RecordStore::name(std::uint32_t i) const
+{
+    const Entry &e = m_entries[i];
+    if (edited(i)) {
+        if (const std::string *v = findEdit(m_edits.at(i), "name"))
+            return *v;
+    }
+    return {m_chunks[e.chunk].get() + e.offset + e.nameStart, e.pathLength - e.nameStart};
+}
+
+std::string_view RecordStore::foldedName(std::uint32_t i) const
+{
+    const Entry &e = m_entries[i];
+    if (edited(i)) {
+        if (const std::string *v = findEdit(m_edits.at(i), kFoldedKey))
+            return *v;
+    }
+    if (e.foldedLength == 0)
+        return name(i);
+    return {m_chunks[e.chunk].get() + e.offset + e.pathLength, e.foldedLength};
+}
+
+std::optional<std::string_view> RecordStore::value(std::uint32_t i, std::string_view key) const
+{
+    if (key == "name")
+        return name(i);
+    if (key == "path")
+        return path(i);
+    if (key.empty() || key == kFoldedKey || !edited(i))
+        return std::nullopt;
+    if (const std::string *v = findEdit(m_edits.at(i), key))
+        return std::string_view(*v);
+    return std::nullopt;
+}
+
+void RecordStore::setValue(std::uint32_t i, std::string_view key, std::string value)
+{
+    auto &edits = m_edits[i];
+    auto put = [&](std::string_view k, std::string v) {
+        for (auto &e : edits) {
+            if (e.first == k) {
+                e.second = std::move(v);
+                return;
+            }
+        }
+        edits.emplace_back(std::string(k), std::move(v));
+    };
+    if (key == "name")
+        put(kFoldedKey, caseFold(value));
+    put(key, std::move(value));
+}
+
+const HeaderFacts &RecordStore::facts(std::uint32_t i) const
+{
+    static const HeaderFacts unknown;
+    return i < m_facts.size() ? m_facts[i] : unknown;
+}
+
+void RecordStore::setFacts(std::uint32_t i, const HeaderFacts &facts)
+{
+    if (i >= m_entries.size())
+        return;
+    if (m_facts.size() < m_entries.size())
+        m_facts.resize(m_entries.size());
+    m_facts[i] = facts;
+}
+
+std::size_t RecordStore::bytesUsed() const
+{
+    std::size_t n = m_entries.capacity() * sizeof(Entry) + m_facts.capacity() * sizeof(HeaderFacts);
+    for (std::size_t s : m_chunkSizes)
+        n += s;
+    return n;
+}
+
+std::vector<std::pair<std::string_view, std::string_view>> RecordStore::editedEntries(std::uint32_t i) const
+{
+    std::vector<std::pair<std::string_view, std::string_view>> out;
+    if (!edited(i))
+        return out;
+    for (const auto &e : m_edits.at(i)) {
+        if (e.first != "name" && e.first != "path" && e.first != kFoldedKey)
+            out.emplace_back(e.first, e.second);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool SoundRecord::equalEntries(const SoundRecord &other) const
+{
+    if (!m_store || !other.m_store)
+        return !m_store && !other.m_store;
+    if (*this == other)
+        return true;
+    return name() == other.name() && path() == other.path() &&
+           m_store->editedEntries(m_index) == other.m_store->editedEntries(other.m_index);
+}
+
+SoundList makeSoundList()
+{
+    return std::make_shared<RecordList>(std::make_shared<RecordStore>());
+}
+
+SoundList makeSoundList(const RecordStorePtr &store)
+{
+    return std::make_shared<RecordList>(store);
+}
+
+bool hasPath(const SoundRecord &record, std::string_view path)
+{
+    return record && record.path() == path;
+}
+
+} // namespace auralist

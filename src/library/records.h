@@ -1,0 +1,196 @@
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace auralist {
+
+// What a sound file's header says, read after the records are listed.
+struct HeaderFacts {
+    enum class State : std::uint8_t { Unknown, Read, Failed };
+    std::int64_t frames = 0;
+    std::uint64_t size = 0;
+    std::uint32_t rate = 0;
+    std::uint16_t channels = 0;
+    std::uint8_t container = 0; // a FileFormat code (see header_facts.h)
+    std::uint8_t encoding = 0;  // a SampleEncoding code
+    State state = State::Unknown;
+};
+
+// The records of one intake. Thread: whoever owns it (the GUI thread for the
+// library; the scanner for a batch it is still filling). Owns each record's
+// path bytes once, the name as an offset into them, the name case-folded
+// for find (kept only when it differs), and a side table of header facts.
+// Append-only: a record's index never changes for the store's lifetime.
+class RecordStore {
+public:
+    RecordStore() = default;
+    RecordStore(const RecordStore &) = delete;
+    RecordStore &operator=(const RecordStore &) = delete;
+    RecordStore(RecordStore &&) = default;
+    RecordStore &operator=(RecordStore &&) = default;
+
+    // A record for path, named by its last component. Returns its index.
+    std::uint32_t add(std::string_view path);
+    // Takes in every record of batch, in order; batch is left empty.
+    void append(RecordStore &&batch);
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(m_entries.size()); }
+    bool empty() const { return m_entries.empty(); }
+
+    std::string_view path(std::uint32_t i) const;
+    // The path as scanned, edits aside: what other threads may read once
+    // the store takes no more records.
+    std::string_view scannedPath(std::uint32_t i) const
+    {
+        const Entry &e = m_entries[i];
+        return {m_chunks[e.chunk].get() + e.offset, e.pathLength};
+    }
+    std::string_view name(std::uint32_t i) const;
+    std::string_view foldedName(std::uint32_t i) const;
+
+    // The entry under key: "name" and "path" as made, or a value stored by
+    // an edit. Nothing when absent.
+    std::optional<std::string_view> value(std::uint32_t i, std::string_view key) const;
+    void setValue(std::uint32_t i, std::string_view key, std::string value);
+
+    const HeaderFacts &facts(std::uint32_t i) const;
+    void setFacts(std::uint32_t i, const HeaderFacts &facts);
+
+    // Entries added by edits, other than "name" and "path", by key.
+    std::vector<std::pair<std::string_view, std::string_view>> editedEntries(std::uint32_t i) const;
+
+    // Bytes held, for measurement.
+    std::size_t bytesUsed() const;
+
+private:
+    struct Entry {
+        std::uint32_t chunk;
+        std::uint32_t offset;
+        std::uint32_t pathLength;
+        std::uint32_t nameStart;
+        std::uint32_t foldedLength; // 0: the folded name is the name itself
+    };
+    static constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
+    static constexpr std::size_t kFirstChunkBytes = std::size_t(64) << 10;
+
+    char *reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32_t &offset);
+    bool edited(std::uint32_t i) const { return !m_edits.empty() && m_edits.count(i) != 0; }
+
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<std::size_t> m_chunkSizes;
+    std::size_t m_used = 0; // in the last chunk
+    std::vector<Entry> m_entries;
+    std::vector<HeaderFacts> m_facts; // grows on the first write
+    // Cells edited in the table: rare, so kept apart.
+    std::unordered_map<std::uint32_t, std::vector<std::pair<std::string, std::string>>> m_edits;
+};
+
+using RecordStorePtr = std::shared_ptr<RecordStore>;
+
+// A sound record: one record of a store, shared by reference (copies of a
+// handle name the same record). A null handle names nothing.
+class SoundRecord {
+public:
+    SoundRecord() = default;
+    SoundRecord(RecordStorePtr store, std::uint32_t index) : m_store(std::move(store)), m_index(index) {}
+
+    explicit operator bool() const { return m_store != nullptr; }
+    std::string_view name() const { return m_store->name(m_index); }
+    std::string_view path() const { return m_store->path(m_index); }
+    std::string_view foldedName() const { return m_store->foldedName(m_index); }
+    std::optional<std::string_view> value(std::string_view key) const { return m_store->value(m_index, key); }
+    void setValue(std::string_view key, std::string value) const { m_store->setValue(m_index, key, std::move(value)); }
+    const HeaderFacts &facts() const { return m_store->facts(m_index); }
+
+    const RecordStore *store() const { return m_store.get(); }
+    std::uint32_t index() const { return m_index; }
+
+    // The same record (not merely equal entries).
+    bool operator==(const SoundRecord &other) const
+    {
+        return m_store == other.m_store && (!m_store || m_index == other.m_index);
+    }
+    // Equal entries: the equality lists search and remove by.
+    bool equalEntries(const SoundRecord &other) const;
+
+private:
+    RecordStorePtr m_store;
+    std::uint32_t m_index = 0;
+};
+
+struct SoundRecordHash {
+    std::size_t operator()(const SoundRecord &r) const
+    {
+        return std::hash<const void *>()(r.store()) ^ (std::size_t(r.index()) * 0x9E3779B97F4A7C15ULL);
+    }
+};
+
+// A list of records: a view (indexes) into one store. The sound list, the
+// match list and the table's rows are such views; several owners share one.
+class RecordList {
+public:
+    explicit RecordList(RecordStorePtr store) : m_store(std::move(store)) {}
+
+    const RecordStorePtr &store() const { return m_store; }
+    std::vector<std::uint32_t> &rows() { return m_rows; }
+    const std::vector<std::uint32_t> &rows() const { return m_rows; }
+
+    std::size_t size() const { return m_rows.size(); }
+    bool empty() const { return m_rows.empty(); }
+    SoundRecord operator[](std::size_t row) const { return {m_store, m_rows[row]}; }
+    // Adds a new record for path to the store and lists it last.
+    void append(std::string_view path) { m_rows.push_back(m_store->add(path)); }
+    // Lists a record of this list's store last.
+    void push_back(const SoundRecord &record) { m_rows.push_back(record.index()); }
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = SoundRecord;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = SoundRecord;
+        const_iterator(const RecordList *list, std::size_t row) : m_list(list), m_row(row) {}
+        SoundRecord operator*() const { return (*m_list)[m_row]; }
+        const_iterator &operator++()
+        {
+            ++m_row;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator was = *this;
+            ++m_row;
+            return was;
+        }
+        bool operator==(const const_iterator &o) const { return m_row == o.m_row; }
+
+    private:
+        const RecordList *m_list;
+        std::size_t m_row;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, m_rows.size()}; }
+
+private:
+    RecordStorePtr m_store;
+    std::vector<std::uint32_t> m_rows;
+};
+
+using SoundList = std::shared_ptr<RecordList>;
+
+// A new, empty list over a new, empty store.
+SoundList makeSoundList();
+// A new, empty list over the same store as list.
+SoundList makeSoundList(const RecordStorePtr &store);
+// Whether the record's "path" entry is exactly path.
+bool hasPath(const SoundRecord &record, std::string_view path);
+
+} // namespace auralist

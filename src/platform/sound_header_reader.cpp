@@ -1,0 +1,110 @@
+#include "platform/sound_header_reader.h"
+
+#include <fcntl.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "library/header_facts.h"
+
+namespace auralist {
+
+namespace {
+
+HeaderFacts failed(std::string &error, std::string reason)
+{
+    error = std::move(reason);
+    HeaderFacts f;
+    f.state = HeaderFacts::State::Failed;
+    return f;
+}
+
+std::string systemReason(int code)
+{
+    char buffer[256];
+    // The GNU strerror_r returns the text, in buffer or in static storage.
+    return ::strerror_r(code, buffer, sizeof buffer);
+}
+
+FileFormat containerOf(int major)
+{
+    switch (major) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX: return FileFormat::Wav;
+    case SF_FORMAT_AIFF: return FileFormat::Aiff;
+    case SF_FORMAT_FLAC: return FileFormat::Flac;
+    case SF_FORMAT_OGG: return FileFormat::Ogg;
+    case SF_FORMAT_MPEG: return FileFormat::Mp3;
+    case SF_FORMAT_AU: return FileFormat::Au;
+    case SF_FORMAT_CAF: return FileFormat::Caf;
+    case SF_FORMAT_W64: return FileFormat::W64;
+    case SF_FORMAT_RF64: return FileFormat::Rf64;
+    default: return FileFormat::Other;
+    }
+}
+
+SampleEncoding encodingOf(int subtype)
+{
+    switch (subtype) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8: return SampleEncoding::Pcm8;
+    case SF_FORMAT_PCM_16: return SampleEncoding::Pcm16;
+    case SF_FORMAT_PCM_24: return SampleEncoding::Pcm24;
+    case SF_FORMAT_PCM_32: return SampleEncoding::Pcm32;
+    case SF_FORMAT_FLOAT: return SampleEncoding::Float;
+    case SF_FORMAT_DOUBLE: return SampleEncoding::Double;
+    case SF_FORMAT_VORBIS: return SampleEncoding::Vorbis;
+    case SF_FORMAT_OPUS: return SampleEncoding::Opus;
+    case SF_FORMAT_MPEG_LAYER_I:
+    case SF_FORMAT_MPEG_LAYER_II:
+    case SF_FORMAT_MPEG_LAYER_III: return SampleEncoding::Mpeg;
+    case SF_FORMAT_ALAW: return SampleEncoding::ALaw;
+    case SF_FORMAT_ULAW: return SampleEncoding::ULaw;
+    case SF_FORMAT_IMA_ADPCM:
+    case SF_FORMAT_MS_ADPCM: return SampleEncoding::Adpcm;
+    default: return SampleEncoding::Other;
+    }
+}
+
+} // namespace
+
+HeaderFacts factsFromInfo(int format, long long frames, int rate, int channels, unsigned long long size)
+{
+    HeaderFacts f;
+    f.state = HeaderFacts::State::Read;
+    f.container = static_cast<std::uint8_t>(containerOf(format & SF_FORMAT_TYPEMASK));
+    f.encoding = static_cast<std::uint8_t>(encodingOf(format & SF_FORMAT_SUBMASK));
+    f.frames = frames;
+    f.rate = static_cast<std::uint32_t>(rate);
+    f.channels = static_cast<std::uint16_t>(channels);
+    f.size = size;
+    return f;
+}
+
+HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
+{
+    // Opened without blocking: a FIFO or a device must not hold a reader.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return failed(error, systemReason(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return failed(error, S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.");
+    }
+    SF_INFO info{};
+    SNDFILE *file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    if (!file)
+        return failed(error, sf_strerror(nullptr));
+    sf_close(file);
+    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
+        info.frames < 0)
+        return failed(error, "Its sample rate or channel count cannot be played.");
+    return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
+                         static_cast<unsigned long long>(st.st_size));
+}
+
+} // namespace auralist
