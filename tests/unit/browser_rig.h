@@ -44,10 +44,12 @@ public:
 // The controller and table controller wired as at start-up, over fake
 // services and the real file system.
 struct Rig {
-    Rig()
+    // scanner: where intakes are scanned (null: before the drop returns).
+    explicit Rig(IntakeScanner *scanner = nullptr)
         : diagnostics(out.file()),
           tableController(diagnostics),
-          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics, nullptr}, tableController, view)
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics, scanner},
+                     tableController, view)
     {
         tableController.setTableView(&table);
         tableController.setDelegate(&controller);

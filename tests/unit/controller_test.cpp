@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <unistd.h>
 #include <set>
+#include <thread>
 #include <sys/xattr.h>
 
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
+#include "library/scanner.h"
 #include "platform/posix_file_system.h"
 #include "browser_rig.h"
 #include "test_support.h"
@@ -587,4 +589,93 @@ TEST(Playback, AFileFoundUnplayableAfterPlayIsMarkedAndSkipped)
     // A report about a sound that is no longer current changes nothing.
     a->delegate->soundDidFailToLoad(a, "late");
     EXPECT_EQ(rig.engine.loads.size(), 2U);
+}
+
+namespace {
+
+// The real file system, each folder listed a little late, as on a slow disk.
+struct SlowFileSystem : PosixFileSystem {
+    bool listDirectory(const std::string &path, const EntryCallback &callback) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        return PosixFileSystem::listDirectory(path, callback);
+    }
+};
+
+bool spin(const std::function<bool()> &done)
+{
+    for (int i = 0; i < 2000 && !done(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
+} // namespace
+
+TEST(Intake, OnAWorkerRowsArriveInBatchesAndTheEndSelectsAndPlays)
+{
+    TempDir tmp;
+    for (int f = 0; f < 30; ++f) {
+        for (int i = 0; i < 100; ++i)
+            tmp.file("Drums/f" + std::to_string(f) + "/s" + std::to_string(i) + ".wav");
+    }
+    CapturedOutput scanOut;
+    ThreadedScanner scanner(std::make_shared<SlowFileSystem>(), scanOut.file());
+    Rig rig(&scanner);
+    rig.controller.droppedFilesInWell({tmp.path() + "/Drums"});
+    EXPECT_TRUE(rig.controller.isScanning());
+    // Rows show while the walk goes on, the count so far in the title.
+    ASSERT_TRUE(spin([&] { return rig.tableController.rowCount() > 0; }));
+    EXPECT_TRUE(rig.controller.isScanning());
+    EXPECT_TRUE(rig.view.title.contains(QStringLiteral(" so far"))) << rig.view.title.toStdString();
+    EXPECT_TRUE(rig.engine.loads.empty());
+    ASSERT_TRUE(spin([&] { return !rig.controller.isScanning(); }));
+    EXPECT_EQ(rig.tableController.rowCount(), 3000);
+    EXPECT_EQ(rig.view.title, QStringLiteral("Drums \u2014 3,000 sounds \u2014 Auralist"));
+    EXPECT_EQ(rig.table.selectedRow(), 0);
+    ASSERT_EQ(rig.engine.loads.size(), 1U);
+    EXPECT_EQ(rig.engine.loads[0], tmp.path() + "/Drums/f0/s0.wav");
+
+    // The lines are the same as an intake on the window's thread prints.
+    Rig inlineRig;
+    inlineRig.controller.droppedFilesInWell({tmp.path() + "/Drums"});
+    EXPECT_EQ(scanOut.take(), inlineRig.out.take());
+}
+
+TEST(Intake, ADropWhileScanningEndsThatScanWithWhatItHadFound)
+{
+    TempDir tmp;
+    for (int f = 0; f < 60; ++f)
+        tmp.file("Big/f" + std::to_string(f) + "/s.wav");
+    tmp.file("Other/o.wav");
+    CapturedOutput scanOut;
+    ThreadedScanner scanner(std::make_shared<SlowFileSystem>(), scanOut.file());
+    Rig rig(&scanner);
+    rig.controller.droppedFilesInWell({tmp.path() + "/Big"});
+    ASSERT_TRUE(spin([&] { return rig.tableController.rowCount() > 0; }));
+
+    // A record already found is dropped again: the scan ends there as if it
+    // had completed (first row selected and playing) and the drop is a
+    // repeat, so nothing more changes.
+    const std::string found((*rig.controller.items())[0].path());
+    rig.controller.droppedFilesInWell({found, tmp.path() + "/Other"});
+    EXPECT_FALSE(rig.controller.isScanning());
+    const size_t had = rig.controller.items()->size();
+    EXPECT_LT(had, 60U);
+    ASSERT_EQ(rig.engine.loads.size(), 1U);
+    EXPECT_EQ(rig.engine.loads[0], found);
+    // Nothing late from the cancelled scan reaches the list.
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.controller.items()->size(), had);
+
+    // A new path while scanning starts over with it.
+    rig.controller.droppedFilesInWell({tmp.path() + "/Big"});
+    ASSERT_TRUE(spin([&] { return rig.tableController.rowCount() > 0; }));
+    rig.controller.droppedFilesInWell({tmp.path() + "/Other"});
+    ASSERT_TRUE(spin([&] { return !rig.controller.isScanning(); }));
+    EXPECT_EQ(rig.names(), std::vector<std::string>{"o.wav"});
+    EXPECT_EQ(rig.engine.loads.back(), tmp.path() + "/Other/o.wav");
 }
