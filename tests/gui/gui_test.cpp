@@ -2,6 +2,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSlider>
@@ -16,6 +17,9 @@
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
+#include "library/header_facts.h"
+#include "library/scanner.h"
+#include "platform/sound_header_reader.h"
 #include "fakes/fakes.h"
 #include "platform/posix_file_system.h"
 #include "ui/delete_panel.h"
@@ -41,6 +45,7 @@ private slots:
     void findFieldKeysAndTheShortWindow();
     void auditionControlsInTheWindow();
     void clickInTheWaveformSeeksAndPlays();
+    void headerColumnsFillInAndTheLayoutIsRemembered();
 
 private:
     std::string file(const std::string &name)
@@ -72,6 +77,7 @@ private:
     FakeSettings m_settings;
     FakeHttp m_http;
     FakeClock m_clock;
+    std::unique_ptr<ThreadedScanner> m_scanner; // outlives the browser
     std::unique_ptr<Browser> m_browser;
 };
 
@@ -325,6 +331,113 @@ void GuiTest::clickInTheWaveformSeeksAndPlays()
     // The playhead follows the engine's reports.
     m_engine.last->delegate->soundPositionChanged(m_engine.last, 3.5, 4.0);
     QVERIFY(strip->playheadSeconds() >= 3.5 && strip->playheadSeconds() < 3.8);
+}
+
+namespace {
+
+void writeSound(const std::string &path, int format, int rate, int frames)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = format;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<float> samples(2 * static_cast<size_t>(frames), 0.25F);
+    sf_writef_float(f, samples.data(), frames);
+    sf_close(f);
+}
+
+} // namespace
+
+void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
+{
+    // The window as the application runs it: a scanning thread and a
+    // header pool.
+    m_browser.reset();
+    m_engine.types.push_back("flac");
+    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
+    auto makeBrowser = [&] {
+        const ServiceSet services{m_engine,  m_fs,          m_desktop, m_alerts,
+                                  m_settings, m_http,       m_clock,   *m_diagnostics,
+                                  m_scanner.get(), std::make_shared<SoundHeaderReader>()};
+        auto b = std::make_unique<Browser>(services, Config{});
+        b->launch({});
+        return b;
+    };
+    m_browser = makeBrowser();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    writeSound(m_dir + "/long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 96000);
+    writeSound(m_dir + "/short.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 44100);
+    file("broken.wav");
+    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
+
+    DragTable *table = m_browser->window().table();
+    QAbstractItemModel *model = table->model();
+    QTRY_COMPARE(model->rowCount(), 3);
+    const QString folder = QString::fromStdString(std::filesystem::path(m_dir).filename().string());
+    QTRY_COMPARE(m_browser->window().windowTitle(), folder + QString::fromUtf8(" \u2014 3 sounds \u2014 Auralist"));
+    auto column = [&](const char *id) {
+        for (int c = 0; c < m_browser->tableController().columnCount(); ++c) {
+            if (m_browser->tableController().identifierForColumn(c) == id)
+                return c;
+        }
+        return -1;
+    };
+    auto cell = [&](const std::string &name, const char *id) {
+        for (int r = 0; r < model->rowCount(); ++r) {
+            if (model->index(r, 0).data().toString().toStdString() == name)
+                return model->index(r, column(id)).data().toString();
+        }
+        return QString();
+    };
+    QTRY_COMPARE(cell("long.wav", kLengthKey), QString("0:02.0"));
+    QCOMPARE(cell("long.wav", kFormatKey), QString("WAV 24-bit"));
+    QCOMPARE(cell("long.wav", kRateKey), QString("48000"));
+    QCOMPARE(cell("long.wav", kChannelsKey), QString("2"));
+    QTRY_COMPARE(cell("short.flac", kFormatKey), QString("FLAC 16-bit"));
+    QTRY_COMPARE(cell("broken.wav", kLengthKey), QString::fromUtf8(kNoValue));
+    // The sound whose header could not be read is marked as one that
+    // cannot play.
+    for (int r = 0; r < model->rowCount(); ++r) {
+        if (model->index(r, 0).data().toString() == "broken.wav")
+            QCOMPARE(model->index(r, 0).data(TableController::StatusRole).toInt(),
+                     int(TableController::RowStatus::Unplayable));
+    }
+
+    // The length column sorts by duration: what could not be read first,
+    // then 1 s, then 2 s.
+    QHeaderView *header = table->horizontalHeader();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column(kLengthKey)) + 5, header->height() / 2));
+    QCOMPARE(model->index(0, 0).data().toString(), QString("broken.wav"));
+    QCOMPARE(model->index(1, 0).data().toString(), QString("short.flac"));
+    QCOMPARE(model->index(2, 0).data().toString(), QString("long.wav"));
+
+    // The header's menu hides a column.
+    QTimer::singleShot(100, [] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction *a : menu->actions()) {
+            if (a->text() == "Rate")
+                a->trigger();
+        }
+        menu->close();
+    });
+    emit header->customContextMenuRequested(QPoint(10, 5));
+    QVERIFY(header->isSectionHidden(column(kRateKey)));
+    header->resizeSection(0, 321);
+    m_browser->window().resize(700, 420);
+    QTest::qWait(50);
+
+    // Closed and opened again: the same size, widths and columns.
+    m_browser->window().close();
+    QVERIFY(m_settings.values.count("tableColumns") == 1);
+    m_browser = makeBrowser();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    header = m_browser->window().table()->horizontalHeader();
+    QVERIFY(header->isSectionHidden(column(kRateKey)));
+    QCOMPARE(header->sectionSize(0), 321);
+    QCOMPARE(m_browser->window().size(), QSize(700, 420));
 }
 
 QTEST_MAIN(GuiTest)
