@@ -40,8 +40,16 @@ const int kEntries = [] {
 // without an extension that carry a type code instead.
 std::string g_treeRoot;
 
+// AURALIST_BENCH_TREE names a tree made beforehand (bench/million_e2e.py
+// makes one) to use instead.
 const std::string &libraryTree()
 {
+    static const std::string given = [] {
+        const char *t = std::getenv("AURALIST_BENCH_TREE"); // NOLINT(concurrency-mt-unsafe)
+        return std::string(t ? t : "");
+    }();
+    if (!given.empty())
+        return given;
     static const std::string &root = g_treeRoot = [] {
         char templ[] = "/tmp/auralist-bench-XXXXXX";
         std::string dir = ::mkdtemp(templ);

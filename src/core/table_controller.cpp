@@ -91,9 +91,10 @@ void TableController::factsArrived(const RecordStorePtr &store, const std::vecto
     if (!store)
         return;
     for (const FactsResult &r : results) {
-        store->setFacts(r.record, r.facts);
-        if (r.facts.state == HeaderFacts::State::Failed)
-            m_unplayable[SoundRecord(store, r.record)] = r.error;
+        HeaderFacts facts = r.facts;
+        if (facts.state == HeaderFacts::State::Failed)
+            facts.reason = store->reasonNumber(r.error);
+        store->setFacts(r.record, facts);
     }
     // One notice for every row: the view repaints only what it shows.
     if (store == m_items->store() && rowCount() > 0)
@@ -295,7 +296,12 @@ void TableController::rowChanged(const SoundRecord &item)
 const std::string *TableController::unplayableReason(const SoundRecord &item) const
 {
     const auto it = m_unplayable.find(item);
-    return it == m_unplayable.end() ? nullptr : &it->second;
+    if (it != m_unplayable.end())
+        return &it->second;
+    // A header that could not be read tells the same.
+    if (item && item.facts().state == HeaderFacts::State::Failed)
+        return &item.store()->reason(item.facts().reason);
+    return nullptr;
 }
 
 void TableController::reloadData()

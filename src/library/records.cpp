@@ -43,8 +43,16 @@ std::uint32_t RecordStore::add(std::string_view path)
 {
     const std::string_view name = lastPathComponent(path);
     const std::size_t nameStart = name.empty() ? path.size() : static_cast<std::size_t>(name.data() - path.data());
-    const std::string folded = caseFold(name);
-    const bool same = folded == name;
+    // Most names are plain ASCII: folded here without a copy when nothing
+    // changes.
+    bool ascii = true;
+    bool upper = false;
+    for (const char c : name) {
+        ascii &= static_cast<unsigned char>(c) < 0x80;
+        upper |= c >= 'A' && c <= 'Z';
+    }
+    const std::string folded = ascii && !upper ? std::string() : caseFold(name);
+    const bool same = (ascii && !upper) || folded == name;
     const std::size_t bytes = path.size() + (same ? 0 : folded.size());
     Entry e{};
     char *at = reserveBytes(bytes, e.chunk, e.offset);
@@ -155,6 +163,24 @@ void RecordStore::setFacts(std::uint32_t i, const HeaderFacts &facts)
     if (m_facts.size() < m_entries.size())
         m_facts.resize(m_entries.size());
     m_facts[i] = facts;
+}
+
+std::uint16_t RecordStore::reasonNumber(const std::string &reason)
+{
+    const auto it = std::find(m_reasons.begin(), m_reasons.end(), reason);
+    if (it != m_reasons.end())
+        return static_cast<std::uint16_t>(it - m_reasons.begin());
+    // A flood of distinct reasons shares the last slot.
+    if (m_reasons.size() >= 1000)
+        return static_cast<std::uint16_t>(m_reasons.size() - 1);
+    m_reasons.push_back(reason);
+    return static_cast<std::uint16_t>(m_reasons.size() - 1);
+}
+
+const std::string &RecordStore::reason(std::uint16_t number) const
+{
+    static const std::string none;
+    return number < m_reasons.size() ? m_reasons[number] : none;
 }
 
 std::size_t RecordStore::bytesUsed() const

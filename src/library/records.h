@@ -21,6 +21,7 @@ struct HeaderFacts {
     std::uint8_t container = 0; // a FileFormat code (see header_facts.h)
     std::uint8_t encoding = 0;  // a SampleEncoding code
     State state = State::Unknown;
+    std::uint16_t reason = 0; // why it failed: RecordStore::reason()
 };
 
 // The records of one intake. Thread: whoever owns it (the GUI thread for the
@@ -62,6 +63,9 @@ public:
 
     const HeaderFacts &facts(std::uint32_t i) const;
     void setFacts(std::uint32_t i, const HeaderFacts &facts);
+    // Failure reasons are few and shared: each is kept once, by number.
+    std::uint16_t reasonNumber(const std::string &reason);
+    const std::string &reason(std::uint16_t number) const;
 
     // Entries added by edits, other than "name" and "path", by key.
     std::vector<std::pair<std::string_view, std::string_view>> editedEntries(std::uint32_t i) const;
@@ -88,6 +92,7 @@ private:
     std::size_t m_used = 0; // in the last chunk
     std::vector<Entry> m_entries;
     std::vector<HeaderFacts> m_facts; // grows on the first write
+    std::vector<std::string> m_reasons;
     // Cells edited in the table: rare, so kept apart.
     std::unordered_map<std::uint32_t, std::vector<std::pair<std::string, std::string>>> m_edits;
 };

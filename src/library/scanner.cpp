@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -15,31 +16,34 @@ namespace auralist {
 
 namespace {
 
-struct Pending {
+// One folder's entries: names kept in one buffer, sorted once.
+struct Folder {
+    struct Entry {
+        std::uint32_t at;
+        std::uint32_t length;
+        EntryKind kind;
+    };
     std::string path;
-    size_t nameStart; // where the entry's own name begins in path
-    EntryKind kind;
-    std::string_view name() const { return std::string_view(path).substr(nameStart); }
-};
-
-struct Frame {
-    std::vector<Pending> entries;
+    std::string names;
+    std::vector<Entry> entries;
     size_t next = 0;
+    std::string_view name(const Entry &e) const { return std::string_view(names).substr(e.at, e.length); }
 };
 
-std::vector<Pending> listOne(FileSystem &fs, const std::string &folder)
+Folder listOne(FileSystem &fs, std::string_view folder)
 {
-    std::vector<Pending> entries;
-    fs.listDirectory(folder, [&](std::string_view name, EntryKind kind) {
-        std::string path = joinPath(folder, name);
-        const size_t nameStart = path.size() - name.size();
-        entries.push_back({std::move(path), nameStart, kind});
+    Folder f;
+    f.path.assign(folder);
+    fs.listDirectory(f.path, [&](std::string_view name, EntryKind kind) {
+        f.entries.push_back({static_cast<std::uint32_t>(f.names.size()), static_cast<std::uint32_t>(name.size()), kind});
+        f.names.append(name);
     });
     // The system lists in its own (hash) order; people expect a file
     // manager's.
-    std::sort(entries.begin(), entries.end(),
-              [](const Pending &a, const Pending &b) { return compareForListing(a.name(), b.name()) < 0; });
-    return entries;
+    std::sort(f.entries.begin(), f.entries.end(), [&f](const Folder::Entry &a, const Folder::Entry &b) {
+        return compareForListing(f.name(a), f.name(b)) < 0;
+    });
+    return f;
 }
 
 bool stopped(const std::atomic<bool> *stop)
@@ -83,24 +87,163 @@ private:
     std::string m_buffer;
 };
 
-// The type strings seen in one folder walk, each kept once.
+// The type strings seen in one scan, each kept once, with whether it names
+// a sound. Few distinct types occur, so the last one found is tried first.
 class TypeTable {
 public:
     static constexpr std::uint32_t kNone = 0;
-    std::uint32_t idFor(std::string type)
+    explicit TypeTable(const std::vector<std::string> &supported) : m_supported(supported.begin(), supported.end())
+    {
+    }
+    std::uint32_t idFor(std::string_view type)
     {
         if (type.empty())
             return kNone;
-        const auto [it, added] = m_ids.try_emplace(std::move(type), static_cast<std::uint32_t>(m_types.size() + 1));
-        if (added)
+        if (m_last != kNone && this->type(m_last) == type)
+            return m_last;
+        auto it = m_ids.find(std::string(type));
+        if (it == m_ids.end()) {
+            it = m_ids.emplace(std::string(type), static_cast<std::uint32_t>(m_types.size() + 1)).first;
             m_types.push_back(&it->first);
-        return it->second;
+            m_isSound.push_back(m_supported.count(it->first) != 0);
+        }
+        m_last = it->second;
+        return m_last;
     }
     const std::string &type(std::uint32_t id) const { return *m_types[id - 1]; }
+    bool isSound(std::uint32_t id) const { return id != kNone && m_isSound[id - 1]; }
 
 private:
+    std::unordered_set<std::string> m_supported;
     std::unordered_map<std::string, std::uint32_t> m_ids;
     std::vector<const std::string *> m_types;
+    std::vector<bool> m_isSound;
+    std::uint32_t m_last = kNone;
+};
+
+// The path's type string, as pathFileType gives it, without copying the
+// extension.
+std::uint32_t typeOf(FileSystem &fs, const std::string &path, TypeTable &types)
+{
+    const std::string_view ext = pathExtension(path);
+    if (!ext.empty())
+        return types.idFor(ext);
+    const std::uint32_t code = fs.fileTypeCode(path);
+    return code == 0 ? TypeTable::kNone : types.idFor(typeCodeString(code));
+}
+
+} // namespace
+
+namespace {
+
+// Lists folders ahead of the walk, on a thread of its own, in the order the
+// walk will want them: the walk's own depth-first order. The walk takes
+// exactly one listing for each folder entry it meets, so the two never
+// disagree about what is a folder: the lister decides it (from the
+// listing's type, or a look at the entry when the listing does not say)
+// and the walk trusts it.
+//
+// Threads: the lister owns the folders it lists until it queues them; the
+// walk owns them once taken. The queue, guarded by a mutex, is the only
+// thing they share; it holds a bounded number of listings.
+class Lister {
+public:
+    Lister(FileSystem &fs, std::string_view root, const std::atomic<bool> *stop)
+        : m_fs(fs), m_stop(stop), m_thread([this, r = std::string(root)] { run(r); })
+    {
+    }
+    ~Lister()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    Lister(const Lister &) = delete;
+    Lister &operator=(const Lister &) = delete;
+
+    // The next folder's listing, in walk order; false when the lister
+    // stopped first.
+    bool next(Folder &out)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_ready.empty() || m_finished; });
+        if (m_ready.empty())
+            return false;
+        out = std::move(m_ready.front());
+        m_ready.pop_front();
+        lock.unlock();
+        m_changed.notify_all();
+        return true;
+    }
+
+private:
+    static constexpr size_t kAhead = 256;
+
+    void run(const std::string &root)
+    {
+        // Depth first, like the walk: a folder's listing, then each of its
+        // folders' in turn, before its next sibling's.
+        std::vector<std::pair<std::string, std::vector<std::string>>> stack;
+        auto list = [&](const std::string &path) -> bool {
+            Folder f = listOne(m_fs, path);
+            std::vector<std::string> folders;
+            std::string child;
+            for (Folder::Entry &e : f.entries) {
+                if (stopped(m_stop))
+                    return false;
+                if (e.kind == EntryKind::Unknown) {
+                    child = joinPath(f.path, f.name(e));
+                    const auto identity = m_fs.identify(child);
+                    e.kind = identity ? identity->kind : EntryKind::None;
+                }
+                if (e.kind == EntryKind::Directory)
+                    folders.push_back(joinPath(f.path, f.name(e)));
+            }
+            std::reverse(folders.begin(), folders.end()); // taken from the back
+            if (!put(std::move(f)))
+                return false;
+            stack.emplace_back(path, std::move(folders));
+            return true;
+        };
+        bool ok = list(root);
+        while (ok && !stack.empty()) {
+            auto &pending = stack.back().second;
+            if (pending.empty()) {
+                stack.pop_back();
+                continue;
+            }
+            const std::string next = std::move(pending.back());
+            pending.pop_back();
+            ok = list(next);
+        }
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished = true;
+        m_changed.notify_all();
+    }
+
+    bool put(Folder &&f)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_ready.size() < kAhead || m_quit; });
+        if (m_quit)
+            return false;
+        m_ready.push_back(std::move(f));
+        lock.unlock();
+        m_changed.notify_all();
+        return true;
+    }
+
+    FileSystem &m_fs;
+    const std::atomic<bool> *m_stop;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Folder> m_ready; // guarded by m_mutex
+    bool m_finished = false;    // guarded by m_mutex
+    bool m_quit = false;        // guarded by m_mutex
+    std::thread m_thread;       // last: starts once the rest is ready
 };
 
 } // namespace
@@ -108,28 +251,35 @@ private:
 bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function<void(std::string_view)> &visit,
                   const std::atomic<bool> *stop)
 {
+    std::string_view root(folder);
+    while (root.size() > 1 && root.back() == '/')
+        root.remove_suffix(1);
+    Lister lister(fs, root, stop);
     // An explicit stack: trees may be far deeper than the call stack.
-    std::vector<Frame> stack;
-    stack.push_back({listOne(fs, folder), 0});
+    std::vector<Folder> stack(1);
+    if (!lister.next(stack.back()))
+        return !stopped(stop);
+    std::string path;
     while (!stack.empty()) {
         if (stopped(stop))
             return false;
-        Frame &top = stack.back();
+        Folder &top = stack.back();
         if (top.next >= top.entries.size()) {
             stack.pop_back();
             continue;
         }
-        Pending entry = std::move(top.entries[top.next++]);
-        EntryKind kind = entry.kind;
-        if (kind == EntryKind::Unknown) {
-            const auto identity = fs.identify(entry.path);
-            kind = identity ? identity->kind : EntryKind::None;
-        }
-        visit(entry.path);
-        if (kind == EntryKind::Directory) {
-            std::vector<Pending> children = listOne(fs, entry.path);
-            if (!children.empty())
-                stack.push_back({std::move(children), 0});
+        const Folder::Entry &entry = top.entries[top.next++];
+        path.assign(top.path);
+        if (path.empty() || path.back() != '/')
+            path.push_back('/');
+        path.append(top.name(entry));
+        visit(path);
+        if (entry.kind == EntryKind::Directory) {
+            Folder children;
+            if (!lister.next(children))
+                return false;
+            if (!children.entries.empty())
+                stack.push_back(std::move(children));
         }
     }
     return true;
@@ -145,15 +295,15 @@ std::vector<std::string> subpathsAtPath(FileSystem &fs, const std::string &folde
 bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
                const std::function<void(RecordStore &&)> &batch, const std::atomic<bool> *stop, std::size_t batchSize)
 {
-    const std::unordered_set<std::string> supported(request.supportedTypes.begin(), request.supportedTypes.end());
+    TypeTable types(request.supportedTypes);
     LineWriter lines(out);
     RecordStore records;
     // Batches go out batchSize records at a time, and at least every
     // 100 ms, so rows keep appearing while a slow disk is walked.
     using Clock = std::chrono::steady_clock;
     Clock::time_point sent = Clock::now();
-    auto take = [&](const std::string &path, const std::string &type) {
-        if (supported.count(type) == 0)
+    auto take = [&](std::string_view path, std::uint32_t type) {
+        if (!types.isSound(type))
             return;
         records.add(path);
         if (records.size() >= batchSize || Clock::now() - sent >= std::chrono::milliseconds(100)) {
@@ -169,16 +319,15 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
             break;
         }
         if (fs.kindOf(path) != EntryKind::Directory) {
-            const std::string type = pathFileType(path, fs);
-            if (!type.empty()) {
-                lines.line("format: ", type);
+            const std::uint32_t type = typeOf(fs, path, types);
+            if (type != TypeTable::kNone) {
+                lines.line("format: ", types.type(type));
                 take(path, type);
             }
             continue;
         }
         // Every path below is printed as the walk finds it; the format
-        // lines follow the whole listing, so their types wait, kept once.
-        TypeTable types;
+        // lines follow the whole listing, so the types wait meanwhile.
         std::vector<std::uint32_t> typeOfEntry;
         std::string entryPath;
         completed = walkSubpaths(
@@ -186,11 +335,9 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
             [&](std::string_view below) {
                 lines.line({}, below);
                 entryPath.assign(below);
-                std::string type = pathFileType(entryPath, fs);
-                const std::uint32_t id = types.idFor(type);
-                typeOfEntry.push_back(id);
-                if (id != TypeTable::kNone)
-                    take(entryPath, types.type(id));
+                const std::uint32_t type = typeOf(fs, entryPath, types);
+                typeOfEntry.push_back(type);
+                take(below, type);
             },
             stop);
         if (!completed)

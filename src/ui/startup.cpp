@@ -1,6 +1,7 @@
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -184,8 +185,10 @@ void Browser::connectActions()
     on(ui.actionDonate, [m] { m->donate(); });
 
     // A developer's aid, with the debug log on: F12 holds the window's
-    // thread for a second, to hear that the sound does not care.
+    // thread for a second, to hear that the sound does not care; and every
+    // time the window's thread was held up for over 50 ms is logged.
     if (qEnvironmentVariableIsSet("AURALIST_DEBUG")) {
+        watchForStalls();
         auto *stall = new QShortcut(QKeySequence(Qt::Key_F12), m_window.get());
         QObject::connect(stall, &QShortcut::activated, m_window.get(), [] {
             debugLog("holding the window's thread for 1 s");
@@ -198,6 +201,25 @@ void Browser::connectActions()
         c->windowWillClose(true);
     });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });
+}
+
+void Browser::watchForStalls()
+{
+    // A timer due every 10 ms that fires late tells how long the thread was
+    // busy elsewhere.
+    auto *timer = new QTimer(m_window.get());
+    auto last = std::make_shared<QElapsedTimer>();
+    auto longest = std::make_shared<qint64>(0);
+    last->start();
+    QObject::connect(timer, &QTimer::timeout, m_window.get(), [last, longest] {
+        const qint64 late = last->restart() - 10;
+        if (late > 50)
+            debugLog("event loop stalled " + std::to_string(late) + " ms");
+        *longest = std::max(*longest, late);
+    });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(),
+                     [longest] { debugLog("longest event-loop stall: " + std::to_string(*longest) + " ms"); });
+    timer->start(10);
 }
 
 void Browser::launch(const std::vector<std::string> &paths)

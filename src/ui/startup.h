@@ -58,6 +58,7 @@ public:
 
 private:
     void connectActions();
+    void watchForStalls();
     // The window's size and the table's columns, as the user left them.
     void restoreLayout();
     void saveLayout();

@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""The whole program on a generated library: the intake of ENTRIES entries
+(1,000,000 unless given; one in twenty a folder, mixed extensions, empty
+files) timed to its last printed line against `find TREE -printf '%p\\n' >
+file` in the same run; the longest wait for a key's "keycode" line while
+keys go to the table every 100 ms during the intake and while it scrolls;
+the program's own log of event-loop stalls (intake, header reading, find,
+scrolling); and resident memory per entry beyond a start on an empty folder.
+
+usage: bench/million_e2e.py BUILD/src/auralist [ENTRIES]
+Needs a display (DISPLAY) and xdotool and wmctrl, as ./test installs them.
+The tree is kept in /tmp/auralist-million-ENTRIES for the next run."""
+import os
+import re
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+BINARY = os.path.abspath(sys.argv[1])
+ENTRIES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
+RUNS = 3
+
+
+def make_tree(root, entries):
+    """Returns the number of lines an intake of root prints."""
+    marker = os.path.join(root, ".complete")
+    extensions = [".wav", ".aif", ".flac", ".mp3", ".txt", ".ogg", ".WAV", ".png", ""]
+    typed = 0
+    if os.path.exists(marker):
+        with open(marker) as f:
+            return int(f.read())
+    os.makedirs(root, exist_ok=True)
+    folders = [root]
+    seed = 42
+    for made in range(entries - 1):  # the marker is an entry too
+        seed = (seed * 1103515245 + 12345) & 0x7FFFFFFF
+        parent = folders[seed % len(folders)]
+        if made % 20 == 0:
+            folder = os.path.join(parent, "folder %d" % made)
+            os.mkdir(folder)
+            folders.append(folder)
+        else:
+            ext = extensions[(seed >> 8) % len(extensions)]
+            os.close(os.open(os.path.join(parent, "kick %d%s" % (made, ext)), os.O_CREAT | os.O_WRONLY, 0o644))
+            typed += 1 if ext else 0
+    lines = entries + typed + 1  # every path, each type line, the marker's own
+    with open(marker, "w") as f:
+        f.write(str(lines))
+    return lines
+
+
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+class Run:
+    """The program started on a path, its output read as it comes."""
+
+    def __init__(self, path, expected_lines):
+        env = dict(os.environ, AURALIST_DEBUG="1")
+        self.expected = expected_lines
+        self.lines = 0
+        self.done_at = None
+        self.keycodes = []  # arrival times
+        self.start = time.monotonic()
+        self.proc = subprocess.Popen([BINARY, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        self.errors = b""
+        threading.Thread(target=self._read, daemon=True).start()
+        threading.Thread(target=self._read_errors, daemon=True).start()
+
+    def _read(self):
+        tail = b""
+        while True:
+            chunk = self.proc.stdout.read1(1 << 20)
+            if not chunk:
+                return
+            now = time.monotonic()
+            self.lines += chunk.count(b"\n")
+            if self.done_at is None and self.lines >= self.expected:
+                self.done_at = now
+            # A "keycode = " split between two chunks is found in the tail
+            # kept from the first; one wholly inside that tail was counted.
+            text = tail + chunk
+            found = text.count(b"keycode = ") - tail.count(b"keycode = ")
+            self.keycodes += [now] * found
+            tail = text[-9:]
+
+    def _read_errors(self):
+        self.errors = self.proc.stderr.read()
+
+    def window(self):
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)],
+                               capture_output=True, text=True)
+            if r.stdout.strip():
+                return r.stdout.split()[0]
+            time.sleep(0.05)
+        raise SystemExit("no window")
+
+    def close(self):
+        subprocess.run(["wmctrl", "-i", "-c", self.window()], check=False)
+        try:
+            self.proc.wait(20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def key_latencies(run, key, count, gap=0.1, until=None):
+    """Sends key count times (or until until() holds), gap apart; the wait
+    for each keycode line, in ms."""
+    sent = []
+    first = len(run.keycodes)
+    while len(sent) < count and not (until and until()):
+        sent.append(time.monotonic())
+        subprocess.run(["xdotool", "key", key], check=True)
+        time.sleep(gap)
+    deadline = time.time() + 10
+    while len(run.keycodes) - first < len(sent) and time.time() < deadline:
+        time.sleep(0.05)
+    got = run.keycodes[first:first + len(sent)]
+    return [1000 * (g - s) for s, g in zip(sent, got)], len(sent) - len(got)
+
+
+def main():
+    root = "/tmp/auralist-million-%d" % ENTRIES
+    t = time.monotonic()
+    expected = make_tree(root, ENTRIES)
+    print("tree: %d entries in %s (%.0f s to make), %d intake lines expected" % (
+        ENTRIES, root, time.monotonic() - t, expected))
+
+    empty = "/tmp/auralist-million-empty"
+    os.makedirs(empty, exist_ok=True)
+    base = Run(empty, 0)
+    base.window()
+    time.sleep(2)
+    base_rss = rss_kb(base.proc.pid)
+    base.close()
+
+    finds, intakes, from_first = [], [], []
+    worst_key, lost_keys, rss_per_entry, stalls, longest = [], 0, [], [], []
+    for i in range(RUNS):
+        t = time.monotonic()
+        with open("/tmp/auralist-million-find.txt", "wb") as out:
+            subprocess.run(["find", root, "-printf", "%p\\n"], stdout=out, check=True)
+        finds.append(time.monotonic() - t)
+
+        run = Run(root, expected)
+        w = run.window()
+        subprocess.run(["xdotool", "windowactivate", "--sync", w], check=False)
+        # Keys during the intake.
+        lat, lost = key_latencies(run, "shift", 1000, until=lambda: run.done_at is not None)
+        deadline = time.time() + 120
+        while run.done_at is None and time.time() < deadline:
+            time.sleep(0.01)
+        if run.done_at is None:
+            raise SystemExit("the intake did not end: %d of %d lines" % (run.lines, expected))
+        intakes.append(run.done_at - run.start)
+        time.sleep(3)  # headers are being read meanwhile
+        rss_per_entry.append(1024 * (rss_kb(run.proc.pid) - base_rss) / ENTRIES)
+        # Find: a few keystrokes and back, then scrolling the whole list.
+        subprocess.run(["xdotool", "key", "ctrl+f"], check=True)
+        subprocess.run(["xdotool", "type", "--delay", "120", "kick 12"], check=True)
+        subprocess.run(["xdotool", "key", "Escape", "Down"], check=True)
+        scroll, lost2 = key_latencies(run, "Next", 30)
+        end, lost3 = key_latencies(run, "End", 3)
+        run.close()
+        worst_key.append(max(lat + scroll + end) if lat + scroll + end else 0)
+        lost_keys += lost + lost2 + lost3
+        log = run.errors.decode(errors="replace")
+        stalls.append(len(re.findall(r"event loop stalled (\d+) ms", log)))
+        m = re.search(r"longest event-loop stall: (-?\d+) ms", log)
+        longest.append(int(m.group(1)) if m else -1)
+        print("run %d: find %.2f s, intake %.2f s (%.2fx), %d keys during intake, worst key wait %.0f ms, "
+              "stalls over 50 ms: %d, longest %d ms, %.0f bytes/entry" % (
+                  i + 1, finds[-1], intakes[-1], intakes[-1] / finds[-1], len(lat), worst_key[-1],
+                  stalls[-1], longest[-1], rss_per_entry[-1]))
+
+    f, n = statistics.median(finds), statistics.median(intakes)
+    print("median: find %.2f s, intake %.2f s, intake/find %.2f; worst key wait %.0f ms; longest stall %d ms; "
+          "%.0f bytes resident per entry; keys lost %d" % (f, n, n / f, max(worst_key), max(longest),
+                                                           statistics.median(rss_per_entry), lost_keys))
+
+
+if __name__ == "__main__":
+    main()
