@@ -115,23 +115,26 @@ void Controller::find()
     const bool narrowing = !m_lastFind.empty() && m_lastFindList == m_items.get() &&
                            m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() &&
                            folded.starts_with(m_lastFind);
-    // Hits are positions in the sound list.
+    // Hits are positions in the sound list; the match list takes the
+    // records at those positions.
     std::vector<std::uint32_t> hits;
-    if (narrowing) {
-        for (std::uint32_t i : m_lastHits) {
-            if (containsFolded(store.foldedName(all[i]), folded))
-                hits.push_back(i);
-        }
-    } else {
-        for (size_t i = 0; i < all.size(); ++i) {
-            if (containsFolded(store.foldedName(all[i]), folded))
-                hits.push_back(static_cast<std::uint32_t>(i));
-        }
-    }
     SoundList matches = makeSoundList(m_items->store());
-    matches->rows().reserve(hits.size());
-    for (std::uint32_t i : hits)
-        matches->rows().push_back(all[i]);
+    std::vector<std::uint32_t> &rows = matches->rows();
+    const std::uint64_t letters = RecordStore::lettersOf(folded);
+    auto consider = [&](std::uint32_t position) {
+        const std::uint32_t record = all[position];
+        if ((store.nameLetters(record) & letters) == letters && containsFolded(store.foldedName(record), folded)) {
+            hits.push_back(position);
+            rows.push_back(record);
+        }
+    };
+    if (narrowing) {
+        for (std::uint32_t i : m_lastHits)
+            consider(i);
+    } else {
+        for (size_t i = 0; i < all.size(); ++i)
+            consider(static_cast<std::uint32_t>(i));
+    }
     m_lastFind = folded;
     m_lastHits = std::move(hits);
     m_lastFindList = m_items.get();

@@ -167,14 +167,20 @@ void TableController::sortBy(const std::string &key)
             order.push_back(v.second);
     } else {
         std::string scratch;
-        order = numericSortOrder(count, [&](std::uint32_t i) -> std::string_view {
-            const SoundRecord record(m_items->store(), rows[i]);
-            if (isFactKey(key)) {
-                scratch = factText(record.facts(), key);
-                return scratch;
-            }
-            return valueOrEmpty(record, key);
-        });
+        const RecordStorePtr &shared = m_items->store();
+        if (key == "name")
+            order = numericSortOrder(count, [&](std::uint32_t i) { return store.name(rows[i]); });
+        else if (key == "path")
+            order = numericSortOrder(count, [&](std::uint32_t i) { return store.path(rows[i]); });
+        else
+            order = numericSortOrder(count, [&](std::uint32_t i) -> std::string_view {
+                const SoundRecord record(shared, rows[i]);
+                if (isFactKey(key)) {
+                    scratch = factText(record.facts(), key);
+                    return scratch;
+                }
+                return valueOrEmpty(record, key);
+            });
     }
     std::vector<std::uint32_t> sorted(count);
     for (std::uint32_t i = 0; i < count; ++i)

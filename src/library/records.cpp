@@ -10,9 +10,6 @@ namespace auralist {
 
 namespace {
 
-// Where an edited name's folded form is kept among the edits.
-constexpr std::string_view kFoldedKey("\0folded", 7);
-
 const std::string *findEdit(const std::vector<std::pair<std::string, std::string>> &edits, std::string_view key)
 {
     for (const auto &e : edits) {
@@ -23,6 +20,15 @@ const std::string *findEdit(const std::vector<std::pair<std::string, std::string
 }
 
 } // namespace
+
+std::string_view RecordStore::editedValue(std::uint32_t i, std::string_view key, std::string_view otherwise) const
+{
+    const auto it = m_edits.find(i);
+    if (it == m_edits.end())
+        return otherwise;
+    const std::string *v = findEdit(it->second, key);
+    return v ? std::string_view(*v) : otherwise;
+}
 
 char *RecordStore::reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32_t &offset)
 {
@@ -64,6 +70,7 @@ std::uint32_t RecordStore::add(std::string_view path)
     e.nameStart = static_cast<std::uint32_t>(nameStart);
     e.foldedLength = same ? 0 : static_cast<std::uint32_t>(folded.size());
     m_entries.push_back(e);
+    m_letters.push_back(lettersOf(same ? name : std::string_view(folded)));
     return static_cast<std::uint32_t>(m_entries.size() - 1);
 }
 
@@ -85,40 +92,12 @@ void RecordStore::append(RecordStore &&batch)
             std::memcpy(at, batch.m_chunks[from.chunk].get() + from.offset, bytes);
         m_entries.push_back(e);
     }
+    m_letters.insert(m_letters.end(), batch.m_letters.begin(), batch.m_letters.end());
     batch = RecordStore();
 }
 
-std::string_view RecordStore::path(std::uint32_t i) const
-{
-    const Entry &e = m_entries[i];
-    if (edited(i)) {
-        if (const std::string *v = findEdit(m_edits.at(i), "path"))
-            return *v;
-    }
-    return {m_chunks[e.chunk].get() + e.offset, e.pathLength};
-}
 
-std::string_view RecordStore::name(std::uint32_t i) const
-{
-    const Entry &e = m_entries[i];
-    if (edited(i)) {
-        if (const std::string *v = findEdit(m_edits.at(i), "name"))
-            return *v;
-    }
-    return {m_chunks[e.chunk].get() + e.offset + e.nameStart, e.pathLength - e.nameStart};
-}
 
-std::string_view RecordStore::foldedName(std::uint32_t i) const
-{
-    const Entry &e = m_entries[i];
-    if (edited(i)) {
-        if (const std::string *v = findEdit(m_edits.at(i), kFoldedKey))
-            return *v;
-    }
-    if (e.foldedLength == 0)
-        return name(i);
-    return {m_chunks[e.chunk].get() + e.offset + e.pathLength, e.foldedLength};
-}
 
 std::optional<std::string_view> RecordStore::value(std::uint32_t i, std::string_view key) const
 {
@@ -185,7 +164,8 @@ const std::string &RecordStore::reason(std::uint16_t number) const
 
 std::size_t RecordStore::bytesUsed() const
 {
-    std::size_t n = m_entries.capacity() * sizeof(Entry) + m_facts.capacity() * sizeof(HeaderFacts);
+    std::size_t n = m_entries.capacity() * sizeof(Entry) + m_facts.capacity() * sizeof(HeaderFacts) +
+                    m_letters.capacity() * sizeof(std::uint64_t);
     for (std::size_t s : m_chunkSizes)
         n += s;
     return n;

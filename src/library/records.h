@@ -45,7 +45,11 @@ public:
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_entries.size()); }
     bool empty() const { return m_entries.empty(); }
 
-    std::string_view path(std::uint32_t i) const;
+    std::string_view path(std::uint32_t i) const
+    {
+        const std::string_view p = scannedPath(i);
+        return m_edits.empty() ? p : editedValue(i, "path", p);
+    }
     // The path as scanned, edits aside: what other threads may read once
     // the store takes no more records.
     std::string_view scannedPath(std::uint32_t i) const
@@ -53,8 +57,33 @@ public:
         const Entry &e = m_entries[i];
         return {m_chunks[e.chunk].get() + e.offset, e.pathLength};
     }
-    std::string_view name(std::uint32_t i) const;
-    std::string_view foldedName(std::uint32_t i) const;
+    std::string_view name(std::uint32_t i) const
+    {
+        const std::string_view n = scannedPath(i).substr(m_entries[i].nameStart);
+        return m_edits.empty() ? n : editedValue(i, "name", n);
+    }
+    std::string_view foldedName(std::uint32_t i) const
+    {
+        const Entry &e = m_entries[i];
+        const std::string_view f = e.foldedLength == 0
+                                       ? std::string_view(m_chunks[e.chunk].get() + e.offset + e.nameStart,
+                                                          e.pathLength - e.nameStart)
+                                       : std::string_view(m_chunks[e.chunk].get() + e.offset + e.pathLength,
+                                                          e.foldedLength);
+        return m_edits.empty() ? f : editedValue(i, kFoldedKey, f);
+    }
+    // Which bytes occur in the folded name, one bit per byte value modulo
+    // 64: a name lacking one of a find text's bits cannot contain it.
+    std::uint64_t nameLetters(std::uint32_t i) const { return m_edits.empty() ? m_letters[i] : ~std::uint64_t(0); }
+    static std::uint64_t lettersOf(std::string_view text)
+    {
+        std::uint64_t bits = 0;
+        for (const char c : text)
+            bits |= std::uint64_t(1) << (static_cast<unsigned char>(c) & 63);
+        return bits;
+    }
+    // Where an edited name's folded form is kept among the edits.
+    static constexpr std::string_view kFoldedKey{"\0folded", 7};
 
     // The entry under key: "name" and "path" as made, or a value stored by
     // an edit. Nothing when absent.
@@ -85,12 +114,14 @@ private:
     static constexpr std::size_t kFirstChunkBytes = std::size_t(64) << 10;
 
     char *reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32_t &offset);
+    std::string_view editedValue(std::uint32_t i, std::string_view key, std::string_view otherwise) const;
     bool edited(std::uint32_t i) const { return !m_edits.empty() && m_edits.count(i) != 0; }
 
     std::vector<std::unique_ptr<char[]>> m_chunks;
     std::vector<std::size_t> m_chunkSizes;
     std::size_t m_used = 0; // in the last chunk
     std::vector<Entry> m_entries;
+    std::vector<std::uint64_t> m_letters; // by record: lettersOf(foldedName)
     std::vector<HeaderFacts> m_facts; // grows on the first write
     std::vector<std::string> m_reasons;
     // Cells edited in the table: rare, so kept apart.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace auralist {
 
@@ -22,7 +23,12 @@ void appendKey(std::string &out, std::string_view value)
     size_t i = 0;
     while (i < value.size()) {
         if (!isDigit(value[i])) {
-            out.push_back(value[i++]);
+            // Runs without digits go over whole.
+            size_t end = i + 1;
+            while (end < value.size() && !isDigit(value[end]))
+                ++end;
+            out.append(value.substr(i, end - i));
+            i = end;
             continue;
         }
         size_t end = i;
@@ -42,6 +48,7 @@ void appendKey(std::string &out, std::string_view value)
 
 struct Item {
     std::uint64_t prefix; // the key's first eight bytes, big-endian
+    std::uint64_t second; // the next eight
     std::uint32_t offset; // where the key is in the arena
     std::uint32_t length;
     std::uint32_t position;
@@ -50,7 +57,8 @@ struct Item {
 std::uint64_t prefixOf(const char *key, size_t length)
 {
     unsigned char bytes[8] = {};
-    std::memcpy(bytes, key, std::min<size_t>(length, 8));
+    if (length > 0)
+        std::memcpy(bytes, key, std::min<size_t>(length, 8));
     std::uint64_t p = 0;
     for (unsigned char b : bytes)
         p = (p << 8) | b;
@@ -74,27 +82,45 @@ std::vector<std::uint32_t> numericSortOrder(std::uint32_t count,
     for (std::uint32_t i = 0; i < count; ++i) {
         const size_t at = arena.size();
         appendKey(arena, value(i));
-        items[i] = {0, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(arena.size() - at), i};
+        items[i] = {0, 0, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(arena.size() - at), i};
     }
     const char *keys = arena.data();
-    for (Item &item : items)
+    for (Item &item : items) {
         item.prefix = prefixOf(keys + item.offset, item.length);
-    std::sort(items.begin(), items.end(), [keys](const Item &a, const Item &b) {
+        item.second = item.length > 8 ? prefixOf(keys + item.offset + 8, item.length - 8) : 0;
+    }
+    const auto less = [keys](const Item &a, const Item &b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
+        if (a.second != b.second)
+            return a.second < b.second;
         const size_t common = std::min(a.length, b.length);
-        if (common > 8) {
-            const int c = std::memcmp(keys + a.offset + 8, keys + b.offset + 8, common - 8);
+        if (common > 16) {
+            const int c = std::memcmp(keys + a.offset + 16, keys + b.offset + 16, common - 16);
             if (c != 0)
                 return c < 0;
         }
         if (a.length != b.length)
             return a.length < b.length;
         return a.position < b.position;
-    });
+    };
     std::vector<std::uint32_t> order(count);
+    if (count < 65536) {
+        std::sort(items.begin(), items.end(), less);
+        for (std::uint32_t i = 0; i < count; ++i)
+            order[i] = items[i].position;
+        return order;
+    }
+    // Large lists: each half sorted on its own thread, then merged. The
+    // helper thread only touches its half, and is joined before the merge.
+    const auto middle = items.begin() + count / 2;
+    std::thread helper([&] { std::sort(items.begin(), middle, less); });
+    std::sort(middle, items.end(), less);
+    helper.join();
+    std::vector<Item> merged(count);
+    std::merge(items.begin(), middle, middle, items.end(), merged.begin(), less);
     for (std::uint32_t i = 0; i < count; ++i)
-        order[i] = items[i].position;
+        order[i] = merged[i].position;
     return order;
 }
 
