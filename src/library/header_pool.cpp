@@ -1,5 +1,7 @@
 #include "library/header_pool.h"
 
+#include "library/background.h"
+
 #include <QMetaObject>
 #include <QObject>
 
@@ -65,6 +67,7 @@ struct HeaderPool::Shared {
 
     static void run(const std::shared_ptr<Shared> &self)
     {
+        becomeBackgroundThread();
         using Clock = std::chrono::steady_clock;
         std::vector<FactsResult> results;
         RecordStorePtr resultsFrom;

@@ -83,7 +83,6 @@ void RecordStore::append(RecordStore &&batch)
     }
     // Copied into this store's own chunks: a batch's last chunk is mostly
     // empty, and the store stays dense.
-    m_entries.reserve(m_entries.size() + batch.m_entries.size());
     for (const Entry &from : batch.m_entries) {
         const std::size_t bytes = std::size_t(from.pathLength) + from.foldedLength;
         Entry e = from;

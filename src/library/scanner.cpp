@@ -11,6 +11,7 @@
 
 #include "core/file_type.h"
 #include "core/numeric_compare.h"
+#include "library/background.h"
 
 namespace auralist {
 
@@ -184,6 +185,7 @@ private:
 
     void run(const std::string &root)
     {
+        becomeBackgroundThread();
         // Depth first, like the walk: a folder's listing, then each of its
         // folders' in turn, before its next sibling's.
         std::vector<std::pair<std::string, std::vector<std::string>>> stack;
@@ -390,6 +392,7 @@ struct ThreadedScanner::Shared {
 
     static void run(const std::shared_ptr<Shared> &self)
     {
+        becomeBackgroundThread();
         for (;;) {
             std::uint64_t scan = 0;
             ScanRequest request;
