@@ -62,10 +62,10 @@ std::uint32_t RecordStore::add(std::string_view path)
     const std::size_t bytes = path.size() + (same ? 0 : folded.size());
     Entry e{};
     char *at = reserveBytes(bytes, e.chunk, e.offset);
-    if (!path.empty())
-        std::memcpy(at, path.data(), path.size());
-    if (!same && !folded.empty())
-        std::memcpy(at + path.size(), folded.data(), folded.size());
+    // Bytes, not C strings: lengths are kept, no terminator is wanted.
+    std::copy(path.begin(), path.end(), at);
+    if (!same)
+        std::copy(folded.begin(), folded.end(), at + path.size());
     e.pathLength = static_cast<std::uint32_t>(path.size());
     e.nameStart = static_cast<std::uint32_t>(nameStart);
     e.foldedLength = same ? 0 : static_cast<std::uint32_t>(folded.size());

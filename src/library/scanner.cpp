@@ -83,7 +83,7 @@ private:
             std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_out);
         m_buffer.clear();
     }
-    static constexpr size_t kLimit = 64 * 1024;
+    static constexpr size_t kLimit = size_t(64) * 1024;
     std::FILE *m_out;
     std::string m_buffer;
 };
