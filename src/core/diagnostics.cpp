@@ -14,8 +14,10 @@ void Diagnostics::line(std::string_view prefix, std::string_view text)
     // One line at a time under the stream's lock: the scanner thread writes
     // its lines to the same stream.
     ::flockfile(m_out);
-    std::fwrite(prefix.data(), 1, prefix.size(), m_out);
-    std::fwrite(text.data(), 1, text.size(), m_out);
+    if (!prefix.empty())
+        std::fwrite(prefix.data(), 1, prefix.size(), m_out);
+    if (!text.empty())
+        std::fwrite(text.data(), 1, text.size(), m_out);
     std::fputc('\n', m_out);
     ::funlockfile(m_out);
     written();

@@ -64,7 +64,8 @@ public:
 
     void line(std::string_view prefix, std::string_view text)
     {
-        m_buffer.append(prefix);
+        if (!prefix.empty())
+            m_buffer.append(prefix);
         m_buffer.append(text);
         m_buffer.push_back('\n');
         if (m_buffer.size() >= kLimit)
