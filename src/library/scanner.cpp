@@ -167,11 +167,21 @@ public:
     Lister &operator=(const Lister &) = delete;
 
     // The next folder's listing, in walk order; false when the lister
-    // stopped first.
-    bool next(Folder &out)
+    // stopped first, or the scan was stopped meanwhile. While it waits,
+    // idle is called every 100 ms.
+    bool next(Folder &out, const std::function<void()> &idle)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return !m_ready.empty() || m_finished; });
+        while (!m_changed.wait_for(lock, std::chrono::milliseconds(100),
+                                   [&] { return !m_ready.empty() || m_finished; })) {
+            if (stopped(m_stop))
+                return false;
+            if (idle) {
+                lock.unlock();
+                idle();
+                lock.lock();
+            }
+        }
         if (m_ready.empty())
             return false;
         out = std::move(m_ready.front());
@@ -252,7 +262,7 @@ private:
 } // namespace
 
 bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function<void(std::string_view)> &visit,
-                  const std::atomic<bool> *stop)
+                  const std::atomic<bool> *stop, const std::function<void()> &idle)
 {
     std::string_view root(folder);
     while (root.size() > 1 && root.back() == '/')
@@ -260,7 +270,7 @@ bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function
     Lister lister(fs, root, stop);
     // An explicit stack: trees may be far deeper than the call stack.
     std::vector<Folder> stack(1);
-    if (!lister.next(stack.back()))
+    if (!lister.next(stack.back(), idle))
         return !stopped(stop);
     std::string path;
     while (!stack.empty()) {
@@ -279,7 +289,7 @@ bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function
         visit(path);
         if (entry.kind == EntryKind::Directory) {
             Folder children;
-            if (!lister.next(children))
+            if (!lister.next(children, idle))
                 return false;
             if (!children.entries.empty())
                 stack.push_back(std::move(children));
@@ -305,15 +315,22 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
     // 100 ms, so rows keep appearing while a slow disk is walked.
     using Clock = std::chrono::steady_clock;
     Clock::time_point sent = Clock::now();
+    auto send = [&] {
+        batch(std::move(records));
+        records = RecordStore();
+        sent = Clock::now();
+    };
     auto take = [&](std::string_view path, std::uint32_t type) {
         if (!types.isSound(type))
             return;
         records.add(path);
-        if (records.size() >= batchSize || Clock::now() - sent >= std::chrono::milliseconds(100)) {
-            batch(std::move(records));
-            records = RecordStore();
-            sent = Clock::now();
-        }
+        if (records.size() >= batchSize || Clock::now() - sent >= std::chrono::milliseconds(100))
+            send();
+    };
+    // While a folder is slow to list, what was found before it goes out.
+    auto idle = [&] {
+        if (!records.empty())
+            send();
     };
     bool completed = true;
     for (const std::string &path : request.paths) {
@@ -342,7 +359,7 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
                 typeOfEntry.push_back(type);
                 take(below, type);
             },
-            stop);
+            stop, idle);
         if (!completed)
             break;
         for (std::uint32_t id : typeOfEntry) {

@@ -24,10 +24,11 @@ namespace auralist {
 // entries in a file manager's order (compareForListing), a folder's
 // contents right after it. Symbolic links are listed but never followed,
 // so a link loop ends; folders that cannot be read, or that vanish
-// meanwhile, add nothing below themselves. Returns false when stop was set
-// before the walk ended.
+// meanwhile, add nothing below themselves. Folders are listed ahead on a
+// second thread; while the walk waits for a slow one, idle is called every
+// 100 ms. Returns false when stop was set before the walk ended.
 bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function<void(std::string_view)> &visit,
-                  const std::atomic<bool> *stop = nullptr);
+                  const std::atomic<bool> *stop = nullptr, const std::function<void()> &idle = {});
 
 // The whole walk as a list (tests and small folders).
 std::vector<std::string> subpathsAtPath(FileSystem &fs, const std::string &folder);

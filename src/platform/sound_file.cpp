@@ -18,6 +18,12 @@ SNDFILE *fail(std::string *error, const std::string &reason)
 
 } // namespace
 
+std::mutex &sndfileOpenLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 bool isRegularFile(const std::string &path, std::string &error)
 {
     struct stat st {};
@@ -40,9 +46,13 @@ SNDFILE *openSoundFile(const std::string &path, SF_INFO &info, std::string *erro
     if (!isRegularFile(path, notRegular))
         return fail(error, notRegular);
     info = SF_INFO{};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        return fail(error, sf_strerror(nullptr));
+    SNDFILE *file = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(sndfileOpenLock());
+        file = sf_open(path.c_str(), SFM_READ, &info);
+        if (!file)
+            return fail(error, sf_strerror(nullptr));
+    }
     if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
         info.frames < 0) {
         sf_close(file);

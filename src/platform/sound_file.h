@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <mutex>
 #include <string>
 
 namespace auralist {
@@ -9,6 +10,11 @@ namespace auralist {
 // Whether path names a regular file (following a final link); when it does
 // not, error says why, for the user. Only a look, no opening.
 bool isRegularFile(const std::string &path, std::string &error);
+
+// libsndfile writes the reason an open failed into process-wide buffers,
+// so opens on different threads (player, waveform, header readers) take
+// turns: hold this around the open and the reading of sf_strerror(nullptr).
+std::mutex &sndfileOpenLock();
 
 // Opens path for decoding when it names a regular file (a FIFO or a device
 // would block or never end) that libsndfile reads with a usable format.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "library/header_facts.h"
+#include "platform/sound_file.h"
 
 namespace auralist {
 
@@ -96,10 +97,13 @@ HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
         return failed(error, S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.");
     }
     SF_INFO info{};
-    SNDFILE *file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (!file)
-        return failed(error, sf_strerror(nullptr));
-    sf_close(file);
+    {
+        const std::lock_guard<std::mutex> lock(sndfileOpenLock());
+        SNDFILE *file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+        if (!file)
+            return failed(error, sf_strerror(nullptr));
+        sf_close(file);
+    }
     if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
         info.frames < 0)
         return failed(error, "Its sample rate or channel count cannot be played.");

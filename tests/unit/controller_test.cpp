@@ -356,8 +356,9 @@ TEST(Delete, FoldersLinksAndReplacedFilesAreSafe)
     // Replaced between question and answer: nothing removed, user told.
     rig.select(rowOf("swap.wav"));
     rig.controller.deleteSelected();
-    std::filesystem::remove(swapped);
-    tmp.file("drop/swap.wav", "another file");
+    // Made before the original goes, so it cannot get the original's inode.
+    const std::string other = tmp.file("drop/other.tmp", "another file");
+    std::filesystem::rename(other, swapped);
     rig.controller.approveDelete();
     EXPECT_TRUE(std::filesystem::exists(swapped));
     EXPECT_NE(rig.alerts.shown.back().message.find("not deleted"), std::string::npos);

@@ -177,21 +177,25 @@ TEST(Scanner, ANewScanCancelsTheOneRunningAndTheirLinesNeverMix)
             dir.file("big/f" + std::to_string(f) + "/s" + std::to_string(i) + ".wav");
     }
     dir.file("small/one.wav");
-    // The first scan is slowed down folder by folder, so the second one
-    // surely arrives while it runs.
-    struct SlowFs : PosixFileSystem {
+    // Folder f20 of the first scan is stuck until the test lets it go, as
+    // on a slow disk; what was found before it still arrives meanwhile.
+    struct GatedFs : PosixFileSystem {
+        std::shared_ptr<std::atomic<bool>> open = std::make_shared<std::atomic<bool>>(false);
         bool listDirectory(const std::string &path, const EntryCallback &callback) override
         {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (path.ends_with("/f20") && !open->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
             return PosixFileSystem::listDirectory(path, callback);
         }
     };
+    auto fs = std::make_shared<GatedFs>();
     CapturedOutput out;
     Collecting heard;
-    ThreadedScanner scanner(std::make_shared<SlowFs>(), out.file());
+    ThreadedScanner scanner(fs, out.file());
     scanner.start(1, {dir.path() + "/big"}, {"wav"}, heard);
-    ASSERT_TRUE(spinUntil([&] { return !heard.batchesOf.empty(); }));
+    ASSERT_TRUE(spinUntil([&] { return heard.paths.size() >= 1000; }));
     scanner.start(2, {dir.path() + "/small"}, {"wav"}, heard);
+    fs->open->store(true);
     ASSERT_TRUE(spinUntil([&] { return heard.finished.count(2) != 0; }));
     EXPECT_FALSE(heard.finished[1]);
     EXPECT_TRUE(heard.finished[2]);
