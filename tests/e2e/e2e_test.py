@@ -589,6 +589,8 @@ class Launch(unittest.TestCase):
             self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
             self.assertIn(os.path.join(sounds, "a.wav").encode() + b"\n", app.output())
             self.assertIsNotNone(find_window("^Software Update$", timeout=1))
+            # The title names the folder and counts its sounds.
+            self.assertIsNotNone(find_window("^sounds .+ 1 sound .+ Auralist$", timeout=5))
             press_in(alert, "Return")
         finally:
             self.assertEqual(app.close(), 0)
