@@ -4,11 +4,6 @@ namespace auralist {
 
 namespace {
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 char foldAscii(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -25,21 +20,11 @@ int compareRuns(std::string_view a, std::string_view b)
     size_t i = 0;
     size_t j = 0;
     while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            size_t ei = i;
-            while (ei < a.size() && isDigit(a[ei]))
-                ++ei;
-            size_t ej = j;
-            while (ej < b.size() && isDigit(b[ej]))
-                ++ej;
+        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
             // Compare by value: skip leading zeros, then longer is larger,
             // then digit by digit.
-            size_t si = i;
-            while (si + 1 < ei && a[si] == '0')
-                ++si;
-            size_t sj = j;
-            while (sj + 1 < ej && b[sj] == '0')
-                ++sj;
+            const auto [si, ei] = digitRunAt(a, i);
+            const auto [sj, ej] = digitRunAt(b, j);
             const size_t li = ei - si;
             const size_t lj = ej - sj;
             if (li != lj)
@@ -67,6 +52,17 @@ int compareRuns(std::string_view a, std::string_view b)
 }
 
 } // namespace
+
+DigitRun digitRunAt(std::string_view text, std::size_t at)
+{
+    std::size_t end = at;
+    while (end < text.size() && isAsciiDigit(text[end]))
+        ++end;
+    std::size_t start = at;
+    while (start + 1 < end && text[start] == '0')
+        ++start;
+    return {start, end};
+}
 
 int compareNumeric(std::string_view a, std::string_view b)
 {

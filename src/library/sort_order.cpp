@@ -1,5 +1,7 @@
 #include "library/sort_order.h"
 
+#include "core/numeric_compare.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -9,11 +11,6 @@ namespace auralist {
 
 namespace {
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 // A run of digits becomes '0', its length without leading zeros in two
 // bytes, then those digits. Any digit byte sorts the same against any
 // other byte, so the marker '0' stands for all of them; two runs then
@@ -22,21 +19,16 @@ void appendKey(std::string &out, std::string_view value)
 {
     size_t i = 0;
     while (i < value.size()) {
-        if (!isDigit(value[i])) {
+        if (!isAsciiDigit(value[i])) {
             // Runs without digits go over whole.
             size_t end = i + 1;
-            while (end < value.size() && !isDigit(value[end]))
+            while (end < value.size() && !isAsciiDigit(value[end]))
                 ++end;
             out.append(value.substr(i, end - i));
             i = end;
             continue;
         }
-        size_t end = i;
-        while (end < value.size() && isDigit(value[end]))
-            ++end;
-        size_t start = i;
-        while (start + 1 < end && value[start] == '0')
-            ++start;
+        const auto [start, end] = digitRunAt(value, i);
         const size_t length = std::min<size_t>(end - start, 0xFFFF);
         out.push_back('0');
         out.push_back(static_cast<char>(length >> 8));
