@@ -1,6 +1,5 @@
 #include "library/header_facts.h"
 
-#include <cmath>
 #include <cstdio>
 
 namespace auralist {
@@ -59,10 +58,14 @@ std::string formatText(const HeaderFacts &f)
 
 std::string lengthText(const HeaderFacts &f)
 {
-    if (f.rate == 0)
+    if (f.rate == 0 || f.frames < 0)
+        return kNoValue;
+    // A header may claim anything: past a million hours it is not believed.
+    const std::int64_t seconds = f.frames / f.rate;
+    if (seconds > std::int64_t(3600) * 1000000)
         return kNoValue;
     // Tenths, rounded down, so a sound is never shown longer than it is.
-    const auto tenths = static_cast<std::int64_t>(std::floor(static_cast<double>(f.frames) * 10.0 / f.rate));
+    const std::int64_t tenths = seconds * 10 + (f.frames % f.rate) * 10 / f.rate;
     const std::int64_t minutes = tenths / 600;
     const std::int64_t rest = tenths % 600;
     char text[48];

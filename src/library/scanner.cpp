@@ -481,7 +481,6 @@ void ThreadedScanner::start(std::uint64_t scan, const std::vector<std::string> &
                             const std::vector<std::string> &types, Listener &listener)
 {
     const std::lock_guard<std::mutex> lock(m_shared->mutex);
-    m_listener = &listener;
     // The callbacks run on the main thread, where the listener lives; they
     // reach it through this scanner, which they outlive only as no-ops.
     Listener *target = &listener;

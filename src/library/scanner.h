@@ -73,7 +73,6 @@ private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
     QObject *m_context; // on the main thread: where results are delivered
-    Listener *m_listener = nullptr;
 };
 
 // Runs the scan where it is asked for, before start returns: for tests and
