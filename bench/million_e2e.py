@@ -69,18 +69,28 @@ class Run:
         self.done_at = None
         self.first_at = None
         self.keycodes = []  # arrival times
+        # Standard output goes to a file, as find's does, so the program
+        # never waits for this script to read it; the file is followed as
+        # it grows.
+        self.out_path = "/tmp/auralist-million-out.txt"
+        out = open(self.out_path, "wb")
         self.start = time.monotonic()
-        self.proc = subprocess.Popen([BINARY, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        self.proc = subprocess.Popen([BINARY, path], stdout=out, stderr=subprocess.PIPE, env=env)
+        out.close()
         self.errors = b""
         threading.Thread(target=self._read, daemon=True).start()
         threading.Thread(target=self._read_errors, daemon=True).start()
 
     def _read(self):
         tail = b""
+        f = open(self.out_path, "rb")
         while True:
-            chunk = self.proc.stdout.read1(1 << 20)
+            chunk = f.read(1 << 20)
             if not chunk:
-                return
+                if self.proc.poll() is not None:
+                    return
+                time.sleep(0.002)
+                continue
             now = time.monotonic()
             if self.first_at is None:
                 self.first_at = now

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <Qt>
 
 #include <cstdint>
@@ -185,6 +186,7 @@ private:
     std::uint64_t m_scan = 0; // the number of the latest scan
     bool m_scanning = false;
     std::string m_listingName; // the dropped folder's (or first file's) name
+    QElapsedTimer m_titleShown; // since the count in the title last changed
 
     // The last filter's hits, as indexes into the sound list, so that a
     // find text extending the previous one searches only those.

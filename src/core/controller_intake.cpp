@@ -50,7 +50,11 @@ void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
     else
         m_items->rows().insert(m_items->rows().end(), added.begin(), added.end());
     ++m_itemsVersion;
-    updateTitle();
+    // The count in the title moves a few times a second, not per batch.
+    if (!m_titleShown.isValid() || m_titleShown.elapsed() >= 250) {
+        updateTitle();
+        m_titleShown.start();
+    }
 }
 
 void Controller::scanFinished(std::uint64_t scan, bool completed)

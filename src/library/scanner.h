@@ -46,7 +46,7 @@ struct ScanRequest {
 };
 bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
                const std::function<void(RecordStore &&)> &batch, const std::atomic<bool> *stop = nullptr,
-               std::size_t batchSize = 4096);
+               std::size_t batchSize = 16384);
 
 // The intake scanner used by the window.
 //
