@@ -50,6 +50,8 @@ DragTable::DragTable(QWidget *parent) : QTableView(parent)
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Deep paths keep their start and their file's name in sight.
+    setTextElideMode(Qt::ElideMiddle);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DragTable::headerClicked);
     // The header's menu shows and hides columns (the name always shows).
     horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
