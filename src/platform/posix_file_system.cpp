@@ -14,6 +14,7 @@
 
 #include "core/file_type.h"
 #include "core/url_escape.h"
+#include "platform/system_reason.h"
 
 namespace auralist {
 
@@ -57,13 +58,6 @@ public:
 private:
     int m_fd;
 };
-
-std::string systemReason(int error)
-{
-    char buffer[256];
-    // The GNU strerror_r returns the text, in buffer or in static storage.
-    return ::strerror_r(error, buffer, sizeof buffer);
-}
 
 // The folder part and the name part of a path.
 std::pair<std::string, std::string> splitPath(const std::string &path)

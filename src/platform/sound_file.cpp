@@ -3,7 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/system_reason.h"
 
 namespace auralist {
 
@@ -18,6 +19,23 @@ SNDFILE *fail(std::string *error, const std::string &reason)
 
 } // namespace
 
+const char *notRegularFileReason(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return nullptr;
+    return S_ISDIR(mode) ? "It is a folder." : "It is not a regular file.";
+}
+
+bool isPlayableInfo(const SF_INFO &info, std::string &error)
+{
+    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
+        info.frames < 0) {
+        error = "Its sample rate or channel count cannot be played.";
+        return false;
+    }
+    return true;
+}
+
 std::mutex &sndfileOpenLock()
 {
     static std::mutex lock;
@@ -28,13 +46,11 @@ bool isRegularFile(const std::string &path, std::string &error)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        char buffer[256];
-        // The GNU strerror_r returns the text, in buffer or in static storage.
-        error = ::strerror_r(errno, buffer, sizeof buffer);
+        error = systemReason(errno);
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.";
+    if (const char *reason = notRegularFileReason(st.st_mode)) {
+        error = reason;
         return false;
     }
     return true;
@@ -53,10 +69,10 @@ SNDFILE *openSoundFile(const std::string &path, SF_INFO &info, std::string *erro
         if (!file)
             return fail(error, sf_strerror(nullptr));
     }
-    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
-        info.frames < 0) {
+    std::string unplayable;
+    if (!isPlayableInfo(info, unplayable)) {
         sf_close(file);
-        return fail(error, "Its sample rate or channel count cannot be played.");
+        return fail(error, unplayable);
     }
     return file;
 }

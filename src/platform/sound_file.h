@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sndfile.h>
+#include <sys/types.h>
 
 #include <mutex>
 #include <string>
@@ -10,6 +11,13 @@ namespace auralist {
 // Whether path names a regular file (following a final link); when it does
 // not, error says why, for the user. Only a look, no opening.
 bool isRegularFile(const std::string &path, std::string &error);
+
+// Why an item of this mode cannot be played: null for a regular file.
+const char *notRegularFileReason(mode_t mode);
+
+// Whether what libsndfile read from a header is something the player can
+// play; when not, error says why.
+bool isPlayableInfo(const SF_INFO &info, std::string &error);
 
 // libsndfile writes the reason an open failed into process-wide buffers,
 // so opens on different threads (player, waveform, header readers) take

@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "library/header_facts.h"
 #include "platform/sound_file.h"
+#include "platform/system_reason.h"
 
 namespace auralist {
 
@@ -21,13 +21,6 @@ HeaderFacts failed(std::string &error, std::string reason)
     HeaderFacts f;
     f.state = HeaderFacts::State::Failed;
     return f;
-}
-
-std::string systemReason(int code)
-{
-    char buffer[256];
-    // The GNU strerror_r returns the text, in buffer or in static storage.
-    return ::strerror_r(code, buffer, sizeof buffer);
 }
 
 FileFormat containerOf(int major)
@@ -92,9 +85,14 @@ HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
     if (fd < 0)
         return failed(error, systemReason(errno));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
         ::close(fd);
-        return failed(error, S_ISDIR(st.st_mode) ? "It is a folder." : "It is not a regular file.");
+        return failed(error, systemReason(code));
+    }
+    if (const char *reason = notRegularFileReason(st.st_mode)) {
+        ::close(fd);
+        return failed(error, reason);
     }
     SF_INFO info{};
     {
@@ -104,9 +102,9 @@ HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
             return failed(error, sf_strerror(nullptr));
         sf_close(file);
     }
-    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
-        info.frames < 0)
-        return failed(error, "Its sample rate or channel count cannot be played.");
+    std::string unplayable;
+    if (!isPlayableInfo(info, unplayable))
+        return failed(error, unplayable);
     return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
                          static_cast<unsigned long long>(st.st_size));
 }
