@@ -121,8 +121,7 @@ void Controller::removeDeletedRecord(const SoundRecord &record)
     }
     const std::string path(*pathValue);
     if (m_items && m_items != m_tableController.items()) {
-        const RecordStorePtr &store = m_items->store();
-        std::erase_if(m_items->rows(), [&](std::uint32_t r) { return store->path(r) == path; });
+        m_items->removePath(path);
         ++m_itemsVersion;
     }
     m_tableController.removeItemsWithPath(path);

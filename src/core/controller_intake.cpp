@@ -25,7 +25,7 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
         completeIntake();
     }
     const std::string &first = paths.front();
-    if (m_items && std::any_of(m_items->begin(), m_items->end(), [&](const SoundRecord &r) { return hasPath(r, first); }))
+    if (m_items && m_items->containsPath(first))
         return;
 
     setItems(makeSoundList());
@@ -46,7 +46,7 @@ void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
     std::vector<std::uint32_t> added(store.size() - first);
     std::iota(added.begin(), added.end(), first);
     if (m_tableController.items() == m_items)
-            m_tableController.appendRows(added);
+        m_tableController.appendRows(added);
     else
         m_items->rows().insert(m_items->rows().end(), added.begin(), added.end());
     ++m_itemsVersion;

@@ -261,8 +261,7 @@ void TableController::removeItem(const SoundRecord &item)
 
 void TableController::removeItemsWithPath(const std::string &path)
 {
-    const RecordStorePtr &store = m_items->store();
-    std::erase_if(m_items->rows(), [&](std::uint32_t r) { return store->path(r) == path; });
+    m_items->removePath(path);
     std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first, path); });
     ++m_mutations;
     reloadData();

@@ -193,6 +193,16 @@ bool SoundRecord::equalEntries(const SoundRecord &other) const
            m_store->editedEntries(m_index) == other.m_store->editedEntries(other.m_index);
 }
 
+bool RecordList::containsPath(std::string_view path) const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(), [&](std::uint32_t r) { return m_store->path(r) == path; });
+}
+
+void RecordList::removePath(std::string_view path)
+{
+    std::erase_if(m_rows, [&](std::uint32_t r) { return m_store->path(r) == path; });
+}
+
 SoundList makeSoundList()
 {
     return std::make_shared<RecordList>(std::make_shared<RecordStore>());

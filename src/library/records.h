@@ -185,6 +185,10 @@ public:
     void append(std::string_view path) { m_rows.push_back(m_store->add(path)); }
     // Lists a record of this list's store last.
     void push_back(const SoundRecord &record) { m_rows.push_back(record.index()); }
+    // Whether a listed record's "path" is exactly path.
+    bool containsPath(std::string_view path) const;
+    // Takes every record whose "path" is exactly path out of the list.
+    void removePath(std::string_view path);
 
     class const_iterator {
     public:
