@@ -166,21 +166,16 @@ void TableController::sortBy(const std::string &key)
         for (const auto &v : values)
             order.push_back(v.second);
     } else {
+        // By text: the format's words, or the entry under key.
+        const bool fact = isFactKey(key);
         std::string scratch;
-        const RecordStorePtr &shared = m_items->store();
-        if (key == "name")
-            order = numericSortOrder(count, [&](std::uint32_t i) { return store.name(rows[i]); });
-        else if (key == "path")
-            order = numericSortOrder(count, [&](std::uint32_t i) { return store.path(rows[i]); });
-        else
-            order = numericSortOrder(count, [&](std::uint32_t i) -> std::string_view {
-                const SoundRecord record(shared, rows[i]);
-                if (isFactKey(key)) {
-                    scratch = factText(record.facts(), key);
-                    return scratch;
-                }
-                return valueOrEmpty(record, key);
-            });
+        order = numericSortOrder(count, [&](std::uint32_t i) -> std::string_view {
+            if (fact) {
+                scratch = factText(store.facts(rows[i]), key);
+                return scratch;
+            }
+            return store.value(rows[i], key).value_or(std::string_view());
+        });
     }
     std::vector<std::uint32_t> sorted(count);
     for (std::uint32_t i = 0; i < count; ++i)
