@@ -63,7 +63,6 @@ public:
     // Several paths in one request: those at which something exists are
     // taken in together, like one drop.
     void openFiles(const std::vector<std::string> &paths);
-    void printStrings(const std::vector<std::string> &strings);
     // The scan's reports.
     void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
     void scanFinished(std::uint64_t scan, bool completed) override;

@@ -2,7 +2,6 @@
 #include <numeric>
 
 #include "core/controller.h"
-#include "core/diagnostics.h"
 #include "core/file_type.h"
 #include "core/table_controller.h"
 
@@ -120,12 +119,6 @@ void Controller::openFiles(const std::vector<std::string> &paths)
 std::vector<std::string> Controller::supportedSoundTypes() const
 {
     return m_engine.soundUnfilteredFileTypes();
-}
-
-void Controller::printStrings(const std::vector<std::string> &strings)
-{
-    for (const std::string &s : strings)
-        m_diagnostics.line(s);
 }
 
 } // namespace auralist

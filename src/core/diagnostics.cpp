@@ -20,19 +20,7 @@ void Diagnostics::line(std::string_view prefix, std::string_view text)
         std::fwrite(text.data(), 1, text.size(), m_out);
     std::fputc('\n', m_out);
     ::funlockfile(m_out);
-    written();
-}
-
-void Diagnostics::endBatch()
-{
-    if (m_batch > 0 && --m_batch == 0)
-        std::fflush(m_out);
-}
-
-void Diagnostics::written()
-{
-    if (m_batch == 0)
-        std::fflush(m_out);
+    std::fflush(m_out);
 }
 
 void debugLog(std::string_view text)

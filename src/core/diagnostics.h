@@ -7,8 +7,8 @@ namespace auralist {
 
 // The diagnostic lines on standard output are part of the interface: tests
 // compare them byte for byte. Each line is flushed as it is printed, so a
-// reader of a pipe sees every event when it happens, except inside a batch
-// (a whole intake), which is flushed once at its end.
+// reader of a pipe sees every event when it happens. (An intake's many
+// lines are written by its scanner, buffered, and flushed at its end.)
 class Diagnostics {
 public:
     explicit Diagnostics(std::FILE *out = stdout) : m_out(out) {}
@@ -20,14 +20,8 @@ public:
 
     std::FILE *stream() const { return m_out; }
 
-    void beginBatch() { ++m_batch; }
-    void endBatch();
-
 private:
-    void written();
-
     std::FILE *m_out;
-    int m_batch = 0;
 };
 
 // Developer logging on standard error, off unless AURALIST_DEBUG is set.

@@ -15,7 +15,6 @@ namespace auralist {
 
 class Diagnostics;
 
-
 // Binds a list of records to one table view: values by column identifier,
 // sorting by header click, selection, editing, rows dragged out as files.
 // The list is kept by reference, never copied: whoever handed it over sees

@@ -161,15 +161,6 @@ const std::string &RecordStore::reason(std::uint16_t number) const
     return number < m_reasons.size() ? m_reasons[number] : none;
 }
 
-std::size_t RecordStore::bytesUsed() const
-{
-    std::size_t n = m_entries.capacity() * sizeof(Entry) + m_facts.capacity() * sizeof(HeaderFacts) +
-                    m_letters.capacity() * sizeof(std::uint64_t);
-    for (std::size_t s : m_chunkSizes)
-        n += s;
-    return n;
-}
-
 std::vector<std::pair<std::string_view, std::string_view>> RecordStore::editedEntries(std::uint32_t i) const
 {
     std::vector<std::pair<std::string_view, std::string_view>> out;

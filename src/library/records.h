@@ -99,9 +99,6 @@ public:
     // Entries added by edits, other than "name" and "path", by key.
     std::vector<std::pair<std::string_view, std::string_view>> editedEntries(std::uint32_t i) const;
 
-    // Bytes held, for measurement.
-    std::size_t bytesUsed() const;
-
 private:
     struct Entry {
         std::uint32_t chunk;

@@ -298,13 +298,6 @@ bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function
     return true;
 }
 
-std::vector<std::string> subpathsAtPath(FileSystem &fs, const std::string &folder)
-{
-    std::vector<std::string> out;
-    walkSubpaths(fs, folder, [&](std::string_view path) { out.emplace_back(path); });
-    return out;
-}
-
 bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
                const std::function<void(RecordStore &&)> &batch, const std::atomic<bool> *stop, std::size_t batchSize)
 {

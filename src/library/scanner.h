@@ -30,9 +30,6 @@ namespace auralist {
 bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function<void(std::string_view)> &visit,
                   const std::atomic<bool> *stop = nullptr, const std::function<void()> &idle = {});
 
-// The whole walk as a list (tests and small folders).
-std::vector<std::string> subpathsAtPath(FileSystem &fs, const std::string &folder);
-
 // One intake's scan: for each path in order, a folder is walked and every
 // path below it printed, then a "format: " line for each of those entries
 // that has a type string; any other path gets its "format: " line. Each
