@@ -27,7 +27,7 @@
 #include "library/header_pool.h"
 #include "platform/sound_header_reader.h"
 #include "platform/sound_types.h"
-#include <sndfile.h>
+#include "sound_files.h"
 
 using namespace auralist;
 using auralist::testing::Rig;
@@ -186,17 +186,11 @@ void headerReads(benchmark::State &state)
     char templ[] = "/tmp/auralist-bench-headers-XXXXXX";
     const std::string dir = ::mkdtemp(templ);
     SoundList list = makeSoundList();
-    std::vector<short> samples(2 * 4410, 1000);
+    const std::vector<float> samples(2 * 4410, 1000.0F / 32768.0F);
     for (int i = 0; i < 4000; ++i) {
         const bool flac = i % 2 == 1;
         const std::string path = dir + "/s" + std::to_string(i) + (flac ? ".flac" : ".wav");
-        SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = 2;
-        info.format = (flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-        SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-        sf_writef_short(f, samples.data(), 4410);
-        sf_close(f);
+        testing::writeSoundFile(path, (flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16, 44100, 2, samples);
         list->append(path);
     }
     double seconds = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/decoder.h"
+#include "sound_files.h"
 #include "waveform/peak_summary.h"
 
 using namespace auralist;
@@ -21,18 +22,14 @@ namespace {
 std::string tenSeconds(int format, const char *extension)
 {
     const std::string path = "/tmp/auralist-wave-bench-" + std::to_string(::getpid()) + extension;
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = format;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-    std::vector<float> frames(2 * 44100);
-    for (int second = 0; second < 10; ++second) {
-        for (size_t i = 0; i < frames.size(); ++i)
-            frames[i] = 0.5F * std::sin(float(i) * 0.0627F) * std::exp(-float(i % 22050) / 4000.0F);
-        sf_writef_float(f, frames.data(), 44100);
-    }
-    sf_close(f);
+    // One second's pattern, ten times over.
+    std::vector<float> second(2 * 44100);
+    for (size_t i = 0; i < second.size(); ++i)
+        second[i] = 0.5F * std::sin(float(i) * 0.0627F) * std::exp(-float(i % 22050) / 4000.0F);
+    std::vector<float> frames;
+    for (int s = 0; s < 10; ++s)
+        frames.insert(frames.end(), second.begin(), second.end());
+    testing::writeSoundFile(path, format, 44100, 2, frames);
     return path;
 }
 

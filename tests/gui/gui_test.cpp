@@ -27,10 +27,12 @@
 #include "ui/main_window.h"
 #include "ui/startup.h"
 #include "ui/waveform_strip.h"
+#include "sound_files.h"
 #include "ui_main_window.h"
 
 using namespace auralist;
 using namespace auralist::fakes;
+using auralist::testing::writeSoundFile;
 
 class GuiTest : public QObject {
     Q_OBJECT
@@ -294,16 +296,10 @@ void GuiTest::clickInTheWaveformSeeksAndPlays()
 {
     // A real 4 s sound, so the strip has a real summary to show.
     const std::string path = m_dir + "/four seconds.wav";
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
     std::vector<float> frames(2 * 44100 * 4);
     for (size_t i = 0; i < frames.size(); ++i)
         frames[i] = 0.5F * std::sin(float(i) * 0.01F) * float(frames.size() - i) / float(frames.size());
-    sf_writef_float(f, frames.data(), 44100 * 4);
-    sf_close(f);
+    writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, frames);
 
     WaveformStrip *strip = m_browser->window().ui().waveform;
     QSignalSpy shown(strip, &WaveformStrip::summaryShown);
@@ -333,22 +329,6 @@ void GuiTest::clickInTheWaveformSeeksAndPlays()
     QVERIFY(strip->playheadSeconds() >= 3.5 && strip->playheadSeconds() < 3.8);
 }
 
-namespace {
-
-void writeSound(const std::string &path, int format, int rate, int frames)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 2;
-    info.format = format;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-    std::vector<float> samples(2 * static_cast<size_t>(frames), 0.25F);
-    sf_writef_float(f, samples.data(), frames);
-    sf_close(f);
-}
-
-} // namespace
-
 void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
 {
     // The window as the application runs it: a scanning thread and a
@@ -366,8 +346,9 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     };
     m_browser = makeBrowser();
     QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
-    writeSound(m_dir + "/long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 96000);
-    writeSound(m_dir + "/short.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 44100);
+    writeSoundFile(m_dir + "/long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, std::vector<float>(2 * 96000, 0.25F));
+    writeSoundFile(m_dir + "/short.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2,
+                   std::vector<float>(2 * 44100, 0.25F));
     file("broken.wav");
     drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
 

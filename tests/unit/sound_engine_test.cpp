@@ -9,10 +9,12 @@
 
 #include "audio/decoder.h"
 #include "platform/sound_types.h"
+#include "sound_files.h"
 #include "test_support.h"
 
 using namespace auralist;
 using auralist::testing::TempDir;
+using auralist::testing::writeSoundFile;
 
 namespace {
 
@@ -37,14 +39,7 @@ bool libraryDecodes(int major)
 std::string writeTone(const TempDir &tmp, const std::string &name, int format)
 {
     const std::string path = tmp.path() + "/" + name;
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = format;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-    std::vector<float> frames(2 * 4410, 0.25F);
-    sf_writef_float(f, frames.data(), 4410);
-    sf_close(f);
+    writeSoundFile(path, format, 44100, 2, std::vector<float>(2 * 4410, 0.25F));
     return path;
 }
 
@@ -87,14 +82,7 @@ TEST(SoundEngine, TypesAreWhatTheLibraryDecodesAndTheDecoderRefusesWhatItCannot)
 
     // Mono comes out on both sides.
     const std::string mono = tmp.path() + "/mono.wav";
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE *f = sf_open(mono.c_str(), SFM_WRITE, &info);
-    const float samples[3] = {0.1F, -0.2F, 0.3F};
-    sf_writef_float(f, samples, 3);
-    sf_close(f);
+    writeSoundFile(mono, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, {0.1F, -0.2F, 0.3F});
     auto decoder = audio::openSndfileDecoder(mono, error);
     ASSERT_NE(decoder, nullptr);
     float out[8] = {};

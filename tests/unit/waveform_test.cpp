@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/decoder.h"
+#include "sound_files.h"
 #include "test_support.h"
 #include "waveform/peak_summary.h"
 #include "waveform/summary_worker.h"
@@ -18,6 +19,7 @@
 using namespace auralist;
 using namespace auralist::waveform;
 using auralist::testing::TempDir;
+using auralist::testing::writeSoundFile;
 
 namespace {
 
@@ -114,14 +116,7 @@ TEST(Waveform, WorkerAnswersTheNewestRequestAndSaysWhyNot)
 {
     TempDir tmp;
     const std::string path = tmp.path() + "/tone.wav";
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
-    std::vector<float> frames(2 * 44100, 0.25F);
-    sf_writef_float(f, frames.data(), 44100);
-    sf_close(f);
+    writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, std::vector<float>(2 * 44100, 0.25F));
 
     std::mutex mutex;
     std::condition_variable changed;
