@@ -95,9 +95,10 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener ope
 {
     m_player = std::make_unique<Player>(
         *m_output, std::move(opener),
-        [this](const PlayerEvent &event) {
-            // From the player thread to the main thread.
-            QMetaObject::invokeMethod(this, [this, event] { deliver(event); }, Qt::QueuedConnection);
+        [this, toMain = m_mailbox.sender()](const PlayerEvent &event) {
+            // From the player thread to the main thread; the mailbox is
+            // closed before this engine goes.
+            toMain.post([this, event] { deliver(event); });
         },
         m_clock, Player::Options{});
     // Most sounds are at 44.1 kHz: the stream is ready before the first.
@@ -106,6 +107,7 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener ope
 
 AudioEngine::~AudioEngine()
 {
+    m_mailbox.close();
     m_player.reset();
 }
 

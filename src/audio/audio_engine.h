@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/player.h"
+#include "core/mailbox.h"
 #include "core/services.h"
 
 namespace auralist::audio {
@@ -67,6 +68,7 @@ private:
     std::shared_ptr<PlayerSound> m_followed;
     bool m_problemShown = false;
     std::function<void(const std::string &)> m_problemHandler;
+    Mailbox m_mailbox;
     // Last: it is stopped (its threads joined) before the rest goes.
     std::unique_ptr<Player> m_player;
 };

@@ -34,22 +34,32 @@ std::int64_t SteadyMicroClock::nowMicros() const
 
 Player::Player(AudioOutput &output, Opener opener, EventSink sink, const MicroClock &clock, Options options)
     : m_output(output), m_opener(std::move(opener)), m_sink(std::move(sink)), m_clock(clock),
-      m_ring(options.ringFrames), m_scratch(static_cast<size_t>(kChunkFrames) * FrameRing::kChannels)
+      m_ring(options.ringFrames), m_scratch(static_cast<size_t>(kChunkFrames) * FrameRing::kChannels),
+      m_fadeWithdrawn(std::move(options.fadeWithdrawn))
 {
     if (options.threaded)
-        m_thread = std::thread([this] { run(); });
+        m_thread.start([this] { run(); });
 }
 
 Player::~Player()
+{
+    requestStop();
+    m_thread.join();
+    m_output.close();
+}
+
+void Player::requestStop()
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
     }
     m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
-    m_output.close();
+}
+
+bool Player::waitStopped(Deadline deadline)
+{
+    return m_thread.joinUntil(deadline);
 }
 
 void Player::post(Command command)
@@ -215,13 +225,12 @@ void Player::beginFade()
     m_fading = true;
     m_fadeStarted = m_clock.nowMicros();
     m_producing.store(false, std::memory_order_release);
-    m_faded.store(false, std::memory_order_release);
-    m_fadeRequest.store(true, std::memory_order_release);
+    m_fade.store(kFadeRequested, std::memory_order_release);
 }
 
 bool Player::fadeDone()
 {
-    if (m_faded.load(std::memory_order_acquire))
+    if (m_fade.load(std::memory_order_acquire) == kFaded)
         return true;
     if (m_outputOpen && !m_output.failed() && m_clock.nowMicros() - m_fadeStarted < kFadeTimeoutMicros)
         return false;
@@ -284,8 +293,9 @@ void Player::finishFade()
         if (pending && pending->kind == Command::Kind::Play)
             start(*pending);
     }
-    m_faded.store(false, std::memory_order_release);
-    m_fadeRequest.store(false, std::memory_order_release);
+    m_fade.store(kNoFade, std::memory_order_release);
+    if (m_fadeWithdrawn)
+        m_fadeWithdrawn();
 }
 
 void Player::start(Command &command)
@@ -538,11 +548,12 @@ void Player::fail(const std::string &reason)
 void Player::render(void *self, float *out, std::size_t frames)
 {
     auto *p = static_cast<Player *>(self);
-    const bool fadeRequested = p->m_fadeRequest.load(std::memory_order_acquire);
+    const int fade = p->m_fade.load(std::memory_order_acquire);
+    const bool fadeRequested = fade != kNoFade;
     if (!fadeRequested)
         p->m_fadeLeft = -1;
     // Faded out: only silence until the player goes on.
-    const bool silent = fadeRequested && p->m_faded.load(std::memory_order_acquire);
+    const bool silent = fade == kFaded;
     size_t got = 0;
     if (!silent) {
         const std::uint64_t limit = p->m_limit.load(std::memory_order_acquire);
@@ -584,7 +595,7 @@ void Player::render(void *self, float *out, std::size_t frames)
         // The fade has reached silence (or the ring ran out): what is left
         // of the sound goes unheard.
         p->m_ring.dropAll();
-        p->m_faded.store(true, std::memory_order_release);
+        p->m_fade.store(kFaded, std::memory_order_release);
     }
 }
 

@@ -9,12 +9,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/decoder.h"
 #include "audio/output.h"
 #include "audio/ring_buffer.h"
+#include "core/worker_thread.h"
 
 namespace auralist::audio {
 
@@ -67,7 +67,7 @@ struct PlayerEvent {
 // ahead into a lock-free ring. The output's real-time thread only copies
 // from the ring, applies gain and the stop fade, and never waits, locks or
 // allocates. Events go to the sink on the player thread.
-class Player {
+class Player : public Stoppable {
 public:
     using Opener = std::function<std::unique_ptr<Decoder>(const std::string &path, std::string &error)>;
     using EventSink = std::function<void(const PlayerEvent &)>;
@@ -79,10 +79,13 @@ public:
         // False for tests: no thread, pump() is called by hand.
         bool threaded = true;
         std::size_t ringFrames = 16384;
+        // Tests: called on the player thread as a fade is withdrawn, where
+        // the output may take its next frames.
+        std::function<void()> fadeWithdrawn;
     };
 
     Player(AudioOutput &output, Opener opener, EventSink sink, const MicroClock &clock, Options options);
-    ~Player();
+    ~Player() override;
     Player(const Player &) = delete;
     Player &operator=(const Player &) = delete;
 
@@ -102,6 +105,9 @@ public:
     void warmUp(int rate);
     // 0 to 1, reached smoothly by the output.
     void setGain(float gain) { m_gain.store(gain, std::memory_order_relaxed); }
+
+    void requestStop() override;
+    bool waitStopped(Deadline deadline) override;
 
     // One turn of the player thread's work.
     void pump();
@@ -202,8 +208,12 @@ private:
     // Shared with the output callback.
     std::atomic<float> m_gain{1.0F};
     std::atomic<int> m_fadeFrames{220};
-    std::atomic<bool> m_fadeRequest{false};
-    std::atomic<bool> m_faded{false};
+    // The fade is one word, so the output never sees half a change: the
+    // player asks (None to Requested), the output answers once silent
+    // (Requested to Faded), the player withdraws it (to None) only after
+    // that answer, and then the output plays again at full gain.
+    enum FadeState : int { kNoFade, kFadeRequested, kFaded };
+    std::atomic<int> m_fade{kNoFade};
     std::atomic<bool> m_producing{false};
     std::atomic<std::int64_t> m_firstFrameAt{0};
     // The output takes frames up to this stream index and drops the rest
@@ -215,7 +225,8 @@ private:
     float m_appliedGain = 1.0F;
     int m_fadeLeft = -1;
 
-    std::thread m_thread;
+    std::function<void()> m_fadeWithdrawn;
+    WorkerThread m_thread;
 };
 
 } // namespace auralist::audio

@@ -2,9 +2,6 @@
 
 #include "library/background.h"
 
-#include <QMetaObject>
-#include <QObject>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -29,8 +26,7 @@ struct HeaderPool::Shared {
     std::size_t remaining = 0;
     bool quit = false;
     int running = 0;
-    QObject *context = nullptr;
-    std::vector<std::thread> workers;
+    Mailbox::Sender toMain;
 
     // Up to n records not yet taken, those on screen first.
     std::vector<std::uint32_t> takeLocked(std::size_t n)
@@ -54,18 +50,14 @@ struct HeaderPool::Shared {
 
     void post(const RecordStorePtr &from, std::vector<FactsResult> results)
     {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (!context || results.empty())
+        if (results.empty())
             return;
         auto moved = std::make_shared<std::vector<FactsResult>>(std::move(results));
-        Deliver *target = &deliver;
-        // The Shared object outlives the context, so target stays valid for
-        // any call that still runs.
-        QMetaObject::invokeMethod(
-            context, [target, from, moved] { (*target)(from, *moved); }, Qt::QueuedConnection);
+        // The mailbox is closed before this object goes.
+        toMain.post([this, from, moved] { deliver(from, *moved); });
     }
 
-    static void run(const std::shared_ptr<Shared> &self)
+    static void run(Shared *self)
     {
         becomeBackgroundThread();
         using Clock = std::chrono::steady_clock;
@@ -111,36 +103,40 @@ struct HeaderPool::Shared {
 };
 
 HeaderPool::HeaderPool(std::shared_ptr<HeaderReader> reader, Deliver deliver, int threads)
-    : m_shared(std::make_shared<Shared>()), m_context(new QObject)
+    : m_shared(std::make_unique<Shared>())
 {
     m_shared->reader = std::move(reader);
     m_shared->deliver = std::move(deliver);
-    m_shared->context = m_context;
+    m_shared->toMain = m_mailbox.sender();
     if (threads <= 0)
         threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 2U, 3U));
     m_shared->running = threads;
-    for (int i = 0; i < threads; ++i)
-        m_shared->workers.emplace_back(&Shared::run, m_shared);
+    m_workers = std::vector<WorkerThread>(static_cast<std::size_t>(threads));
+    Shared *shared = m_shared.get();
+    for (WorkerThread &worker : m_workers)
+        worker.start([shared] { Shared::run(shared); });
 }
 
 HeaderPool::~HeaderPool()
 {
-    std::unique_lock<std::mutex> lock(m_shared->mutex);
+    requestStop();
+    m_mailbox.close();
+    m_workers.clear(); // joins
+}
+
+void HeaderPool::requestStop()
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
     m_shared->quit = true;
-    m_shared->context = nullptr;
     m_shared->wake.notify_all();
-    // A read stuck on a dead disk must not hold up quitting.
-    const bool idle = m_shared->wake.wait_for(lock, std::chrono::milliseconds(300),
-                                              [&] { return m_shared->running == 0; });
-    std::vector<std::thread> workers = std::move(m_shared->workers);
-    lock.unlock();
-    for (std::thread &t : workers) {
-        if (idle)
-            t.join();
-        else
-            t.detach();
-    }
-    delete m_context;
+}
+
+bool HeaderPool::waitStopped(Deadline deadline)
+{
+    bool all = true;
+    for (WorkerThread &worker : m_workers)
+        all = worker.joinUntil(deadline) && all;
+    return all;
 }
 
 void HeaderPool::readStore(const RecordStorePtr &store, std::vector<std::uint32_t> order)

@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/mailbox.h"
 #include "core/services.h"
+#include "core/worker_thread.h"
 #include "library/header_facts.h"
-
-class QObject;
 
 namespace auralist {
 
@@ -20,8 +20,10 @@ namespace auralist {
 // by one mutex. A worker reads only the paths of a store that takes no
 // more records; facts travel back to the main thread in batches (every
 // 50 ms or so) as queued calls to deliver, which alone writes them into
-// the store. A worker stuck on a dead disk does not hold up quitting.
-class HeaderPool : public HeaderFeed {
+// the store. The destructor joins the workers; the application object
+// stops them first with a limit, so one stuck on a dead disk does not hold
+// up quitting.
+class HeaderPool : public HeaderFeed, public Stoppable {
 public:
     using Deliver = std::function<void(const RecordStorePtr &, const std::vector<FactsResult> &)>;
     HeaderPool(std::shared_ptr<HeaderReader> reader, Deliver deliver, int threads = 0);
@@ -35,10 +37,14 @@ public:
     // How many reads are still to come (tests and measurement).
     std::size_t pending() const;
 
+    void requestStop() override;
+    bool waitStopped(Deadline deadline) override;
+
 private:
     struct Shared;
-    std::shared_ptr<Shared> m_shared;
-    QObject *m_context;
+    std::unique_ptr<Shared> m_shared;
+    Mailbox m_mailbox;
+    std::vector<WorkerThread> m_workers; // last: they go first
 };
 
 } // namespace auralist

@@ -1,8 +1,5 @@
 #include "library/scanner.h"
 
-#include <QMetaObject>
-#include <QObject>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -381,6 +378,7 @@ void InlineScanner::start(std::uint64_t scan, const std::vector<std::string> &pa
 struct ThreadedScanner::Shared {
     std::shared_ptr<FileSystem> fs;
     std::FILE *out = nullptr;
+    Mailbox::Sender toMain;
     std::mutex mutex;
     std::condition_variable wake;
     // Guarded by mutex.
@@ -388,111 +386,105 @@ struct ThreadedScanner::Shared {
     std::uint64_t scan = 0;
     ScanRequest request;
     bool quit = false;
-    bool idle = true;
-    QObject *context = nullptr; // null once the scanner is gone
-    std::function<void(std::uint64_t, RecordStore &&)> onBatch;
-    std::function<void(std::uint64_t, bool)> onFinished;
-    // Set by the main thread to stop the scan under way.
+    // Set to stop the scan under way; cleared, under mutex, only when the
+    // worker takes the next job.
     std::atomic<bool> stop{false};
-    std::thread worker;
 
-    // Runs fn on the main thread, unless the scanner is gone by then.
-    void post(std::function<void()> fn)
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        if (context)
-            QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
-    }
-
-    static void run(const std::shared_ptr<Shared> &self)
+    void run()
     {
         becomeBackgroundThread();
         for (;;) {
-            std::uint64_t scan = 0;
-            ScanRequest request;
+            std::uint64_t taken = 0;
+            ScanRequest job;
             {
-                std::unique_lock<std::mutex> lock(self->mutex);
-                self->idle = true;
-                self->wake.notify_all();
-                self->wake.wait(lock, [&] { return self->hasJob || self->quit; });
-                if (self->quit)
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait(lock, [&] { return hasJob || quit; });
+                if (quit)
                     return;
-                self->hasJob = false;
-                self->idle = false;
-                scan = self->scan;
-                request = std::move(self->request);
-                self->stop.store(false);
+                hasJob = false;
+                taken = scan;
+                job = std::move(request);
+                stop.store(false);
             }
             const bool completed = scanPaths(
-                *self->fs, request, self->out,
+                *fs, job, out,
                 [&](RecordStore &&batch) {
                     auto moved = std::make_shared<RecordStore>(std::move(batch));
-                    self->post([self, scan, moved] {
-                        if (self->onBatch)
-                            self->onBatch(scan, std::move(*moved));
-                    });
+                    toMain.post([this, taken, moved] { deliverBatch(taken, std::move(*moved)); });
                 },
-                &self->stop);
-            self->post([self, scan, completed] {
-                if (self->onFinished)
-                    self->onFinished(scan, completed);
-            });
+                &stop);
+            toMain.post([this, taken, completed] { deliverFinished(taken, completed); });
         }
+    }
+
+    // Main thread only, as is everything below.
+    IntakeScanner::Listener *listener = nullptr;
+    // Scans up to this number were cancelled: nothing more of them is told.
+    std::uint64_t cancelledThrough = 0;
+
+    void deliverBatch(std::uint64_t number, RecordStore &&batch) const
+    {
+        if (number > cancelledThrough && listener)
+            listener->scanBatch(number, std::move(batch));
+    }
+    void deliverFinished(std::uint64_t number, bool completed) const
+    {
+        if (number > cancelledThrough && listener)
+            listener->scanFinished(number, completed);
     }
 };
 
-ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, std::FILE *out)
-    : m_shared(std::make_shared<Shared>()), m_context(new QObject)
+ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, std::FILE *out) : m_shared(std::make_shared<Shared>())
 {
     m_shared->fs = std::move(fs);
     m_shared->out = out;
-    m_shared->context = m_context;
+    m_shared->toMain = m_mailbox.sender();
 }
 
 ThreadedScanner::~ThreadedScanner()
 {
-    {
-        const std::lock_guard<std::mutex> lock(m_shared->mutex);
-        m_shared->quit = true;
-        m_shared->context = nullptr;
-        m_shared->stop.store(true);
-        m_shared->wake.notify_all();
-    }
-    if (m_shared->worker.joinable()) {
-        // A walk stuck on a slow or dead disk must not hold up quitting:
-        // give it a moment, then let it go.
-        std::unique_lock<std::mutex> lock(m_shared->mutex);
-        const bool finished =
-            m_shared->wake.wait_for(lock, std::chrono::milliseconds(300), [&] { return m_shared->idle; });
-        lock.unlock();
-        if (finished)
-            m_shared->worker.join();
-        else
-            m_shared->worker.detach();
-    }
-    delete m_context;
+    requestStop();
+    m_mailbox.close();
+    m_worker.join();
+}
+
+void ThreadedScanner::requestStop()
+{
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    m_shared->quit = true;
+    m_shared->hasJob = false;
+    m_shared->stop.store(true);
+    m_shared->wake.notify_all();
+}
+
+bool ThreadedScanner::waitStopped(Deadline deadline)
+{
+    return m_worker.joinUntil(deadline);
 }
 
 void ThreadedScanner::start(std::uint64_t scan, const std::vector<std::string> &paths,
                             const std::vector<std::string> &types, Listener &listener)
 {
+    m_shared->listener = &listener;
     const std::lock_guard<std::mutex> lock(m_shared->mutex);
-    // The callbacks run on the main thread, where the listener lives; they
-    // reach it through this scanner, which they outlive only as no-ops.
-    Listener *target = &listener;
-    m_shared->onBatch = [target](std::uint64_t s, RecordStore &&batch) { target->scanBatch(s, std::move(batch)); };
-    m_shared->onFinished = [target](std::uint64_t s, bool completed) { target->scanFinished(s, completed); };
     m_shared->stop.store(true); // the scan under way, if any, ends first
     m_shared->scan = scan;
     m_shared->request = {paths, types};
     m_shared->hasJob = true;
-    if (!m_shared->worker.joinable())
-        m_shared->worker = std::thread(&Shared::run, m_shared);
+    if (!m_worker.started()) {
+        Shared *shared = m_shared.get();
+        m_worker.start([shared] { shared->run(); });
+    }
     m_shared->wake.notify_all();
 }
 
 void ThreadedScanner::cancel()
 {
+    const std::lock_guard<std::mutex> lock(m_shared->mutex);
+    // A job not yet taken is never begun; the one under way stops; neither
+    // reports anything more.
+    m_shared->cancelledThrough = m_shared->scan;
+    m_shared->hasJob = false;
     m_shared->stop.store(true);
 }
 

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/mailbox.h"
 #include "core/services.h"
+#include "core/worker_thread.h"
 #include "library/records.h"
-
-class QObject;
 
 namespace auralist {
 
@@ -50,9 +50,9 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
 // their lines never mix. The worker never touches the listener: batches and
 // the end travel to the main thread as queued calls, tagged with the scan's
 // number. The worker may block on a slow disk; the main thread never waits
-// for it, and quitting lets it go (it holds nothing the rest of the program
-// frees).
-class ThreadedScanner : public IntakeScanner {
+// for it, except in the destructor: the application object stops it first,
+// with a limit (requestStop, waitStopped).
+class ThreadedScanner : public IntakeScanner, public Stoppable {
 public:
     ThreadedScanner(std::shared_ptr<FileSystem> fs, std::FILE *out);
     ~ThreadedScanner() override;
@@ -63,10 +63,14 @@ public:
                Listener &listener) override;
     void cancel() override;
 
+    void requestStop() override;
+    bool waitStopped(Deadline deadline) override;
+
 private:
     struct Shared;
     std::shared_ptr<Shared> m_shared;
-    QObject *m_context; // on the main thread: where results are delivered
+    Mailbox m_mailbox; // results are delivered on the main thread
+    WorkerThread m_worker;
 };
 
 // Runs the scan where it is asked for, before start returns: for tests and

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "audio/audio_engine.h"
+#include "audio/decoder.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/marketing.h"
@@ -35,6 +36,7 @@
 #include "ui/main_window.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
+#include "waveform/summary_worker.h"
 
 namespace auralist {
 
@@ -65,6 +67,17 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
             [tc](const RecordStorePtr &store, const std::vector<FactsResult> &results) { tc->factsArrived(store, results); });
         m_tableController->setHeaderFeed(m_headerPool.get());
     }
+
+    WaveformStrip *strip = m_window->ui().waveform;
+    m_summaryWorker = std::make_unique<waveform::SummaryWorker>(
+        &audio::openSndfileDecoder,
+        [strip, toStrip = m_mailbox.sender()](std::uint64_t generation, const std::string &path,
+                                              const std::shared_ptr<const waveform::PeakSummary> &summary) {
+            toStrip.post([strip, generation, path, summary] { strip->summaryArrived(generation, path, summary); });
+        });
+    strip->setRequester([worker = m_summaryWorker.get()](std::uint64_t generation, const std::string &path) {
+        worker->request(generation, path);
+    });
 
     // Outlets.
     DragTable *table = m_window->table();
@@ -118,6 +131,8 @@ void Browser::saveLayout()
 
 Browser::~Browser()
 {
+    m_mailbox.close();
+    m_summaryWorker.reset();
     // The table keeps a pointer to the model; let it go first.
     m_window->table()->setTableController(nullptr);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/config.h"
+#include "core/mailbox.h"
 #include "core/services.h"
 
 namespace auralist {
@@ -16,6 +17,9 @@ class MainWindow;
 class Marketing;
 class TableController;
 class Updater;
+namespace waveform {
+class SummaryWorker;
+}
 
 // The services the browser runs on; start-up takes them ready-made, so
 // tests can hand in fakes.
@@ -71,6 +75,8 @@ private:
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<Marketing> m_marketing;
     std::unique_ptr<HeaderPool> m_headerPool;
+    std::unique_ptr<waveform::SummaryWorker> m_summaryWorker;
+    Mailbox m_mailbox; // waveform summaries on their way to the strip
 };
 
 // The whole application on the real services: what main runs.

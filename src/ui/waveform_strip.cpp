@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/decoder.h"
 #include "core/diagnostics.h"
-#include "waveform/summary_worker.h"
 
 namespace auralist {
 
@@ -28,18 +26,9 @@ WaveformStrip::WaveformStrip(QWidget *parent) : QWidget(parent)
     setCursor(Qt::IBeamCursor);
     m_frameTimer.setInterval(kFrameMilliseconds);
     connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
-    m_worker = std::make_unique<waveform::SummaryWorker>(
-        &audio::openSndfileDecoder,
-        [this](std::uint64_t generation, const std::string &path, const std::shared_ptr<const waveform::PeakSummary> &s) {
-            QMetaObject::invokeMethod(
-                this, [this, generation, path, s] { deliver(generation, path, s); }, Qt::QueuedConnection);
-        });
 }
 
-WaveformStrip::~WaveformStrip()
-{
-    m_worker.reset();
-}
+WaveformStrip::~WaveformStrip() = default;
 
 void WaveformStrip::showTrack(const std::string &path)
 {
@@ -51,15 +40,16 @@ void WaveformStrip::showTrack(const std::string &path)
     m_asked.start();
     if (!path.empty()) {
         m_summary = cached(path);
-        if (!m_summary || !m_summary->complete)
-            m_worker->request(m_generation, path);
-        else
+        if (!m_summary || !m_summary->complete) {
+            if (m_requester)
+                m_requester(m_generation, path);
+        } else
             emit summaryShown();
     }
     update();
 }
 
-void WaveformStrip::deliver(std::uint64_t generation, const std::string &path,
+void WaveformStrip::summaryArrived(std::uint64_t generation, const std::string &path,
                             std::shared_ptr<const waveform::PeakSummary> summary)
 {
     if (summary->complete)

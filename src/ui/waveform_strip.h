@@ -5,15 +5,12 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
 
 #include "waveform/peak_summary.h"
-
-namespace auralist::waveform {
-class SummaryWorker;
-}
 
 namespace auralist {
 
@@ -21,7 +18,8 @@ namespace auralist {
 // playhead moving at the screen's rate, the part already played tinted. A
 // click seeks (and plays) there; dragging scrubs.
 //
-// Summaries are built by a worker thread and kept in a small cache (the
+// Summaries are asked of the requester (a worker thread, which answers
+// through summaryArrived on the strip's thread) and kept in a small cache (the
 // last 48 sounds, 64 MB at most, least recently used going first), so going
 // back to a sound draws it at once.
 class WaveformStrip : public QWidget {
@@ -32,6 +30,15 @@ public:
 
     explicit WaveformStrip(QWidget *parent = nullptr);
     ~WaveformStrip() override;
+
+    // Asks for the summary of a path, to come back through summaryArrived
+    // with the same generation.
+    using Requester = std::function<void(std::uint64_t generation, const std::string &path)>;
+    void setRequester(Requester requester) { m_requester = std::move(requester); }
+    // A summary (or the first part of one); those of an old generation are
+    // kept in the cache but not shown.
+    void summaryArrived(std::uint64_t generation, const std::string &path,
+                        std::shared_ptr<const waveform::PeakSummary> s);
 
     // The sound to show (native path bytes); empty shows nothing.
     void showTrack(const std::string &path);
@@ -57,7 +64,6 @@ protected:
     QSize sizeHint() const override { return {400, 56}; }
 
 private:
-    void deliver(std::uint64_t generation, const std::string &path, std::shared_ptr<const waveform::PeakSummary> s);
     void remember(const std::string &path, std::shared_ptr<const waveform::PeakSummary> summary);
     std::shared_ptr<const waveform::PeakSummary> cached(const std::string &path);
     double secondsAt(int x) const;
@@ -73,7 +79,7 @@ private:
     QTimer m_frameTimer;
     QElapsedTimer m_sinceScrub;
     QElapsedTimer m_asked; // since the shown sound was asked for
-    std::unique_ptr<waveform::SummaryWorker> m_worker; // last: joined first
+    Requester m_requester;
 };
 
 } // namespace auralist

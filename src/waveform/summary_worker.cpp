@@ -4,20 +4,28 @@
 
 namespace auralist::waveform {
 
-SummaryWorker::SummaryWorker(Opener opener, Sink sink)
-    : m_opener(std::move(opener)), m_sink(std::move(sink)), m_thread([this] { run(); })
+SummaryWorker::SummaryWorker(Opener opener, Sink sink) : m_opener(std::move(opener)), m_sink(std::move(sink))
 {
+    m_thread.start([this] { run(); });
 }
 
 SummaryWorker::~SummaryWorker()
 {
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_quit = true;
-    }
+    requestStop();
+    m_thread.join();
+}
+
+void SummaryWorker::requestStop()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = true;
     m_cancel = true;
     m_wake.notify_all();
-    m_thread.join();
+}
+
+bool SummaryWorker::waitStopped(Deadline deadline)
+{
+    return m_thread.joinUntil(deadline);
 }
 
 void SummaryWorker::request(std::uint64_t generation, const std::string &path)
@@ -25,10 +33,14 @@ void SummaryWorker::request(std::uint64_t generation, const std::string &path)
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_next = Request{generation, path};
+        // Whatever is being built now is for nobody. Set here, under the
+        // lock the worker takes the request under, so it cannot cancel
+        // the request itself.
+        m_cancel = true;
     }
-    // Whatever is being built now is for nobody.
-    m_cancel = true;
     m_wake.notify_one();
+    if (afterRequestQueued)
+        afterRequestQueued();
 }
 
 void SummaryWorker::run()

@@ -117,7 +117,10 @@ struct Rig {
                   const std::lock_guard<std::mutex> lock(mutex);
                   events.push_back(e);
               },
-              clock, Player::Options{threaded, ringFrames})
+              clock, Player::Options{threaded, ringFrames, [this] {
+                                         if (fadeWithdrawn)
+                                             fadeWithdrawn();
+                                     }})
     {
     }
     std::vector<PlayerEvent::Kind> kinds(std::uint64_t serial)
@@ -157,6 +160,7 @@ struct Rig {
     std::shared_ptr<std::atomic<std::int64_t>> readable = std::make_shared<std::atomic<std::int64_t>>(1 << 30);
     std::mutex mutex;
     std::vector<PlayerEvent> events;
+    std::function<void()> fadeWithdrawn;
     Player player;
 };
 
@@ -216,6 +220,38 @@ TEST(Player, StopFadesOutButAStartIsNeverFaded)
     ASSERT_NE(first, after.end());
     EXPECT_EQ(*(first + 1), 2.0F);
     EXPECT_EQ(rig.output.streams, 1); // the stream at this rate was kept
+}
+
+TEST(Player, TheOutputTakingFramesAsAFadeIsWithdrawnHearsTheNewSoundWhole)
+{
+    Rig rig;
+    rig.player.play(1, "100000", 0, false);
+    rig.play(10);
+    // The output asks for frames at the moment the player withdraws the
+    // fade, with the new sound already in the ring.
+    std::vector<float> heard;
+    bool pulled = false;
+    auto take = [&](size_t frames) {
+        const auto got = rig.output.pull(frames);
+        heard.insert(heard.end(), got.begin(), got.end());
+    };
+    rig.fadeWithdrawn = [&] {
+        if (!pulled)
+            take(8);
+        pulled = true;
+    };
+    rig.player.play(2, "300", 0, false);
+    while (heard.size() < 500) {
+        rig.player.pump();
+        take(16);
+    }
+    rig.player.pump();
+    const auto first = std::find(heard.begin(), heard.end(), 1.0F);
+    ASSERT_NE(first, heard.end()) << "the new sound was never heard";
+    ASSERT_GE(heard.end() - first, 300);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(first[i], static_cast<float>(i + 1)) << "frame " << i;
+    EXPECT_TRUE(rig.finished(2, true));
 }
 
 TEST(Player, StopDuringAFadeAndPlaysThatNeverStarted)

@@ -145,3 +145,48 @@ TEST(Waveform, WorkerAnswersTheNewestRequestAndSaysWhyNot)
         EXPECT_EQ(answers.back().second->error, "No such file or directory");
     }
 }
+
+TEST(Waveform, ARequestTakenAsItArrivesIsNotCancelledByItself)
+{
+    // The worker is busy with the first sound when the second is asked
+    // for; it takes the second at once, before request() has returned.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool firstMayEnd = false;
+    bool secondOpened = false;
+    bool secondMayRead = false;
+    std::vector<std::uint64_t> complete;
+    SummaryWorker worker(
+        [&](const std::string &path, std::string &) -> std::unique_ptr<audio::Decoder> {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (path == "first") {
+                changed.wait(lock, [&] { return firstMayEnd; });
+            } else {
+                secondOpened = true;
+                changed.notify_all();
+                changed.wait(lock, [&] { return secondMayRead; });
+            }
+            return std::make_unique<ShapeDecoder>(44100);
+        },
+        [&](std::uint64_t generation, const std::string &, const std::shared_ptr<const PeakSummary> &s) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (s->complete)
+                complete.push_back(generation);
+            changed.notify_all();
+        });
+    worker.request(1, "first");
+    worker.afterRequestQueued = [&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        firstMayEnd = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return secondOpened; });
+    };
+    worker.request(2, "second");
+    worker.afterRequestQueued = nullptr;
+    std::unique_lock<std::mutex> lock(mutex);
+    secondMayRead = true;
+    changed.notify_all();
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] {
+        return std::find(complete.begin(), complete.end(), 2U) != complete.end();
+    }));
+}
