@@ -141,6 +141,13 @@ public:
     // (bad URL, network error, time-out, status >= 400, oversized body).
     // Synchronous, bounded by the implementation's time-outs.
     virtual std::optional<std::string> get(const std::string &url) = 0;
+
+    // The same without waiting: done is called later with the answer, on
+    // the calling thread (the window's), from its event loop. This default
+    // answers at once, through get(); real implementations fetch on a
+    // thread of their own.
+    using Answer = std::function<void(std::optional<std::string>)>;
+    virtual void fetch(const std::string &url, Answer done) { done(get(url)); }
 };
 
 class Clock {

@@ -94,6 +94,12 @@ Updater::Updater(const Services &services, std::string siteHost)
 {
 }
 
+Updater::~Updater()
+{
+    // An answer still on its way finds nobody.
+    *m_alive = false;
+}
+
 std::string Updater::versionUrl() const
 {
     return "http://" + m_siteHost + kVersionPath;
@@ -119,6 +125,30 @@ void Updater::setVersionTextField()
 }
 
 void Updater::ckeckForUpdates(bool userAsked)
+{
+    if (m_versionDict || !isEnabled()) {
+        reportCheck(userAsked);
+        return;
+    }
+    // The version dictionary is fetched off the window's thread; a second
+    // request meanwhile joins the one under way.
+    m_answerUser = m_answerUser || userAsked;
+    if (m_fetching)
+        return;
+    m_fetching = true;
+    CURLHandle::propertyListForUrl(m_http, versionUrl(), [this, alive = m_alive](std::optional<QVariant> plist) {
+        if (!*alive)
+            return;
+        m_fetching = false;
+        if (plist && isUsableVersionDict(*plist))
+            m_versionDict = plist->toMap();
+        const bool asked = m_answerUser;
+        m_answerUser = false;
+        reportCheck(asked);
+    });
+}
+
+void Updater::reportCheck(bool userAsked)
 {
     const int latest = latestVersion();
     if (latest == 0) {
@@ -174,11 +204,6 @@ std::optional<std::string> Updater::latestVersionUrl()
 
 const std::optional<QVariantMap> &Updater::versionDict()
 {
-    if (!m_versionDict && isEnabled()) {
-        const auto plist = CURLHandle::propertyListForUrl(m_http, versionUrl());
-        if (plist && isUsableVersionDict(*plist))
-            m_versionDict = plist->toMap();
-    }
     return m_versionDict;
 }
 

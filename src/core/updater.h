@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -35,18 +36,25 @@ public:
 
     // An empty site host turns the check off.
     Updater(const Services &services, std::string siteHost);
+    ~Updater();
+    Updater(const Updater &) = delete;
+    Updater &operator=(const Updater &) = delete;
 
     void setVersionTextField(TextField *field) { m_versionTextField = field; }
     bool isEnabled() const { return !m_siteHost.empty(); }
 
     void appDidFinishLaunching();
     void setVersionTextField();
-    // userAsked is false for the automatic check (a nil sender).
+    // userAsked is false for the automatic check (a nil sender). The
+    // version dictionary is fetched without waiting (once); the alerts
+    // follow when it is there.
     void ckeckForUpdates(bool userAsked);
+    bool isChecking() const { return m_fetching; }
     void update();
     static int currentVersion() { return kCurrentVersion; }
     int latestVersion();
     std::optional<std::string> latestVersionUrl();
+    // What the last fetch found (nothing before it, or when it failed).
     const std::optional<QVariantMap> &versionDict();
     void ckeckForUpdatesIfNeeded();
     std::optional<std::time_t> lastUpdateCheck() const;
@@ -59,6 +67,8 @@ public:
     static std::optional<std::time_t> parseDateText(const std::string &text);
 
 private:
+    void reportCheck(bool userAsked);
+
     Http &m_http;
     Alerts &m_alerts;
     Desktop &m_desktop;
@@ -67,6 +77,9 @@ private:
     std::string m_siteHost;
     TextField *m_versionTextField = nullptr;
     std::optional<QVariantMap> m_versionDict;
+    bool m_fetching = false;
+    bool m_answerUser = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace auralist

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace auralist {
@@ -40,7 +41,53 @@ CurlHttp::CurlHttp(const Limits &limits) : m_limits(limits)
 
 CurlHttp::~CurlHttp()
 {
+    requestStop();
+    m_mailbox.close();
+    m_worker.join();
     curl_global_cleanup();
+}
+
+void CurlHttp::requestStop()
+{
+    m_stopping.store(true);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = true;
+    for (void *multi : m_transfers)
+        curl_multi_wakeup(static_cast<CURLM *>(multi));
+    m_wake.notify_all();
+}
+
+bool CurlHttp::waitStopped(Deadline deadline)
+{
+    return m_worker.joinUntil(deadline);
+}
+
+void CurlHttp::fetch(const std::string &url, Answer done)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_quit)
+        return;
+    m_jobs.push_back({url, std::move(done)});
+    if (!m_worker.started())
+        m_worker.start([this] { run(); });
+    m_wake.notify_all();
+}
+
+void CurlHttp::run()
+{
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
+            if (m_quit)
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        auto answer = std::make_shared<std::optional<std::string>>(get(job.url));
+        m_mailbox.post([done = std::move(job.done), answer]() mutable { done(std::move(*answer)); });
+    }
 }
 
 std::optional<std::string> CurlHttp::get(const std::string &url)
@@ -66,8 +113,41 @@ std::optional<std::string> CurlHttp::get(const std::string &url)
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Auralist/20040426");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-    const CURLcode result = curl_easy_perform(h);
-    if (result != CURLE_OK || body.overflow)
+
+    // The transfer runs in a multi handle, so that stopping can wake it.
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(), &curl_multi_cleanup);
+    if (!multi)
+        return std::nullopt;
+    curl_multi_add_handle(multi.get(), h);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_transfers.push_back(multi.get());
+    }
+    int running = 1;
+    CURLcode result = CURLE_OK;
+    while (running > 0) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK || m_stopping.load()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (running > 0 && curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+    }
+    if (running == 0) {
+        int left = 0;
+        while (CURLMsg *message = curl_multi_info_read(multi.get(), &left)) {
+            if (message->msg == CURLMSG_DONE)
+                result = message->data.result;
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_transfers.erase(std::find(m_transfers.begin(), m_transfers.end(), multi.get()));
+    }
+    curl_multi_remove_handle(multi.get(), h);
+    if (m_stopping.load() || result != CURLE_OK || body.overflow)
         return std::nullopt;
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

@@ -1,19 +1,29 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
+#include <mutex>
 
+#include "core/mailbox.h"
 #include "core/services.h"
+#include "core/worker_thread.h"
 
 namespace auralist {
 
-// Synchronous HTTP(S) GET with libcurl, bounded in time and size.
+// HTTP(S) GET with libcurl, bounded in time and size.
 struct HttpLimits {
     long connectTimeoutMs = 5000;
     long totalTimeoutMs = 10000;
     std::size_t maxBodyBytes = std::size_t{1024} * 1024;
 };
 
-class CurlHttp : public Http {
+// Threads: get() runs where it is called; fetch() hands the request to a
+// thread of its own, started with the first fetch, and the answer comes
+// back to the calling thread through a mailbox. requestStop() ends a
+// transfer under way at once (the transfer waits in curl_multi_poll, which
+// it wakes), so quitting never waits for a slow server.
+class CurlHttp : public Http, public Stoppable {
 public:
     using Limits = HttpLimits;
 
@@ -22,9 +32,28 @@ public:
     CurlHttp &operator=(const CurlHttp &) = delete;
     ~CurlHttp() override;
     std::optional<std::string> get(const std::string &url) override;
+    void fetch(const std::string &url, Answer done) override;
+
+    void requestStop() override;
+    bool waitStopped(Deadline deadline) override;
 
 private:
+    struct Job {
+        std::string url;
+        Answer done;
+    };
+    void run();
+
     Limits m_limits;
+    Mailbox m_mailbox;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs; // guarded by m_mutex
+    bool m_quit = false;    // guarded by m_mutex
+    // The transfers under way, to be woken when stopping; guarded by m_mutex.
+    std::vector<void *> m_transfers;
+    std::atomic<bool> m_stopping{false};
+    WorkerThread m_worker;
 };
 
 } // namespace auralist

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <chrono>
 #include <thread>
 
@@ -89,9 +92,46 @@ TEST(CurlHttp, UpdaterChecksAgainstALocalServer)
     alerts.answer = 1; // Download
     Updater updater(Updater::Services{http, alerts, desktop, settings, clock},
                     "127.0.0.1:" + std::to_string(server.port()));
+    // The check does not wait for the server: the answer comes later,
+    // through the event loop.
     updater.appDidFinishLaunching();
+    EXPECT_TRUE(alerts.shown.empty());
+    EXPECT_TRUE(updater.isChecking());
+    QElapsedTimer t;
+    t.start();
+    while (alerts.shown.empty() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     ASSERT_EQ(alerts.shown.size(), 1U);
     EXPECT_EQ(alerts.shown[0].message, "A newer version of this application is available.\nFaster.");
     EXPECT_EQ(desktop.opened, (std::vector<std::string>{"http://127.0.0.1/new"}));
     EXPECT_TRUE(settings.value("lastUpdateCheck"));
+}
+
+TEST(CurlHttp, AFetchAnswersOnTheCallingThreadAndStoppingEndsOneUnderWayAtOnce)
+{
+    LocalHttpServer server(answer);
+    CurlHttp http;
+    std::vector<std::optional<std::string>> answers;
+    const auto caller = std::this_thread::get_id();
+    bool onCaller = true;
+    http.fetch(server.url("/dict"), [&](std::optional<std::string> body) {
+        onCaller = onCaller && std::this_thread::get_id() == caller;
+        answers.push_back(std::move(body));
+    });
+    EXPECT_TRUE(answers.empty());
+    QElapsedTimer t;
+    t.start();
+    while (answers.empty() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_EQ(answers[0], kDict);
+    EXPECT_TRUE(onCaller);
+
+    // A server that takes 1.5 s to answer holds up nobody's quitting.
+    http.fetch(server.url("/slow"), [&](std::optional<std::string> body) { answers.push_back(std::move(body)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t.restart();
+    http.requestStop();
+    EXPECT_TRUE(http.waitStopped(std::chrono::steady_clock::now() + std::chrono::seconds(1)));
+    EXPECT_LT(t.elapsed(), 500);
 }
