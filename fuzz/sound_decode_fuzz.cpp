@@ -14,10 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (path.empty())
         return 0;
 
-    SF_INFO info{};
-    SNDFILE *file = auralist::openSoundFile(path, info);
-    if (!file)
+    const auto sound = auralist::SoundFile::open(path);
+    if (!sound)
         return 0;
+    SNDFILE *file = sound->handle();
+    const SF_INFO &info = sound->info();
     std::vector<float> buffer(static_cast<std::size_t>(2048) * static_cast<std::size_t>(info.channels));
     // A header may claim any length; a bounded number of reads keeps a
     // generator of silence from running forever.
@@ -26,6 +27,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
     }
     sf_seek(file, 0, SEEK_SET);
-    sf_close(file);
     return 0;
 }

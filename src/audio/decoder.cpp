@@ -13,11 +13,10 @@ namespace {
 
 class SndfileDecoder : public Decoder {
 public:
-    SndfileDecoder(SNDFILE *file, const SF_INFO &info, std::string path)
-        : m_file(file), m_info(info), m_path(std::move(path))
+    SndfileDecoder(std::unique_ptr<SoundFile> file, std::string path)
+        : m_owner(std::move(file)), m_file(m_owner->handle()), m_info(m_owner->info()), m_path(std::move(path))
     {
     }
-    ~SndfileDecoder() override { sf_close(m_file); }
 
     int sampleRate() const override { return m_info.samplerate; }
     std::int64_t frames() const override { return m_info.frames; }
@@ -46,6 +45,7 @@ public:
     }
 
 private:
+    std::unique_ptr<SoundFile> m_owner;
     SNDFILE *m_file;
     SF_INFO m_info;
     std::string m_path;
@@ -57,11 +57,10 @@ private:
 std::unique_ptr<Decoder> openSndfileDecoder(const std::string &path, std::string &error)
 {
     DecoderMessages::setCurrentFile(path);
-    SF_INFO info{};
-    SNDFILE *file = openSoundFile(path, info, &error);
+    std::unique_ptr<SoundFile> file = SoundFile::open(path, &error);
     if (!file)
         return nullptr;
-    return std::make_unique<SndfileDecoder>(file, info, path);
+    return std::make_unique<SndfileDecoder>(std::move(file), path);
 }
 
 } // namespace auralist::audio

@@ -94,17 +94,11 @@ HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
         ::close(fd);
         return failed(error, reason);
     }
-    SF_INFO info{};
-    {
-        const std::lock_guard<std::mutex> lock(sndfileOpenLock());
-        SNDFILE *file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-        if (!file)
-            return failed(error, sf_strerror(nullptr));
-        sf_close(file);
-    }
-    std::string unplayable;
-    if (!isPlayableInfo(info, unplayable))
-        return failed(error, unplayable);
+    std::string reason;
+    const std::unique_ptr<SoundFile> file = SoundFile::adopt(fd, st.st_size, &reason);
+    if (!file)
+        return failed(error, reason);
+    const SF_INFO &info = file->info();
     return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
                          static_cast<unsigned long long>(st.st_size));
 }

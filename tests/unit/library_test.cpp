@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 
 #include <condition_variable>
+#include <future>
+#include <thread>
 #include <map>
 #include <mutex>
 #include <random>
@@ -20,8 +22,11 @@
 #include "library/records.h"
 #include "library/scanner.h"
 #include "library/sort_order.h"
+#include "audio/decoder.h"
 #include "platform/posix_file_system.h"
+#include "platform/sound_file.h"
 #include "platform/sound_header_reader.h"
+#include "sound_files.h"
 #include "test_support.h"
 
 using namespace auralist;
@@ -409,4 +414,56 @@ TEST(HeaderReader, RealFilesAndHostileOnes)
     ::mkfifo((dir.path() + "/fifo.wav").c_str(), 0600);
     EXPECT_EQ(reader.read(dir.path() + "/fifo.wav", error).state, HeaderFacts::State::Failed); // and returns
     EXPECT_EQ(reader.read("/dev/zero", error).state, HeaderFacts::State::Failed);
+}
+
+TEST(HeaderReader, AReadWaitingOnASlowDiskNeverHoldsUpThePlayersOpen)
+{
+    TempDir dir;
+    const std::string path = dir.file("tone.wav");
+    auralist::testing::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2,
+                                      std::vector<float>(2 * 4410, 0.25F));
+    // The header reader's disk answers only when the test says so.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool waiting = false;
+    bool answer = false;
+    std::thread::id slowThread;
+    SoundFile::setOpenReadHook([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (std::this_thread::get_id() != slowThread)
+            return;
+        waiting = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return answer; });
+    });
+    std::string headerError;
+    HeaderFacts facts;
+    std::thread reader([&] {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            slowThread = std::this_thread::get_id();
+        }
+        facts = SoundHeaderReader().read(path, headerError);
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return waiting; });
+    }
+    // Meanwhile the player opens the next sound: it must not wait.
+    auto opened = std::async(std::launch::async, [&] {
+        std::string error;
+        return audio::openSndfileDecoder(path, error) != nullptr;
+    });
+    const bool inTime = opened.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        answer = true;
+        changed.notify_all();
+    }
+    reader.join();
+    SoundFile::setOpenReadHook(nullptr);
+    ASSERT_TRUE(inTime) << "the player's open waited for the slow header read";
+    EXPECT_TRUE(opened.get());
+    EXPECT_EQ(facts.state, HeaderFacts::State::Read) << headerError;
+    EXPECT_EQ(facts.frames, 4410);
 }
