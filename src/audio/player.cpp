@@ -43,7 +43,7 @@ Player::Player(AudioOutput &output, Opener opener, EventSink sink, const MicroCl
 
 Player::~Player()
 {
-    requestStop();
+    Player::requestStop(); // this class's own: no override runs in a destructor
     m_thread.join();
     m_output.close();
 }

@@ -19,7 +19,7 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_view(view),
       m_inlineScanner(services.scanner ? nullptr
                                        : std::make_unique<InlineScanner>(services.fileSystem,
-                                                                         services.diagnostics.stream())),
+                                                                         services.diagnostics.output())),
       m_scanner(services.scanner ? *services.scanner : *m_inlineScanner)
 {
 }

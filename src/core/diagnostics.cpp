@@ -1,6 +1,7 @@
 #include "core/diagnostics.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace auralist {
 
@@ -11,16 +12,15 @@ void Diagnostics::line(std::string_view text)
 
 void Diagnostics::line(std::string_view prefix, std::string_view text)
 {
-    // One line at a time under the stream's lock: the scanner thread writes
-    // its lines to the same stream.
-    ::flockfile(m_out);
-    if (!prefix.empty())
-        std::fwrite(prefix.data(), 1, prefix.size(), m_out);
-    if (!text.empty())
-        std::fwrite(text.data(), 1, text.size(), m_out);
-    std::fputc('\n', m_out);
-    ::funlockfile(m_out);
-    std::fflush(m_out);
+    // One whole line at a time: the scanner thread writes its lines to the
+    // same output.
+    std::string whole;
+    whole.reserve(prefix.size() + text.size() + 1);
+    whole.append(prefix);
+    whole.append(text);
+    whole.push_back('\n');
+    m_output.write(whole);
+    m_output.flush();
 }
 
 void debugLog(std::string_view text)

@@ -1,27 +1,38 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string_view>
+
+#include "core/line_output.h"
 
 namespace auralist {
 
 // The diagnostic lines on standard output are part of the interface: tests
 // compare them byte for byte. Each line is flushed as it is printed, so a
 // reader of a pipe sees every event when it happens. (An intake's many
-// lines are written by its scanner, buffered, and flushed at its end.)
+// lines are written by its scanner, buffered, and flushed at its end.) In
+// the application the lines go through a writer thread (QueuedLineOutput),
+// so the window never waits for standard output.
 class Diagnostics {
 public:
-    explicit Diagnostics(std::FILE *out = stdout) : m_out(out) {}
+    // Writes to out where it is called.
+    explicit Diagnostics(std::FILE *out = stdout)
+        : m_owned(std::make_unique<FileLineOutput>(out)), m_output(*m_owned)
+    {
+    }
+    explicit Diagnostics(LineOutput &output) : m_output(output) {}
 
     // Writes text + "\n".
     void line(std::string_view text);
     // Writes prefix + text + "\n".
     void line(std::string_view prefix, std::string_view text);
 
-    std::FILE *stream() const { return m_out; }
+    LineOutput &output() const { return m_output; }
 
 private:
-    std::FILE *m_out;
+    std::unique_ptr<LineOutput> m_owned;
+    LineOutput &m_output;
 };
 
 // Developer logging on standard error, off unless AURALIST_DEBUG is set.

@@ -147,6 +147,7 @@ public:
     // answers at once, through get(); real implementations fetch on a
     // thread of their own.
     using Answer = std::function<void(std::optional<std::string>)>;
+    // NOLINTNEXTLINE(performance-unnecessary-value-param): overrides keep it for later
     virtual void fetch(const std::string &url, Answer done) { done(get(url)); }
 };
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace auralist {
 
@@ -74,5 +75,19 @@ public:
     // True once every thread of the unit has been joined.
     virtual bool waitStopped(Deadline deadline) = 0;
 };
+
+// Stops units in the order given: each is asked first (so all of them
+// begin to end at once), then each is waited for in turn, all before
+// deadline. True when every thread has been joined; false leaves the rest
+// running (stuck in a system call), and the caller must not destroy them.
+inline bool stopInOrder(const std::vector<Stoppable *> &units, Stoppable::Deadline deadline)
+{
+    for (Stoppable *unit : units)
+        unit->requestStop();
+    bool all = true;
+    for (Stoppable *unit : units)
+        all = unit->waitStopped(deadline) && all;
+    return all;
+}
 
 } // namespace auralist

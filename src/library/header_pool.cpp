@@ -119,7 +119,7 @@ HeaderPool::HeaderPool(std::shared_ptr<HeaderReader> reader, Deliver deliver, in
 
 HeaderPool::~HeaderPool()
 {
-    requestStop();
+    HeaderPool::requestStop(); // this class's own: no override runs in a destructor
     m_mailbox.close();
     m_workers.clear(); // joins
 }

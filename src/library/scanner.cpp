@@ -57,7 +57,7 @@ bool stopped(const std::atomic<bool> *stop)
 // threads fall between lines, never inside one.
 class LineWriter {
 public:
-    explicit LineWriter(std::FILE *out) : m_out(out) { m_buffer.reserve(kLimit + 4096); }
+    explicit LineWriter(LineOutput &out) : m_out(out) { m_buffer.reserve(kLimit + 4096); }
     ~LineWriter() { flush(); }
     LineWriter(const LineWriter &) = delete;
     LineWriter &operator=(const LineWriter &) = delete;
@@ -74,18 +74,17 @@ public:
     void flush()
     {
         write();
-        std::fflush(m_out);
+        m_out.flush();
     }
 
 private:
     void write()
     {
-        if (!m_buffer.empty())
-            std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_out);
+        m_out.write(m_buffer);
         m_buffer.clear();
     }
     static constexpr size_t kLimit = size_t(64) * 1024;
-    std::FILE *m_out;
+    LineOutput &m_out;
     std::string m_buffer;
 };
 
@@ -298,7 +297,7 @@ bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function
     return true;
 }
 
-bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
+bool scanPaths(FileSystem &fs, const ScanRequest &request, LineOutput &out,
                const std::function<void(RecordStore &&)> &batch, const std::atomic<bool> *stop, std::size_t batchSize)
 {
     TypeTable types(request.supportedTypes);
@@ -369,7 +368,7 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
 void InlineScanner::start(std::uint64_t scan, const std::vector<std::string> &paths,
                           const std::vector<std::string> &types, Listener &listener)
 {
-    const bool completed = scanPaths(m_fs, {paths, types}, m_out,
+    const bool completed = scanPaths(m_fs, {paths, types}, *m_out,
                                      [&](RecordStore &&batch) { listener.scanBatch(scan, std::move(batch)); });
     listener.scanFinished(scan, completed);
 }
@@ -377,7 +376,7 @@ void InlineScanner::start(std::uint64_t scan, const std::vector<std::string> &pa
 // What the worker and the main thread share; everything else is one side's.
 struct ThreadedScanner::Shared {
     std::shared_ptr<FileSystem> fs;
-    std::FILE *out = nullptr;
+    LineOutput *out = nullptr;
     Mailbox::Sender toMain;
     std::mutex mutex;
     std::condition_variable wake;
@@ -407,7 +406,7 @@ struct ThreadedScanner::Shared {
                 stop.store(false);
             }
             const bool completed = scanPaths(
-                *fs, job, out,
+                *fs, job, *out,
                 [&](RecordStore &&batch) {
                     auto moved = std::make_shared<RecordStore>(std::move(batch));
                     toMain.post([this, taken, moved] { deliverBatch(taken, std::move(*moved)); });
@@ -434,16 +433,28 @@ struct ThreadedScanner::Shared {
     }
 };
 
-ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, std::FILE *out) : m_shared(std::make_shared<Shared>())
+ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, LineOutput &out)
+    : m_shared(std::make_shared<Shared>())
 {
     m_shared->fs = std::move(fs);
-    m_shared->out = out;
+    m_shared->out = &out;
     m_shared->toMain = m_mailbox.sender();
+}
+
+ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, std::FILE *out)
+    : ThreadedScanner(std::move(fs), std::make_unique<FileLineOutput>(out))
+{
+}
+
+ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, std::unique_ptr<LineOutput> owned)
+    : ThreadedScanner(std::move(fs), *owned)
+{
+    m_ownedOutput = std::move(owned);
 }
 
 ThreadedScanner::~ThreadedScanner()
 {
-    requestStop();
+    ThreadedScanner::requestStop(); // this class's own: no override runs in a destructor
     m_mailbox.close();
     m_worker.join();
 }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/line_output.h"
 #include "core/mailbox.h"
 #include "core/services.h"
 #include "core/worker_thread.h"
@@ -38,7 +39,7 @@ struct ScanRequest {
     std::vector<std::string> paths;
     std::vector<std::string> supportedTypes;
 };
-bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
+bool scanPaths(FileSystem &fs, const ScanRequest &request, LineOutput &out,
                const std::function<void(RecordStore &&)> &batch, const std::atomic<bool> *stop = nullptr,
                std::size_t batchSize = 16384);
 
@@ -54,6 +55,8 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, std::FILE *out,
 // with a limit (requestStop, waitStopped).
 class ThreadedScanner : public IntakeScanner, public Stoppable {
 public:
+    ThreadedScanner(std::shared_ptr<FileSystem> fs, LineOutput &out);
+    // Writing to out where the worker runs (tests).
     ThreadedScanner(std::shared_ptr<FileSystem> fs, std::FILE *out);
     ~ThreadedScanner() override;
     ThreadedScanner(const ThreadedScanner &) = delete;
@@ -67,8 +70,11 @@ public:
     bool waitStopped(Deadline deadline) override;
 
 private:
+    ThreadedScanner(std::shared_ptr<FileSystem> fs, std::unique_ptr<LineOutput> owned);
+
     struct Shared;
     std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<LineOutput> m_ownedOutput;
     Mailbox m_mailbox; // results are delivered on the main thread
     WorkerThread m_worker;
 };
@@ -77,14 +83,19 @@ private:
 // for tools without an event loop.
 class InlineScanner : public IntakeScanner {
 public:
-    InlineScanner(FileSystem &fs, std::FILE *out) : m_fs(fs), m_out(out) {}
+    InlineScanner(FileSystem &fs, LineOutput &out) : m_fs(fs), m_out(&out) {}
+    InlineScanner(FileSystem &fs, std::FILE *out)
+        : m_fs(fs), m_owned(std::make_unique<FileLineOutput>(out)), m_out(m_owned.get())
+    {
+    }
     void start(std::uint64_t scan, const std::vector<std::string> &paths, const std::vector<std::string> &types,
                Listener &listener) override;
     void cancel() override {}
 
 private:
     FileSystem &m_fs;
-    std::FILE *m_out;
+    std::unique_ptr<LineOutput> m_owned;
+    LineOutput *m_out;
 };
 
 } // namespace auralist

@@ -41,7 +41,7 @@ CurlHttp::CurlHttp(const Limits &limits) : m_limits(limits)
 
 CurlHttp::~CurlHttp()
 {
-    requestStop();
+    CurlHttp::requestStop(); // this class's own: no override runs in a destructor
     m_mailbox.close();
     m_worker.join();
     curl_global_cleanup();

@@ -11,12 +11,16 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <chrono>
 #include <cstdio>
+
+#include <unistd.h>
 
 #include "audio/audio_engine.h"
 #include "audio/decoder.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
+#include "core/line_output.h"
 #include "core/marketing.h"
 #include "core/table_controller.h"
 #include "core/updater.h"
@@ -135,6 +139,15 @@ Browser::~Browser()
     m_summaryWorker.reset();
     // The table keeps a pointer to the model; let it go first.
     m_window->table()->setTableController(nullptr);
+}
+
+std::vector<Stoppable *> Browser::threads() const
+{
+    std::vector<Stoppable *> units;
+    if (m_headerPool)
+        units.push_back(m_headerPool.get());
+    units.push_back(m_summaryWorker.get());
+    return units;
 }
 
 void Browser::connectActions()
@@ -284,10 +297,16 @@ int runAuralist(int argc, char **argv)
     // paths (and perhaps "--"), kept as the bytes they are.
     const std::vector<std::string> paths = pathArguments(argc, argv);
 
-    Diagnostics diagnostics;
+    // Every thread of the application is started here, below, and stopped
+    // here at quit, in order: the intake, the header readers and the
+    // waveform worker (cancelled, their answers dropped), the update
+    // check, the sound, and last the event lines, once everything that
+    // writes them has ended.
+    QueuedLineOutput eventLines(stdout);
+    Diagnostics diagnostics(eventLines);
     audio::AudioEngine engine;
     PosixFileSystem fileSystem;
-    ThreadedScanner scanner(std::make_shared<PosixFileSystem>(), stdout);
+    ThreadedScanner scanner(std::make_shared<PosixFileSystem>(), eventLines);
     QtDesktop desktop;
     MessageBoxAlerts alerts;
     QtSettings settings;
@@ -300,7 +319,27 @@ int runAuralist(int argc, char **argv)
     engine.setOutputProblemHandler(
         [&alerts](const std::string &message) { alerts.runAlert("Sound Output", message, "OK", ""); });
     browser.launch(paths);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+
+    // A thread stuck in a system call (a walk or a read on a dead disk)
+    // must not keep the process: it is given until the deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    std::vector<Stoppable *> units{&scanner};
+    for (Stoppable *unit : browser.threads())
+        units.push_back(unit);
+    units.push_back(&http);
+    units.push_back(&engine.player());
+    const bool stopped = stopInOrder(units, deadline);
+    settings.sync();
+    const bool linesOut = stopInOrder({&eventLines}, deadline + std::chrono::milliseconds(200));
+    if (!stopped || !linesOut) {
+        debugLog("a thread did not stop in time; leaving without running destructors");
+        // Nothing may be destroyed under a live thread: the settings are
+        // saved and the event lines written (unless their reader is gone).
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    return status;
 }
 
 } // namespace auralist

@@ -7,6 +7,7 @@
 #include "core/config.h"
 #include "core/mailbox.h"
 #include "core/services.h"
+#include "core/worker_thread.h"
 
 namespace auralist {
 
@@ -59,6 +60,9 @@ public:
     TableController &tableController() { return *m_tableController; }
     Updater &updater() { return *m_updater; }
     Marketing &marketing() { return *m_marketing; }
+    // The threads the browser runs (header readers, waveform worker), to
+    // be stopped before it goes.
+    std::vector<Stoppable *> threads() const;
 
 private:
     void connectActions();

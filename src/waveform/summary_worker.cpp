@@ -11,7 +11,7 @@ SummaryWorker::SummaryWorker(Opener opener, Sink sink) : m_opener(std::move(open
 
 SummaryWorker::~SummaryWorker()
 {
-    requestStop();
+    SummaryWorker::requestStop(); // this class's own: no override runs in a destructor
     m_thread.join();
 }
 

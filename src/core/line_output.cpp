@@ -1,0 +1,95 @@
+#include "core/line_output.h"
+
+namespace auralist {
+
+void FileLineOutput::write(std::string_view lines)
+{
+    // One call under the stream's lock: lines written meanwhile by other
+    // threads fall between these, never inside one.
+    if (!lines.empty())
+        std::fwrite(lines.data(), 1, lines.size(), m_out);
+}
+
+void FileLineOutput::flush()
+{
+    std::fflush(m_out);
+}
+
+QueuedLineOutput::QueuedLineOutput(std::FILE *out) : m_out(out)
+{
+    m_thread.start([this] { run(); });
+}
+
+QueuedLineOutput::~QueuedLineOutput()
+{
+    QueuedLineOutput::requestStop(); // this class's own: no override runs in a destructor
+    m_thread.join();
+}
+
+void QueuedLineOutput::write(std::string_view lines)
+{
+    if (lines.empty())
+        return;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.append(lines);
+    m_queued += lines.size();
+    m_changed.notify_all();
+}
+
+void QueuedLineOutput::flush()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_flushAsked = true;
+    m_changed.notify_all();
+}
+
+void QueuedLineOutput::requestStop()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_quit = true;
+    m_flushAsked = true;
+    m_changed.notify_all();
+}
+
+bool QueuedLineOutput::waitStopped(Deadline deadline)
+{
+    return m_thread.joinUntil(deadline);
+}
+
+void QueuedLineOutput::drain()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_flushAsked = true;
+    m_changed.notify_all();
+    const std::uint64_t target = m_queued;
+    m_changed.wait(lock, [&] { return m_written >= target && !m_flushAsked; });
+}
+
+void QueuedLineOutput::run()
+{
+    std::string writing;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_quit || m_flushAsked || !m_queue.empty(); });
+        writing.swap(m_queue);
+        const bool flush = m_flushAsked;
+        m_flushAsked = false;
+        const bool quit = m_quit && writing.empty();
+        lock.unlock();
+        if (!writing.empty())
+            std::fwrite(writing.data(), 1, writing.size(), m_out);
+        // Each batch is flushed: a reader of a pipe sees every event when it
+        // happens, as it did when each line was flushed as it was printed.
+        if (flush || !writing.empty())
+            std::fflush(m_out);
+        const std::size_t done = writing.size();
+        writing.clear();
+        lock.lock();
+        m_written += done;
+        m_changed.notify_all();
+        if (quit || (m_quit && m_queue.empty()))
+            return;
+    }
+}
+
+} // namespace auralist
