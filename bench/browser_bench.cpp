@@ -82,7 +82,6 @@ const std::string &libraryTree()
     return root;
 }
 
-
 double secondsOf(const std::function<void()> &work)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -161,7 +160,8 @@ void memoryPerRecord(benchmark::State &state)
     for (auto _ : state) {
         std::vector<std::string> paths;
         for (int i = 0; i < kEntries; ++i)
-            paths.push_back("/home/user/Samples/pack " + std::to_string(i % 300) + "/kick " + std::to_string(i) + ".wav");
+            paths.push_back("/home/user/Samples/pack " + std::to_string(i % 300) + "/kick " + std::to_string(i)
+                            + ".wav");
         malloc_trim(0);
         const size_t before = mallinfo2().uordblks;
         // The list as an intake leaves it: the records, the sound list, a

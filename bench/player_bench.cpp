@@ -38,7 +38,7 @@ public:
         return true;
     }
     void close() override { m_render = nullptr; }
-    void flush() override {}
+    void flush() override { }
     bool failed() const override { return false; }
     std::int64_t latencyFrames() const override { return 0; }
     // Pulls one request's worth; the moment the first non-silent frame is seen.

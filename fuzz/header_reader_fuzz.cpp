@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort(); // the file was left open
     if (facts.state == auralist::HeaderFacts::State::Failed && error.empty())
         std::abort(); // a failure must say why
-    for (const char *key : {auralist::kLengthKey, auralist::kFormatKey, auralist::kRateKey, auralist::kChannelsKey,
-                            auralist::kSizeKey}) {
+    for (const char *key :
+         {auralist::kLengthKey, auralist::kFormatKey, auralist::kRateKey, auralist::kChannelsKey, auralist::kSizeKey}) {
         if (auralist::factText(facts, key).size() > 40)
             std::abort();
     }

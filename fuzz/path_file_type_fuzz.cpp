@@ -14,7 +14,7 @@ namespace {
 
 class ByteFileSystem : public FileSystem {
 public:
-    explicit ByteFileSystem(std::uint32_t code) : m_code(code) {}
+    explicit ByteFileSystem(std::uint32_t code) : m_code(code) { }
     bool listDirectory(const std::string &, const EntryCallback &) override { return false; }
     EntryKind kindOf(const std::string &) override { return EntryKind::File; }
     std::uint32_t fileTypeCode(const std::string &) override { return m_code; }
@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 4)
         return 0;
-    const std::uint32_t code = (std::uint32_t(data[0]) << 24) | (std::uint32_t(data[1]) << 16) |
-                               (std::uint32_t(data[2]) << 8) | data[3];
+    const std::uint32_t code
+        = (std::uint32_t(data[0]) << 24) | (std::uint32_t(data[1]) << 16) | (std::uint32_t(data[2]) << 8) | data[3];
     const std::string path(reinterpret_cast<const char *>(data + 4), size - 4);
     ByteFileSystem fs(code);
     const std::string type = pathFileType(path, fs);

@@ -17,7 +17,7 @@ namespace {
 // A header may claim any length: a bounded number of reads.
 class Bounded : public auralist::audio::Decoder {
 public:
-    explicit Bounded(std::unique_ptr<auralist::audio::Decoder> inner) : m_inner(std::move(inner)) {}
+    explicit Bounded(std::unique_ptr<auralist::audio::Decoder> inner) : m_inner(std::move(inner)) { }
     int sampleRate() const override { return m_inner->sampleRate(); }
     std::int64_t frames() const override { return m_inner->frames(); }
     std::int64_t read(float *out, std::int64_t count) override

@@ -9,10 +9,10 @@ namespace auralist::audio {
 
 namespace {
 
-constexpr const char *kNoOutput =
-    "No sound output is available. Auralist will play again as soon as the sound server is back.";
-constexpr const char *kOutputFailed =
-    "Sound output failed. Auralist will play again as soon as the sound server is back.";
+constexpr const char *kNoOutput
+    = "No sound output is available. Auralist will play again as soon as the sound server is back.";
+constexpr const char *kOutputFailed
+    = "Sound output failed. Auralist will play again as soon as the sound server is back.";
 
 } // namespace
 
@@ -20,7 +20,7 @@ constexpr const char *kOutputFailed =
 // play in the player.
 class PlayerSound : public Sound, public std::enable_shared_from_this<PlayerSound> {
 public:
-    PlayerSound(AudioEngine &engine, std::string path) : m_engine(engine), m_path(std::move(path)) {}
+    PlayerSound(AudioEngine &engine, std::string path) : m_engine(engine), m_path(std::move(path)) { }
 
     void setDelegate(SoundDelegate *delegate) override { m_delegate = delegate; }
     SoundDelegate *delegate() const { return m_delegate; }

@@ -27,14 +27,17 @@ PlayerEvent event(PlayerEvent::Kind kind, std::uint64_t serial)
 
 std::int64_t SteadyMicroClock::nowMicros() const
 {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
 Player::Player(AudioOutput &output, Opener opener, EventSink sink, const MicroClock &clock, Options options)
-    : m_output(output), m_opener(std::move(opener)), m_sink(std::move(sink)), m_clock(clock),
-      m_ring(options.ringFrames), m_scratch(static_cast<size_t>(kChunkFrames) * FrameRing::kChannels),
+    : m_output(output),
+      m_opener(std::move(opener)),
+      m_sink(std::move(sink)),
+      m_clock(clock),
+      m_ring(options.ringFrames),
+      m_scratch(static_cast<size_t>(kChunkFrames) * FrameRing::kChannels),
       m_fadeWithdrawn(std::move(options.fadeWithdrawn))
 {
     if (options.threaded)
@@ -179,7 +182,8 @@ void Player::handle(Command &command)
         }
         return;
     case Command::Kind::Seek:
-        if (m_current && m_current->serial == command.serial && !(m_pending && m_pending->kind == Command::Kind::Play)) {
+        if (m_current && m_current->serial == command.serial
+            && !(m_pending && m_pending->kind == Command::Kind::Play)) {
             m_pending = std::move(command);
             beginFade();
         }
@@ -211,8 +215,7 @@ void Player::handle(Command &command)
             m_current->looping = command.flag;
             if (!command.flag)
                 endAtPass();
-        }
-        else if (m_pending && m_pending->serial == command.serial && m_pending->kind == Command::Kind::Play)
+        } else if (m_pending && m_pending->serial == command.serial && m_pending->kind == Command::Kind::Play)
             m_pending->flag = command.flag;
         return;
     }
@@ -511,7 +514,8 @@ std::int64_t Player::positionOf(std::uint64_t consumed) const
         if (s.streamStart <= consumed)
             at = &s;
     }
-    const std::int64_t frame = at->fileStart + static_cast<std::int64_t>(consumed - std::min(consumed, at->streamStart));
+    const std::int64_t frame
+        = at->fileStart + static_cast<std::int64_t>(consumed - std::min(consumed, at->streamStart));
     return c.end && consumed >= *c.end ? std::min(frame, c.length) : frame;
 }
 

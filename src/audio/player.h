@@ -36,11 +36,11 @@ public:
 // What the player tells its owner, always from the player thread.
 struct PlayerEvent {
     enum class Kind {
-        Started,    // frames of the sound are on their way; length, rate
-        Position,   // frame is where the listener is, about 20 times a second
-        PassEnded,  // a looping sound's pass was heard to its end; it goes on
-        Finished,   // stopped (playedToEnd false) or heard to its end
-        Failed,     // the output failed; reason for the user
+        Started, // frames of the sound are on their way; length, rate
+        Position, // frame is where the listener is, about 20 times a second
+        PassEnded, // a looping sound's pass was heard to its end; it goes on
+        Finished, // stopped (playedToEnd false) or heard to its end
+        Failed, // the output failed; reason for the user
         LoadFailed, // the file could not be opened; reason for the user
     };
     Kind kind = Kind::Started;
@@ -149,12 +149,12 @@ private:
         std::int64_t length = 0;
         std::deque<Segment> segments;
         std::deque<std::uint64_t> passEnds; // stream indexes
-        std::optional<std::uint64_t> end;    // stream index of the last frame + 1
+        std::optional<std::uint64_t> end; // stream index of the last frame + 1
         std::deque<Report> reports;
         std::int64_t nextPosition = 0;
         std::int64_t commandAt = 0;
         bool startReported = false;
-        std::optional<Queued> next;           // opened, waiting for the end
+        std::optional<Queued> next; // opened, waiting for the end
         std::unique_ptr<Current> successor; // decoding into the ring after end
     };
     struct LateFinish {
@@ -181,7 +181,7 @@ private:
     void fail(const std::string &reason);
     std::int64_t positionOf(std::uint64_t consumed) const;
     PlayerEvent positionEvent(std::uint64_t consumed) const;
-    void send(PlayerEvent event) { m_sink(event); }
+    void send(const PlayerEvent &event) { m_sink(event); }
 
     AudioOutput &m_output;
     Opener m_opener;
@@ -194,14 +194,14 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Command> m_commands; // guarded by m_mutex
-    bool m_quit = false;            // guarded by m_mutex
+    bool m_quit = false; // guarded by m_mutex
 
     // Player thread only.
     std::optional<Current> m_current;
     std::optional<Command> m_pending; // a play or seek waiting for the fade
     bool m_fading = false;
     std::deque<LateFinish> m_lateFinishes; // sounds handed off, still heard
-    std::uint64_t m_handedOffFrom = 0;     // the sound the current one follows
+    std::uint64_t m_handedOffFrom = 0; // the sound the current one follows
     std::int64_t m_fadeStarted = 0;
     bool m_outputOpen = false;
 

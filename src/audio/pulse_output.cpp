@@ -165,8 +165,8 @@ bool PulseOutput::open(int rate, Render render, void *context, std::string &erro
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestMilliseconds * PA_USEC_PER_MSEC, &spec));
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                                      PA_STREAM_INTERPOLATE_TIMING);
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
+                                                      | PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         error = pa_strerror(pa_context_errno(m_context));
         closeStream();

@@ -10,7 +10,8 @@ namespace {
 
 std::string setting(const char *name, const char *builtin)
 {
-    const char *value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read on the main thread; nothing sets the environment
+    const char *value
+        = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read on the main thread; nothing sets the environment
     return value ? std::string(value) : std::string(builtin);
 }
 

@@ -17,9 +17,9 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_diagnostics(services.diagnostics),
       m_tableController(tableController),
       m_view(view),
-      m_inlineScanner(services.scanner ? nullptr
-                                       : std::make_unique<InlineScanner>(services.fileSystem,
-                                                                         services.diagnostics.output())),
+      m_inlineScanner(services.scanner
+                          ? nullptr
+                          : std::make_unique<InlineScanner>(services.fileSystem, services.diagnostics.output())),
       m_scanner(services.scanner ? *services.scanner : *m_inlineScanner)
 {
 }
@@ -112,9 +112,8 @@ void Controller::find()
     const RecordStore &store = *m_items->store();
     const std::vector<std::uint32_t> &all = m_items->rows();
     const std::string folded = caseFold(std::string_view(text.constData(), static_cast<size_t>(text.size())));
-    const bool narrowing = !m_lastFind.empty() && m_lastFindList == m_items.get() &&
-                           m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() &&
-                           folded.starts_with(m_lastFind);
+    const bool narrowing = !m_lastFind.empty() && m_lastFindList == m_items.get()
+        && m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() && folded.starts_with(m_lastFind);
     // Hits are positions in the sound list; the match list takes the
     // records at those positions.
     std::vector<std::uint32_t> hits;

@@ -10,9 +10,9 @@
 
 #include "core/browser_view.h"
 #include "core/services.h"
+#include "core/table_view.h"
 #include "library/records.h"
 #include "library/scanner.h"
-#include "core/table_view.h"
 
 namespace auralist {
 
@@ -172,9 +172,9 @@ private:
     int m_currentTrack = 0;
     SoundPtr m_sound;
     SoundRecord m_soundRecord; // the row m_sound was made from
-    double m_position = 0;     // of m_sound, in seconds
-    double m_startAt = 0;      // where playCurrentTrack starts the sound
-    bool m_selecting = false;  // selectRow is at work
+    double m_position = 0; // of m_sound, in seconds
+    double m_startAt = 0; // where playCurrentTrack starts the sound
+    bool m_selecting = false; // selectRow is at work
     bool m_playModeOn = false;
     bool m_isLooping = false;
     SoundList m_items;

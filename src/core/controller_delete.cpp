@@ -42,8 +42,9 @@ void Controller::deleteSelected()
     m_deleteIdentity = path ? m_fs.identify(std::string(*path)) : std::nullopt;
     stop();
     m_deleteOpen = true;
-    m_view.showDeletePanel(message, moveToTrash() ? QStringLiteral("The file is moved to the Trash.")
-                                                  : QStringLiteral("The file is removed from the disk."));
+    m_view.showDeletePanel(message,
+                           moveToTrash() ? QStringLiteral("The file is moved to the Trash.")
+                                         : QStringLiteral("The file is removed from the disk."));
 }
 
 void Controller::cancelDelete()
@@ -92,15 +93,16 @@ void Controller::sheetDidEnd(int returnCode)
                     removeDeletedRecord(record);
                     break;
                 case RemovalResult::Status::IsFolder:
-                    tellUser("\xe2\x80\x9c" + name + "\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.");
+                    tellUser("\xe2\x80\x9c" + name
+                             + "\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.");
                     break;
                 case RemovalResult::Status::Changed:
-                    tellUser("\xe2\x80\x9c" + name +
-                             "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.");
+                    tellUser("\xe2\x80\x9c" + name
+                             + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.");
                     break;
                 case RemovalResult::Status::Failed:
-                    tellUser("\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be " +
-                             (moveToTrash() ? "moved to the Trash" : "deleted") + ": " + result.error);
+                    tellUser("\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be "
+                             + (moveToTrash() ? "moved to the Trash" : "deleted") + ": " + result.error);
                     break;
                 }
             }

@@ -86,8 +86,8 @@ QString Controller::windowTitle() const
     for (size_t i = digits.size(); i > 3; i -= 3)
         digits.insert(i - 3, ",");
     const QString dash = QStringLiteral(" \u2014 ");
-    QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(digits) +
-                    (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
+    QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(digits)
+        + (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
     if (m_scanning)
         title += QStringLiteral(" so far");
     return title + dash + QStringLiteral("Auralist");

@@ -22,7 +22,6 @@ std::optional<std::string> CURLHandle::stringForUrl(Http &http, const std::strin
     return http.get(url);
 }
 
-
 void CURLHandle::propertyListForUrl(Http &http, const std::string &url,
                                     std::function<void(std::optional<QVariant>)> done)
 {

@@ -17,11 +17,10 @@ namespace auralist {
 class Diagnostics {
 public:
     // Writes to out where it is called.
-    explicit Diagnostics(std::FILE *out = stdout)
-        : m_owned(std::make_unique<FileLineOutput>(out)), m_output(*m_owned)
+    explicit Diagnostics(std::FILE *out = stdout) : m_owned(std::make_unique<FileLineOutput>(out)), m_output(*m_owned)
     {
     }
-    explicit Diagnostics(LineOutput &output) : m_output(output) {}
+    explicit Diagnostics(LineOutput &output) : m_output(output) { }
 
     // Writes text + "\n".
     void line(std::string_view text);

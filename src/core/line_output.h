@@ -29,7 +29,7 @@ public:
 // Writes to a stream where it is called: for tests and tools.
 class FileLineOutput : public LineOutput {
 public:
-    explicit FileLineOutput(std::FILE *out) : m_out(out) {}
+    explicit FileLineOutput(std::FILE *out) : m_out(out) { }
     void write(std::string_view lines) override;
     void flush() override;
 
@@ -64,9 +64,9 @@ private:
     std::FILE *m_out;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::string m_queue;        // guarded by m_mutex
-    bool m_flushAsked = false;  // guarded by m_mutex
-    bool m_quit = false;        // guarded by m_mutex
+    std::string m_queue; // guarded by m_mutex
+    bool m_flushAsked = false; // guarded by m_mutex
+    bool m_quit = false; // guarded by m_mutex
     std::uint64_t m_queued = 0; // guarded by m_mutex: bytes handed in
     std::uint64_t m_written = 0; // guarded by m_mutex: bytes in the stream
     WorkerThread m_thread;

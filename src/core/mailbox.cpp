@@ -16,8 +16,8 @@ namespace auralist {
 struct Mailbox::State {
     std::mutex mutex;
     std::deque<std::function<void()>> calls; // guarded by mutex
-    bool closed = false;                     // guarded by mutex
-    bool woken = false;                      // guarded by mutex: a wake-up is on its way
+    bool closed = false; // guarded by mutex
+    bool woken = false; // guarded by mutex: a wake-up is on its way
     int wakeFd = -1;
 
     State() : wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
@@ -47,8 +47,7 @@ bool Mailbox::Sender::post(std::function<void()> call) const
         const std::uint64_t one = 1;
         // The counter cannot overflow at one write per delivery; EAGAIN
         // would mean a wake-up is pending anyway.
-        while (::write(m_state->wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        while (::write(m_state->wakeFd, &one, sizeof one) < 0 && errno == EINTR) { }
     }
     return true;
 }
@@ -91,8 +90,7 @@ void Mailbox::deliver()
     {
         const std::lock_guard<std::mutex> lock(state->mutex);
         std::uint64_t count = 0;
-        while (::read(state->wakeFd, &count, sizeof count) < 0 && errno == EINTR) {
-        }
+        while (::read(state->wakeFd, &count, sizeof count) < 0 && errno == EINTR) { }
         state->woken = false;
         calls.swap(state->calls);
     }

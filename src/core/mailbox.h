@@ -30,7 +30,7 @@ public:
 
     private:
         friend class Mailbox;
-        explicit Sender(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+        explicit Sender(std::shared_ptr<State> state) : m_state(std::move(state)) { }
         std::shared_ptr<State> m_state;
     };
 

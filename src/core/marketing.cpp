@@ -5,7 +5,9 @@
 
 namespace auralist {
 
-Marketing::Marketing(Desktop &desktop, Config config) : m_desktop(desktop), m_config(std::move(config)) {}
+Marketing::Marketing(Desktop &desktop, Config config) : m_desktop(desktop), m_config(std::move(config))
+{
+}
 
 std::string Marketing::projectPageUrl() const
 {
@@ -24,8 +26,8 @@ std::string Marketing::tellAFriendUrl() const
 
 std::string Marketing::donateUrl() const
 {
-    return "https://" + m_config.paymentHost + "/xclick/business=" + m_config.paymentAccount +
-           "&item_name=Auralist&item_number=1.1&amount=3.00";
+    return "https://" + m_config.paymentHost + "/xclick/business=" + m_config.paymentAccount
+        + "&item_name=Auralist&item_number=1.1&amount=3.00";
 }
 
 void Marketing::visitSite()

@@ -14,8 +14,7 @@ char keep(char c)
     return c;
 }
 
-template <char (*Fold)(char)>
-int compareRuns(std::string_view a, std::string_view b)
+template <char (*Fold)(char)> int compareRuns(std::string_view a, std::string_view b)
 {
     size_t i = 0;
     size_t j = 0;

@@ -15,7 +15,7 @@ constexpr int kMaxDepth = 256;
 // The old text form.
 class TextParser {
 public:
-    explicit TextParser(std::string_view text) : m_text(text) {}
+    explicit TextParser(std::string_view text) : m_text(text) { }
 
     std::optional<QVariant> parseDocument()
     {
@@ -78,8 +78,8 @@ private:
 
     static bool isUnquotedChar(char c)
     {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '+' || c == '/' ||
-               c == ':' || c == '.' || c == '-';
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '+' || c == '/' || c == ':'
+            || c == '.' || c == '-';
     }
 
     std::optional<QString> parseString()

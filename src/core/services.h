@@ -112,9 +112,9 @@ public:
     // Shows a modal alert and waits. Returns 1 for the default button and
     // 0 for the alternate one (an empty alternate shows one button only).
     // The message is plain text, never markup.
-    virtual int runAlert(const std::string &title, const std::string &message,
-                         const std::string &defaultButton,
-                         const std::string &alternateButton) = 0;
+    virtual int runAlert(const std::string &title, const std::string &message, const std::string &defaultButton,
+                         const std::string &alternateButton)
+        = 0;
 };
 
 class Settings {
@@ -173,11 +173,11 @@ struct FileIdentity {
 
 struct RemovalResult {
     enum class Status : std::uint8_t {
-        Removed,  // the file or link is gone (or in the Trash)
-        Gone,     // nothing was there any more
-        Changed,  // the path names something else now: nothing removed
+        Removed, // the file or link is gone (or in the Trash)
+        Gone, // nothing was there any more
+        Changed, // the path names something else now: nothing removed
         IsFolder, // folders are never removed
-        Failed,   // the system refused: nothing removed
+        Failed, // the system refused: nothing removed
     };
     Status status = Status::Failed;
     // The system's reason, for the user, when nothing was removed.
@@ -205,8 +205,7 @@ public:
     virtual std::optional<FileIdentity> identify(const std::string &path) = 0;
     // Removes (or moves to the Trash) the file or link at path, but only
     // when it is still what `expected` names. Never removes a folder.
-    virtual RemovalResult removeFile(const std::string &path, const FileIdentity &expected,
-                                     bool toTrash) = 0;
+    virtual RemovalResult removeFile(const std::string &path, const FileIdentity &expected, bool toTrash) = 0;
 };
 
 // Scans what an intake was handed, away from the caller, printing the
@@ -230,8 +229,9 @@ public:
 
     // Starts scan number scan of paths, types being the supported type
     // list. A scan still running is cancelled first.
-    virtual void start(std::uint64_t scan, const std::vector<std::string> &paths,
-                       const std::vector<std::string> &types, Listener &listener) = 0;
+    virtual void start(std::uint64_t scan, const std::vector<std::string> &paths, const std::vector<std::string> &types,
+                       Listener &listener)
+        = 0;
     // Stops the scan running, if any; it reports nothing more.
     virtual void cancel() = 0;
 };

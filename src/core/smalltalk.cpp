@@ -52,8 +52,8 @@ std::string caseFold(std::string_view text)
         }
         return out;
     }
-    const QByteArray folded =
-        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded().toUtf8();
+    const QByteArray folded
+        = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded().toUtf8();
     return std::string(folded.constData(), static_cast<size_t>(folded.size()));
 }
 

@@ -10,8 +10,7 @@
 // std::optional, a shared_ptr or a bool.
 namespace auralist::smalltalk {
 
-template <typename T, typename Selector>
-auto collect(const std::vector<T> &items, Selector selector)
+template <typename T, typename Selector> auto collect(const std::vector<T> &items, Selector selector)
 {
     std::vector<decltype(selector(items.front()))> out;
     out.reserve(items.size());
@@ -20,8 +19,7 @@ auto collect(const std::vector<T> &items, Selector selector)
     return out;
 }
 
-template <typename T, typename Selector>
-std::vector<T> select(const std::vector<T> &items, Selector selector)
+template <typename T, typename Selector> std::vector<T> select(const std::vector<T> &items, Selector selector)
 {
     std::vector<T> out;
     for (const T &item : items) {
@@ -31,8 +29,7 @@ std::vector<T> select(const std::vector<T> &items, Selector selector)
     return out;
 }
 
-template <typename T, typename Selector>
-std::vector<T> reject(const std::vector<T> &items, Selector selector)
+template <typename T, typename Selector> std::vector<T> reject(const std::vector<T> &items, Selector selector)
 {
     std::vector<T> out;
     for (const T &item : items) {
@@ -44,8 +41,7 @@ std::vector<T> reject(const std::vector<T> &items, Selector selector)
 
 // The first element whose result is not null; null when there is none.
 // Elements after it are not visited.
-template <typename T, typename Selector>
-const T *delect(const std::vector<T> &items, Selector selector)
+template <typename T, typename Selector> const T *delect(const std::vector<T> &items, Selector selector)
 {
     for (const T &item : items) {
         if (static_cast<bool>(selector(item)))

@@ -3,7 +3,7 @@
 namespace auralist::xmlparse {
 
 std::vector<std::string> componentsSeparatedByCharSetAvoidingQuotes(const std::string &text,
-                                                                   const CharacterSet &separators)
+                                                                    const CharacterSet &separators)
 {
     std::vector<std::string> parts;
     if (text.empty())

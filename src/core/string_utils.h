@@ -34,7 +34,7 @@ namespace xmlparse {
 
 // Splits at the last separator of each run outside single or double quotes.
 std::vector<std::string> componentsSeparatedByCharSetAvoidingQuotes(const std::string &text,
-                                                                   const CharacterSet &separators);
+                                                                    const CharacterSet &separators);
 // Before and after the first occurrence of separator (which belongs to
 // neither); empty when it does not occur.
 std::vector<std::string> stringsBySplitingFirstOccurenceOf(const std::string &text, const std::string &separator);

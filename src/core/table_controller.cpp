@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <numeric>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 #include "core/diagnostics.h"
 #include "core/numeric_compare.h"
@@ -25,8 +25,7 @@ std::string_view valueOrEmpty(const SoundRecord &r, const std::string &key)
 
 } // namespace
 
-int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second,
-                                          const std::string &key)
+int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second, const std::string &key)
 {
     return compareNumeric(valueOrEmpty(first, key), valueOrEmpty(second, key));
 }
@@ -160,8 +159,7 @@ void TableController::sortBy(const std::string &key)
         std::vector<std::pair<double, std::uint32_t>> values(count);
         for (std::uint32_t i = 0; i < count; ++i)
             values[i] = {factSortValue(store.facts(rows[i]), key), i};
-        std::stable_sort(values.begin(), values.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::stable_sort(values.begin(), values.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         order.reserve(count);
         for (const auto &v : values)
             order.push_back(v.second);
@@ -399,12 +397,12 @@ Qt::ItemFlags TableController::flags(const QModelIndex &index) const
 
 bool TableController::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::EditRole || !index.isValid() || index.row() >= static_cast<int>(m_items->size()) ||
-        !m_isEditable)
+    if (role != Qt::EditRole || !index.isValid() || index.row() >= static_cast<int>(m_items->size()) || !m_isEditable)
         return false;
     const SoundRecord item = (*m_items)[static_cast<size_t>(index.row())];
     const QByteArray bytes = QFile::encodeName(value.toString());
-    item.setValue(identifierForColumn(index.column()), std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
+    item.setValue(identifierForColumn(index.column()),
+                  std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
     emit dataChanged(index, index);
     if (m_delegate)
         m_delegate->tableControllerDidEditItem(*this, item);

@@ -7,9 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/table_view.h"
 #include "library/header_facts.h"
 #include "library/records.h"
-#include "core/table_view.h"
 
 namespace auralist {
 
@@ -122,7 +122,6 @@ private:
 
 // -1, 0 or 1: the values of the two records under key, compared with
 // digit runs by value. A record without the key sorts as an empty value.
-int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second,
-                                          const std::string &key);
+int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second, const std::string &key);
 
 } // namespace auralist

@@ -45,9 +45,9 @@ public:
     TableControllerDelegate(const TableControllerDelegate &) = delete;
     TableControllerDelegate &operator=(const TableControllerDelegate &) = delete;
 
-    virtual void tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &) {}
-    virtual void tableControllerDidEditItem(TableController &, const SoundRecord &) {}
-    virtual void doubleClick(TableController &) {}
+    virtual void tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &) { }
+    virtual void tableControllerDidEditItem(TableController &, const SoundRecord &) { }
+    virtual void doubleClick(TableController &) { }
     virtual void keyDown(int key) { (void)key; }
 };
 

@@ -47,10 +47,8 @@ bool isNumber(const QVariant &v)
     case QMetaType::LongLong:
     case QMetaType::UInt:
     case QMetaType::ULongLong:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
+    case QMetaType::Double: return true;
+    default: return false;
     }
 }
 
@@ -78,8 +76,8 @@ bool isWebUrl(const std::string &url)
             break;
         scheme.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     }
-    return (scheme == "http" || scheme == "https") && url.compare(scheme.size(), 3, "://") == 0 &&
-           url.size() > scheme.size() + 3;
+    return (scheme == "http" || scheme == "https") && url.compare(scheme.size(), 3, "://") == 0
+        && url.size() > scheme.size() + 3;
 }
 
 } // namespace
@@ -120,8 +118,7 @@ void Updater::setVersionTextField()
     const std::string digits = std::to_string(kCurrentVersion);
     const std::string date = digits.substr(0, 4) + " " + digits.substr(4, 2) + " " + digits.substr(6);
     const std::string text = m_versionTextField->text().toStdString();
-    m_versionTextField->setText(
-        QString::fromStdString(xmlparse::stringByReplacingSubstring(text, "YYYY MM DD", date)));
+    m_versionTextField->setText(QString::fromStdString(xmlparse::stringByReplacingSubstring(text, "YYYY MM DD", date)));
 }
 
 void Updater::ckeckForUpdates(bool userAsked)
@@ -164,8 +161,8 @@ void Updater::reportCheck(bool userAsked)
         if (m_alerts.runAlert(kTitle, message, "Download", "Ignore") == 1)
             update();
     } else if (userAsked) {
-        m_alerts.runAlert(kTitle, "Application release " + std::to_string(currentVersion()) + " is up to date.",
-                          "OK", "");
+        m_alerts.runAlert(kTitle, "Application release " + std::to_string(currentVersion()) + " is up to date.", "OK",
+                          "");
     }
     markAsChecked();
 }
@@ -243,8 +240,8 @@ std::string Updater::dateText(std::time_t when)
     const long absOffset = offset < 0 ? -offset : offset;
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d %c%02ld%02ld", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  offset < 0 ? '-' : '+', absOffset / 3600, (absOffset % 3600) / 60);
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, offset < 0 ? '-' : '+',
+                  absOffset / 3600, (absOffset % 3600) / 60);
     return buffer;
 }
 
@@ -254,13 +251,14 @@ std::optional<std::time_t> Updater::parseDateText(const std::string &text)
     char sign = 0;
     char zone[5] = {};
     // NOLINTNEXTLINE(cert-err34-c): the conversion count and ranges are checked below
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d %c%4[0-9]%n", &year, &month, &day, &hour, &minute,
-                    &second, &sign, zone, &consumed) != 8)
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d %c%4[0-9]%n", &year, &month, &day, &hour, &minute, &second,
+                    &sign, zone, &consumed)
+        != 8)
         return std::nullopt;
     if (static_cast<size_t>(consumed) != text.size() || (sign != '+' && sign != '-') || std::string(zone).size() != 4)
         return std::nullopt;
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
-        hour < 0 || minute < 0 || second < 0)
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60
+        || hour < 0 || minute < 0 || second < 0)
         return std::nullopt;
     const int zoneHours = (zone[0] - '0') * 10 + (zone[1] - '0');
     const int zoneMinutes = (zone[2] - '0') * 10 + (zone[3] - '0');

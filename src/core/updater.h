@@ -7,6 +7,8 @@
 
 #include <QVariantMap>
 
+#include "build_config.h"
+
 namespace auralist {
 
 class Alerts;
@@ -21,7 +23,7 @@ class TextField;
 // request.
 class Updater {
 public:
-    static constexpr int kCurrentVersion = 20040426;
+    static constexpr int kCurrentVersion = AURALIST_RELEASE;
     static constexpr const char *kVersionPath = "/software/osx/Auralist/version.dict";
     static constexpr const char *kLastCheckKey = "lastUpdateCheck";
     static constexpr const char *kTitle = "Software Update";

@@ -8,8 +8,8 @@ namespace {
 
 bool keptInUrl(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
-           c == '_' || c == '.' || c == '~';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-'
+        || c == '_' || c == '.' || c == '~';
 }
 
 int hexValue(char c)

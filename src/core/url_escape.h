@@ -16,8 +16,7 @@ namespace auralist {
 
 // Appends bytes to out, each byte that keep(byte) refuses written as %XX
 // with upper-case hex digits.
-template <class Keep>
-void appendPercentEscaped(std::string &out, std::string_view bytes, Keep keep)
+template <class Keep> void appendPercentEscaped(std::string &out, std::string_view bytes, Keep keep)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (char ch : bytes) {

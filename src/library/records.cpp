@@ -95,9 +95,6 @@ void RecordStore::append(RecordStore &&batch)
     batch = RecordStore();
 }
 
-
-
-
 std::optional<std::string_view> RecordStore::value(std::uint32_t i, std::string_view key) const
 {
     if (key == "name")
@@ -180,8 +177,8 @@ bool SoundRecord::equalEntries(const SoundRecord &other) const
         return !m_store && !other.m_store;
     if (*this == other)
         return true;
-    return name() == other.name() && path() == other.path() &&
-           m_store->editedEntries(m_index) == other.m_store->editedEntries(other.m_index);
+    return name() == other.name() && path() == other.path()
+        && m_store->editedEntries(m_index) == other.m_store->editedEntries(other.m_index);
 }
 
 bool RecordList::containsPath(std::string_view path) const

@@ -19,7 +19,7 @@ struct HeaderFacts {
     std::uint32_t rate = 0;
     std::uint16_t channels = 0;
     std::uint8_t container = 0; // a FileFormat code (see header_facts.h)
-    std::uint8_t encoding = 0;  // a SampleEncoding code
+    std::uint8_t encoding = 0; // a SampleEncoding code
     State state = State::Unknown;
     std::uint16_t reason = 0; // why it failed: RecordStore::reason()
 };
@@ -66,10 +66,8 @@ public:
     {
         const Entry &e = m_entries[i];
         const std::string_view f = e.foldedLength == 0
-                                       ? std::string_view(m_chunks[e.chunk].get() + e.offset + e.nameStart,
-                                                          e.pathLength - e.nameStart)
-                                       : std::string_view(m_chunks[e.chunk].get() + e.offset + e.pathLength,
-                                                          e.foldedLength);
+            ? std::string_view(m_chunks[e.chunk].get() + e.offset + e.nameStart, e.pathLength - e.nameStart)
+            : std::string_view(m_chunks[e.chunk].get() + e.offset + e.pathLength, e.foldedLength);
         return m_edits.empty() ? f : editedValue(i, kFoldedKey, f);
     }
     // Which bytes occur in the folded name, one bit per byte value modulo
@@ -132,7 +130,7 @@ using RecordStorePtr = std::shared_ptr<RecordStore>;
 class SoundRecord {
 public:
     SoundRecord() = default;
-    SoundRecord(RecordStorePtr store, std::uint32_t index) : m_store(std::move(store)), m_index(index) {}
+    SoundRecord(RecordStorePtr store, std::uint32_t index) : m_store(std::move(store)), m_index(index) { }
 
     explicit operator bool() const { return m_store != nullptr; }
     std::string_view name() const { return m_store->name(m_index); }
@@ -169,7 +167,7 @@ struct SoundRecordHash {
 // match list and the table's rows are such views; several owners share one.
 class RecordList {
 public:
-    explicit RecordList(RecordStorePtr store) : m_store(std::move(store)) {}
+    explicit RecordList(RecordStorePtr store) : m_store(std::move(store)) { }
 
     const RecordStorePtr &store() const { return m_store; }
     std::vector<std::uint32_t> &rows() { return m_rows; }
@@ -194,7 +192,7 @@ public:
         using difference_type = std::ptrdiff_t;
         using pointer = void;
         using reference = SoundRecord;
-        const_iterator(const RecordList *list, std::size_t row) : m_list(list), m_row(row) {}
+        const_iterator(const RecordList *list, std::size_t row) : m_list(list), m_row(row) { }
         SoundRecord operator*() const { return (*m_list)[m_row]; }
         const_iterator &operator++()
         {

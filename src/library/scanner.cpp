@@ -36,7 +36,8 @@ Folder listOne(FileSystem &fs, std::string_view folder)
     Folder f;
     f.path.assign(folder);
     fs.listDirectory(f.path, [&](std::string_view name, EntryKind kind) {
-        f.entries.push_back({static_cast<std::uint32_t>(f.names.size()), static_cast<std::uint32_t>(name.size()), kind});
+        f.entries.push_back(
+            {static_cast<std::uint32_t>(f.names.size()), static_cast<std::uint32_t>(name.size()), kind});
         f.names.append(name);
     });
     // The system lists in its own (hash) order; people expect a file
@@ -93,9 +94,7 @@ private:
 class TypeTable {
 public:
     static constexpr std::uint32_t kNone = 0;
-    explicit TypeTable(const std::vector<std::string> &supported) : m_supported(supported.begin(), supported.end())
-    {
-    }
+    explicit TypeTable(const std::vector<std::string> &supported) : m_supported(supported.begin(), supported.end()) { }
     std::uint32_t idFor(std::string_view type)
     {
         if (type.empty())
@@ -171,8 +170,8 @@ public:
     bool next(Folder &out, const std::function<void()> &idle)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_changed.wait_for(lock, std::chrono::milliseconds(100),
-                                   [&] { return !m_ready.empty() || m_finished; })) {
+        while (
+            !m_changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !m_ready.empty() || m_finished; })) {
             if (stopped(m_stop))
                 return false;
             if (idle) {
@@ -253,9 +252,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Folder> m_ready; // guarded by m_mutex
-    bool m_finished = false;    // guarded by m_mutex
-    bool m_quit = false;        // guarded by m_mutex
-    std::thread m_thread;       // last: starts once the rest is ready
+    bool m_finished = false; // guarded by m_mutex
+    bool m_quit = false; // guarded by m_mutex
+    std::thread m_thread; // last: starts once the rest is ready
 };
 
 } // namespace
@@ -433,8 +432,7 @@ struct ThreadedScanner::Shared {
     }
 };
 
-ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, LineOutput &out)
-    : m_shared(std::make_shared<Shared>())
+ThreadedScanner::ThreadedScanner(std::shared_ptr<FileSystem> fs, LineOutput &out) : m_shared(std::make_shared<Shared>())
 {
     m_shared->fs = std::move(fs);
     m_shared->out = &out;

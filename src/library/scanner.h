@@ -83,14 +83,14 @@ private:
 // for tools without an event loop.
 class InlineScanner : public IntakeScanner {
 public:
-    InlineScanner(FileSystem &fs, LineOutput &out) : m_fs(fs), m_out(&out) {}
+    InlineScanner(FileSystem &fs, LineOutput &out) : m_fs(fs), m_out(&out) { }
     InlineScanner(FileSystem &fs, std::FILE *out)
         : m_fs(fs), m_owned(std::make_unique<FileLineOutput>(out)), m_out(m_owned.get())
     {
     }
     void start(std::uint64_t scan, const std::vector<std::string> &paths, const std::vector<std::string> &types,
                Listener &listener) override;
-    void cancel() override {}
+    void cancel() override { }
 
 private:
     FileSystem &m_fs;

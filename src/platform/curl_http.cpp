@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include "build_config.h"
+
 #include <algorithm>
 #include <memory>
 
@@ -110,7 +112,7 @@ std::optional<std::string> CurlHttp::get(const std::string &url)
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_limits.maxBodyBytes));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "Auralist/20040426");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "Auralist/" AURALIST_RELEASE_TEXT);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
 

@@ -49,7 +49,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs; // guarded by m_mutex
-    bool m_quit = false;    // guarded by m_mutex
+    bool m_quit = false; // guarded by m_mutex
     // The transfers under way, to be woken when stopping; guarded by m_mutex.
     std::vector<void *> m_transfers;
     std::atomic<bool> m_stopping{false};

@@ -49,8 +49,8 @@ void relay(int in, int out)
                 file = g_currentFile;
             }
             if (reported.insert(file).second)
-                writeAll(out, "Auralist: the decoder found damage in " + (file.empty() ? "a file" : file) + ": " +
-                                  line);
+                writeAll(out,
+                         "Auralist: the decoder found damage in " + (file.empty() ? "a file" : file) + ": " + line);
         }
         pending.erase(0, start);
         // A very long line without an end is passed on as it is.

@@ -5,8 +5,8 @@
 
 namespace auralist {
 
-int MessageBoxAlerts::runAlert(const std::string &title, const std::string &message,
-                               const std::string &defaultButton, const std::string &alternateButton)
+int MessageBoxAlerts::runAlert(const std::string &title, const std::string &message, const std::string &defaultButton,
+                               const std::string &alternateButton)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(QString::fromStdString(title));

@@ -45,7 +45,7 @@ EntryKind kindOfDirent(unsigned char type)
 // Closes a descriptor when it goes out of scope.
 class Fd {
 public:
-    explicit Fd(int fd) : m_fd(fd) {}
+    explicit Fd(int fd) : m_fd(fd) { }
     ~Fd()
     {
         if (m_fd >= 0)
@@ -77,15 +77,15 @@ std::string percentEncodePath(const std::string &path)
 {
     std::string out;
     appendPercentEscaped(out, path, [](unsigned char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               (c != 0 && std::strchr("/-_.~", c) != nullptr);
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || (c != 0 && std::strchr("/-_.~", c) != nullptr);
     });
     return out;
 }
 
 bool makeDirectories(const std::string &path, mode_t mode)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
     const auto [parent, name] = splitPath(path);
@@ -112,7 +112,7 @@ std::string topDirectoryOf(const std::string &absoluteFolder, dev_t device)
     for (;;) {
         const auto [parent, name] = splitPath(top);
         (void)name;
-        struct stat st {};
+        struct stat st { };
         if (top == "/" || ::stat(parent.c_str(), &st) != 0 || st.st_dev != device)
             return top;
         top = parent;
@@ -127,7 +127,7 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
     std::string infoPathPrefix; // empty: absolute paths in .trashinfo
     if (!makeDirectories(trash + "/files", 0700) || !makeDirectories(trash + "/info", 0700))
         return {RemovalResult::Status::Failed, "the Trash folder " + trash + " cannot be made"};
-    struct stat trashStat {};
+    struct stat trashStat { };
     if (::stat((trash + "/files").c_str(), &trashStat) != 0 || trashStat.st_dev != device) {
         const std::string top = topDirectoryOf(absoluteFolder, device);
         trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(::getuid());
@@ -161,9 +161,9 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
             return {RemovalResult::Status::Failed, systemReason(errno)};
         }
         const bool written = ::write(infoFile.get(), info.data(), info.size()) == static_cast<ssize_t>(info.size());
-        struct stat existing {};
-        if (written && ::fstatat(filesFd.get(), trashName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 &&
-            ::renameat(parentFd, name.c_str(), filesFd.get(), trashName.c_str()) == 0)
+        struct stat existing { };
+        if (written && ::fstatat(filesFd.get(), trashName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
+            && ::renameat(parentFd, name.c_str(), filesFd.get(), trashName.c_str()) == 0)
             return {RemovalResult::Status::Removed, {}};
         const int error = written ? errno : EIO;
         ::unlinkat(infoFd.get(), infoName.c_str(), 0);
@@ -194,7 +194,7 @@ bool PosixFileSystem::listDirectory(const std::string &path, const EntryCallback
 
 EntryKind PosixFileSystem::kindOf(const std::string &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
         return EntryKind::None;
     return kindOfMode(st.st_mode);
@@ -206,13 +206,13 @@ std::uint32_t PosixFileSystem::fileTypeCode(const std::string &path)
     const ssize_t n = ::lgetxattr(path.c_str(), "user.com.apple.FinderInfo", info, sizeof info);
     if (n < 4)
         return 0;
-    return (std::uint32_t(info[0]) << 24) | (std::uint32_t(info[1]) << 16) | (std::uint32_t(info[2]) << 8) |
-           std::uint32_t(info[3]);
+    return (std::uint32_t(info[0]) << 24) | (std::uint32_t(info[1]) << 16) | (std::uint32_t(info[2]) << 8)
+        | std::uint32_t(info[3]);
 }
 
 std::optional<FileIdentity> PosixFileSystem::identify(const std::string &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.c_str(), &st) != 0)
         return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
@@ -234,7 +234,7 @@ RemovalResult PosixFileSystem::removeFile(const std::string &path, const FileIde
             return {RemovalResult::Status::Gone, {}};
         return {RemovalResult::Status::Failed, systemReason(errno)};
     }
-    struct stat now {};
+    struct stat now { };
     if (::fstatat(parent.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
             return {RemovalResult::Status::Gone, {}};
@@ -250,7 +250,7 @@ RemovalResult PosixFileSystem::removeFile(const std::string &path, const FileIde
         char resolved[PATH_MAX];
         if (!::realpath(folder.c_str(), resolved))
             return {RemovalResult::Status::Failed, systemReason(errno)};
-        struct stat folderStat {};
+        struct stat folderStat { };
         if (::fstat(parent.get(), &folderStat) != 0)
             return {RemovalResult::Status::Failed, systemReason(errno)};
         return moveToTrash(parent.get(), resolved, name, folderStat.st_dev);

@@ -3,7 +3,9 @@
 namespace auralist {
 
 // The native format on Linux is an INI file: $XDG_CONFIG_HOME/Auralist/Auralist.conf, keys in [General].
-QtSettings::QtSettings() : m_settings(QSettings::NativeFormat, QSettings::UserScope, "Auralist", "Auralist") {}
+QtSettings::QtSettings() : m_settings(QSettings::NativeFormat, QSettings::UserScope, "Auralist", "Auralist")
+{
+}
 
 std::optional<std::string> QtSettings::value(const std::string &key) const
 {

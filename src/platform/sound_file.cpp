@@ -42,8 +42,8 @@ const char *notRegularFileReason(mode_t mode)
 
 bool isPlayableInfo(const SF_INFO &info, std::string &error)
 {
-    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256 ||
-        info.frames < 0) {
+    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256
+        || info.frames < 0) {
         error = "Its sample rate or channel count cannot be played.";
         return false;
     }
@@ -52,7 +52,7 @@ bool isPlayableInfo(const SF_INFO &info, std::string &error)
 
 bool isRegularFile(const std::string &path, std::string &error)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(path.c_str(), &st) != 0) {
         error = systemReason(errno);
         return false;
@@ -70,7 +70,7 @@ std::unique_ptr<SoundFile> SoundFile::open(const std::string &path, std::string 
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return fail(error, systemReason(errno));
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0) {
         const int code = errno;
         ::close(fd);

@@ -52,7 +52,7 @@ public:
     static void setOpenReadHook(std::function<void()> hook);
 
 private:
-    SoundFile(int fd, std::int64_t size) : m_fd(fd), m_size(size) {}
+    SoundFile(int fd, std::int64_t size) : m_fd(fd), m_size(size) { }
     static sf_count_t vioLength(void *self);
     static sf_count_t vioSeek(sf_count_t offset, int whence, void *self);
     static sf_count_t vioRead(void *to, sf_count_t count, void *self);

@@ -84,7 +84,7 @@ HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return failed(error, systemReason(errno));
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0) {
         const int code = errno;
         ::close(fd);

@@ -77,8 +77,8 @@ bool subtypeInstalled(int major, int subtype)
     for (int i = 0; i < count; ++i) {
         SF_FORMAT_INFO info{};
         info.format = i;
-        if (sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info) == 0 &&
-            (info.format & SF_FORMAT_SUBMASK) == subtype)
+        if (sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &info, sizeof info) == 0
+            && (info.format & SF_FORMAT_SUBMASK) == subtype)
             listed = true;
     }
     if (!listed)

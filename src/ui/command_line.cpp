@@ -11,12 +11,25 @@ namespace {
 
 // Qt's own options (QGuiApplication, QApplication and the xcb platform),
 // with one dash or two; these take a value as the next argument.
-constexpr std::array<std::string_view, 17> kQtOptionsWithValue = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
-    "qwindowtitle", "session", "display", "name", "title", "geometry", "style", "stylesheet", "visual",
-    "cmap", "ncols"};
-constexpr std::array<std::string_view, 6> kQtFlags = {"reverse", "widgetcount", "nograb", "dograb", "sync",
-                                                      "testability"};
+constexpr std::array<std::string_view, 17> kQtOptionsWithValue = {"platform",
+                                                                  "platformpluginpath",
+                                                                  "platformtheme",
+                                                                  "plugin",
+                                                                  "qwindowgeometry",
+                                                                  "qwindowicon",
+                                                                  "qwindowtitle",
+                                                                  "session",
+                                                                  "display",
+                                                                  "name",
+                                                                  "title",
+                                                                  "geometry",
+                                                                  "style",
+                                                                  "stylesheet",
+                                                                  "visual",
+                                                                  "cmap",
+                                                                  "ncols"};
+constexpr std::array<std::string_view, 6> kQtFlags
+    = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
 
 std::string_view optionName(std::string_view arg)
 {
@@ -24,8 +37,7 @@ std::string_view optionName(std::string_view arg)
     return arg.substr(0, arg.find('='));
 }
 
-template <size_t N>
-bool isOneOf(std::string_view name, const std::array<std::string_view, N> &names)
+template <size_t N> bool isOneOf(std::string_view name, const std::array<std::string_view, N> &names)
 {
     for (std::string_view n : names) {
         if (n == name)
@@ -56,8 +68,8 @@ CommandLine readCommandLine(int argc, const char *const *argv)
         }
         if (isOneOf(name, kQtFlags) || name.starts_with("qmljsdebugger"))
             continue;
-        return {CommandLine::Action::Error, "auralist: unknown option '" + std::string(arg) +
-                                                "'\nTry 'auralist --help' for more information.\n"};
+        return {CommandLine::Action::Error,
+                "auralist: unknown option '" + std::string(arg) + "'\nTry 'auralist --help' for more information.\n"};
     }
     return {};
 }

@@ -1,8 +1,8 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -176,16 +176,11 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_ui->find && event->type() == QEvent::KeyPress) {
         switch (static_cast<QKeyEvent *>(event)->key()) {
-        case Qt::Key_Escape:
-            m_ui->find->clear();
-            return true;
+        case Qt::Key_Escape: m_ui->find->clear(); return true;
         case Qt::Key_Down:
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            m_ui->table->setFocus(Qt::TabFocusReason);
-            return true;
-        default:
-            break;
+        case Qt::Key_Enter: m_ui->table->setFocus(Qt::TabFocusReason); return true;
+        default: break;
         }
     }
     return QMainWindow::eventFilter(watched, event);

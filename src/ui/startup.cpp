@@ -54,8 +54,8 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_tableController = std::make_unique<TableController>(services.diagnostics);
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
-        Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts,
-                             services.settings, services.diagnostics, services.scanner},
+        Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,
+                             services.diagnostics, services.scanner},
         *m_tableController, *m_window);
     // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(
@@ -67,8 +67,9 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     if (services.headerReader) {
         TableController *tc = m_tableController.get();
         m_headerPool = std::make_unique<HeaderPool>(
-            services.headerReader,
-            [tc](const RecordStorePtr &store, const std::vector<FactsResult> &results) { tc->factsArrived(store, results); });
+            services.headerReader, [tc](const RecordStorePtr &store, const std::vector<FactsResult> &results) {
+                tc->factsArrived(store, results);
+            });
         m_tableController->setHeaderFeed(m_headerPool.get());
     }
 
@@ -109,8 +110,8 @@ void Browser::restoreLayout()
     if (const auto size = m_services.settings.value(kWindowSizeKey)) {
         int width = 0;
         int height = 0;
-        if (std::sscanf(size->c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0 &&
-            m_controller->isBrowserOpen())
+        if (std::sscanf(size->c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0
+            && m_controller->isBrowserOpen())
             m_window->resize(std::min(width, 10000), std::min(height, 10000));
     }
     if (const auto columns = m_services.settings.value(kColumnsKey)) {
@@ -154,7 +155,8 @@ void Browser::connectActions()
 {
     Ui::MainWindow &ui = m_window->ui();
     Controller *c = m_controller.get();
-    auto on = [this](QAction *action, auto slot) { QObject::connect(action, &QAction::triggered, m_window.get(), slot); };
+    auto on
+        = [this](QAction *action, auto slot) { QObject::connect(action, &QAction::triggered, m_window.get(), slot); };
     auto onButton = [this](QToolButton *button, auto slot) {
         QObject::connect(button, &QToolButton::clicked, m_window.get(), slot);
     };
@@ -189,7 +191,8 @@ void Browser::connectActions()
         }
     });
     ui.actionPlayOnSelect->setChecked(c->playOnSelect());
-    QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, m_window.get(), [c](bool on) { c->setPlayOnSelect(on); });
+    QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, m_window.get(),
+                     [c](bool on) { c->setPlayOnSelect(on); });
     QObject::connect(ui.waveform, &WaveformStrip::seekRequested, m_window.get(), [c](double s) { c->playFrom(s); });
     on(ui.actionSeekBack, [c] { c->seekBy(-1.0); });
     on(ui.actionSeekForward, [c] { c->seekBy(1.0); });
@@ -276,17 +279,10 @@ int runAuralist(int argc, char **argv)
     // output, which carries the event lines.
     const CommandLine commandLine = readCommandLine(argc, argv);
     switch (commandLine.action) {
-    case CommandLine::Action::Help:
-        std::fputs(usageText().c_str(), stdout);
-        return 0;
-    case CommandLine::Action::Version:
-        std::fputs(versionText().c_str(), stdout);
-        return 0;
-    case CommandLine::Action::Error:
-        std::fputs(commandLine.error.c_str(), stderr);
-        return 2;
-    case CommandLine::Action::Run:
-        break;
+    case CommandLine::Action::Help: std::fputs(usageText().c_str(), stdout); return 0;
+    case CommandLine::Action::Version: std::fputs(versionText().c_str(), stdout); return 0;
+    case CommandLine::Action::Error: std::fputs(commandLine.error.c_str(), stderr); return 2;
+    case CommandLine::Action::Run: break;
     }
     DecoderMessages::install();
     QApplication app(argc, argv);
@@ -312,8 +308,8 @@ int runAuralist(int argc, char **argv)
     QtSettings settings;
     CurlHttp http;
     SystemClock clock;
-    const ServiceSet services{engine,   fileSystem, desktop, alerts, settings, http, clock, diagnostics, &scanner,
-                              std::make_shared<SoundHeaderReader>()};
+    const ServiceSet services{engine, fileSystem, desktop,     alerts,   settings,
+                              http,   clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>()};
     Browser browser(services, Config::fromEnvironment());
     alerts.setParent(&browser.window());
     engine.setOutputProblemHandler(

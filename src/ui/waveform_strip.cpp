@@ -50,7 +50,7 @@ void WaveformStrip::showTrack(const std::string &path)
 }
 
 void WaveformStrip::summaryArrived(std::uint64_t generation, const std::string &path,
-                            std::shared_ptr<const waveform::PeakSummary> summary)
+                                   std::shared_ptr<const waveform::PeakSummary> summary)
 {
     if (summary->complete)
         remember(path, summary);
@@ -79,7 +79,8 @@ void WaveformStrip::remember(const std::string &path, std::shared_ptr<const wave
 
 std::shared_ptr<const waveform::PeakSummary> WaveformStrip::cached(const std::string &path)
 {
-    const auto it = std::find_if(m_cache.begin(), m_cache.end(), [&](const auto &entry) { return entry.first == path; });
+    const auto it
+        = std::find_if(m_cache.begin(), m_cache.end(), [&](const auto &entry) { return entry.first == path; });
     if (it == m_cache.end())
         return nullptr;
     m_cache.splice(m_cache.begin(), m_cache, it);

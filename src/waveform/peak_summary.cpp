@@ -95,9 +95,9 @@ std::size_t PeakSummary::bytes() const
     return total;
 }
 
-std::shared_ptr<PeakSummary> buildSummary(audio::Decoder &decoder, const std::atomic<bool> &cancelled,
-                                          const std::function<void(const std::shared_ptr<const PeakSummary> &)> &progress,
-                                          std::int64_t progressEvery)
+std::shared_ptr<PeakSummary> buildSummary(
+    audio::Decoder &decoder, const std::atomic<bool> &cancelled,
+    const std::function<void(const std::shared_ptr<const PeakSummary> &)> &progress, std::int64_t progressEvery)
 {
     auto summary = std::make_shared<PeakSummary>();
     summary->sampleRate = decoder.sampleRate();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,7 +28,7 @@ public:
     };
 
     int sampleRate = 0;
-    std::int64_t frames = 0;       // decoded so far (all of it once complete)
+    std::int64_t frames = 0; // decoded so far (all of it once complete)
     std::int64_t lengthFrames = 0; // what the header claims
     bool complete = false;
     std::string error; // why there is nothing (or only part), for the user
@@ -53,8 +53,8 @@ private:
 // Decodes the whole sound, giving a copy of the summary so far to progress
 // every progressEvery frames (and at the end). Stops early, keeping what it
 // has, when cancelled turns true or the file can be read no further.
-std::shared_ptr<PeakSummary> buildSummary(audio::Decoder &decoder, const std::atomic<bool> &cancelled,
-                                          const std::function<void(const std::shared_ptr<const PeakSummary> &)> &progress,
-                                          std::int64_t progressEvery);
+std::shared_ptr<PeakSummary> buildSummary(
+    audio::Decoder &decoder, const std::atomic<bool> &cancelled,
+    const std::function<void(const std::shared_ptr<const PeakSummary> &)> &progress, std::int64_t progressEvery);
 
 } // namespace auralist::waveform

@@ -66,11 +66,13 @@ void SummaryWorker::run()
             continue;
         }
         // A long file shows itself in a few steps as it is read.
-        const std::int64_t every =
-            std::max<std::int64_t>(std::int64_t{decoder->sampleRate()} * 20, decoder->frames() / 6);
+        const std::int64_t every
+            = std::max<std::int64_t>(std::int64_t{decoder->sampleRate()} * 20, decoder->frames() / 6);
         std::shared_ptr<const PeakSummary> summary = buildSummary(
             *decoder, m_cancel,
-            [&](const std::shared_ptr<const PeakSummary> &partial) { m_sink(request.generation, request.path, partial); },
+            [&](const std::shared_ptr<const PeakSummary> &partial) {
+                m_sink(request.generation, request.path, partial);
+            },
             every);
         if (!m_cancel)
             m_sink(request.generation, request.path, summary);

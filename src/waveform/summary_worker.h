@@ -55,7 +55,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<Request> m_next; // guarded by m_mutex
-    bool m_quit = false;           // guarded by m_mutex
+    bool m_quit = false; // guarded by m_mutex
     std::atomic<bool> m_cancel{false}; // written under m_mutex
     WorkerThread m_thread;
 };

@@ -13,9 +13,13 @@ namespace auralist::fakes {
 
 class FakeSound : public Sound {
 public:
-    explicit FakeSound(std::string path) : path(std::move(path)) {}
+    explicit FakeSound(std::string path) : path(std::move(path)) { }
     void setDelegate(SoundDelegate *d) override { delegate = d; }
-    void play() override { playing = true; ++plays; }
+    void play() override
+    {
+        playing = true;
+        ++plays;
+    }
     void playFrom(double seconds) override
     {
         startedAt = seconds;
@@ -70,7 +74,11 @@ public:
 
 class FakeDesktop : public Desktop {
 public:
-    bool openUrl(const std::string &url) override { opened.push_back(url); return true; }
+    bool openUrl(const std::string &url) override
+    {
+        opened.push_back(url);
+        return true;
+    }
     void noteFileSystemChanged(const std::string &path) override { changed.push_back(path); }
     std::vector<std::string> opened;
     std::vector<std::string> changed;
@@ -101,7 +109,11 @@ public:
         return it->second;
     }
     void setValue(const std::string &key, const std::string &v) override { values[key] = v; }
-    bool sync() override { ++syncs; return !failSync; }
+    bool sync() override
+    {
+        ++syncs;
+        return !failSync;
+    }
     std::map<std::string, std::string> values;
     int syncs = 0;
     bool failSync = false;
@@ -139,7 +151,7 @@ public:
         if (changed && onChange)
             onChange();
     }
-    void scrollRowToVisible(int) override {}
+    void scrollRowToVisible(int) override { }
     void setDoubleAction(std::function<void()> a) override { doubleAction = std::move(a); }
     int column = -1;
     std::set<int> rows;
@@ -154,12 +166,16 @@ public:
     void setWindowFrame(const Rect &f) override { frame = f; }
     Rect availableScreen() const override { return screen; }
     Rect scrollViewFrame() const override { return scroll; }
-    void setScrollViewFrameSize(double w, double h) override { scroll.width = w; scroll.height = h; }
-    void display() override {}
+    void setScrollViewFrameSize(double w, double h) override
+    {
+        scroll.width = w;
+        scroll.height = h;
+    }
+    void display() override { }
     void setLabelText(const QString &t) override { label = t; }
     void setWindowTitle(const QString &t) override { title = t; }
     QString title;
-    void displayLabel() override {}
+    void displayLabel() override { }
     void setTrackName(const QString &t) override { trackName = t; }
     void setLoopLabel(const QString &t) override { loopLabel = t; }
     void setTimeText(const QString &t) override { timeText = t; }

@@ -5,29 +5,29 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSlider>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QtTest>
 
 #include <cmath>
 #include <filesystem>
-#include <sndfile.h>
 #include <fstream>
+#include <sndfile.h>
 
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
+#include "fakes/fakes.h"
 #include "library/header_facts.h"
 #include "library/scanner.h"
-#include "platform/sound_header_reader.h"
-#include "fakes/fakes.h"
 #include "platform/posix_file_system.h"
+#include "platform/sound_header_reader.h"
+#include "sound_files.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
 #include "ui/startup.h"
 #include "ui/waveform_strip.h"
-#include "sound_files.h"
 #include "ui_main_window.h"
 
 using namespace auralist;
@@ -88,7 +88,8 @@ void GuiTest::init()
     char templ[] = "/tmp/auralist-gui-XXXXXX";
     m_dir = ::mkdtemp(templ);
     m_diagnostics = std::make_unique<Diagnostics>(m_out.get());
-    const ServiceSet services{m_engine, m_fs, m_desktop, m_alerts, m_settings, m_http, m_clock, *m_diagnostics, nullptr, nullptr};
+    const ServiceSet services{m_engine, m_fs,    m_desktop,      m_alerts, m_settings,
+                              m_http,   m_clock, *m_diagnostics, nullptr,  nullptr};
     m_browser = std::make_unique<Browser>(services, Config{});
     m_browser->window().move(100, 300);
     m_browser->launch({});
@@ -106,8 +107,8 @@ void GuiTest::dropTakesFilesInAndKeysReachTheController()
 {
     const std::string a = file("b 10.wav");
     const std::string b = file("b 2.wav");
-    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/b%2010.wav\r\nfile://" +
-         QByteArray::fromStdString(m_dir) + "/b%202.wav\r\nhttp://example.org/x.wav\r\n");
+    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/b%2010.wav\r\nfile://"
+         + QByteArray::fromStdString(m_dir) + "/b%202.wav\r\nhttp://example.org/x.wav\r\n");
     Controller &c = m_browser->controller();
     QCOMPARE(int(c.items()->size()), 2);
     QCOMPARE((*c.items())[0].path(), a);
@@ -146,8 +147,10 @@ void GuiTest::headerClickSortsAndRowsDragOutAsFiles()
     QCOMPARE(items[2].name(), std::string_view("kick 10.wav"));
     QCOMPARE(table->model()->data(table->model()->index(1, 0)).toString(), QString("kick 2.wav"));
 
-    std::unique_ptr<QMimeData> mime(table->model()->mimeData({table->model()->index(2, 0), table->model()->index(2, 1)}));
-    QCOMPARE(mime->data("text/uri-list"), QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/kick%2010.wav\r\n");
+    std::unique_ptr<QMimeData> mime(
+        table->model()->mimeData({table->model()->index(2, 0), table->model()->index(2, 1)}));
+    QCOMPARE(mime->data("text/uri-list"),
+             QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/kick%2010.wav\r\n");
 }
 
 void GuiTest::deletePanelIsWindowModalAndReturnDeletes()
@@ -337,16 +340,17 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     m_engine.types.push_back("flac");
     m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
     auto makeBrowser = [&] {
-        const ServiceSet services{m_engine,  m_fs,          m_desktop, m_alerts,
-                                  m_settings, m_http,       m_clock,   *m_diagnostics,
-                                  m_scanner.get(), std::make_shared<SoundHeaderReader>()};
+        const ServiceSet services{
+            m_engine, m_fs,    m_desktop,      m_alerts,        m_settings,
+            m_http,   m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>()};
         auto b = std::make_unique<Browser>(services, Config{});
         b->launch({});
         return b;
     };
     m_browser = makeBrowser();
     QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
-    writeSoundFile(m_dir + "/long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2, std::vector<float>(2 * 96000, 0.25F));
+    writeSoundFile(m_dir + "/long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2,
+                   std::vector<float>(2 * 96000, 0.25F));
     writeSoundFile(m_dir + "/short.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2,
                    std::vector<float>(2 * 44100, 0.25F));
     file("broken.wav");

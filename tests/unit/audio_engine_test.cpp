@@ -4,8 +4,8 @@
 #include <QElapsedTimer>
 
 #include <atomic>
-#include <mutex>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "audio/audio_engine.h"
@@ -57,15 +57,15 @@ public:
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_render = nullptr;
     }
-    void flush() override {}
+    void flush() override { }
     bool failed() const override { return false; }
     std::int64_t latencyFrames() const override { return 0; }
     std::atomic<bool> refuse{false};
 
 private:
     std::mutex m_mutex;
-    Render m_render = nullptr;   // guarded by m_mutex
-    void *m_context = nullptr;   // guarded by m_mutex
+    Render m_render = nullptr; // guarded by m_mutex
+    void *m_context = nullptr; // guarded by m_mutex
     std::atomic<bool> m_done{false};
     std::thread m_thread;
 };
@@ -73,7 +73,7 @@ private:
 // Frames of silence, as many as the name says ("2000.wav").
 class CountDecoder : public Decoder {
 public:
-    explicit CountDecoder(std::int64_t frames) : m_frames(frames) {}
+    explicit CountDecoder(std::int64_t frames) : m_frames(frames) { }
     int sampleRate() const override { return 8000; }
     std::int64_t frames() const override { return m_frames; }
     std::int64_t read(float *out, std::int64_t count) override
@@ -107,8 +107,7 @@ struct Reports : SoundDelegate {
     std::vector<std::pair<SoundPtr, std::string>> failures;
 };
 
-template <typename Predicate>
-bool spinUntil(Predicate done)
+template <typename Predicate> bool spinUntil(Predicate done)
 {
     QElapsedTimer timer;
     timer.start();

@@ -48,8 +48,8 @@ struct Rig {
     explicit Rig(IntakeScanner *scanner = nullptr)
         : diagnostics(out.file()),
           tableController(diagnostics),
-          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics, scanner},
-                     tableController, view)
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics, scanner}, tableController,
+                     view)
     {
         tableController.setTableView(&table);
         tableController.setDelegate(&controller);

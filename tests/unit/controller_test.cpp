@@ -4,27 +4,26 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <unistd.h>
 #include <set>
-#include <thread>
 #include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
 
+#include "browser_rig.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
 #include "library/scanner.h"
 #include "platform/posix_file_system.h"
-#include "browser_rig.h"
 #include "test_support.h"
 
 using namespace auralist;
 using namespace auralist::fakes;
 using auralist::testing::CapturedOutput;
-using auralist::testing::TempDir;
-using auralist::testing::Rig;
 using auralist::testing::dropNames;
-
+using auralist::testing::Rig;
+using auralist::testing::TempDir;
 
 TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
 {
@@ -153,7 +152,6 @@ TEST(Intake, TypeCodesDecideForNamesWithoutExtension)
     EXPECT_NE(rig.out.take().find("format: AIFF\n"), std::string::npos);
 }
 
-
 TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
 {
     TempDir tmp;
@@ -251,7 +249,7 @@ TEST(Playback, CurrentTrackOutsideTheRowsStopsInsteadOfReading)
     rig.view.find = "a"; // two rows now; currentTrack 2 is past the end
     rig.controller.find();
     EXPECT_TRUE(c.sound()->isPlaying()); // the filter does not touch playback
-    rig.engine.finishLast();              // advancing from 2 stays in bounds
+    rig.engine.finishLast(); // advancing from 2 stays in bounds
     EXPECT_EQ(c.sound(), nullptr);
     c.setCurrentTrack(5);
     c.play();
@@ -395,21 +393,22 @@ TEST(Lifecycle, ShowBrowserKeepsTheTopEdgeAndQuitsOnMainWindowClose)
 TEST(Intake, ListsEachFolderAsAFileManagerDoesDepthFirst)
 {
     TempDir tmp;
-    for (const char *name : {"drop/take 10.wav", "drop/Take 2.wav", "drop/take 1.wav", "drop/b/z.wav",
-                             "drop/B 2/y.wav", "drop/a.wav", "drop/b/A.wav"})
+    for (const char *name : {"drop/take 10.wav", "drop/Take 2.wav", "drop/take 1.wav", "drop/b/z.wav", "drop/B 2/y.wav",
+                             "drop/a.wav", "drop/b/A.wav"})
         tmp.file(name);
     Rig rig;
     rig.out.take();
     rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
     const std::string d = tmp.path() + "/drop/";
     std::string expected;
-    for (const char *p : {"a.wav", "b", "b/A.wav", "b/z.wav", "B 2", "B 2/y.wav", "take 1.wav", "Take 2.wav",
-                          "take 10.wav"})
+    for (const char *p :
+         {"a.wav", "b", "b/A.wav", "b/z.wav", "B 2", "B 2/y.wav", "take 1.wav", "Take 2.wav", "take 10.wav"})
         expected += d + p + "\n";
     const std::string out = rig.out.take();
     EXPECT_EQ(out.substr(0, expected.size()), expected);
-    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "A.wav", "z.wav", "y.wav", "take 1.wav", "Take 2.wav",
-                                                     "take 10.wav"}));
+    EXPECT_EQ(
+        rig.names(),
+        (std::vector<std::string>{"a.wav", "A.wav", "z.wav", "y.wav", "take 1.wav", "Take 2.wav", "take 10.wav"}));
 }
 
 TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)

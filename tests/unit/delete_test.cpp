@@ -115,7 +115,8 @@ TEST(DeleteOnDisk, TakesOnlyWhatTheQuestionNamed)
     EXPECT_EQ(listing(tmp.path()), before);
     EXPECT_GE(rowOf(rig, "Loops.wav"), 0);
     ASSERT_EQ(rig.alerts.shown.size(), 1U);
-    EXPECT_EQ(rig.alerts.shown[0].message, "\xe2\x80\x9cLoops.wav\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.");
+    EXPECT_EQ(rig.alerts.shown[0].message,
+              "\xe2\x80\x9cLoops.wav\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.");
 
     // A link: the link goes, its target stays.
     deleteWith(rig, "link.wav");
@@ -239,7 +240,8 @@ TEST(DeleteOnDisk, AFileThatCannotBeRemovedKeepsItsRecord)
     EXPECT_TRUE(fs::exists(file));
     EXPECT_EQ(rowOf(rig, "take.wav"), 0);
     ASSERT_EQ(rig.alerts.shown.size(), 1U);
-    EXPECT_EQ(rig.alerts.shown[0].message, "\xe2\x80\x9ctake.wav\xe2\x80\x9d could not be deleted: Read-only file system");
+    EXPECT_EQ(rig.alerts.shown[0].message,
+              "\xe2\x80\x9ctake.wav\xe2\x80\x9d could not be deleted: Read-only file system");
     EXPECT_TRUE(rig.desktop.changed.empty());
 
     // Permissions stop everyone but root: then the real system says no.

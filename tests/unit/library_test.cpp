@@ -8,21 +8,21 @@
 
 #include <condition_variable>
 #include <future>
-#include <thread>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 
 #include <sys/stat.h>
 
+#include "audio/decoder.h"
 #include "core/numeric_compare.h"
 #include "library/header_facts.h"
 #include "library/header_pool.h"
 #include "library/records.h"
 #include "library/scanner.h"
 #include "library/sort_order.h"
-#include "audio/decoder.h"
 #include "platform/posix_file_system.h"
 #include "platform/sound_file.h"
 #include "platform/sound_header_reader.h"
@@ -167,10 +167,14 @@ TEST(Scanner, ThreadedScanPrintsWhatTheInlineScanPrintsAndHandsOverEveryRecord)
     EXPECT_TRUE(heard.finished[7]);
     EXPECT_EQ(threadOut.take(), inlineOut.take());
     EXPECT_EQ(heard.paths, inlineHeard.paths);
-    const std::vector<std::string> expected{
-        dir.path() + "/a.aiff",        dir.path() + "/empty.wav",           dir.path() + "/pipe.wav",
-        dir.path() + "/sub/c.wav",     dir.path() + "/sub/deeper/d 9.wav", dir.path() + "/sub/deeper/d 10.wav",
-        dir.path() + "/missing.wav",   dir.path() + "/a.aiff"};
+    const std::vector<std::string> expected{dir.path() + "/a.aiff",
+                                            dir.path() + "/empty.wav",
+                                            dir.path() + "/pipe.wav",
+                                            dir.path() + "/sub/c.wav",
+                                            dir.path() + "/sub/deeper/d 9.wav",
+                                            dir.path() + "/sub/deeper/d 10.wav",
+                                            dir.path() + "/missing.wav",
+                                            dir.path() + "/a.aiff"};
     EXPECT_EQ(heard.paths, expected);
 }
 

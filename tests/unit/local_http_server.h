@@ -53,8 +53,8 @@ public:
 
     static void reply(int fd, const std::string &status, const std::string &body)
     {
-        const std::string head = "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
-                                 "\r\nConnection: close\r\n\r\n";
+        const std::string head = "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size())
+            + "\r\nConnection: close\r\n\r\n";
         send(fd, head + body);
     }
     static void send(int fd, const std::string &bytes)

@@ -134,7 +134,7 @@ TEST(Updater, ThirtyDayRuleAlertsAndUntrustedReplies)
     r.updater.ckeckForUpdatesIfNeeded();
     EXPECT_EQ(r.http.requests.size(), 2U);
     EXPECT_EQ(r.alerts.shown.size(), 1U); // up to date, automatic: silent
-    r.updater.ckeckForUpdates(true);      // asked: told, and no second fetch
+    r.updater.ckeckForUpdates(true); // asked: told, and no second fetch
     EXPECT_EQ(r.alerts.shown.back().message, "Application release 20040426 is up to date.");
     EXPECT_EQ(r.http.requests.size(), 2U);
 
@@ -187,5 +187,6 @@ TEST(Marketing, LinksAreExact)
               (std::vector<std::string>{
                   "http://www.example.org/software/osx/Auralist/", "mailto:me@example.org?subject=Auralist",
                   "mailto:friend?subject=Auralist&body=http%3A%2F%2Fwww%2Eexample%2Eorg%2Fsoftware%2Fosx%2FAuralist%2F",
-                  "https://pay.example.org/xclick/business=me%40example.org&item_name=Auralist&item_number=1.1&amount=3.00"}));
+                  "https://pay.example.org/xclick/"
+                  "business=me%40example.org&item_name=Auralist&item_number=1.1&amount=3.00"}));
 }

@@ -105,22 +105,22 @@ public:
 struct Rig {
     explicit Rig(size_t ringFrames = 4096, bool threaded = false)
         : player(
-              output,
-              [this](const std::string &path, std::string &error) -> std::unique_ptr<Decoder> {
-                  if (path == "missing") {
-                      error = "No such file or directory";
-                      return nullptr;
-                  }
-                  return std::make_unique<RampDecoder>(std::stoll(path), readable);
-              },
-              [this](const PlayerEvent &e) {
-                  const std::lock_guard<std::mutex> lock(mutex);
-                  events.push_back(e);
-              },
-              clock, Player::Options{threaded, ringFrames, [this] {
-                                         if (fadeWithdrawn)
-                                             fadeWithdrawn();
-                                     }})
+            output,
+            [this](const std::string &path, std::string &error) -> std::unique_ptr<Decoder> {
+                if (path == "missing") {
+                    error = "No such file or directory";
+                    return nullptr;
+                }
+                return std::make_unique<RampDecoder>(std::stoll(path), readable);
+            },
+            [this](const PlayerEvent &e) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                events.push_back(e);
+            },
+            clock, Player::Options{threaded, ringFrames, [this] {
+                                       if (fadeWithdrawn)
+                                           fadeWithdrawn();
+                                   }})
     {
     }
     std::vector<PlayerEvent::Kind> kinds(std::uint64_t serial)

@@ -92,8 +92,7 @@ TEST(TableController, SelectionLimitDelegateAndDragOut)
     EXPECT_EQ(mime->formats(), QStringList{"text/uri-list"});
     const QByteArray data = mime->data("text/uri-list");
     EXPECT_EQ(data.toStdString(), "file:///tmp/b.wav\r\nfile:///tmp/caf%E9%20%231.wav\r\n");
-    EXPECT_EQ(pathsFromUriList(data.toStdString()),
-              (std::vector<std::string>{"/tmp/b.wav", "/tmp/caf\xe9 #1.wav"}));
+    EXPECT_EQ(pathsFromUriList(data.toStdString()), (std::vector<std::string>{"/tmp/b.wav", "/tmp/caf\xe9 #1.wav"}));
     EXPECT_TRUE(pathsFromUriList("http://example.org/a.wav\r\n# comment\r\nfile://otherhost/x\r\n").empty());
     EXPECT_EQ(pathsFromUriList("file://localhost/a%20b.wav\n"), (std::vector<std::string>{"/a b.wav"}));
 }

@@ -47,7 +47,7 @@ private:
 // Diagnostics written to a temporary file, read back as text.
 class CapturedOutput {
 public:
-    CapturedOutput() : m_file(std::tmpfile()) {}
+    CapturedOutput() : m_file(std::tmpfile()) { }
     ~CapturedOutput() { std::fclose(m_file); }
     CapturedOutput(const CapturedOutput &) = delete;
     CapturedOutput &operator=(const CapturedOutput &) = delete;

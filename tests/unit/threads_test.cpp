@@ -98,8 +98,7 @@ TEST(QueuedLineOutput, LinesKeepTheirOrderAndAWriterNobodyReadsHoldsUpNoOne)
     // The reader comes back: everything arrives, in order, and it ends.
     std::thread reader([fd = fds[0]] {
         char buffer[65536];
-        while (::read(fd, buffer, sizeof buffer) > 0) {
-        }
+        while (::read(fd, buffer, sizeof buffer) > 0) { }
     });
     EXPECT_TRUE(blocked->waitStopped(std::chrono::steady_clock::now() + std::chrono::seconds(10)));
     blocked.reset();
@@ -130,8 +129,8 @@ TEST(WorkerThread, StoppingInOrderGivesUpOnAStuckThreadAtTheDeadline)
     Unit third(false);
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(stopInOrder({&first, &second, &third},
-                             std::chrono::steady_clock::now() + std::chrono::milliseconds(300)));
+    EXPECT_FALSE(
+        stopInOrder({&first, &second, &third}, std::chrono::steady_clock::now() + std::chrono::milliseconds(300)));
     EXPECT_LT(t.elapsed(), 1000);
     // The others were stopped all the same.
     EXPECT_FALSE(first.thread.started());

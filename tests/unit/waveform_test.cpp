@@ -62,7 +62,8 @@ TEST(Waveform, SummaryKeepsEveryPeakAtEveryScaleInUnderOnePercent)
     ShapeDecoder decoder(1000000);
     std::atomic<bool> cancelled{false};
     int progress = 0;
-    const auto summary = buildSummary(decoder, cancelled, [&](auto) { ++progress; }, 200000);
+    const auto summary = buildSummary(
+        decoder, cancelled, [&](auto) { ++progress; }, 200000);
     EXPECT_TRUE(summary->complete);
     EXPECT_EQ(summary->frames, 1000000);
     EXPECT_GE(progress, 4);
@@ -186,7 +187,6 @@ TEST(Waveform, ARequestTakenAsItArrivesIsNotCancelledByItself)
     std::unique_lock<std::mutex> lock(mutex);
     secondMayRead = true;
     changed.notify_all();
-    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] {
-        return std::find(complete.begin(), complete.end(), 2U) != complete.end();
-    }));
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return std::find(complete.begin(), complete.end(), 2U) != complete.end(); }));
 }
