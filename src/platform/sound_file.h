@@ -46,6 +46,8 @@ public:
 
     SNDFILE *handle() const { return m_file; }
     const SF_INFO &info() const { return m_info; }
+    // The file's size in bytes when it was opened.
+    std::int64_t size() const { return m_size; }
 
     // Tests: called before each read made while a file is being opened,
     // to stand in for a slow disk. Set before any thread opens a file.

@@ -81,26 +81,13 @@ HeaderFacts factsFromInfo(int format, long long frames, int rate, int channels, 
 HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
 {
     // Opened without blocking: a FIFO or a device must not hold a reader.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return failed(error, systemReason(errno));
-    struct stat st { };
-    if (::fstat(fd, &st) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return failed(error, systemReason(code));
-    }
-    if (const char *reason = notRegularFileReason(st.st_mode)) {
-        ::close(fd);
-        return failed(error, reason);
-    }
     std::string reason;
-    const std::unique_ptr<SoundFile> file = SoundFile::adopt(fd, st.st_size, &reason);
+    const std::unique_ptr<SoundFile> file = SoundFile::open(path, &reason);
     if (!file)
         return failed(error, reason);
     const SF_INFO &info = file->info();
     return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
-                         static_cast<unsigned long long>(st.st_size));
+                         static_cast<unsigned long long>(file->size()));
 }
 
 } // namespace auralist

@@ -31,19 +31,10 @@
 
 using namespace auralist;
 using auralist::testing::CapturedOutput;
+using auralist::testing::spinUntil;
 using auralist::testing::TempDir;
 
 namespace {
-
-// Runs the event loop until done() or a few seconds have passed.
-bool spinUntil(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 struct Collecting : IntakeScanner::Listener {
     std::vector<std::string> paths;

@@ -1,13 +1,27 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include <unistd.h>
 
 namespace auralist::testing {
+
+// Runs the event loop until done() or ms milliseconds have passed.
+inline bool spinUntil(const std::function<bool()> &done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
 
 // A temporary folder removed at the end of the test.
 class TempDir {

@@ -22,19 +22,7 @@
 
 using namespace auralist;
 using auralist::testing::CapturedOutput;
-
-namespace {
-
-bool spinUntil(const std::function<bool()> &done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-} // namespace
+using auralist::testing::spinUntil;
 
 TEST(Mailbox, CallsArriveInOrderOnTheOwnersThreadAndNoneAfterItIsGone)
 {
