@@ -74,7 +74,6 @@ void QueuedLineOutput::run()
         writing.swap(m_queue);
         const bool flush = m_flushAsked;
         m_flushAsked = false;
-        const bool quit = m_quit && writing.empty();
         lock.unlock();
         if (!writing.empty())
             std::fwrite(writing.data(), 1, writing.size(), m_out);
@@ -87,7 +86,8 @@ void QueuedLineOutput::run()
         lock.lock();
         m_written += done;
         m_changed.notify_all();
-        if (quit || (m_quit && m_queue.empty()))
+        // Asked to stop: what came before the request is all written.
+        if (m_quit && m_queue.empty())
             return;
     }
 }

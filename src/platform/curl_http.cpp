@@ -51,9 +51,8 @@ CurlHttp::~CurlHttp()
 
 void CurlHttp::requestStop()
 {
-    m_stopping.store(true);
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_quit = true;
+    m_stopping.store(true);
     for (void *multi : m_transfers)
         curl_multi_wakeup(static_cast<CURLM *>(multi));
     m_wake.notify_all();
@@ -67,7 +66,7 @@ bool CurlHttp::waitStopped(Deadline deadline)
 void CurlHttp::fetch(const std::string &url, Answer done)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_quit)
+    if (m_stopping.load())
         return;
     m_jobs.push_back({url, std::move(done)});
     if (!m_worker.started())
@@ -81,8 +80,8 @@ void CurlHttp::run()
         Job job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
-            if (m_quit)
+            m_wake.wait(lock, [this] { return m_stopping.load() || !m_jobs.empty(); });
+            if (m_stopping.load())
                 return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();

@@ -49,9 +49,10 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs; // guarded by m_mutex
-    bool m_quit = false; // guarded by m_mutex
     // The transfers under way, to be woken when stopping; guarded by m_mutex.
     std::vector<void *> m_transfers;
+    // Set under m_mutex (so a waiting worker cannot miss it); read by a
+    // transfer between its polls without the lock.
     std::atomic<bool> m_stopping{false};
     WorkerThread m_worker;
 };

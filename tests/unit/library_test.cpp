@@ -36,6 +36,29 @@ using auralist::testing::TempDir;
 
 namespace {
 
+// Listing a folder whose path ends in gated (every folder, when gated is
+// empty) waits until the test opens the gate, as on a slow or dead disk.
+struct GatedFs : PosixFileSystem {
+    explicit GatedFs(std::string suffix) : gated(std::move(suffix)) { }
+    bool listDirectory(const std::string &path, const EntryCallback &callback) override
+    {
+        if (path.ends_with(gated)) {
+            entered.store(true);
+            while (!open.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return PosixFileSystem::listDirectory(path, callback);
+    }
+    void waitUntilEntered() const
+    {
+        while (!entered.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::string gated;
+    std::atomic<bool> entered{false};
+    std::atomic<bool> open{false};
+};
+
 struct Collecting : IntakeScanner::Listener {
     std::vector<std::string> paths;
     std::vector<std::uint64_t> batchesOf;
@@ -179,23 +202,14 @@ TEST(Scanner, ANewScanCancelsTheOneRunningAndTheirLinesNeverMix)
     dir.file("small/one.wav");
     // Folder f20 of the first scan is stuck until the test lets it go, as
     // on a slow disk; what was found before it still arrives meanwhile.
-    struct GatedFs : PosixFileSystem {
-        std::shared_ptr<std::atomic<bool>> open = std::make_shared<std::atomic<bool>>(false);
-        bool listDirectory(const std::string &path, const EntryCallback &callback) override
-        {
-            while (path.ends_with("/f20") && !open->load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            return PosixFileSystem::listDirectory(path, callback);
-        }
-    };
-    auto fs = std::make_shared<GatedFs>();
+    auto fs = std::make_shared<GatedFs>("/f20");
     CapturedOutput out;
     Collecting heard;
     ThreadedScanner scanner(fs, out.file());
     scanner.start(1, {dir.path() + "/big"}, {"wav"}, heard);
     ASSERT_TRUE(spinUntil([&] { return heard.paths.size() >= 1000; }));
     scanner.start(2, {dir.path() + "/small"}, {"wav"}, heard);
-    fs->open->store(true);
+    fs->open.store(true);
     ASSERT_TRUE(spinUntil([&] { return heard.finished.count(2) != 0; }));
     EXPECT_FALSE(heard.finished[1]);
     EXPECT_TRUE(heard.finished[2]);
@@ -221,29 +235,15 @@ TEST(Scanner, ACancelBeforeTheWorkerTakesTheJobHoldsAndNothingMoreIsTold)
     dir.file("third/c.wav");
     // The first scan's folder is stuck until the test lets it go, so the
     // second job waits, not yet taken, while it is cancelled.
-    struct GatedFs : PosixFileSystem {
-        std::shared_ptr<std::atomic<bool>> entered = std::make_shared<std::atomic<bool>>(false);
-        std::shared_ptr<std::atomic<bool>> open = std::make_shared<std::atomic<bool>>(false);
-        bool listDirectory(const std::string &path, const EntryCallback &callback) override
-        {
-            if (path.ends_with("/first")) {
-                entered->store(true);
-                while (!open->load())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            return PosixFileSystem::listDirectory(path, callback);
-        }
-    };
-    auto fs = std::make_shared<GatedFs>();
+    auto fs = std::make_shared<GatedFs>("/first");
     CapturedOutput out;
     Collecting heard;
     ThreadedScanner scanner(fs, out.file());
     scanner.start(1, {dir.path() + "/first"}, {"wav"}, heard);
-    while (!fs->entered->load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    fs->waitUntilEntered();
     scanner.start(2, {dir.path() + "/second"}, {"wav"}, heard);
     scanner.cancel();
-    fs->open->store(true);
+    fs->open.store(true);
     // Scans run in order: once the third has finished, anything of the
     // first two would have arrived before it.
     scanner.start(3, {dir.path() + "/third"}, {"wav"}, heard);
@@ -258,28 +258,18 @@ TEST(Scanner, StoppingDoesNotWaitForAWalkStuckOnADeadDisk)
 {
     TempDir dir;
     dir.file("stuck/a.wav");
-    struct StuckFs : PosixFileSystem {
-        std::shared_ptr<std::atomic<bool>> release = std::make_shared<std::atomic<bool>>(false);
-        bool listDirectory(const std::string &path, const EntryCallback &callback) override
-        {
-            while (!release->load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return PosixFileSystem::listDirectory(path, callback);
-        }
-    };
-    auto fs = std::make_shared<StuckFs>();
-    auto release = fs->release;
+    auto fs = std::make_shared<GatedFs>(""); // no folder can be listed
     CapturedOutput out;
     Collecting heard;
     ThreadedScanner scanner(fs, out.file());
     scanner.start(1, {dir.path() + "/stuck"}, {"wav"}, heard);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    fs->waitUntilEntered();
     QElapsedTimer t;
     t.start();
     scanner.requestStop();
     EXPECT_FALSE(scanner.waitStopped(std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
     EXPECT_LT(t.elapsed(), 1000);
-    release->store(true); // the walk, let go, ends on its own and reports nothing
+    fs->open.store(true); // the walk, let go, ends on its own and reports nothing
     EXPECT_TRUE(scanner.waitStopped(std::chrono::steady_clock::now() + std::chrono::seconds(10)));
     QCoreApplication::processEvents();
     EXPECT_TRUE(heard.paths.empty());
