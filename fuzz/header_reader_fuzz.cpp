@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "library/header_facts.h"
+#include "core/header_facts.h"
 #include "platform/sound_header_reader.h"
 #include "scratch_file.h"
 

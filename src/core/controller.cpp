@@ -17,10 +17,7 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_diagnostics(services.diagnostics),
       m_tableController(tableController),
       m_view(view),
-      m_inlineScanner(services.scanner
-                          ? nullptr
-                          : std::make_unique<InlineScanner>(services.fileSystem, services.diagnostics.output())),
-      m_scanner(services.scanner ? *services.scanner : *m_inlineScanner)
+      m_scanner(services.scanner)
 {
 }
 

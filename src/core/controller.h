@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "core/browser_view.h"
+#include "core/records.h"
 #include "core/services.h"
 #include "core/table_view.h"
-#include "library/records.h"
-#include "library/scanner.h"
 
 namespace auralist {
 
@@ -39,9 +38,8 @@ public:
         Alerts &alerts;
         Settings &settings;
         Diagnostics &diagnostics;
-        // Where intakes are scanned; null: on the calling thread, before
-        // the intake returns.
-        IntakeScanner *scanner = nullptr;
+        // Where intakes are scanned.
+        IntakeScanner &scanner;
     };
 
     Controller(const Services &services, TableController &tableController, BrowserView &view);
@@ -180,7 +178,6 @@ private:
     SoundList m_items;
     SoundList m_matches;
 
-    std::unique_ptr<InlineScanner> m_inlineScanner;
     IntakeScanner &m_scanner;
     std::uint64_t m_scan = 0; // the number of the latest scan
     bool m_scanning = false;

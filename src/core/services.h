@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/records.h"
+#include "core/records.h"
 
 namespace auralist {
 

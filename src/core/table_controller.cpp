@@ -9,10 +9,10 @@
 #include <utility>
 
 #include "core/diagnostics.h"
+#include "core/header_facts.h"
 #include "core/numeric_compare.h"
+#include "core/sort_order.h"
 #include "core/uri_list.h"
-#include "library/header_facts.h"
-#include "library/sort_order.h"
 
 namespace auralist {
 

@@ -7,9 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/header_facts.h"
+#include "core/records.h"
 #include "core/table_view.h"
-#include "library/header_facts.h"
-#include "library/records.h"
 
 namespace auralist {
 

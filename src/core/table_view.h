@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "library/records.h"
+#include "core/records.h"
 
 namespace auralist {
 

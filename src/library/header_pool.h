@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/header_facts.h"
 #include "core/mailbox.h"
 #include "core/services.h"
 #include "core/worker_thread.h"
-#include "library/header_facts.h"
 
 namespace auralist {
 

@@ -11,9 +11,9 @@
 
 #include "core/line_output.h"
 #include "core/mailbox.h"
+#include "core/records.h"
 #include "core/services.h"
 #include "core/worker_thread.h"
-#include "library/records.h"
 
 namespace auralist {
 

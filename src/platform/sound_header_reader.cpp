@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "library/header_facts.h"
+#include "core/header_facts.h"
 #include "platform/sound_file.h"
 #include "platform/system_reason.h"
 

@@ -14,11 +14,12 @@
 #include <fstream>
 #include <sndfile.h>
 
+#include "app/startup.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
+#include "core/header_facts.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
-#include "library/header_facts.h"
 #include "library/scanner.h"
 #include "platform/posix_file_system.h"
 #include "platform/sound_header_reader.h"
@@ -26,7 +27,6 @@
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
-#include "ui/startup.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 

@@ -9,6 +9,7 @@
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
+#include "library/scanner.h"
 #include "platform/posix_file_system.h"
 #include "test_support.h"
 
@@ -47,9 +48,11 @@ struct Rig {
     // scanner: where intakes are scanned (null: before the drop returns).
     explicit Rig(IntakeScanner *scanner = nullptr)
         : diagnostics(out.file()),
+          inlineScanner(fs, diagnostics.output()),
           tableController(diagnostics),
-          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics, scanner}, tableController,
-                     view)
+          controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics,
+                                          scanner ? *scanner : inlineScanner},
+                     tableController, view)
     {
         tableController.setTableView(&table);
         tableController.setDelegate(&controller);
@@ -72,6 +75,7 @@ struct Rig {
     FakeDesktop desktop;
     FakeAlerts alerts;
     FakeSettings settings;
+    InlineScanner inlineScanner;
     FakeView view;
     FakeTableView table;
     TableController tableController;

@@ -17,12 +17,12 @@
 #include <sys/stat.h>
 
 #include "audio/decoder.h"
+#include "core/header_facts.h"
 #include "core/numeric_compare.h"
-#include "library/header_facts.h"
+#include "core/records.h"
+#include "core/sort_order.h"
 #include "library/header_pool.h"
-#include "library/records.h"
 #include "library/scanner.h"
-#include "library/sort_order.h"
 #include "platform/posix_file_system.h"
 #include "platform/sound_file.h"
 #include "platform/sound_header_reader.h"

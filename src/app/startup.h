@@ -75,6 +75,7 @@ private:
     ServiceSet m_services;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<TableController> m_tableController;
+    std::unique_ptr<IntakeScanner> m_inlineScanner; // when none was given
     std::unique_ptr<Controller> m_controller;
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<Marketing> m_marketing;

@@ -1,4 +1,4 @@
-#include "library/sort_order.h"
+#include "core/sort_order.h"
 
 #include "core/numeric_compare.h"
 

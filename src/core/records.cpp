@@ -1,4 +1,4 @@
-#include "library/records.h"
+#include "core/records.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ui/startup.h"
+#include "app/startup.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "app/command_line.h"
 #include "audio/audio_engine.h"
 #include "audio/decoder.h"
 #include "core/controller.h"
@@ -34,7 +35,6 @@
 #include "platform/qt_settings.h"
 #include "platform/sound_header_reader.h"
 #include "platform/system_clock.h"
-#include "ui/command_line.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
@@ -52,10 +52,12 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_window = std::make_unique<MainWindow>();
     // cppcheck-suppress useInitializationList
     m_tableController = std::make_unique<TableController>(services.diagnostics);
+    if (!services.scanner)
+        m_inlineScanner = std::make_unique<InlineScanner>(services.fileSystem, services.diagnostics.output());
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,
-                             services.diagnostics, services.scanner},
+                             services.diagnostics, services.scanner ? *services.scanner : *m_inlineScanner},
         *m_tableController, *m_window);
     // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(

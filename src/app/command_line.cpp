@@ -1,4 +1,4 @@
-#include "ui/command_line.h"
+#include "app/command_line.h"
 
 #include <array>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "library/header_facts.h"
+#include "core/header_facts.h"
 
 #include <cstdio>
 
