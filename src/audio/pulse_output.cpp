@@ -1,14 +1,23 @@
 #include "audio/pulse_output.h"
 
 #include <pulse/pulseaudio.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "core/diagnostics.h"
 
 namespace auralist::audio {
 
 namespace {
 
 constexpr int kRequestMilliseconds = 5;
+// The sound server's own threads run at real-time priority 5.
+constexpr int kRealtimePriority = 5;
 
 // Holds the mainloop's lock for a scope.
 class Locked {
@@ -26,8 +35,25 @@ private:
 
 PulseOutput::PulseOutput() : m_loop(pa_threaded_mainloop_new())
 {
-    if (m_loop)
-        pa_threaded_mainloop_start(m_loop);
+    if (!m_loop)
+        return;
+    pa_threaded_mainloop_start(m_loop);
+    pa_threaded_mainloop_once_unlocked(m_loop, &PulseOutput::becomeRealtime, this);
+}
+
+// On the mainloop's thread, once. Round robin at the server's own
+// priority, or at what the user's real-time limit allows; not inherited
+// by anything the thread might start.
+void PulseOutput::becomeRealtime(pa_threaded_mainloop * /*loop*/, void *self)
+{
+    int priority = kRealtimePriority;
+    rlimit limit{};
+    if (::geteuid() != 0 && ::getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        priority = std::min<int>(priority, static_cast<int>(limit.rlim_cur));
+    sched_param param{};
+    param.sched_priority = priority;
+    const bool granted = priority > 0 && ::sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0;
+    static_cast<PulseOutput *>(self)->m_realtime.store(granted ? 1 : -1, std::memory_order_release);
 }
 
 PulseOutput::~PulseOutput()
@@ -144,6 +170,12 @@ bool PulseOutput::open(int rate, Render render, void *context, std::string &erro
         return false;
     }
     const Locked lock(m_loop);
+    if (!m_realtimeLogged && m_realtime.load(std::memory_order_acquire) != 0) {
+        m_realtimeLogged = true;
+        debugLog(realtime() ? "sound output thread: real-time (round robin, priority "
+                         + std::to_string(kRealtimePriority) + " at most)"
+                            : "sound output thread: normal priority (real-time scheduling not granted)");
+    }
     if (!connect(error))
         return false;
     m_render = render;
