@@ -138,16 +138,48 @@ void Controller::find()
     m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
 }
 
-bool Controller::settingIsOn(const char *key) const
+bool Controller::settingIsOn(const char *key, bool byDefault) const
 {
     const auto v = m_settings.value(key);
-    return v && (*v == "true" || *v == "1");
+    if (!v)
+        return byDefault;
+    return *v == "true" || *v == "1";
 }
 
 void Controller::setSettingOn(const char *key, bool on)
 {
     m_settings.setValue(key, on ? "true" : "false");
     m_settings.sync();
+}
+
+void Controller::tableControllerRowsWillChange(TableController &)
+{
+    m_keptTrack = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)]
+                                       : SoundRecord();
+}
+
+void Controller::tableControllerRowsDidChange(TableController &)
+{
+    // The current track stays on its sound; where that has left the rows,
+    // it is the row now at its place.
+    const int row = m_keptTrack ? m_tableController.rowOf(m_keptTrack) : -1;
+    m_keptTrack = {};
+    if (row >= 0)
+        m_currentTrack = row;
+    else if (m_currentTrack >= rowCount())
+        m_currentTrack = std::max(0, rowCount() - 1);
+    // What follows the playing sound may be another row now.
+    queueNextTrack();
+}
+
+void Controller::tableControllerDidSort(TableController &)
+{
+    // The whole sound list takes the sort too, so that the list a find
+    // filters (and the one it returns to) is in the order shown.
+    if (m_items && m_items != m_tableController.items()) {
+        m_tableController.applySort(m_items);
+        ++m_itemsVersion;
+    }
 }
 
 int Controller::rowCount() const

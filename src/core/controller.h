@@ -59,8 +59,9 @@ public:
     void droppedFilesInWell(const std::vector<std::string> &paths) override;
     bool applicationOpenFile(const std::string &path);
     // Several paths in one request: those at which something exists are
-    // taken in together, like one drop.
-    void openFiles(const std::vector<std::string> &paths);
+    // taken in together, like one drop. Returns those at which nothing
+    // exists, which the window's status line names.
+    std::vector<std::string> openFiles(const std::vector<std::string> &paths);
     // The scan's reports.
     void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
     void scanFinished(std::uint64_t scan, bool completed) override;
@@ -100,6 +101,10 @@ public:
     // passed over for the next row (a setting, off by default).
     bool skipUnplayable() const;
     void setSkipUnplayable(bool on);
+    // Whether a sound that ends is followed by the next row (a setting, on
+    // by default); off, each sound plays once and the selection stays.
+    bool autoAdvance() const;
+    void setAutoAdvance(bool on);
 
     // Deletion.
     void deleteSelected();
@@ -113,6 +118,9 @@ public:
     void tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &) override;
     void doubleClick(TableController &) override;
     void keyDown(int key) override;
+    void tableControllerRowsWillChange(TableController &) override;
+    void tableControllerRowsDidChange(TableController &) override;
+    void tableControllerDidSort(TableController &) override;
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
@@ -137,9 +145,12 @@ private:
     int rowCount() const;
     bool currentTrackInRows() const;
     // Switches stored in the settings as "true" or "false".
-    bool settingIsOn(const char *key) const;
+    bool settingIsOn(const char *key, bool byDefault = false) const;
     void setSettingOn(const char *key, bool on);
     void removeDeletedRecord(const SoundRecord &record);
+    // Deletes the file of one record the user agreed to delete; returns
+    // why it was refused, or nothing when it is gone.
+    std::optional<std::string> deleteAsked(const SoundRecord &record, const std::optional<FileIdentity> &identity);
     // Selects a row for the controller's own reasons (not the user's).
     void selectRow(int row);
     // Marks the record that could not be loaded; true when the run should
@@ -175,6 +186,7 @@ private:
     bool m_selecting = false; // selectRow is at work
     bool m_playModeOn = false;
     bool m_isLooping = false;
+    SoundRecord m_keptTrack; // the current track's sound across a change of rows
     SoundList m_items;
     SoundList m_matches;
 
@@ -182,6 +194,7 @@ private:
     std::uint64_t m_scan = 0; // the number of the latest scan
     bool m_scanning = false;
     std::string m_listingName; // the dropped folder's (or first file's) name
+    QString m_intakeNote; // what the status line says once the intake is done
     QElapsedTimer m_titleShown; // since the count in the title last changed
 
     // The last filter's hits, as indexes into the sound list, so that a
@@ -192,10 +205,11 @@ private:
     std::uint64_t m_lastFindVersion = 0;
     std::uint64_t m_itemsVersion = 0;
 
-    // What the delete question was about.
+    // What the delete question was about: each sound, and what its file
+    // was when asked.
     bool m_deleteOpen = false;
-    SoundRecord m_deleteRecord;
-    std::optional<FileIdentity> m_deleteIdentity;
+    std::vector<SoundRecord> m_deleteRecords;
+    std::vector<std::optional<FileIdentity>> m_deleteIdentities;
 };
 
 } // namespace auralist

@@ -31,20 +31,44 @@ void Controller::deleteSelected()
 {
     if (m_deleteOpen)
         return;
-    const SoundRecord record = m_tableController.selectedItem();
-    if (!record)
+    std::vector<SoundRecord> records = m_tableController.selectedItems();
+    if (records.empty()) {
+        // A selection past the rows the table reports still has its row.
+        if (const SoundRecord record = m_tableController.selectedItem())
+            records.push_back(record);
+    }
+    if (records.empty())
         return;
-    const QString message = QStringLiteral("Are you sure you want to delete %1?").arg(quotedName(record));
-    m_deleteRecord = record;
-    // What the question is about is noted now: on approval only that very
-    // file or link is removed.
-    const auto path = record.value("path");
-    m_deleteIdentity = path ? m_fs.identify(std::string(*path)) : std::nullopt;
+    const bool trash = moveToTrash();
+    QString message;
+    QString detail;
+    if (records.size() == 1) {
+        message = QStringLiteral("Are you sure you want to delete %1?").arg(quotedName(records.front()));
+        detail = trash ? QStringLiteral("The file is moved to the Trash.")
+                       : QStringLiteral("The file is removed from the disk.");
+    } else {
+        message = QStringLiteral("Are you sure you want to delete these %1 sounds?").arg(records.size());
+        // The names, as many as a question can show, then what deleting does.
+        constexpr size_t kNamesShown = 12;
+        for (size_t i = 0; i < records.size() && i < kNamesShown; ++i)
+            detail += quotedName(records[i]) + QLatin1Char('\n');
+        if (records.size() > kNamesShown)
+            detail += QStringLiteral("\u2026and %1 more\n").arg(records.size() - kNamesShown);
+        detail += QLatin1Char('\n')
+            + (trash ? QStringLiteral("The files are moved to the Trash.")
+                     : QStringLiteral("The files are removed from the disk."));
+    }
+    // What the question is about is noted now: on approval only those very
+    // files or links are removed.
+    m_deleteRecords = std::move(records);
+    m_deleteIdentities.clear();
+    for (const SoundRecord &record : m_deleteRecords) {
+        const auto path = record.value("path");
+        m_deleteIdentities.push_back(path ? m_fs.identify(std::string(*path)) : std::nullopt);
+    }
     stop();
     m_deleteOpen = true;
-    m_view.showDeletePanel(message,
-                           moveToTrash() ? QStringLiteral("The file is moved to the Trash.")
-                                         : QStringLiteral("The file is removed from the disk."));
+    m_view.showDeletePanel(message, detail);
 }
 
 void Controller::cancelDelete()
@@ -69,46 +93,61 @@ void Controller::sheetDidEnd(int returnCode)
     if (!m_deleteOpen)
         return;
     m_deleteOpen = false;
-    const SoundRecord asked = std::move(m_deleteRecord);
-    const std::optional<FileIdentity> identity = m_deleteIdentity;
-    m_deleteRecord = {};
-    m_deleteIdentity.reset();
+    const std::vector<SoundRecord> asked = std::move(m_deleteRecords);
+    const std::vector<std::optional<FileIdentity>> identities = std::move(m_deleteIdentities);
+    m_deleteRecords.clear();
+    m_deleteIdentities.clear();
 
     if (returnCode == 1) {
-        const SoundRecord record = m_tableController.selectedItem();
-        const auto pathValue = record ? record.value("path") : std::nullopt;
-        if (record && record == asked && pathValue) {
-            const std::string path(*pathValue);
-            const std::string name = quotedName(record).toStdString();
-            if (!identity) {
-                // Already gone when asked: the row goes, as after a deletion.
-                m_desktop.noteFileSystemChanged(path);
-                removeDeletedRecord(record);
-            } else {
-                const RemovalResult result = m_fs.removeFile(path, *identity, moveToTrash());
-                switch (result.status) {
-                case RemovalResult::Status::Removed:
-                case RemovalResult::Status::Gone:
-                    m_desktop.noteFileSystemChanged(path);
-                    removeDeletedRecord(record);
-                    break;
-                case RemovalResult::Status::IsFolder:
-                    tellUser("\xe2\x80\x9c" + name
-                             + "\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.");
-                    break;
-                case RemovalResult::Status::Changed:
-                    tellUser("\xe2\x80\x9c" + name
-                             + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.");
-                    break;
-                case RemovalResult::Status::Failed:
-                    tellUser("\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be "
-                             + (moveToTrash() ? "moved to the Trash" : "deleted") + ": " + result.error);
-                    break;
-                }
-            }
+        std::vector<std::string> refusals;
+        for (size_t i = 0; i < asked.size(); ++i) {
+            // Only what is still listed: a row gone since is not touched.
+            if (m_tableController.rowOf(asked[i]) < 0)
+                continue;
+            if (auto refusal = deleteAsked(asked[i], identities[i]))
+                refusals.push_back(std::move(*refusal));
         }
+        if (!refusals.empty()) {
+            std::string text;
+            for (const std::string &r : refusals)
+                text += (text.empty() ? "" : "\n") + r;
+            tellUser(text);
+        }
+        updateTitle();
     }
     play();
+}
+
+std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
+                                                   const std::optional<FileIdentity> &identity)
+{
+    const auto pathValue = record.value("path");
+    if (!pathValue)
+        return std::nullopt;
+    const std::string path(*pathValue);
+    const std::string name = quotedName(record).toStdString();
+    if (!identity) {
+        // Already gone when asked: the row goes, as after a deletion.
+        m_desktop.noteFileSystemChanged(path);
+        removeDeletedRecord(record);
+        return std::nullopt;
+    }
+    const RemovalResult result = m_fs.removeFile(path, *identity, moveToTrash());
+    switch (result.status) {
+    case RemovalResult::Status::Removed:
+    case RemovalResult::Status::Gone:
+        m_desktop.noteFileSystemChanged(path);
+        removeDeletedRecord(record);
+        return std::nullopt;
+    case RemovalResult::Status::IsFolder:
+        return "\xe2\x80\x9c" + name + "\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.";
+    case RemovalResult::Status::Changed:
+        return "\xe2\x80\x9c" + name + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.";
+    case RemovalResult::Status::Failed:
+        break;
+    }
+    return "\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be " + (moveToTrash() ? "moved to the Trash" : "deleted")
+        + ": " + result.error;
 }
 
 void Controller::removeDeletedRecord(const SoundRecord &record)

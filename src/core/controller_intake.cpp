@@ -23,6 +23,7 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
         m_scanner.cancel();
         completeIntake();
     }
+    m_intakeNote.clear();
     const std::string &first = paths.front();
     if (m_items && m_items->containsPath(first))
         return;
@@ -31,6 +32,8 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     m_tableController.clearUnplayable();
     m_scanning = true;
     m_listingName = std::string(lastPathComponent(first));
+    if (paths.size() > 1)
+        m_listingName += " + " + std::to_string(paths.size() - 1) + " more";
     updateTitle();
     m_scanner.start(++m_scan, paths, supportedSoundTypes(), *this);
 }
@@ -67,12 +70,15 @@ void Controller::scanFinished(std::uint64_t scan, bool completed)
 void Controller::completeIntake()
 {
     m_scanning = false;
+    // A list comes in in the order the user last sorted by.
+    m_tableController.applySort(m_items);
     setItems(m_items);
     m_tableController.reloadData();
     m_tableController.readHeaders();
     m_currentTrack = 0;
     m_tableController.selectItemAtIndex(0);
-    m_view.setLabelText(QString());
+    m_view.setLabelText(m_intakeNote);
+    m_intakeNote.clear();
     updateTitle();
     play();
 }
@@ -106,14 +112,24 @@ bool Controller::applicationOpenFile(const std::string &path)
     return true;
 }
 
-void Controller::openFiles(const std::vector<std::string> &paths)
+std::vector<std::string> Controller::openFiles(const std::vector<std::string> &paths)
 {
     std::vector<std::string> existing;
-    std::copy_if(paths.begin(), paths.end(), std::back_inserter(existing),
-                 [&](const std::string &p) { return m_fs.kindOf(p) != EntryKind::None; });
-    if (existing.empty())
-        return;
-    droppedFilesInWell(existing);
+    std::vector<std::string> missing;
+    for (const std::string &p : paths)
+        (m_fs.kindOf(p) != EntryKind::None ? existing : missing).push_back(p);
+    if (!existing.empty())
+        droppedFilesInWell(existing);
+    if (!missing.empty()) {
+        const QString first = QStringLiteral("\u201c%1\u201d").arg(TableController::displayText(missing.front()));
+        const QString note = missing.size() == 1
+            ? first + QStringLiteral(" does not exist.")
+            : first + QStringLiteral(" and %1 more do not exist.").arg(missing.size() - 1);
+        m_view.setLabelText(note);
+        // Still there once the intake is done.
+        m_intakeNote = m_scanning ? note : QString();
+    }
+    return missing;
 }
 
 std::vector<std::string> Controller::supportedSoundTypes() const

@@ -15,6 +15,7 @@ namespace {
 constexpr const char *kSkipUnplayableKey = "skipUnplayable";
 constexpr const char *kPlayOnSelectKey = "playOnSelect";
 constexpr const char *kVolumeKey = "volume";
+constexpr const char *kAutoAdvanceKey = "autoAdvance";
 
 // 3.25 s -> "0:03.2"
 QString clockText(double seconds)
@@ -83,7 +84,7 @@ void Controller::queueNextTrack()
     if (!m_sound || !m_sound->isPlaying())
         return;
     std::string path;
-    if (m_playModeOn && !m_isLooping && m_currentTrack >= 0 && m_currentTrack + 1 < rowCount()) {
+    if (m_playModeOn && !m_isLooping && autoAdvance() && m_currentTrack >= 0 && m_currentTrack + 1 < rowCount()) {
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack) + 1];
         if (const auto p = record.value("path"))
             path = *p;
@@ -176,6 +177,17 @@ bool Controller::skipUnplayable() const
 void Controller::setSkipUnplayable(bool on)
 {
     setSettingOn(kSkipUnplayableKey, on);
+}
+
+bool Controller::autoAdvance() const
+{
+    return settingIsOn(kAutoAdvanceKey, true);
+}
+
+void Controller::setAutoAdvance(bool on)
+{
+    setSettingOn(kAutoAdvanceKey, on);
+    queueNextTrack();
 }
 
 bool Controller::playOnSelect() const
@@ -331,6 +343,9 @@ void Controller::keyDown(int key)
             play();
     } else if (key == kDeleteKey) {
         deleteSelected();
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        // As a double-click does.
+        doubleClick(m_tableController);
     }
 }
 
@@ -351,6 +366,9 @@ void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
             playCurrentTrack();
         return;
     }
+    // Played once: the selection stays on it, for the user to judge.
+    if (!autoAdvance())
+        return;
     next();
 }
 

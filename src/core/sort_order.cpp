@@ -15,7 +15,7 @@ namespace {
 // bytes, then those digits. Any digit byte sorts the same against any
 // other byte, so the marker '0' stands for all of them; two runs then
 // compare by length, then digit by digit: by value.
-void appendKey(std::string &out, std::string_view value)
+void appendKey(std::string &out, std::string_view value, LetterCase letterCase)
 {
     size_t i = 0;
     while (i < value.size()) {
@@ -24,7 +24,14 @@ void appendKey(std::string &out, std::string_view value)
             size_t end = i + 1;
             while (end < value.size() && !isAsciiDigit(value[end]))
                 ++end;
+            const size_t from = out.size();
             out.append(value.substr(i, end - i));
+            if (letterCase == LetterCase::Ignored) {
+                for (size_t k = from; k < out.size(); ++k) {
+                    if (out[k] >= 'A' && out[k] <= 'Z')
+                        out[k] = static_cast<char>(out[k] - 'A' + 'a');
+                }
+            }
             i = end;
             continue;
         }
@@ -59,21 +66,22 @@ std::uint64_t prefixOf(const char *key, size_t length)
 
 } // namespace
 
-std::string numericSortKey(std::string_view value)
+std::string numericSortKey(std::string_view value, LetterCase letterCase)
 {
     std::string key;
-    appendKey(key, value);
+    appendKey(key, value, letterCase);
     return key;
 }
 
 std::vector<std::uint32_t> numericSortOrder(std::uint32_t count,
-                                            const std::function<std::string_view(std::uint32_t)> &value)
+                                            const std::function<std::string_view(std::uint32_t)> &value,
+                                            LetterCase letterCase)
 {
     std::string arena;
     std::vector<Item> items(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const size_t at = arena.size();
-        appendKey(arena, value(i));
+        appendKey(arena, value(i), letterCase);
         items[i] = {0, 0, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(arena.size() - at), i};
     }
     const char *keys = arena.data();

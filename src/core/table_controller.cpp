@@ -50,8 +50,7 @@ void TableController::setTableView(TableView *view)
 
 void TableController::setItems(SoundList items)
 {
-    m_items = items ? std::move(items) : makeSoundList();
-    reloadData();
+    changeRows([&] { m_items = items ? std::move(items) : makeSoundList(); });
 }
 
 void TableController::appendRows(const std::vector<std::uint32_t> &records)
@@ -113,8 +112,37 @@ void TableController::tableViewDidClickTableColumn()
     const int column = m_tableView->selectedColumn();
     if (column < 0 || column >= static_cast<int>(m_columns.size()))
         return;
-    sortBy(m_columns[static_cast<size_t>(column)]);
-    reloadData();
+    const std::string &key = m_columns[static_cast<size_t>(column)];
+    const bool ascending = key == m_sortKey ? !m_sortAscending : true;
+    m_sortKey = key;
+    m_sortAscending = ascending;
+    sortBy(key, ascending);
+    showSortIndicator();
+    if (m_delegate)
+        m_delegate->tableControllerDidSort(*this);
+    emit sortChanged();
+}
+
+void TableController::setSort(const std::string &key, bool ascending)
+{
+    m_sortKey = key;
+    m_sortAscending = ascending;
+    showSortIndicator();
+}
+
+void TableController::showSortIndicator()
+{
+    if (!m_tableView)
+        return;
+    const auto it = std::find(m_columns.begin(), m_columns.end(), m_sortKey);
+    m_tableView->setSortIndicator(it == m_columns.end() ? -1 : static_cast<int>(it - m_columns.begin()),
+                                  m_sortAscending);
+}
+
+void TableController::applySort(const SoundList &list) const
+{
+    if (list && !m_sortKey.empty())
+        sortList(list, m_sortKey, m_sortAscending);
 }
 
 void TableController::tableViewSelectionDidChange(const TableView *sender)
@@ -148,10 +176,18 @@ void TableController::keyDown(int key)
         m_delegate->keyDown(key);
 }
 
-void TableController::sortBy(const std::string &key)
+void TableController::sortBy(const std::string &key, bool ascending)
 {
-    std::vector<std::uint32_t> &rows = m_items->rows();
-    const RecordStore &store = *m_items->store();
+    changeRows([&] {
+        sortList(m_items, key, ascending);
+        ++m_mutations;
+    });
+}
+
+void TableController::sortList(const SoundList &list, const std::string &key, bool ascending)
+{
+    std::vector<std::uint32_t> &rows = list->rows();
+    const RecordStore &store = *list->store();
     const auto count = static_cast<std::uint32_t>(rows.size());
     std::vector<std::uint32_t> order;
     if (isFactKey(key) && key != kFormatKey) {
@@ -164,22 +200,98 @@ void TableController::sortBy(const std::string &key)
         for (const auto &v : values)
             order.push_back(v.second);
     } else {
-        // By text: the format's words, or the entry under key.
+        // By text: the format's words, or the entry under key, in the
+        // order the listing gives names.
         const bool fact = isFactKey(key);
         std::string scratch;
-        order = numericSortOrder(count, [&](std::uint32_t i) -> std::string_view {
-            if (fact) {
-                scratch = factText(store.facts(rows[i]), key);
-                return scratch;
-            }
-            return store.value(rows[i], key).value_or(std::string_view());
-        });
+        order = numericSortOrder(
+            count,
+            [&](std::uint32_t i) -> std::string_view {
+                if (fact) {
+                    scratch = factText(store.facts(rows[i]), key);
+                    return scratch;
+                }
+                return store.value(rows[i], key).value_or(std::string_view());
+            },
+            LetterCase::Ignored);
     }
+    if (!ascending)
+        std::reverse(order.begin(), order.end());
     std::vector<std::uint32_t> sorted(count);
     for (std::uint32_t i = 0; i < count; ++i)
         sorted[i] = rows[order[i]];
     rows.swap(sorted);
-    ++m_mutations;
+}
+
+int TableController::rowOf(const SoundRecord &record) const
+{
+    if (!record || record.store() != m_items->store().get())
+        return -1;
+    const auto &rows = m_items->rows();
+    const auto it = std::find(rows.begin(), rows.end(), record.index());
+    return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
+}
+
+TableController::KeptSelection TableController::keepSelection() const
+{
+    KeptSelection kept;
+    kept.store = m_items->store().get();
+    if (!m_tableView)
+        return kept;
+    const auto &rows = m_items->rows();
+    const int count = static_cast<int>(rows.size());
+    for (int row : m_tableView->selectedRowIndexes()) {
+        if (row >= 0 && row < count)
+            kept.records.push_back(rows[static_cast<size_t>(row)]);
+    }
+    kept.currentRow = m_tableView->selectedRow();
+    if (kept.currentRow >= 0 && kept.currentRow < count)
+        kept.current = rows[static_cast<size_t>(kept.currentRow)];
+    return kept;
+}
+
+void TableController::restoreSelection(const KeptSelection &kept)
+{
+    if (!m_tableView || (kept.records.empty() && !kept.current))
+        return;
+    const auto &rows = m_items->rows();
+    std::vector<int> selected;
+    int current = -1;
+    if (kept.store == m_items->store().get()) {
+        std::vector<bool> marked(kept.store->size());
+        for (std::uint32_t r : kept.records)
+            marked[r] = true;
+        for (size_t row = 0; row < rows.size(); ++row) {
+            if (marked[rows[row]])
+                selected.push_back(static_cast<int>(row));
+            if (kept.current && rows[row] == *kept.current)
+                current = static_cast<int>(row);
+        }
+    }
+    if (selected.empty() && !rows.empty()) {
+        // None of the selected sounds is left: the row now at the place of
+        // the current one takes over.
+        current = std::clamp(kept.currentRow, 0, static_cast<int>(rows.size()) - 1);
+        selected.push_back(current);
+    }
+    if (current < 0 && !selected.empty())
+        current = selected.front();
+    m_tableView->setSelectedRows(selected, current);
+    if (current >= 0)
+        m_tableView->scrollRowToVisible(current);
+}
+
+void TableController::changeRows(const std::function<void()> &change)
+{
+    const KeptSelection kept = keepSelection();
+    if (m_delegate)
+        m_delegate->tableControllerRowsWillChange(*this);
+    beginResetModel();
+    change();
+    endResetModel();
+    restoreSelection(kept);
+    if (m_delegate)
+        m_delegate->tableControllerRowsDidChange(*this);
 }
 
 std::vector<SoundRecord> TableController::selectedItems() const
@@ -235,29 +347,32 @@ void TableController::removeSelectedItems()
 {
     const std::vector<SoundRecord> selected = selectedItems();
     const RecordStorePtr &store = m_items->store();
-    std::erase_if(m_items->rows(), [&](std::uint32_t r) {
-        const SoundRecord record(store, r);
-        return std::any_of(selected.begin(), selected.end(),
-                           [&](const SoundRecord &s) { return s.equalEntries(record); });
+    changeRows([&] {
+        std::erase_if(m_items->rows(), [&](std::uint32_t r) {
+            const SoundRecord record(store, r);
+            return std::any_of(selected.begin(), selected.end(),
+                               [&](const SoundRecord &s) { return s.equalEntries(record); });
+        });
+        ++m_mutations;
     });
-    ++m_mutations;
-    reloadData();
 }
 
 void TableController::removeItem(const SoundRecord &item)
 {
-    if (item.store() == m_items->store().get())
-        std::erase(m_items->rows(), item.index());
-    ++m_mutations;
-    reloadData();
+    changeRows([&] {
+        if (item.store() == m_items->store().get())
+            std::erase(m_items->rows(), item.index());
+        ++m_mutations;
+    });
 }
 
 void TableController::removeItemsWithPath(const std::string &path)
 {
-    m_items->removePath(path);
-    std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first, path); });
-    ++m_mutations;
-    reloadData();
+    changeRows([&] {
+        m_items->removePath(path);
+        std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first, path); });
+        ++m_mutations;
+    });
 }
 
 void TableController::markUnplayable(const SoundRecord &item, const std::string &reason)
@@ -304,8 +419,7 @@ const std::string *TableController::unplayableReason(const SoundRecord &item) co
 
 void TableController::reloadData()
 {
-    beginResetModel();
-    endResetModel();
+    changeRows([] { });
 }
 
 QMimeData *TableController::writeRows(const std::vector<int> &rows) const

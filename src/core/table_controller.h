@@ -3,6 +3,8 @@
 #include <QAbstractTableModel>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -60,8 +62,25 @@ public:
     void rowsShown(int first, int last);
     void factsArrived(const RecordStorePtr &store, const std::vector<FactsResult> &results);
 
-    // For the owner.
-    void sortBy(const std::string &key);
+    // For the owner. Every change of the rows keeps the selection on the
+    // same sounds (and in view); where no selected sound is left, the row
+    // now at the current one's place is selected.
+    void sortBy(const std::string &key, bool ascending = true);
+    // The sort chosen by clicking headers (key empty: none yet). A click on
+    // the sorted column turns the order round; on another, sorts it
+    // ascending.
+    const std::string &sortKey() const { return m_sortKey; }
+    bool sortAscending() const { return m_sortAscending; }
+    // Takes a sort chosen before (a saved one) without sorting anything:
+    // the header shows it and applySort uses it.
+    void setSort(const std::string &key, bool ascending);
+    // Puts a list into the chosen sort (nothing without one).
+    void applySort(const SoundList &list) const;
+    // Sorts list by the values under key: text as the listing orders names
+    // (case ignored, digit runs by value), lengths and sizes by value.
+    static void sortList(const SoundList &list, const std::string &key, bool ascending);
+    // The row the record is in; -1 when it is not listed.
+    int rowOf(const SoundRecord &record) const;
     std::vector<SoundRecord> selectedItems() const;
     int selectedItemIndex() const;
     SoundRecord selectedItem() const;
@@ -104,7 +123,27 @@ public:
     // For display only: native bytes shown as text.
     static QString displayText(std::string_view bytes);
 
+signals:
+    // The user chose another sort.
+    void sortChanged();
+
 private:
+    // The selection, by record, across a change of the rows.
+    struct KeptSelection {
+        const RecordStore *store = nullptr;
+        std::vector<std::uint32_t> records;
+        std::optional<std::uint32_t> current;
+        int currentRow = -1;
+    };
+    KeptSelection keepSelection() const;
+    void restoreSelection(const KeptSelection &kept);
+    // Runs change (which alters the rows) as one reset of the model,
+    // keeping the selection on its sounds.
+    void changeRows(const std::function<void()> &change);
+    void showSortIndicator();
+    std::string m_sortKey;
+    bool m_sortAscending = true;
+
     Diagnostics &m_diagnostics;
     TableView *m_tableView = nullptr;
     SoundList m_items;

@@ -32,6 +32,12 @@ public:
     // selection-change handler) before this returns.
     virtual void selectRow(int row) = 0;
     virtual void scrollRowToVisible(int row) = 0;
+    // Makes rows (ascending) the selection and current the current row
+    // (-1: none), silently: no selection change is reported.
+    virtual void setSelectedRows(const std::vector<int> &rows, int current) = 0;
+    // Shows which column the rows are sorted by, and which way (column -1:
+    // none).
+    virtual void setSortIndicator(int column, bool ascending) = 0;
     // A double-click in the table calls action from now on.
     virtual void setDoubleAction(std::function<void()> action) = 0;
 };
@@ -49,6 +55,12 @@ public:
     virtual void tableControllerDidEditItem(TableController &, const SoundRecord &) { }
     virtual void doubleClick(TableController &) { }
     virtual void keyDown(int key) { (void)key; }
+    // The rows are about to change (a sort, a new list, a removal), and have
+    // changed: what the delegate keeps by row can be kept by sound.
+    virtual void tableControllerRowsWillChange(TableController &) { }
+    virtual void tableControllerRowsDidChange(TableController &) { }
+    // The user sorted the rows by clicking a header.
+    virtual void tableControllerDidSort(TableController &) { }
 };
 
 // What the drop-target table asks of whoever takes the dropped files.

@@ -74,8 +74,6 @@ void DragTable::setTableController(TableController *controller)
         if (m_tableController)
             m_tableController->tableViewSelectionDidChange(this);
     });
-    connect(controller, &QAbstractItemModel::modelAboutToBeReset, this, &DragTable::saveSelection);
-    connect(controller, &QAbstractItemModel::modelReset, this, &DragTable::restoreSelection);
     controller->setTableView(this);
     // The rows on screen are read first; say which they are whenever that
     // may have changed.
@@ -214,15 +212,7 @@ void DragTable::headerClicked(int section)
         m_tableController->tableViewDidClickTableColumn();
 }
 
-void DragTable::saveSelection()
-{
-    m_savedRows = selectedRowIndexes();
-    m_savedCurrent = selectionModel() ? selectionModel()->currentIndex().row() : -1;
-}
-
-// A reload keeps the selected row numbers that still exist, silently, as
-// a table reload does; only the owner's own selecting is reported.
-void DragTable::restoreSelection()
+void DragTable::setSelectedRows(const std::vector<int> &rows, int current)
 {
     if (!model() || !selectionModel())
         return;
@@ -234,9 +224,9 @@ void DragTable::restoreSelection()
         if (start >= 0)
             selection.select(model()->index(start, 0), model()->index(previous, model()->columnCount() - 1));
     };
-    for (int r : m_savedRows) {
-        if (r >= count)
-            break;
+    for (int r : rows) {
+        if (r < 0 || r >= count)
+            continue;
         if (r != previous + 1) {
             flush();
             start = r;
@@ -245,10 +235,18 @@ void DragTable::restoreSelection()
     }
     flush();
     const QSignalBlocker blocker(selectionModel());
-    if (m_savedCurrent >= 0 && m_savedCurrent < count)
-        selectionModel()->setCurrentIndex(model()->index(m_savedCurrent, 0), QItemSelectionModel::NoUpdate);
+    if (current >= 0 && current < count)
+        selectionModel()->setCurrentIndex(model()->index(current, 0), QItemSelectionModel::NoUpdate);
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     viewport()->update();
+}
+
+void DragTable::setSortIndicator(int column, bool ascending)
+{
+    QHeaderView *header = horizontalHeader();
+    header->setSortIndicatorShown(column >= 0);
+    if (column >= 0)
+        header->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
 void DragTable::dragEnterEvent(QDragEnterEvent *event)
@@ -299,7 +297,18 @@ void DragTable::dropEvent(QDropEvent *event)
 
 void DragTable::keyPressEvent(QKeyEvent *event)
 {
-    QTableView::keyPressEvent(event);
+    const int key = event->key();
+    const int rows = model() ? model()->rowCount() : 0;
+    if ((key == Qt::Key_Home || key == Qt::Key_End) && event->modifiers() == Qt::NoModifier) {
+        // The first or the last sound, not the first or last column.
+        if (rows > 0) {
+            const QModelIndex to = model()->index(key == Qt::Key_Home ? 0 : rows - 1, 0);
+            selectionModel()->setCurrentIndex(to, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            scrollTo(to);
+        }
+    } else {
+        QTableView::keyPressEvent(event);
+    }
     if (m_tableController)
         m_tableController->keyDown(event->key());
     event->accept();

@@ -37,6 +37,8 @@ public:
     int selectedRow() const override;
     void selectRow(int row) override;
     void scrollRowToVisible(int row) override;
+    void setSelectedRows(const std::vector<int> &rows, int current) override;
+    void setSortIndicator(int column, bool ascending) override;
     void setDoubleAction(std::function<void()> action) override { m_doubleAction = std::move(action); }
 
 signals:
@@ -58,8 +60,6 @@ private:
     void showHeaderMenu(const QPoint &at);
     void rowsShownMayHaveChanged();
     QTimer *m_rowsShownTimer = nullptr;
-    void saveSelection();
-    void restoreSelection();
 
     TableController *m_tableController = nullptr;
     DragDelegate *m_dragDelegate = nullptr;
@@ -68,8 +68,6 @@ private:
     bool m_acceptsCurrentDrop = false;
     int m_selectedColumn = -1;
     std::function<void()> m_doubleAction;
-    std::vector<int> m_savedRows;
-    int m_savedCurrent = -1;
 };
 
 } // namespace auralist

@@ -152,7 +152,19 @@ public:
             onChange();
     }
     void scrollRowToVisible(int) override { }
+    void setSelectedRows(const std::vector<int> &r, int c) override
+    {
+        rows = std::set<int>(r.begin(), r.end());
+        current = c;
+    }
+    void setSortIndicator(int c, bool ascending) override
+    {
+        sortColumn = c;
+        sortAscending = ascending;
+    }
     void setDoubleAction(std::function<void()> a) override { doubleAction = std::move(a); }
+    int sortColumn = -1;
+    bool sortAscending = true;
     int column = -1;
     std::set<int> rows;
     int current = -1;

@@ -288,13 +288,19 @@ TEST(Delete, RemovesExactlyTheConfirmedFile)
     for (size_t i : {0U, 1U, 3U, 4U})
         EXPECT_TRUE(std::filesystem::exists(paths[i]));
 
-    // Several rows selected: only the file deleted leaves the rows.
+    // Several rows selected: the question names how many and which, and
+    // exactly those files go.
     rig.table.rows = {0, 1};
     rig.table.current = 1;
     c.deleteSelected();
+    EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete these 2 sounds?");
+    EXPECT_TRUE(rig.view.panelDetail.startsWith("a.wav\nb.wav\n\n"));
     c.approveDelete();
-    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "d.wav", "e.wav"}));
-    EXPECT_TRUE(std::filesystem::exists(paths[0]));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"d.wav", "e.wav"}));
+    EXPECT_FALSE(std::filesystem::exists(paths[0]));
+    EXPECT_FALSE(std::filesystem::exists(paths[1]));
+    EXPECT_TRUE(std::filesystem::exists(paths[3]));
+    EXPECT_TRUE(rig.view.title.contains(QStringLiteral(" 2 sounds "))) << rig.view.title.toStdString();
 
     // While filtered, the record leaves the sound list too.
     rig.view.find = "e";
@@ -304,13 +310,13 @@ TEST(Delete, RemovesExactlyTheConfirmedFile)
     c.approveDelete();
     rig.view.find = "";
     c.find();
-    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "d.wav"}));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"d.wav"}));
 
     // Deleting the last row leaves currentTrack past the end: no crash.
-    rig.select(1);
+    rig.select(0);
     c.deleteSelected();
     c.approveDelete();
-    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav"}));
+    EXPECT_TRUE(rig.names().empty());
     EXPECT_EQ(c.sound(), nullptr);
 }
 
@@ -678,4 +684,118 @@ TEST(Intake, ADropWhileScanningEndsThatScanWithWhatItHadFound)
     ASSERT_TRUE(spin([&] { return !rig.controller.isScanning(); }));
     EXPECT_EQ(rig.names(), std::vector<std::string>{"o.wav"});
     EXPECT_EQ(rig.engine.loads.back(), tmp.path() + "/Other/o.wav");
+}
+
+TEST(Selection, FollowsItsSoundThroughSortsFindsAndDeletions)
+{
+    TempDir tmp;
+    Rig rig;
+    dropNames(rig, tmp, {"b.wav", "c.wav", "A.wav", "d.wav"});
+    Controller &c = rig.controller;
+    const auto selectedName = [&] { return std::string(rig.tableController.selectedItem().name()); };
+
+    // c.wav selected at row 1; a sort moves it to row 2, and the current
+    // track with it: Next plays what is now below it.
+    rig.select(1);
+    ASSERT_EQ(selectedName(), "c.wav");
+    rig.table.column = 0;
+    rig.tableController.tableViewDidClickTableColumn();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"A.wav", "b.wav", "c.wav", "d.wav"}));
+    EXPECT_EQ(selectedName(), "c.wav");
+    EXPECT_EQ(c.currentTrack(), 2);
+    // What follows the playing sound without a gap is the new next row.
+    EXPECT_EQ(std::filesystem::path(rig.engine.prepared.back()).filename(), "d.wav");
+    c.next();
+    EXPECT_EQ(rig.view.trackName, "d.wav");
+
+    // Descending: several selected rows all stay on their sounds.
+    rig.table.rows = {0, 1};
+    rig.table.current = 1;
+    rig.tableController.tableViewSelectionDidChange(&rig.table);
+    rig.tableController.tableViewDidClickTableColumn();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"d.wav", "c.wav", "b.wav", "A.wav"}));
+    EXPECT_EQ(rig.table.rows, (std::set<int>{2, 3}));
+    EXPECT_EQ(selectedName(), "b.wav");
+    EXPECT_EQ(c.currentTrack(), 2);
+
+    // Found, then the find emptied: the found sound stays selected and
+    // current in the whole list, and Next goes on from it.
+    rig.view.find = "c";
+    c.find();
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"c.wav"}));
+    rig.select(0);
+    rig.view.find = "";
+    c.find();
+    EXPECT_EQ(selectedName(), "c.wav");
+    EXPECT_EQ(c.currentTrack(), 1);
+    c.play();
+    c.next();
+    EXPECT_EQ(rig.view.trackName, "b.wav");
+
+    // A find that leaves the selected sound out: the row at its place.
+    rig.select(1);
+    rig.view.find = "a.";
+    c.find();
+    EXPECT_EQ(c.currentTrack(), 0);
+    EXPECT_EQ(rig.table.rows, (std::set<int>{0}));
+    rig.view.find = "";
+    c.find();
+
+    // The whole list took the sort made while it was filtered.
+    rig.view.find = ".wav";
+    c.find();
+    rig.table.column = 0;
+    rig.tableController.tableViewDidClickTableColumn(); // ascending again
+    rig.view.find = "";
+    c.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"A.wav", "b.wav", "c.wav", "d.wav"}));
+
+    // The next list comes in sorted the same way.
+    TempDir other;
+    dropNames(rig, other, {"z.wav", "Y.wav", "x.wav"});
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"x.wav", "Y.wav", "z.wav"}));
+}
+
+TEST(Playback, WithoutContinuingEachSoundPlaysOnceAndTheSelectionStays)
+{
+    TempDir tmp;
+    Rig rig;
+    Controller &c = rig.controller;
+    EXPECT_TRUE(c.autoAdvance()); // the default
+    c.setAutoAdvance(false);
+    EXPECT_EQ(rig.settings.value("autoAdvance"), "false");
+    dropNames(rig, tmp, {"a.wav", "b.wav"});
+    ASSERT_EQ(rig.view.trackName, "a.wav");
+    // Nothing is lined up to follow, and the end stops there.
+    EXPECT_TRUE(rig.engine.prepared.back().empty());
+    const size_t loads = rig.engine.loads.size();
+    rig.engine.finishLast();
+    EXPECT_EQ(rig.engine.loads.size(), loads);
+    EXPECT_EQ(c.currentTrack(), 0);
+    EXPECT_EQ(rig.table.rows, (std::set<int>{0}));
+    // Space plays it again; Next plays the next one.
+    c.keyDown(kSpaceBarKey);
+    EXPECT_EQ(rig.engine.loads.size(), loads + 1);
+    c.next();
+    EXPECT_EQ(rig.view.trackName, "b.wav");
+    // Turned back on, what follows is lined up again.
+    c.setAutoAdvance(true);
+    c.previous();
+    EXPECT_EQ(std::filesystem::path(rig.engine.prepared.back()).filename(), "b.wav");
+}
+
+TEST(Intake, PathsThatDoNotExistAreNamedAndSeveralFoldersAreOneIntake)
+{
+    TempDir tmp;
+    Rig rig;
+    tmp.file("Drums/kick.wav");
+    tmp.file("Drums/snare.wav");
+    tmp.file("Keys/c.wav");
+    const auto missing = rig.controller.openFiles({tmp.path() + "/Drums", tmp.path() + "/nowhere", tmp.path() + "/Keys"});
+    EXPECT_EQ(missing, (std::vector<std::string>{tmp.path() + "/nowhere"}));
+    EXPECT_EQ(rig.view.label, QString::fromUtf8("\u201c%1/nowhere\u201d does not exist.").arg(QString::fromStdString(tmp.path())));
+    EXPECT_EQ(rig.view.title, QString::fromUtf8("Drums + 1 more \u2014 3 sounds \u2014 Auralist"));
+    EXPECT_EQ(rig.engine.loads.size(), 1U);
+    rig.controller.openFiles({"/no/such/path"});
+    EXPECT_EQ(rig.view.label, QString::fromUtf8("\u201c/no/such/path\u201d does not exist."));
 }

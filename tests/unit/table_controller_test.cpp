@@ -49,11 +49,17 @@ TEST(TableController, SortsWithDigitRunsByValueInTheOwnersList)
     view.column = -1;
     tc.tableViewDidClickTableColumn(); // no column selected: nothing
     EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "track 1", "Track 10"}));
+    // In the listing's order (case ignored, digit runs by value), then
+    // turned round by a second click, the header showing which way.
     view.column = 0;
     tc.tableViewDidClickTableColumn();
-    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "Track 10", "track 1"}));
-    tc.tableViewDidClickTableColumn(); // always ascending
-    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 2", "Track 10", "track 1"}));
+    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"track 1", "Track 2", "Track 10"}));
+    EXPECT_EQ(view.sortColumn, 0);
+    EXPECT_TRUE(view.sortAscending);
+    tc.tableViewDidClickTableColumn();
+    EXPECT_EQ(namesOf(list), (std::vector<std::string>{"Track 10", "Track 2", "track 1"}));
+    EXPECT_FALSE(view.sortAscending);
+    EXPECT_EQ(tc.sortKey(), "name");
 
     // A column some records lack sorts them as empty values, first.
     (*list)[2].setValue("rating", "5");
