@@ -312,6 +312,7 @@ void Player::start(Command &command)
         return;
     }
     const int rate = decoder->sampleRate();
+    m_gainSnap.store(true, std::memory_order_release);
     if (!m_output.open(rate, &Player::render, this, error)) {
         m_outputOpen = false;
         PlayerEvent e = event(PlayerEvent::Kind::Failed, command.serial);
@@ -574,8 +575,12 @@ void Player::render(void *self, float *out, std::size_t frames)
         if (got < frames && p->m_producing.load(std::memory_order_acquire) && !fadeRequested)
             p->m_underruns.fetch_add(1, std::memory_order_relaxed);
     }
-    // Gain moves towards its target within about 10 ms, never in a jump.
+    // Gain moves towards its target within about 10 ms, never in a jump,
+    // while a sound is heard; a sound that starts (after silence, or on an
+    // output just opened for it) starts at the gain as it is.
     const float target = p->m_gain.load(std::memory_order_relaxed);
+    if (got == 0 || p->m_gainSnap.exchange(false, std::memory_order_acq_rel))
+        p->m_appliedGain = target;
     const float step = 1.0F / 480.0F;
     for (size_t i = 0; i < got; ++i) {
         if (p->m_appliedGain < target)

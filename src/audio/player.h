@@ -207,6 +207,9 @@ private:
 
     // Shared with the output callback.
     std::atomic<float> m_gain{1.0F};
+    // Set as the output is opened for a sound: its first frame takes the
+    // gain as it is now, not a ramp from the level of the sound before.
+    std::atomic<bool> m_gainSnap{true};
     std::atomic<int> m_fadeFrames{220};
     // The fade is one word, so the output never sees half a change: the
     // player asks (None to Requested), the output answers once silent

@@ -387,3 +387,29 @@ TEST(Player, ThreadedPlayerAndOutputShareOnlyTheRing)
     EXPECT_TRUE(rig.finished(1, false));
     EXPECT_TRUE(rig.finished(2, true));
 }
+
+TEST(Player, ASoundStartsAtTheVolumeSetWhileStoppedButAChangeWhilePlayingGlides)
+{
+    Rig rig;
+    rig.player.play(1, "100", 0, false);
+    rig.play(200);
+    ASSERT_TRUE(rig.finished(1, true));
+    rig.player.setGain(0.25F);
+    rig.player.play(2, "1000", 0, false);
+    const auto start = rig.play(10);
+    EXPECT_FLOAT_EQ(start[0], 0.25F * 1.0F);
+    EXPECT_FLOAT_EQ(start[5], 0.25F * 6.0F);
+
+    // Stopped with the output left running (silence in between): the same.
+    rig.player.stop(2);
+    rig.play(400);
+    rig.player.setGain(1.0F);
+    rig.player.play(3, "1000", 0, false);
+    EXPECT_FLOAT_EQ(rig.play(4)[0], 1.0F);
+
+    // While a sound plays, a change glides: no step in the middle of it.
+    rig.player.setGain(0.0F);
+    const auto glide = rig.play(10);
+    EXPECT_GT(glide[0], 0.9F * 5.0F);
+    EXPECT_LT(glide[9], 14.0F);
+}
