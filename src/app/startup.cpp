@@ -1,6 +1,9 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QSplitter>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -37,6 +40,7 @@
 #include "platform/system_clock.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
+#include "ui/keyboard_shortcuts.h"
 #include "ui/main_window.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
@@ -104,6 +108,11 @@ namespace {
 
 constexpr const char *kWindowSizeKey = "windowSize";
 constexpr const char *kColumnsKey = "tableColumns";
+constexpr const char *kSplitterKey = "waveformSplit";
+constexpr const char *kSortColumnKey = "sortColumn";
+constexpr const char *kSortAscendingKey = "sortAscending";
+constexpr const char *kOpenFolderKey = "openFolder";
+constexpr const char *kNormaliseKey = "normaliseWaveform";
 
 } // namespace
 
@@ -122,6 +131,13 @@ void Browser::restoreLayout()
         // A state for another set of columns is ignored.
         if (!header->restoreState(state) || header->count() != m_tableController->columnCount())
             header->reset();
+        m_window->table()->fitColumns();
+    }
+    if (const auto split = m_services.settings.value(kSplitterKey))
+        m_window->ui().splitter->restoreState(QByteArray::fromBase64(QByteArray::fromStdString(*split)));
+    if (const auto sort = m_services.settings.value(kSortColumnKey)) {
+        const auto ascending = m_services.settings.value(kSortAscendingKey);
+        m_tableController->setSort(*sort, !ascending || *ascending != "false");
     }
 }
 
@@ -134,6 +150,8 @@ void Browser::saveLayout()
     }
     const QByteArray state = m_window->table()->horizontalHeader()->saveState().toBase64();
     m_services.settings.setValue(kColumnsKey, state.toStdString());
+    if (m_controller->isBrowserOpen())
+        m_services.settings.setValue(kSplitterKey, m_window->ui().splitter->saveState().toBase64().toStdString());
 }
 
 Browser::~Browser()
@@ -186,11 +204,39 @@ void Browser::connectActions()
     });
     on(ui.actionQuit, [this] { m_window->close(); });
     on(ui.actionOpen, [this, c] {
-        const QString folder = QFileDialog::getExistingDirectory(m_window.get(), QStringLiteral("Open Folder"));
+        // The dialog starts where the user last opened a folder.
+        const auto last = m_services.settings.value(kOpenFolderKey);
+        const QString start = last ? QFile::decodeName(QByteArray::fromStdString(*last)) : QDir::homePath();
+        const QString folder
+            = QFileDialog::getExistingDirectory(m_window.get(), QStringLiteral("Open Folder"), start);
         if (!folder.isEmpty()) {
             const QByteArray bytes = QFile::encodeName(folder);
-            c->openFiles({std::string(bytes.constData(), static_cast<size_t>(bytes.size()))});
+            const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
+            m_services.settings.setValue(kOpenFolderKey, path);
+            c->openFiles({path});
         }
+    });
+    ui.actionAutoAdvance->setChecked(c->autoAdvance());
+    QObject::connect(ui.actionAutoAdvance, &QAction::toggled, m_window.get(), [c](bool on) { c->setAutoAdvance(on); });
+    const auto normalise = m_services.settings.value(kNormaliseKey);
+    ui.actionNormaliseWaveform->setChecked(!normalise || *normalise != "false");
+    ui.waveform->setNormalised(ui.actionNormaliseWaveform->isChecked());
+    QObject::connect(ui.actionNormaliseWaveform, &QAction::toggled, m_window.get(), [this, strip = ui.waveform](bool on) {
+        strip->setNormalised(on);
+        m_services.settings.setValue(kNormaliseKey, on ? "true" : "false");
+    });
+    on(ui.actionKeyboardShortcuts, [this] {
+        auto *keys = m_window->findChild<QDialog *>(QStringLiteral("keyboardShortcuts"));
+        if (!keys) {
+            keys = makeKeyboardShortcutsDialog(m_window.get());
+            keys->setObjectName(QStringLiteral("keyboardShortcuts"));
+        }
+        keys->show();
+        keys->raise();
+    });
+    QObject::connect(m_tableController.get(), &TableController::sortChanged, m_window.get(), [this] {
+        m_services.settings.setValue(kSortColumnKey, m_tableController->sortKey());
+        m_services.settings.setValue(kSortAscendingKey, m_tableController->sortAscending() ? "true" : "false");
     });
     ui.actionPlayOnSelect->setChecked(c->playOnSelect());
     QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, m_window.get(),
@@ -266,10 +312,12 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
     // Open requests made at launch come first, then the launch-finished
     // handlers: the list is there (and playing) behind the update check and
     // any alert it shows.
-    if (paths.size() == 1)
-        m_controller->applicationOpenFile(paths.front());
-    else if (!paths.empty())
-        m_controller->openFiles(paths);
+    // All of them are one intake; a path at which nothing exists is said
+    // on standard error as well as in the window.
+    if (!paths.empty()) {
+        for (const std::string &missing : m_controller->openFiles(paths))
+            std::fprintf(stderr, "auralist: %s: no such file or folder\n", missing.c_str());
+    }
     m_controller->appFinishedLaunching();
     m_tableController->appDidFinishLaunching();
     m_updater->appDidFinishLaunching();

@@ -62,9 +62,11 @@ void Controller::showBrowser()
         // Screen y grows downwards here: the top edge moves by the old
         // height minus the short height, as the bottom-up arithmetic does.
         frame.y += frame.height - kShortWindowHeight;
-        frame.height = kTallWindowHeight;
+        frame.height = m_tallHeight;
         m_isBrowserOpen = true;
     } else {
+        if (frame.height > kShortWindowHeight)
+            m_tallHeight = frame.height;
         frame.height = kShortWindowHeight;
         m_isBrowserOpen = false;
     }

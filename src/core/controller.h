@@ -138,7 +138,8 @@ public:
     bool isDeletePanelOpen() const { return m_deleteOpen; }
 
     static constexpr double kShortWindowHeight = 75.0;
-    static constexpr double kTallWindowHeight = 200.0;
+    // The tall form's height until the user gives it another.
+    static constexpr double kTallWindowHeight = 640.0;
     static constexpr double kScrollViewHeight = 93.0;
 
 private:
@@ -178,6 +179,7 @@ private:
     BrowserView &m_view;
 
     bool m_isBrowserOpen = false;
+    double m_tallHeight = kTallWindowHeight; // what the tall form returns to
     int m_currentTrack = 0;
     SoundPtr m_sound;
     SoundRecord m_soundRecord; // the row m_sound was made from

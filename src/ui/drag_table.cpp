@@ -96,6 +96,16 @@ void DragTable::arrangeColumns()
         else if (id != "name")
             header->resizeSection(c, id == "format" ? 110 : 80);
     }
+    fitColumns();
+}
+
+void DragTable::fitColumns()
+{
+    QHeaderView *header = horizontalHeader();
+    const std::vector<std::string> ids = columnIdentifiers();
+    const auto path = std::find(ids.begin(), ids.end(), std::string("path"));
+    const bool pathShown = path != ids.end() && !header->isSectionHidden(static_cast<int>(path - ids.begin()));
+    header->setStretchLastSection(!pathShown || ids.size() <= 2);
 }
 
 void DragTable::resizeEvent(QResizeEvent *event)
@@ -115,6 +125,7 @@ void DragTable::showHeaderMenu(const QPoint &at)
         action->setChecked(!header->isSectionHidden(c));
         connect(action, &QAction::toggled, this, [this, c](bool on) {
             horizontalHeader()->setSectionHidden(c, !on);
+            fitColumns();
             emit columnsChanged();
         });
     }

@@ -24,6 +24,9 @@ public:
     void setDragDelegate(DragDelegate *delegate) { m_dragDelegate = delegate; }
     void setTableController(TableController *controller);
     void awakeFromNib();
+    // The path takes the room the other columns leave; with it hidden, the
+    // last column shown does.
+    void fitColumns();
     void canDrag(bool on) { m_canDrag = on; }
     void canDrop(bool on) { m_canDrop = on; }
     bool canDropFiles() const { return m_canDrop; }

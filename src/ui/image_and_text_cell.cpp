@@ -10,6 +10,22 @@
 
 namespace auralist {
 
+namespace {
+
+// A pixmap's size in the view's units: at 2x scale its pixels are twice as
+// many as the room it takes.
+double widthOf(const QPixmap &image)
+{
+    return image.deviceIndependentSize().width();
+}
+
+double heightOf(const QPixmap &image)
+{
+    return image.deviceIndependentSize().height();
+}
+
+} // namespace
+
 std::pair<QRectF, QRectF> ImageAndTextCell::divideFrame(const QRectF &frame) const
 {
     return divideFrame(frame, m_image);
@@ -19,7 +35,7 @@ std::pair<QRectF, QRectF> ImageAndTextCell::divideFrame(const QRectF &frame, con
 {
     if (image.isNull())
         return {QRectF(frame.x(), frame.y(), 0, frame.height()), frame};
-    const double stripWidth = std::min<double>(image.width() + kMargin, frame.width());
+    const double stripWidth = std::min<double>(widthOf(image) + kMargin, frame.width());
     const QRectF strip(frame.x(), frame.y(), stripWidth, frame.height());
     const QRectF text(frame.x() + stripWidth, frame.y(), frame.width() - stripWidth, frame.height());
     return {strip, text};
@@ -29,8 +45,8 @@ QRectF ImageAndTextCell::imageFrameForCellFrame(const QRectF &frame) const
 {
     if (m_image.isNull())
         return {};
-    const float offset = std::ceil(static_cast<float>(frame.height() - m_image.height()) / 2.0F);
-    return {frame.x() + kMargin, frame.y() + offset, double(m_image.width()), double(m_image.height())};
+    const float offset = std::ceil(static_cast<float>(frame.height() - heightOf(m_image)) / 2.0F);
+    return {frame.x() + kMargin, frame.y() + offset, widthOf(m_image), heightOf(m_image)};
 }
 
 QPointF ImageAndTextCell::imagePointForCellFrame(const QRectF &frame, bool flipped) const
@@ -42,7 +58,7 @@ QPointF ImageAndTextCell::imagePointForCellFrame(const QRectF &frame, bool flipp
 {
     const auto [strip, text] = divideFrame(frame, image);
     const auto h = static_cast<float>(text.height());
-    const auto s = static_cast<float>(image.height());
+    const auto s = static_cast<float>(heightOf(image));
     const float offset = flipped ? std::ceil((h + s) / 2.0F) : std::ceil((h - s) / 2.0F);
     return {strip.x() + kMargin, strip.y() + static_cast<double>(offset)};
 }
@@ -76,7 +92,7 @@ void ImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &opti
         painter->fillRect(strip, option.palette.base());
     // Qt views are flipped: the point is the image's lower-left corner.
     const QPointF corner = imagePointForCellFrame(option.rect, true, image);
-    painter->drawPixmap(QPointF(corner.x(), corner.y() - image.height()), image);
+    painter->drawPixmap(QPointF(corner.x(), corner.y() - heightOf(image)), image);
     QStyleOptionViewItem textOption(option);
     textOption.rect = text.toRect();
     QStyledItemDelegate::paint(painter, textOption, index);
@@ -85,7 +101,7 @@ void ImageAndTextCell::paint(QPainter *painter, const QStyleOptionViewItem &opti
 QSize ImageAndTextCell::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
-    const int extra = static_cast<int>(m_image.isNull() ? kMargin : m_image.width() + kMargin);
+    const int extra = static_cast<int>(m_image.isNull() ? kMargin : widthOf(m_image) + kMargin);
     size.setWidth(size.width() + extra);
     return size;
 }

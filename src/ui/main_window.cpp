@@ -33,6 +33,14 @@ MainWindow::MainWindow(QWidget *parent)
         i.button->setIcon(style()->standardIcon(i.pixmap));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("auralist")));
     m_ui->find->installEventFilter(this);
+    // The waveform grows with the window, a quarter of what the list gets.
+    m_ui->splitter->setStretchFactor(0, 1);
+    m_ui->splitter->setStretchFactor(1, 3);
+    // Del is the table's own key (it asks about the selected sounds); the
+    // menu shows it without taking it from the table.
+    m_ui->actionDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    m_ui->actionDelete->setShortcutContext(Qt::WidgetShortcut);
+    m_ui->trackName->setAccessibleDescription(m_ui->trackName->text());
 }
 
 MainWindow::~MainWindow() = default;
@@ -91,14 +99,18 @@ void MainWindow::displayLabel()
     m_ui->label->repaint();
 }
 
+// The labels' names say what they are; a screen reader reads what they
+// show from their descriptions.
 void MainWindow::setTrackName(const QString &text)
 {
     m_ui->trackName->setText(text);
+    m_ui->trackName->setAccessibleDescription(text);
 }
 
 void MainWindow::setTimeText(const QString &text)
 {
     m_ui->timeLabel->setText(text);
+    m_ui->timeLabel->setAccessibleDescription(text);
 }
 
 void MainWindow::showWaveform(const std::string &path)
@@ -114,6 +126,10 @@ void MainWindow::setPlayhead(double seconds, double length, bool playing)
 void MainWindow::setLoopLabel(const QString &text)
 {
     m_ui->loopLabel->setText(text);
+    // The button and the menu item say whether looping is on.
+    const bool looping = text == QStringLiteral("Loop:");
+    m_ui->loopButton->setChecked(looping);
+    m_ui->actionToggleLooping->setChecked(looping);
 }
 
 QString MainWindow::findText() const
@@ -124,8 +140,7 @@ QString MainWindow::findText() const
 void MainWindow::setBrowserVisible(bool visible)
 {
     // The short window shows the controls only, not a sliver of the list.
-    m_ui->table->setVisible(visible);
-    m_ui->waveform->setVisible(visible);
+    m_ui->splitter->setVisible(visible);
     // The window's smallest size follows at once, before it is resized.
     centralWidget()->layout()->activate();
     layout()->activate();

@@ -20,9 +20,7 @@ constexpr int kScrubMilliseconds = 40;
 WaveformStrip::WaveformStrip(QWidget *parent) : QWidget(parent)
 {
     setAccessibleName(QStringLiteral("Waveform"));
-    setMinimumHeight(40);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFixedHeight(56);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setCursor(Qt::IBeamCursor);
     m_frameTimer.setInterval(kFrameMilliseconds);
     connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
@@ -100,6 +98,21 @@ void WaveformStrip::setPlayhead(double seconds, double length, bool playing)
     update();
 }
 
+void WaveformStrip::setNormalised(bool on)
+{
+    m_normalised = on;
+    update();
+}
+
+double WaveformStrip::displayGain() const
+{
+    // Up to 60 dB: a file of near silence shows as the noise it is, not
+    // as a full-scale sound.
+    if (!m_normalised || !m_summary || m_summary->peak <= 0)
+        return 1.0;
+    return std::clamp(1.0 / m_summary->peak, 1.0, 1000.0);
+}
+
 double WaveformStrip::lengthSeconds() const
 {
     if (m_summary && m_summary->sampleRate > 0) {
@@ -141,6 +154,50 @@ void WaveformStrip::mouseMoveEvent(QMouseEvent *event)
     emit seekRequested(secondsAt(int(event->position().x())));
 }
 
+// A light tick every 0.1, 0.5, 1, 2, 5, 10, 30 or 60 s (or more), at least
+// 64 px apart, each with its time beside it.
+void WaveformStrip::drawTimeScale(QPainter &p, double length) const
+{
+    const int w = width();
+    const int h = height();
+    QColor tick = palette().color(QPalette::Text);
+    tick.setAlpha(60);
+    double step = 600;
+    for (double s : {0.01, 0.05, 0.1, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 300.0, 600.0}) {
+        if (w * s / length >= 64) {
+            step = s;
+            break;
+        }
+    }
+    QFont small = font();
+    small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
+    p.setFont(small);
+    const int textHeight = QFontMetrics(small).height();
+    QColor label = palette().color(QPalette::Text);
+    label.setAlpha(170);
+    for (int i = 1;; ++i) {
+        const double t = i * step;
+        if (t >= length)
+            break;
+        const int x = int(t / length * w);
+        p.setPen(tick);
+        p.drawLine(x, h - 6, x, h);
+        QString text;
+        if (t < 60) {
+            text = QString::number(t, 'g', 3) + QStringLiteral(" s");
+        } else {
+            const auto whole = static_cast<long long>(std::lround(t));
+            text = QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+        }
+        const QRect box(x + 2, h - textHeight - 1, QFontMetrics(small).horizontalAdvance(text) + 4, textHeight);
+        QColor under = palette().color(QPalette::Base);
+        under.setAlpha(200);
+        p.fillRect(box, under);
+        p.setPen(label);
+        p.drawText(box, Qt::AlignCenter, text);
+    }
+}
+
 void WaveformStrip::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -156,24 +213,6 @@ void WaveformStrip::paintEvent(QPaintEvent *)
         }
         return;
     }
-    // The time scale: a light tick every 1, 2, 5, 10, 30 or 60 s, at least
-    // 40 px apart.
-    if (length > 0) {
-        QColor tick = pal.color(QPalette::Text);
-        tick.setAlpha(40);
-        p.setPen(tick);
-        double step = 60;
-        for (double s : {0.1, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 300.0, 600.0}) {
-            if (w * s / length >= 40) {
-                step = s;
-                break;
-            }
-        }
-        for (double t = step; t < length; t += step) {
-            const int x = int(t / length * w);
-            p.drawLine(x, h - 6, x, h);
-        }
-    }
     const double playhead = playheadSeconds();
     const int headX = length > 0 ? int(std::lround(playhead / length * w)) : 0;
     if (m_playing || playhead > 0) {
@@ -186,17 +225,24 @@ void WaveformStrip::paintEvent(QPaintEvent *)
     const auto total = static_cast<double>(std::max(s.lengthFrames, s.frames));
     const double mid = h / 2.0;
     const double half = h / 2.0 - 2;
+    const auto gain = static_cast<float>(displayGain());
     p.setPen(pal.color(QPalette::WindowText));
+    const bool fine = total / w < waveform::PeakSummary::kBlockFrames && !s.fine.empty();
     for (int x = 0; x < w; ++x) {
         const auto from = static_cast<std::int64_t>(x * total / w);
         const auto to = static_cast<std::int64_t>((x + 1) * total / w);
         if (from >= s.frames)
             break;
-        const waveform::PeakSummary::Peak peak = s.peakOf(from, std::max(to, from + 1));
-        const int top = int(mid - std::clamp(peak.high, -1.0F, 1.0F) * half);
-        const int bottom = int(mid - std::clamp(peak.low, -1.0F, 1.0F) * half);
+        // Drawn from the frames, each column reaches the next one's first
+        // frame, so the line runs on where a frame is wider than a pixel.
+        const waveform::PeakSummary::Peak peak = s.peakOf(from, std::max(to, from + 1) + (fine ? 1 : 0));
+        const int top = int(mid - std::clamp(peak.high * gain, -1.0F, 1.0F) * half);
+        const int bottom = int(mid - std::clamp(peak.low * gain, -1.0F, 1.0F) * half);
         p.drawLine(x, top, x, std::max(top, bottom));
     }
+    // The scale over the peaks, so that it reads on a loud sound too.
+    if (length > 0)
+        drawTimeScale(p, length);
     if (m_playing || playhead > 0) {
         p.setPen(QPen(pal.color(QPalette::Highlight), 2));
         p.drawLine(headX, 0, headX, h);

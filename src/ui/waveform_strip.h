@@ -45,6 +45,13 @@ public:
     // Where playback is in it.
     void setPlayhead(double seconds, double length, bool playing);
 
+    // Scales a quiet sound up to its peak for display (the sound itself is
+    // not changed).
+    void setNormalised(bool on);
+    bool isNormalised() const { return m_normalised; }
+    // The factor the shown sound is drawn at.
+    double displayGain() const;
+
     const std::string &track() const { return m_path; }
     std::shared_ptr<const waveform::PeakSummary> summary() const { return m_summary; }
     double lengthSeconds() const;
@@ -61,12 +68,14 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
-    QSize sizeHint() const override { return {400, 56}; }
+    QSize sizeHint() const override { return {400, 120}; }
+    QSize minimumSizeHint() const override { return {100, 48}; }
 
 private:
     void remember(const std::string &path, std::shared_ptr<const waveform::PeakSummary> summary);
     std::shared_ptr<const waveform::PeakSummary> cached(const std::string &path);
     double secondsAt(int x) const;
+    void drawTimeScale(QPainter &p, double length) const;
 
     std::string m_path;
     std::uint64_t m_generation = 0;
@@ -75,6 +84,7 @@ private:
     double m_reportedSeconds = 0;
     double m_reportedLength = 0;
     bool m_playing = false;
+    bool m_normalised = true;
     QElapsedTimer m_sinceReport;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceScrub;

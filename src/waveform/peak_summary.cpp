@@ -22,8 +22,12 @@ void PeakSummary::append(const float *stereo, std::int64_t count)
     for (std::int64_t i = 0; i < count; ++i) {
         const float l = stereo[2 * i];
         const float r = stereo[2 * i + 1];
-        m_pending.low = std::min({m_pending.low, l, r});
-        m_pending.high = std::max({m_pending.high, l, r});
+        const Peak frame{std::min(l, r), std::max(l, r)};
+        if (!m_fineDropped)
+            fine.push_back(frame);
+        peak = std::max({peak, -frame.low, frame.high});
+        m_pending.low = std::min(m_pending.low, frame.low);
+        m_pending.high = std::max(m_pending.high, frame.high);
         if (++m_pendingFrames == kBlockFrames) {
             levels[0].push_back(m_pending);
             m_pending = {1, -1};
@@ -31,6 +35,11 @@ void PeakSummary::append(const float *stereo, std::int64_t count)
         }
     }
     frames += count;
+    if (!m_fineDropped && frames > kFineFrames) {
+        // Too long for frames to be narrower than a pixel's share.
+        m_fineDropped = true;
+        fine = {};
+    }
 }
 
 void PeakSummary::finishLevels()
@@ -56,6 +65,15 @@ PeakSummary::Peak PeakSummary::peakOf(std::int64_t from, std::int64_t to) const
 {
     if (levels.empty() || levels[0].empty() || to <= from)
         return {0, 0};
+    if (!fine.empty() && to - from < kBlockFrames) {
+        // Narrower than a block: the frames themselves.
+        const auto first = static_cast<size_t>(std::max<std::int64_t>(0, from));
+        const auto end = std::min(static_cast<size_t>(to), fine.size());
+        Peak peak{1, -1};
+        for (size_t i = first; i < end; ++i)
+            peak = merged(peak, fine[i]);
+        return peak.low > peak.high ? Peak{0, 0} : peak;
+    }
     // The blocks of level 0 under [from, to), gathered from the coarsest
     // levels that lie wholly inside: a few peaks per level, exact to a block.
     auto first = static_cast<size_t>(std::max<std::int64_t>(0, from / kBlockFrames));
@@ -92,7 +110,7 @@ std::size_t PeakSummary::bytes() const
     std::size_t total = sizeof(*this);
     for (const auto &level : levels)
         total += level.capacity() * sizeof(Peak);
-    return total;
+    return total + fine.capacity() * sizeof(Peak);
 }
 
 std::shared_ptr<PeakSummary> buildSummary(
@@ -105,6 +123,8 @@ std::shared_ptr<PeakSummary> buildSummary(
     // The header's length is only a claim (a damaged one may claim
     // exabytes): room is made ahead for at most about an hour.
     constexpr std::int64_t kReserveBlocks = std::int64_t{1} << 20;
+    if (summary->lengthFrames > 0 && summary->lengthFrames <= PeakSummary::kFineFrames)
+        summary->fine.reserve(static_cast<size_t>(summary->lengthFrames));
     if (summary->lengthFrames > 0)
         summary->levels.emplace_back().reserve(
             static_cast<size_t>(std::min(summary->lengthFrames / PeakSummary::kBlockFrames + 1, kReserveBlocks)));

@@ -18,9 +18,14 @@ namespace auralist::waveform {
 // frames, each level above pairs up the one below. Any width is drawn from
 // the nearest level without decoding again. About 0.8% of the decoded
 // audio's size.
+//
+// A short sound (up to kFineFrames) also keeps the peak of every frame, so
+// that a width where a pixel covers fewer frames than a block is drawn
+// from the samples themselves.
 class PeakSummary {
 public:
     static constexpr int kBlockFrames = 256;
+    static constexpr std::int64_t kFineFrames = std::int64_t{1} << 19;
 
     struct Peak {
         float low = 0;
@@ -32,6 +37,7 @@ public:
     std::int64_t lengthFrames = 0; // what the header claims
     bool complete = false;
     std::string error; // why there is nothing (or only part), for the user
+    float peak = 0; // the largest magnitude of any sample so far
 
     // The peak of frames [from, to) at the coarsest level whose blocks are
     // no wider than the span.
@@ -39,6 +45,8 @@ public:
     std::size_t bytes() const;
 
     std::vector<std::vector<Peak>> levels;
+    // Each frame's low and high (both channels), for short sounds only.
+    std::vector<Peak> fine;
 
     // Adds the frames of interleaved stereo samples.
     void append(const float *stereo, std::int64_t count);
@@ -46,6 +54,7 @@ public:
     void finishLevels();
 
 private:
+    bool m_fineDropped = false;
     Peak m_pending{1, -1};
     int m_pendingFrames = 0;
 };

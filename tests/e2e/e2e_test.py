@@ -220,6 +220,33 @@ class Browser(unittest.TestCase):
         self.assertEqual(breaks, [])
         self.assertLess(silence, 3)
 
+    def test_two_folders_at_launch_are_one_intake_with_one_clean_start(self):
+        drums = os.path.join(self.dir, "Drums")
+        keys = os.path.join(self.dir, "Keys")
+        os.makedirs(drums)
+        os.makedirs(keys)
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", os.path.join(drums, "a.wav"),
+                        "synth", "2", "sine", "441"], check=True)
+        # Silent, so that the first sound's end is where the tone ends.
+        for i in range(150):
+            subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", os.path.join(keys, "k%03d.wav" % i),
+                            "trim", "0", "0.05"], check=True)
+        rec = Recorder()
+        app = App([drums, os.path.join(self.dir, "no such folder"), keys], self.env)
+        try:
+            self.assertIsNotNone(find_window("^Drums \\+ 1 more .+ 151 sounds .+ Auralist$", timeout=15))
+            self.assertTrue(app.wait_for(b"done\n", timeout=15), app.output())
+            time.sleep(0.3)
+            rec.stop()
+            out = app.output()
+            # The first sound started once, and played whole.
+            self.assertNotIn(b"failed\n", out)
+            self.assertEqual(out.count(os.path.join(drums, "a.wav").encode() + b"\n"), 1)
+            self.assert_unbroken(rec, "first sound of two folders", 1.4)
+            self.assertIn(b"no such folder: no such file or folder\n", app.errors())
+        finally:
+            self.assertEqual(app.close(), 0)
+
     def test_loops_without_a_gap_even_while_the_window_stalls(self):
         # 1 s of a 441 Hz sine loops seamlessly: any break at one of ten
         # wraps, or while the window's thread is held for a second (F12,

@@ -1,0 +1,63 @@
+#include "ui/keyboard_shortcuts.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace auralist {
+
+const std::vector<KeyHelp> &keyboardShortcuts()
+{
+    static const std::vector<KeyHelp> keys{
+        {QStringLiteral("Space"), QStringLiteral("Play the current sound, or stop")},
+        {QStringLiteral("Return"), QStringLiteral("Play the selected sound")},
+        {QStringLiteral("Up, Down"), QStringLiteral("Select the sound above or below")},
+        {QStringLiteral("Shift+Up, Shift+Down"), QStringLiteral("Select several sounds")},
+        {QStringLiteral("Home, End"), QStringLiteral("Select the first or the last sound")},
+        {QStringLiteral("Ctrl+Home, Ctrl+End"), QStringLiteral("Play the first or the last sound")},
+        {QStringLiteral("Ctrl+Left, Ctrl+Right"), QStringLiteral("Play the previous or the next sound")},
+        {QStringLiteral("Alt+Left, Alt+Right"), QStringLiteral("Back or forward one second")},
+        {QStringLiteral("Ctrl+L"), QStringLiteral("Loop the current sound, or stop looping")},
+        {QStringLiteral("Del"), QStringLiteral("Delete the selected sounds (after asking)")},
+        {QStringLiteral("Ctrl+A"), QStringLiteral("Select every sound")},
+        {QStringLiteral("Ctrl+F"), QStringLiteral("Find by name")},
+        {QStringLiteral("Escape"), QStringLiteral("In the find field: show every sound again")},
+        {QStringLiteral("Down, Return"), QStringLiteral("In the find field: go to the list")},
+        {QStringLiteral("Ctrl+B"), QStringLiteral("Show or hide the list")},
+        {QStringLiteral("Ctrl+O"), QStringLiteral("Open a folder")},
+        {QStringLiteral("Ctrl+Q"), QStringLiteral("Quit")},
+    };
+    return keys;
+}
+
+QDialog *makeKeyboardShortcutsDialog(QWidget *parent)
+{
+    auto *dialog = new QDialog(parent);
+    dialog->setWindowTitle(QStringLiteral("Keyboard Shortcuts"));
+    auto *layout = new QVBoxLayout(dialog);
+    const std::vector<KeyHelp> &keys = keyboardShortcuts();
+    auto *table = new QTableWidget(static_cast<int>(keys.size()), 2, dialog);
+    table->setAccessibleName(QStringLiteral("Keyboard shortcuts"));
+    table->setHorizontalHeaderLabels({QStringLiteral("Keys"), QStringLiteral("What they do")});
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setShowGrid(false);
+    for (int row = 0; row < static_cast<int>(keys.size()); ++row) {
+        const KeyHelp &k = keys[static_cast<size_t>(row)];
+        table->setItem(row, 0, new QTableWidgetItem(k.keys));
+        table->setItem(row, 1, new QTableWidgetItem(k.action));
+    }
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(table);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog->resize(560, 520);
+    return dialog;
+}
+
+} // namespace auralist
