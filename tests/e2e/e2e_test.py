@@ -631,9 +631,14 @@ def walk(node, seen, depth=0):
         return
     try:
         role, name = node.getRoleName(), node.name
+        description = node.description or ""
+        states = node.getState().getStates()
+        checkable = pyatspi.STATE_CHECKABLE in states
+        checked = pyatspi.STATE_CHECKED in states
     except Exception:
         return
-    seen.append("%s\t%s" % (role, name))
+    seen.append("%s\t%s\t%s\t%s" % (role, name, description.replace("\t", "\\t"),
+                                     ("checkable" if checkable else "") + (" checked" if checked else "")))
     for i in range(min(node.childCount, 200)):
         walk(node.getChildAtIndex(i), seen, depth + 1)
 deadline = time.time() + 20
@@ -644,8 +649,10 @@ while True:
     seen = []
     if apps:
         walk(apps[0], seen)
-    # Once the list is in, the table has cells.
-    if any(line.startswith("table cell\t") for line in seen) or time.time() > deadline:
+    # Once the list is in and playing, the table has cells and the time
+    # shows.
+    if (any(line.startswith("table cell\t") for line in seen)
+            and any(line.startswith("label\tTime\t0:") for line in seen)) or time.time() > deadline:
         print("\n".join(seen))
         break
     time.sleep(0.5)
@@ -659,7 +666,7 @@ class ScreenReader(unittest.TestCase):
         d = tempfile.mkdtemp(prefix="auralist-a11y-")
         sounds = os.path.join(d, "sounds")
         os.makedirs(sounds)
-        tone(os.path.join(sounds, "kick 1.wav"), seconds=0.2)
+        tone(os.path.join(sounds, "kick 1.wav"), seconds=30)
         script = os.path.join(d, "read.py")
         with open(script, "w") as f:
             f.write(READ_ACCESSIBLE)
@@ -671,14 +678,29 @@ class ScreenReader(unittest.TestCase):
         try:
             r = subprocess.run(["dbus-run-session", "--", "sh", "-c", inner, BINARY, sounds, script],
                                env=env, capture_output=True, text=True, timeout=60)
-            seen = set(tuple(line.split("\t", 1)) for line in r.stdout.splitlines() if "\t" in line)
-            for name in ("First", "Previous", "Play", "Stop", "Next", "Last", "Loop"):
+            rows = [line.split("\t") for line in r.stdout.splitlines() if line.count("\t") == 3]
+            seen = set((row[0], row[1]) for row in rows)
+            described = {(row[0], row[1]): row[2] for row in rows}
+            states = {(row[0], row[1]): row[3] for row in rows}
+            for name in ("First", "Previous", "Play", "Stop", "Next", "Last"):
                 self.assertIn(("push button", name), seen, r.stdout[-3000:])
             self.assertIn(("table", "Sounds"), seen, r.stdout[-3000:])
             self.assertIn(("text", "Find"), seen, r.stdout[-3000:])
             self.assertIn(("label", "Version"), seen, r.stdout[-3000:])
             self.assertIn(("table cell", "kick 1.wav"), seen, r.stdout[-3000:])
             self.assertIn(("table column header", "Name"), seen, r.stdout[-3000:])
+            # Where the sound is and which one plays, not only the labels'
+            # names; the Loop button says whether it is on.
+            self.assertRegex(described.get(("label", "Time"), ""), r"^0:\d\d\.\d / 0:30\.0$", r.stdout[-3000:])
+            self.assertEqual(described.get(("label", "Current sound")), "kick 1.wav", r.stdout[-3000:])
+            # (A check box: a button that is on or off; off, not looping.)
+            self.assertIn(("check box", "Loop"), seen, r.stdout[-3000:])
+            self.assertNotIn("checked", states[("check box", "Loop")])
+            # Menu items are named by their text alone.
+            names = [row[1] for row in rows if row[0] in ("menu item", "check menu item")]
+            if names:
+                self.assertIn("Delete Sound\u2026", names, r.stdout[-3000:])
+                self.assertFalse([n for n in names if "\t" in n or "Del" == n[-3:]], names)
         finally:
             shutil.rmtree(d, ignore_errors=True)
 

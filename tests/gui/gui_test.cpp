@@ -1,4 +1,8 @@
+#include <QAccessible>
 #include <QApplication>
+#include <QDialog>
+#include <QSplitter>
+#include <QToolButton>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +30,8 @@
 #include "sound_files.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
+#include "ui/image_and_text_cell.h"
+#include "ui/keyboard_shortcuts.h"
 #include "ui/main_window.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
@@ -48,6 +54,9 @@ private slots:
     void auditionControlsInTheWindow();
     void clickInTheWaveformSeeksAndPlays();
     void headerColumnsFillInAndTheLayoutIsRemembered();
+    void theSelectionFollowsItsSoundAndKeysMoveIt();
+    void severalSelectedSoundsAreDeletedAfterOneQuestion();
+    void menusTheWaveformAndWhatTheWindowShows();
 
 private:
     std::string file(const std::string &name)
@@ -88,6 +97,9 @@ void GuiTest::init()
     char templ[] = "/tmp/auralist-gui-XXXXXX";
     m_dir = ::mkdtemp(templ);
     m_diagnostics = std::make_unique<Diagnostics>(m_out.get());
+    // Each case starts as a first start: nothing saved.
+    m_settings.values.clear();
+    m_settings.syncs = 0;
     const ServiceSet services{m_engine, m_fs,    m_desktop,      m_alerts, m_settings,
                               m_http,   m_clock, *m_diagnostics, nullptr,  nullptr};
     m_browser = std::make_unique<Browser>(services, Config{});
@@ -424,6 +436,214 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     QVERIFY(header->isSectionHidden(column(kRateKey)));
     QCOMPARE(header->sectionSize(0), 321);
     QCOMPARE(m_browser->window().size(), QSize(700, 420));
+}
+
+void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
+{
+    for (const char *name : {"b.wav", "c.wav", "A.wav", "d.wav", "e.wav"})
+        file(name);
+    m_browser->controller().droppedFilesInWell({m_dir + "/b.wav", m_dir + "/c.wav", m_dir + "/A.wav",
+                                                m_dir + "/d.wav", m_dir + "/e.wav"});
+    Controller &c = m_browser->controller();
+    DragTable *table = m_browser->window().table();
+    QAbstractItemModel *model = table->model();
+    auto selectedName = [&] { return QString::fromUtf8(m_browser->tableController().selectedItem().name()); };
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Down); // c.wav, row 1
+    QCOMPARE(selectedName(), QString("c.wav"));
+
+    // A click on the Name header: c.wav moves to row 2 and stays selected,
+    // the arrow shows; a second click turns the order round.
+    QHeaderView *header = table->horizontalHeader();
+    const QPoint nameHeader(header->sectionViewportPosition(0) + 10, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, nameHeader);
+    QCOMPARE(model->index(0, 0).data().toString(), QString("A.wav"));
+    QCOMPARE(selectedName(), QString("c.wav"));
+    QCOMPARE(c.currentTrack(), 2);
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, nameHeader);
+    QCOMPARE(model->index(0, 0).data().toString(), QString("e.wav"));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(selectedName(), QString("c.wav"));
+    QCOMPARE(m_settings.values["sortColumn"], std::string("name"));
+    QCOMPARE(m_settings.values["sortAscending"], std::string("false"));
+    // Next plays what is now below it.
+    QTest::keyClick(table, Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(m_engine.last->path, m_dir + "/b.wav");
+
+    // Find, then Escape: the found sound stays selected, in view, and Next
+    // goes on from it.
+    QLineEdit *find = m_browser->window().ui().find;
+    find->setFocus();
+    QTest::keyClicks(find, "d.");
+    QCOMPARE(model->rowCount(), 1);
+    QTest::keyClick(find, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_Return); // plays the selected row
+    QCOMPARE(m_engine.last->path, m_dir + "/d.wav");
+    find->setFocus();
+    QTest::keyClick(find, Qt::Key_Escape);
+    QCOMPARE(model->rowCount(), 5);
+    QCOMPARE(selectedName(), QString("d.wav"));
+    QCOMPARE(c.currentTrack(), 1);
+    QTest::keyClick(table, Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(m_engine.last->path, m_dir + "/c.wav");
+
+    // Home and End select without playing; Ctrl+End plays the last.
+    const size_t loads = m_engine.loads.size();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_End);
+    QCOMPARE(selectedName(), QString("A.wav"));
+    QTest::keyClick(table, Qt::Key_Home);
+    QCOMPARE(selectedName(), QString("e.wav"));
+    QCOMPARE(c.currentTrack(), 0);
+    QCOMPARE(m_engine.loads.size(), loads);
+    QTest::keyClick(table, Qt::Key_Return);
+    QCOMPARE(m_engine.last->path, m_dir + "/e.wav");
+    QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(m_engine.last->path, m_dir + "/A.wav");
+
+    // Every key the window answers to is in the help.
+    QString listed;
+    for (const KeyHelp &k : keyboardShortcuts())
+        listed += k.keys + QLatin1Char(',');
+    for (QAction *action : m_browser->window().findChildren<QAction *>()) {
+        if (!action->shortcut().isEmpty())
+            QVERIFY2(listed.contains(action->shortcut().toString()), qPrintable(action->shortcut().toString()));
+    }
+    m_browser->window().ui().actionKeyboardShortcuts->trigger();
+    auto *help = m_browser->window().findChild<QDialog *>("keyboardShortcuts");
+    QVERIFY(help);
+    QTRY_VERIFY(help->isVisible());
+    help->close();
+}
+
+void GuiTest::severalSelectedSoundsAreDeletedAfterOneQuestion()
+{
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        file(name);
+    m_browser->controller().droppedFilesInWell({m_dir});
+    MainWindow &w = m_browser->window();
+    DragTable *table = w.table();
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(table, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(table->selectedRowIndexes(), (std::vector<int>{0, 1, 2}));
+    QTest::keyClick(table, Qt::Key_Delete);
+    DeletePanel *panel = w.deletePanel();
+    QTRY_VERIFY(panel->isVisible());
+    QCOMPARE(panel->deletePanelMessage()->text(), QString("Are you sure you want to delete these 3 sounds?"));
+    QCOMPARE(panel->deletePanelDetail()->text(),
+             QString("a.wav\nb.wav\nc.wav\n\nThe files are removed from the disk."));
+    QTest::mouseClick(panel->deleteButton(), Qt::LeftButton);
+    QTRY_VERIFY(!panel->isVisible());
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        QVERIFY(!std::filesystem::exists(m_dir + "/" + name));
+    QVERIFY(std::filesystem::exists(m_dir + "/d.wav"));
+    QCOMPARE(table->model()->rowCount(), 1);
+    QVERIFY(w.windowTitle().contains(QString::fromUtf8("\u2014 1 sound \u2014")));
+    QCOMPARE(QString::fromUtf8(m_browser->tableController().selectedItem().name()), QString("d.wav"));
+}
+
+void GuiTest::menusTheWaveformAndWhatTheWindowShows()
+{
+    MainWindow &w = m_browser->window();
+    Ui::MainWindow &ui = w.ui();
+    // A first start: the tall form, twelve rows and more, every column in.
+    QVERIFY(w.width() >= 1000);
+    DragTable *table = w.table();
+    QVERIFY(table->viewport()->height() >= 12 * table->verticalHeader()->defaultSectionSize());
+
+    // Continue to Next Sound: on by default, a setting.
+    QVERIFY(ui.actionAutoAdvance->isChecked());
+    ui.actionAutoAdvance->trigger();
+    QCOMPARE(m_settings.values["autoAdvance"], std::string("false"));
+    QVERIFY(!m_browser->controller().autoAdvance());
+
+    // Normalise Waveform: on by default; a sound peaking at a quarter of
+    // full scale is drawn four times as large.
+    const std::string path = m_dir + "/quiet tom.wav";
+    std::vector<float> frames(2 * 8820);
+    for (size_t i = 0; i < frames.size(); ++i)
+        frames[i] = 0.25F * std::sin(float(i / 2) * 0.05F);
+    writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, frames);
+    WaveformStrip *strip = ui.waveform;
+    m_browser->controller().droppedFilesInWell({path});
+    QTRY_VERIFY(strip->summary() && strip->summary()->complete);
+    QVERIFY(ui.actionNormaliseWaveform->isChecked());
+    QVERIFY(std::abs(strip->displayGain() - 4.0) < 0.01);
+    // A pixel covers fewer frames than a block: drawn from the frames.
+    QCOMPARE(strip->summary()->fine.size(), size_t(8820));
+    const auto one = strip->summary()->peakOf(100, 101);
+    QVERIFY(std::abs(one.high - 0.25F * std::sin(100 * 0.05F)) < 1e-4F);
+    ui.actionNormaliseWaveform->trigger();
+    QCOMPARE(strip->displayGain(), 1.0);
+    QCOMPARE(m_settings.values["normaliseWaveform"], std::string("false"));
+
+    // The strip grows with the window.
+    const int before = strip->height();
+    w.resize(w.width(), w.height() + 200);
+    QTRY_VERIFY(strip->height() > before + 20);
+
+    // Ctrl+B twice: back to the size before, and the short size is never
+    // saved as the window's.
+    const QSize tall = w.size();
+    ui.actionShowBrowser->trigger();
+    QTRY_COMPARE(w.height(), 75);
+    w.close();
+    QVERIFY(m_settings.values.count("windowSize") == 0 || m_settings.values["windowSize"] != "75");
+    QVERIFY(m_settings.values["windowSize"].find("x75") == std::string::npos);
+    w.show();
+    ui.actionShowBrowser->trigger();
+    QTRY_COMPARE(w.size(), tall);
+
+    // The Path column hidden: the last one shown takes the free width.
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionHidden(1, true);
+    table->fitColumns();
+    QTest::qWait(20);
+    int last = header->count() - 1;
+    QVERIFY(header->sectionPosition(last) + header->sectionSize(last) >= header->viewport()->width() - 2);
+    header->setSectionHidden(1, false);
+    table->fitColumns();
+
+    // The time keeps its room, so the slider stays where it is.
+    const int sliderX = ui.volumeSlider->x();
+    w.setTimeText("0:01.3 / 0:04.0");
+    QCoreApplication::processEvents();
+    QCOMPARE(ui.volumeSlider->x(), sliderX);
+    w.setTimeText(QString());
+    QCoreApplication::processEvents();
+    QCOMPARE(ui.volumeSlider->x(), sliderX);
+
+    // What a screen reader is given: the labels' text, the Loop button's
+    // state, menu items without their keys.
+    w.setTimeText("0:01.3 / 0:04.0");
+    QAccessibleInterface *time = QAccessible::queryAccessibleInterface(ui.timeLabel);
+    QCOMPARE(time->text(QAccessible::Name), QString("Time"));
+    QCOMPARE(time->text(QAccessible::Description), QString("0:01.3 / 0:04.0"));
+    w.setTrackName("quiet tom.wav");
+    QCOMPARE(QAccessible::queryAccessibleInterface(ui.trackName)->text(QAccessible::Description),
+             QString("quiet tom.wav"));
+    QAccessibleInterface *loop = QAccessible::queryAccessibleInterface(ui.loopButton);
+    QVERIFY(loop->state().checkable);
+    QVERIFY(!loop->state().checked);
+    QTest::mouseClick(ui.loopButton, Qt::LeftButton);
+    QVERIFY(m_browser->controller().isLooping());
+    QVERIFY(loop->state().checked);
+    QVERIFY(ui.actionToggleLooping->isChecked());
+    QCOMPARE(ui.actionDelete->text().remove('&'), QString::fromUtf8("Delete Sound\u2026"));
+    QCOMPARE(ui.actionDelete->shortcut(), QKeySequence(Qt::Key_Delete));
+
+    // At twice the scale, the status icon takes its room in view units.
+    QPixmap icon(32, 32);
+    icon.setDevicePixelRatio(2.0);
+    ImageAndTextCell cell;
+    cell.setImage(icon);
+    const auto [strip2, text] = cell.divideFrame(QRectF(0, 0, 200, 20));
+    QCOMPARE(cell.imageFrameForCellFrame(QRectF(0, 0, 200, 20)).height(), 16.0);
+    QVERIFY(strip2.width() < 24);
+    QVERIFY(text.x() < 24);
 }
 
 QTEST_MAIN(GuiTest)
