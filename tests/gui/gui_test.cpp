@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QSplitter>
 #include <QToolButton>
 #include <QHeaderView>
@@ -436,6 +437,11 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     QVERIFY(header->isSectionHidden(column(kRateKey)));
     QCOMPARE(header->sectionSize(0), 321);
     QCOMPARE(m_browser->window().size(), QSize(700, 420));
+    // The sort is kept: shown, and the next list comes in in its order.
+    QVERIFY(header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), column(kLengthKey));
+    QCOMPARE(m_browser->tableController().sortKey(), std::string(kLengthKey));
+    QVERIFY(m_settings.values.count("waveformSplit") == 1);
 }
 
 void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
@@ -502,6 +508,18 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
     QCOMPARE(m_engine.last->path, m_dir + "/e.wav");
     QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
     QCOMPARE(m_engine.last->path, m_dir + "/A.wav");
+
+    // Open Folder starts where a folder was last opened.
+    m_settings.values["openFolder"] = m_dir;
+    QString shownAt;
+    QTimer::singleShot(200, [&shownAt] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            shownAt = dialog->directory().absolutePath();
+            dialog->reject();
+        }
+    });
+    m_browser->window().ui().actionOpen->trigger();
+    QCOMPARE(shownAt, QString::fromStdString(m_dir));
 
     // Every key the window answers to is in the help.
     QString listed;

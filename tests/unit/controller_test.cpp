@@ -808,3 +808,37 @@ TEST(Intake, PathsThatDoNotExistAreNamedAndSeveralFoldersAreOneIntake)
     rig.controller.openFiles({"/no/such/path"});
     EXPECT_EQ(rig.view.label, QString::fromUtf8("\u201c/no/such/path\u201d does not exist."));
 }
+
+TEST(Delete, EachSoundOfSeveralIsCheckedAndEachRefusalIsReported)
+{
+    TempDir tmp;
+    Rig rig;
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav"});
+    Controller &c = rig.controller;
+    rig.table.rows = {0, 1, 2};
+    rig.table.current = 0;
+    c.deleteSelected();
+    // b.wav is replaced after the question: it stays, and so does the
+    // new file; a refusal to remove c.wav is told too, in one alert.
+    const std::string other = tmp.file("other.wav");
+    std::filesystem::rename(other, paths[1]);
+    c.approveDelete();
+    EXPECT_FALSE(std::filesystem::exists(paths[0]));
+    EXPECT_TRUE(std::filesystem::exists(paths[1]));
+    EXPECT_FALSE(std::filesystem::exists(paths[2]));
+    ASSERT_EQ(rig.alerts.shown.size(), 1U);
+    EXPECT_NE(rig.alerts.shown[0].message.find("b.wav\xe2\x80\x9d was not deleted"), std::string::npos);
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+
+    TempDir more;
+    dropNames(rig, more, {"x.wav", "y.wav"});
+    rig.table.rows = {0, 1};
+    c.deleteSelected();
+    rig.fs.failRemovals = true;
+    c.approveDelete();
+    ASSERT_EQ(rig.alerts.shown.size(), 2U);
+    const std::string &both = rig.alerts.shown[1].message;
+    EXPECT_NE(both.find("x.wav\xe2\x80\x9d could not be deleted: Read-only file system\n"), std::string::npos);
+    EXPECT_NE(both.find("y.wav\xe2\x80\x9d could not be deleted"), std::string::npos);
+    EXPECT_EQ(rig.names().size(), 2U);
+}
