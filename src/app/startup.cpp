@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QSplitter>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QShortcut>
 #include <QSlider>
+#include <QSplitter>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -207,8 +207,7 @@ void Browser::connectActions()
         // The dialog starts where the user last opened a folder.
         const auto last = m_services.settings.value(kOpenFolderKey);
         const QString start = last ? QFile::decodeName(QByteArray::fromStdString(*last)) : QDir::homePath();
-        const QString folder
-            = QFileDialog::getExistingDirectory(m_window.get(), QStringLiteral("Open Folder"), start);
+        const QString folder = QFileDialog::getExistingDirectory(m_window.get(), QStringLiteral("Open Folder"), start);
         if (!folder.isEmpty()) {
             const QByteArray bytes = QFile::encodeName(folder);
             const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -221,10 +220,11 @@ void Browser::connectActions()
     const auto normalise = m_services.settings.value(kNormaliseKey);
     ui.actionNormaliseWaveform->setChecked(!normalise || *normalise != "false");
     ui.waveform->setNormalised(ui.actionNormaliseWaveform->isChecked());
-    QObject::connect(ui.actionNormaliseWaveform, &QAction::toggled, m_window.get(), [this, strip = ui.waveform](bool on) {
-        strip->setNormalised(on);
-        m_services.settings.setValue(kNormaliseKey, on ? "true" : "false");
-    });
+    QObject::connect(ui.actionNormaliseWaveform, &QAction::toggled, m_window.get(),
+                     [this, strip = ui.waveform](bool on) {
+                         strip->setNormalised(on);
+                         m_services.settings.setValue(kNormaliseKey, on ? "true" : "false");
+                     });
     on(ui.actionKeyboardShortcuts, [this] {
         auto *keys = m_window->findChild<QDialog *>(QStringLiteral("keyboardShortcuts"));
         if (!keys) {

@@ -156,8 +156,8 @@ void Controller::setSettingOn(const char *key, bool on)
 
 void Controller::tableControllerRowsWillChange(TableController &)
 {
-    m_keptTrack = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)]
-                                       : SoundRecord();
+    m_keptTrack
+        = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)] : SoundRecord();
 }
 
 void Controller::tableControllerRowsDidChange(TableController &)

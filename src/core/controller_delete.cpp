@@ -142,9 +142,9 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
     case RemovalResult::Status::IsFolder:
         return "\xe2\x80\x9c" + name + "\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.";
     case RemovalResult::Status::Changed:
-        return "\xe2\x80\x9c" + name + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.";
-    case RemovalResult::Status::Failed:
-        break;
+        return "\xe2\x80\x9c" + name
+            + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.";
+    case RemovalResult::Status::Failed: break;
     }
     return "\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be " + (moveToTrash() ? "moved to the Trash" : "deleted")
         + ": " + result.error;

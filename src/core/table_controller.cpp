@@ -419,7 +419,7 @@ const std::string *TableController::unplayableReason(const SoundRecord &item) co
 
 void TableController::reloadData()
 {
-    changeRows([] { });
+    changeRows([] {});
 }
 
 QMimeData *TableController::writeRows(const std::vector<int> &rows) const

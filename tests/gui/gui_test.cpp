@@ -2,8 +2,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
-#include <QSplitter>
-#include <QToolButton>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +10,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSplitter>
+#include <QToolButton>
 #include <QtTest>
 
 #include <cmath>
@@ -448,8 +448,8 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
 {
     for (const char *name : {"b.wav", "c.wav", "A.wav", "d.wav", "e.wav"})
         file(name);
-    m_browser->controller().droppedFilesInWell({m_dir + "/b.wav", m_dir + "/c.wav", m_dir + "/A.wav",
-                                                m_dir + "/d.wav", m_dir + "/e.wav"});
+    m_browser->controller().droppedFilesInWell(
+        {m_dir + "/b.wav", m_dir + "/c.wav", m_dir + "/A.wav", m_dir + "/d.wav", m_dir + "/e.wav"});
     Controller &c = m_browser->controller();
     DragTable *table = m_browser->window().table();
     QAbstractItemModel *model = table->model();

@@ -800,9 +800,11 @@ TEST(Intake, PathsThatDoNotExistAreNamedAndSeveralFoldersAreOneIntake)
     tmp.file("Drums/kick.wav");
     tmp.file("Drums/snare.wav");
     tmp.file("Keys/c.wav");
-    const auto missing = rig.controller.openFiles({tmp.path() + "/Drums", tmp.path() + "/nowhere", tmp.path() + "/Keys"});
+    const auto missing
+        = rig.controller.openFiles({tmp.path() + "/Drums", tmp.path() + "/nowhere", tmp.path() + "/Keys"});
     EXPECT_EQ(missing, (std::vector<std::string>{tmp.path() + "/nowhere"}));
-    EXPECT_EQ(rig.view.label, QString::fromUtf8("\u201c%1/nowhere\u201d does not exist.").arg(QString::fromStdString(tmp.path())));
+    EXPECT_EQ(rig.view.label,
+              QString::fromUtf8("\u201c%1/nowhere\u201d does not exist.").arg(QString::fromStdString(tmp.path())));
     EXPECT_EQ(rig.view.title, QString::fromUtf8("Drums + 1 more \u2014 3 sounds \u2014 Auralist"));
     EXPECT_EQ(rig.engine.loads.size(), 1U);
     rig.controller.openFiles({"/no/such/path"});
