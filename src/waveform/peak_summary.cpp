@@ -38,7 +38,7 @@ void PeakSummary::append(const float *stereo, std::int64_t count)
     if (!m_fineDropped && frames > kFineFrames) {
         // Too long for frames to be narrower than a pixel's share.
         m_fineDropped = true;
-        fine = {};
+        std::vector<Peak>().swap(fine);
     }
 }
 

@@ -21,7 +21,7 @@ namespace auralist::waveform {
 //
 // A short sound (up to kFineFrames) also keeps the peak of every frame, so
 // that a width where a pixel covers fewer frames than a block is drawn
-// from the samples themselves.
+// from the samples themselves: as large as the decoded audio, at most 4 MB.
 class PeakSummary {
 public:
     static constexpr int kBlockFrames = 256;
