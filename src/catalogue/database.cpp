@@ -1,0 +1,406 @@
+#include "catalogue/database.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+
+namespace auralist::catalogue {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A prepared statement, finalised when it goes.
+class Statement {
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+            m_stmt = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    void bind(int i, std::int64_t v) { sqlite3_bind_int64(m_stmt, i, v); }
+    void bind(int i, const std::string &v)
+    {
+        sqlite3_bind_blob(m_stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
+    void bindText(int i, const std::string &v)
+    {
+        sqlite3_bind_text(m_stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error.
+    int step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+    bool run()
+    {
+        const int rc = step();
+        sqlite3_reset(m_stmt);
+        return rc == SQLITE_DONE || rc == SQLITE_ROW;
+    }
+    std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    std::string bytes(int column) const
+    {
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+        return data ? std::string(data, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
+    }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// Every step from one schema to the next, in order: step i takes a file at
+// user_version i to i + 1.
+const char *const kMigrations[] = {
+    // 0 -> 1: roots and their sounds. Paths are blobs: native bytes, not
+    // necessarily UTF-8.
+    "CREATE TABLE roots (id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE);"
+    "CREATE TABLE sounds (id INTEGER PRIMARY KEY, root INTEGER NOT NULL REFERENCES roots(id) ON DELETE CASCADE,"
+    " path BLOB NOT NULL UNIQUE, size INTEGER, modified INTEGER, device INTEGER, inode INTEGER,"
+    " length_frames INTEGER, rate INTEGER, channels INTEGER, format TEXT,"
+    " favourite INTEGER NOT NULL DEFAULT 0, tags TEXT NOT NULL DEFAULT '');"
+    "CREATE INDEX sounds_by_root ON sounds(root);",
+};
+static_assert(std::size(kMigrations) == Database::kSchemaVersion);
+
+std::string stamp(std::time_t now, const char *format)
+{
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+} // namespace
+
+Database::Database(std::string path) : m_path(std::move(path))
+{
+}
+
+Database::~Database()
+{
+    close();
+}
+
+void Database::close()
+{
+    if (m_db)
+        sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+bool Database::exec(const char *sql)
+{
+    return m_db && sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool Database::openFile()
+{
+    close();
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        m_problem = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        close();
+        return false;
+    }
+    // Another window's writer may hold the file for a moment: wait for it
+    // rather than fail.
+    sqlite3_busy_timeout(m_db, 5000);
+    return true;
+}
+
+// A file that is not SQLite, or whose pages do not hold together.
+bool Database::healthy()
+{
+    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"))
+        return false;
+    Statement check(m_db, "PRAGMA quick_check");
+    return check.step() == SQLITE_ROW && check.bytes(0) == "ok";
+}
+
+int Database::schemaVersion()
+{
+    Statement version(m_db, "PRAGMA user_version");
+    return version.step() == SQLITE_ROW ? static_cast<int>(version.integer(0)) : -1;
+}
+
+bool Database::migrate()
+{
+    // Each step and its new number in one transaction: a kill leaves the
+    // file at one version or the next. The version is read inside it, so
+    // a second window opening the same new file at the same moment finds
+    // the step already taken.
+    for (;;) {
+        if (!exec("BEGIN IMMEDIATE"))
+            return false;
+        const int version = schemaVersion();
+        if (version < 0 || version >= kSchemaVersion) {
+            exec("COMMIT");
+            if (version > kSchemaVersion)
+                m_problem = "The catalogue was made by a newer Auralist.";
+            return version == kSchemaVersion;
+        }
+        const std::string step
+            = std::string(kMigrations[version]) + "PRAGMA user_version=" + std::to_string(version + 1) + ";";
+        if (!exec(step.c_str()) || !exec("COMMIT")) {
+            m_problem = sqlite3_errmsg(m_db);
+            exec("ROLLBACK");
+            return false;
+        }
+    }
+}
+
+bool Database::moveAside(std::time_t now)
+{
+    const std::string aside = m_path + ".damaged-" + stamp(now, "%Y%m%d-%H%M%S");
+    std::error_code error;
+    fs::rename(m_path, aside, error);
+    if (error) {
+        m_problem = "The catalogue is damaged and cannot be moved aside: " + error.message();
+        return false;
+    }
+    // Its journal belongs with it, not with the file that comes next.
+    for (const char *suffix : {"-wal", "-shm"}) {
+        fs::rename(m_path + suffix, aside + suffix, error);
+        error.clear();
+    }
+    m_problem = aside;
+    return true;
+}
+
+bool Database::restoreNewestBackup()
+{
+    const std::vector<std::string> kept = backups();
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+        std::error_code error;
+        fs::copy_file(*it, m_path, fs::copy_options::overwrite_existing, error);
+        if (!error && openFile() && healthy() && migrate())
+            return true;
+        close();
+        fs::remove(m_path, error);
+    }
+    return false;
+}
+
+Database::Opened Database::open()
+{
+    m_problem.clear();
+    std::error_code error;
+    const bool existed = fs::exists(m_path, error);
+    if (!openFile())
+        return Opened::Unavailable;
+    if (healthy()) {
+        if (migrate())
+            return existed ? Opened::Existing : Opened::Fresh;
+        // Whole, but not ours to change (a newer schema, a lock held too
+        // long): left exactly as it is.
+        close();
+        return Opened::Unavailable;
+    }
+    // Damaged: never opened as it is, never deleted.
+    close();
+    if (!moveAside(std::time(nullptr)))
+        return Opened::Unavailable;
+    if (restoreNewestBackup())
+        return Opened::Restored;
+    if (openFile() && healthy() && migrate())
+        return Opened::Recreated;
+    close();
+    return Opened::Unavailable;
+}
+
+bool Database::begin()
+{
+    return exec("BEGIN IMMEDIATE");
+}
+
+bool Database::commit()
+{
+    if (exec("COMMIT"))
+        return true;
+    exec("ROLLBACK");
+    return false;
+}
+
+std::int64_t Database::rememberRoot(const std::string &path)
+{
+    Statement insert(m_db, "INSERT OR IGNORE INTO roots(path) VALUES(?)");
+    insert.bind(1, path);
+    insert.run();
+    Statement find(m_db, "SELECT id FROM roots WHERE path = ?");
+    find.bind(1, path);
+    return find.step() == SQLITE_ROW ? find.integer(0) : 0;
+}
+
+bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &rows)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    bool ok = exec("CREATE TEMP TABLE IF NOT EXISTS seen (path BLOB PRIMARY KEY); DELETE FROM seen;");
+    {
+        Statement upsert(m_db,
+                         "INSERT INTO sounds(root, path, size, modified, device, inode, length_frames, rate,"
+                         " channels, format) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                         " ON CONFLICT(path) DO UPDATE SET root = excluded.root, size = excluded.size,"
+                         " modified = excluded.modified, device = excluded.device, inode = excluded.inode,"
+                         " length_frames = excluded.length_frames, rate = excluded.rate,"
+                         " channels = excluded.channels, format = excluded.format");
+        Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
+        ok = ok && upsert.ok() && seen.ok();
+        for (const SoundRow &r : rows) {
+            if (!ok)
+                break;
+            upsert.bind(1, root);
+            upsert.bind(2, r.path);
+            upsert.bind(3, r.size);
+            upsert.bind(4, r.modified);
+            upsert.bind(5, static_cast<std::int64_t>(r.device));
+            upsert.bind(6, static_cast<std::int64_t>(r.inode));
+            upsert.bind(7, r.lengthFrames);
+            upsert.bind(8, std::int64_t{r.rate});
+            upsert.bind(9, std::int64_t{r.channels});
+            upsert.bindText(10, r.format);
+            seen.bind(1, r.path);
+            ok = upsert.run() && seen.run();
+        }
+    }
+    if (ok) {
+        Statement prune(m_db, "DELETE FROM sounds WHERE root = ? AND path NOT IN (SELECT path FROM seen)");
+        prune.bind(1, root);
+        ok = prune.run();
+    }
+    if (ok && exec("RELEASE edit"))
+        return true;
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
+std::vector<SoundRow> Database::soundsOf(std::int64_t root)
+{
+    std::vector<SoundRow> out;
+    Statement select(m_db,
+                     "SELECT path, size, modified, device, inode, length_frames, rate, channels, format,"
+                     " favourite, tags FROM sounds WHERE root = ? ORDER BY id");
+    select.bind(1, root);
+    while (select.step() == SQLITE_ROW) {
+        SoundRow r;
+        r.path = select.bytes(0);
+        r.size = select.integer(1);
+        r.modified = select.integer(2);
+        r.device = static_cast<std::uint64_t>(select.integer(3));
+        r.inode = static_cast<std::uint64_t>(select.integer(4));
+        r.lengthFrames = select.integer(5);
+        r.rate = static_cast<int>(select.integer(6));
+        r.channels = static_cast<int>(select.integer(7));
+        r.format = select.bytes(8);
+        r.favourite = select.integer(9) != 0;
+        r.tags = select.bytes(10);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::vector<Root> Database::roots()
+{
+    std::vector<Root> out;
+    Statement select(m_db,
+                     "SELECT r.id, r.path, (SELECT count(*) FROM sounds s WHERE s.root = r.id)"
+                     " FROM roots r ORDER BY r.id");
+    while (select.step() == SQLITE_ROW)
+        out.push_back({select.integer(0), select.bytes(1), select.integer(2)});
+    return out;
+}
+
+bool Database::setFavourite(const std::vector<std::string> &paths, bool on)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    Statement mark(m_db, "UPDATE sounds SET favourite = ? WHERE path = ?");
+    bool ok = mark.ok();
+    for (const std::string &p : paths) {
+        mark.bind(1, std::int64_t{on ? 1 : 0});
+        mark.bind(2, p);
+        ok = ok && mark.run();
+    }
+    if (ok && exec("RELEASE edit"))
+        return true;
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
+bool Database::setTags(const std::vector<std::string> &paths, const std::string &tags)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    Statement set(m_db, "UPDATE sounds SET tags = ? WHERE path = ?");
+    bool ok = set.ok();
+    for (const std::string &p : paths) {
+        set.bindText(1, tags);
+        set.bind(2, p);
+        ok = ok && set.run();
+    }
+    if (ok && exec("RELEASE edit"))
+        return true;
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
+std::vector<std::string> Database::backups() const
+{
+    std::vector<std::string> found;
+    const fs::path file(m_path);
+    const std::string prefix = file.filename().string() + ".backup-";
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(file.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        const std::string_view date = std::string_view(name).substr(std::min(name.size(), prefix.size()));
+        if (name.starts_with(prefix) && date.size() == 8
+            && std::all_of(date.begin(), date.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            found.push_back(entry.path().string());
+    }
+    // The names end in the date: in name order, oldest first.
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool Database::backupIfDue(std::time_t now)
+{
+    if (!m_db)
+        return false;
+    const std::string target = m_path + ".backup-" + stamp(now, "%Y%m%d");
+    std::error_code error;
+    if (fs::exists(target, error))
+        return true;
+    const std::string partial = target + ".part";
+    sqlite3 *copy = nullptr;
+    bool ok = sqlite3_open_v2(partial.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_backup *backup = sqlite3_backup_init(copy, "main", m_db, "main");
+        ok = backup && sqlite3_backup_step(backup, -1) == SQLITE_DONE;
+        ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
+    }
+    sqlite3_close_v2(copy);
+    // Only a whole copy takes the backup's name.
+    if (ok)
+        fs::rename(partial, target, error);
+    if (!ok || error) {
+        fs::remove(partial, error);
+        return false;
+    }
+    std::vector<std::string> kept = backups();
+    while (kept.size() > static_cast<size_t>(kBackupsKept)) {
+        fs::remove(kept.front(), error);
+        kept.erase(kept.begin());
+    }
+    return true;
+}
+
+} // namespace auralist::catalogue

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace auralist::catalogue {
+
+// One sound as the catalogue remembers it.
+struct SoundRow {
+    std::string path; // native bytes
+    std::int64_t size = 0;
+    std::int64_t modified = 0; // nanoseconds since the epoch
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t lengthFrames = -1; // -1: not known
+    int rate = 0;
+    int channels = 0;
+    std::string format;
+    bool favourite = false;
+    std::string tags; // comma-separated
+    bool operator==(const SoundRow &) const = default;
+};
+
+// A folder (or a set of files) the user took in.
+struct Root {
+    std::int64_t id = 0;
+    std::string path;
+    std::int64_t sounds = 0;
+};
+
+// The catalogue file: an SQLite database in WAL mode, its schema numbered
+// by user_version and migrated forward step by step. Opening never fails
+// for a damaged file: the file is moved aside (library.db.damaged-
+// YYYYMMDD-HHMMSS), the newest backup is restored, or else a new catalogue
+// is begun. A daily backup is taken with SQLite's online backup; the last
+// three are kept.
+//
+// Not thread-safe: one thread owns a Database (the writer's, in the
+// application) and every call is made there.
+class Database {
+public:
+    enum class Opened {
+        Fresh, // a new catalogue
+        Existing, // the one there was
+        Restored, // the file was damaged; the newest backup took its place
+        Recreated, // the file was damaged and there was no good backup
+        Unavailable, // cannot be opened or created (a folder that cannot be written)
+    };
+    static constexpr int kSchemaVersion = 1;
+    static constexpr int kBackupsKept = 3;
+
+    explicit Database(std::string path);
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    Opened open();
+    bool isOpen() const { return m_db != nullptr; }
+    // What went wrong (Unavailable), or where a damaged file was put.
+    const std::string &problem() const { return m_problem; }
+    const std::string &path() const { return m_path; }
+    int schemaVersion();
+
+    // One transaction around several edits (each edit is a savepoint of
+    // its own, whole or not at all, inside or outside one).
+    bool begin();
+    bool commit();
+
+    // The id of the root at path, remembered now if it was not.
+    std::int64_t rememberRoot(const std::string &path);
+    // Makes rows the sounds of root, in one transaction: new paths added,
+    // known ones updated (keeping their marks and tags), the rest removed.
+    bool replaceSounds(std::int64_t root, const std::vector<SoundRow> &rows);
+    std::vector<SoundRow> soundsOf(std::int64_t root);
+    std::vector<Root> roots();
+    // Marks the sounds at paths (in any root); true once saved.
+    bool setFavourite(const std::vector<std::string> &paths, bool on);
+    bool setTags(const std::vector<std::string> &paths, const std::string &tags);
+
+    // Takes today's backup unless there is one; keeps the newest three.
+    bool backupIfDue(std::time_t now);
+    std::vector<std::string> backups() const;
+
+private:
+    bool openFile();
+    void close();
+    bool healthy();
+    bool migrate();
+    bool exec(const char *sql);
+    bool moveAside(std::time_t now);
+    bool restoreNewestBackup();
+
+    std::string m_path;
+    std::string m_problem;
+    sqlite3 *m_db = nullptr;
+};
+
+} // namespace auralist::catalogue

@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "catalogue/database.h"
+#include "catalogue/writer.h"
+#include "test_support.h"
+
+extern char **environ;
+
+using namespace auralist::catalogue;
+using auralist::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+SoundRow row(const std::string &path, std::int64_t size = 100)
+{
+    SoundRow r;
+    r.path = path;
+    r.size = size;
+    r.modified = 1700000000LL * 1000000000LL;
+    r.device = 2049;
+    r.inode = static_cast<std::uint64_t>(size) + 7;
+    r.lengthFrames = 44100;
+    r.rate = 44100;
+    r.channels = 2;
+    r.format = "WAV 16-bit";
+    return r;
+}
+
+std::vector<std::string> pathsOf(const std::vector<SoundRow> &rows)
+{
+    std::vector<std::string> out;
+    for (const auto &r : rows)
+        out.push_back(r.path);
+    return out;
+}
+
+std::string damagedFileIn(const std::string &dir)
+{
+    for (const auto &e : fs::directory_iterator(dir)) {
+        if (e.path().filename().string().find(".damaged-") != std::string::npos && e.path().extension() != ".db-wal")
+            return e.path().string();
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(Catalogue, BeginsMigratesAndKeepsWhatItWasGiven)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    {
+        Database db(file);
+        EXPECT_EQ(db.open(), Database::Opened::Fresh);
+        EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+        const std::int64_t root = db.rememberRoot("/s/Drums");
+        EXPECT_EQ(db.rememberRoot("/s/Drums"), root);
+        // A name that is not UTF-8 is kept as the bytes it is.
+        std::vector<SoundRow> rows{row("/s/Drums/kick.wav", 1), row("/s/Drums/caf\xe9.wav", 2),
+                                   row("/s/Drums/snare.wav", 3)};
+        ASSERT_TRUE(db.replaceSounds(root, rows));
+        EXPECT_EQ(db.soundsOf(root), rows);
+        ASSERT_TRUE(db.setFavourite({"/s/Drums/kick.wav"}, true));
+        ASSERT_TRUE(db.setTags({"/s/Drums/kick.wav", "/s/Drums/caf\xe9.wav"}, "punchy, dry"));
+        // A check of the folder: one gone, one new, one changed; the marks
+        // of the sounds still there stay.
+        rows = {row("/s/Drums/kick.wav", 10), row("/s/Drums/caf\xe9.wav", 2), row("/s/Drums/tom.wav", 4)};
+        ASSERT_TRUE(db.replaceSounds(root, rows));
+        const auto kept = db.soundsOf(root);
+        EXPECT_EQ(pathsOf(kept),
+                  (std::vector<std::string>{"/s/Drums/kick.wav", "/s/Drums/caf\xe9.wav", "/s/Drums/tom.wav"}));
+        EXPECT_TRUE(kept[0].favourite);
+        EXPECT_EQ(kept[0].size, 10);
+        EXPECT_EQ(kept[1].tags, "punchy, dry");
+        EXPECT_FALSE(kept[2].favourite);
+        ASSERT_EQ(db.roots().size(), 1U);
+        EXPECT_EQ(db.roots()[0].sounds, 3);
+    }
+    // Opened again: the same catalogue.
+    Database again(file);
+    EXPECT_EQ(again.open(), Database::Opened::Existing);
+    EXPECT_EQ(again.soundsOf(again.rememberRoot("/s/Drums")).size(), 3U);
+
+    // An SQLite file from before there was a schema (version 0, a table of
+    // its own) is taken forward.
+    const std::string old = tmp.path() + "/old.db";
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(old.c_str(), &raw), SQLITE_OK);
+    sqlite3_exec(raw, "CREATE TABLE notes(x); INSERT INTO notes VALUES(1);", nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+    Database migrated(old);
+    EXPECT_EQ(migrated.open(), Database::Opened::Existing);
+    EXPECT_EQ(migrated.schemaVersion(), Database::kSchemaVersion);
+    EXPECT_GT(migrated.rememberRoot("/x"), 0);
+}
+
+// A catalogue with one favourite, backed up on five days, then one more
+// sound after the last backup.
+std::string libraryWithBackups(const TempDir &dir)
+{
+    const std::string file = dir.path() + "/library.db";
+    Database db(file);
+    EXPECT_EQ(db.open(), Database::Opened::Fresh);
+    const std::int64_t root = db.rememberRoot("/s");
+    EXPECT_TRUE(db.replaceSounds(root, {row("/s/a.wav")}));
+    EXPECT_TRUE(db.setFavourite({"/s/a.wav"}, true));
+    for (int day = 0; day < 5; ++day)
+        EXPECT_TRUE(db.backupIfDue(1765000000 + day * 86400));
+    EXPECT_TRUE(db.backupIfDue(1765000000 + 4 * 86400 + 60)); // once a day
+    EXPECT_EQ(db.backups().size(), 3U); // the newest three
+    EXPECT_TRUE(db.replaceSounds(root, {row("/s/a.wav"), row("/s/b.wav", 5)}));
+    return file;
+}
+
+TEST(Catalogue, ADamagedFileIsMovedAsideAndTheNewestBackupRestored)
+{
+    const std::vector<std::function<void(const std::string &)>> damages{
+        // Junk over the start.
+        [](const std::string &f) {
+            std::fstream out(f, std::ios::in | std::ios::out | std::ios::binary);
+            out.write("this is not a database, it was overwritten by something else entirely", 70);
+        },
+        // Cut short.
+        [](const std::string &f) { fs::resize_file(f, fs::file_size(f) / 3); },
+        // Not SQLite at all.
+        [](const std::string &f) { std::ofstream(f, std::ios::trunc) << "hello\n"; },
+    };
+    for (const auto &damage : damages) {
+        TempDir tmp;
+        const std::string file = libraryWithBackups(tmp);
+        std::error_code ec;
+        fs::remove(file + "-wal", ec);
+        fs::remove(file + "-shm", ec);
+        damage(file);
+        Database db(file);
+        EXPECT_EQ(db.open(), Database::Opened::Restored);
+        const std::string aside = damagedFileIn(tmp.path());
+        EXPECT_FALSE(aside.empty());
+        EXPECT_EQ(db.problem(), aside);
+        // The backup's state: a.wav, still a favourite (b.wav came after).
+        const auto rows = db.soundsOf(db.rememberRoot("/s"));
+        ASSERT_EQ(rows.size(), 1U);
+        EXPECT_TRUE(rows[0].favourite);
+    }
+
+    // Damaged with no backup: a new catalogue, the old file kept aside.
+    TempDir bare;
+    const std::string lone = bare.path() + "/library.db";
+    std::ofstream(lone) << "garbage garbage garbage";
+    Database fresh(lone);
+    EXPECT_EQ(fresh.open(), Database::Opened::Recreated);
+    EXPECT_FALSE(damagedFileIn(bare.path()).empty());
+
+    // A place that cannot hold the file (under a regular file, which even
+    // root cannot write into): unavailable, and said why.
+    const std::string plain = bare.file("plain");
+    Database under(plain + "/library.db");
+    EXPECT_EQ(under.open(), Database::Opened::Unavailable);
+    EXPECT_FALSE(under.problem().empty());
+}
+
+// Run as a child by the next test: writes batches until it is killed.
+TEST(CatalogueChild, WritesUntilKilled)
+{
+    const char *file = std::getenv("AURALIST_CATALOGUE_CHILD");
+    if (!file)
+        GTEST_SKIP() << "only as the child of KilledMidBatch";
+    Writer writer(file, nullptr);
+    for (int batch = 0;; ++batch) {
+        writer.post([batch](Database &db) {
+            const std::int64_t root = db.rememberRoot("/r");
+            std::vector<SoundRow> rows;
+            for (int i = 0; i < 2000; ++i)
+                rows.push_back(row("/r/" + std::to_string(batch) + "-" + std::to_string(i) + ".wav", i));
+            db.replaceSounds(root, rows);
+            db.setFavourite({"/r/" + std::to_string(batch) + "-1.wav"}, true);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+TEST(Catalogue, AKillInTheMiddleOfABatchLeavesAWholeCatalogue)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string env = "AURALIST_CATALOGUE_CHILD=" + file;
+    std::vector<std::string> args{self, "--gtest_filter=CatalogueChild.WritesUntilKilled"};
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char *> envp{const_cast<char *>(env.c_str()), nullptr};
+    for (int round = 0; round < 3; ++round) {
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv.data(), envp.data()), 0);
+        // Killed once it has written for a while, mid-transaction or not.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto written = [&] {
+            std::error_code ec;
+            const auto size = fs::file_size(file + "-wal", ec);
+            return ec ? 0 : size;
+        };
+        while (std::chrono::steady_clock::now() < deadline
+               && written() < static_cast<std::uintmax_t>(200000 * (round + 1)))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(7 * round));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Existing) << db.problem();
+        // Every batch is whole: the favourite of each batch is in its rows.
+        const auto rows = db.soundsOf(db.rememberRoot("/r"));
+        EXPECT_EQ(rows.size() % 2000, 0U);
+        EXPECT_GE(rows.size(), 2000U);
+    }
+    EXPECT_TRUE(damagedFileIn(tmp.path()).empty());
+}
+
+TEST(Catalogue, TwoWritersShareOneFileAndNothingIsLost)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    std::atomic<int> opened{0};
+    std::atomic<int> failed{0};
+    {
+        auto note = [&](Database::Opened how, const std::string &) {
+            if (how == Database::Opened::Unavailable)
+                ++failed;
+            ++opened;
+        };
+        Writer first(file, note);
+        Writer second(file, note);
+        for (int i = 0; i < 200; ++i) {
+            Writer &w = i % 2 ? first : second;
+            w.post([i, &failed](Database &db) {
+                const std::int64_t root = db.rememberRoot("/root" + std::to_string(i % 2));
+                if (!db.replaceSounds(root, {row("/root" + std::to_string(i % 2) + "/" + std::to_string(i) + ".wav")}))
+                    ++failed;
+            });
+        }
+        // Stopping runs what was queued first.
+        first.requestStop();
+        second.requestStop();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        EXPECT_TRUE(first.waitStopped(deadline));
+        EXPECT_TRUE(second.waitStopped(deadline));
+    }
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(failed, 0);
+    Database db(file);
+    ASSERT_EQ(db.open(), Database::Opened::Existing);
+    // Each root holds its last replacement: one sound.
+    const auto roots = db.roots();
+    ASSERT_EQ(roots.size(), 2U);
+    EXPECT_EQ(roots[0].sounds + roots[1].sounds, 2);
+}
