@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -65,9 +67,10 @@ const char *const kMigrations[] = {
     "CREATE TABLE roots (id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE);"
     "CREATE TABLE sounds (id INTEGER PRIMARY KEY, root INTEGER NOT NULL REFERENCES roots(id) ON DELETE CASCADE,"
     " path BLOB NOT NULL UNIQUE, size INTEGER, modified INTEGER, device INTEGER, inode INTEGER,"
-    " length_frames INTEGER, rate INTEGER, channels INTEGER, format TEXT,"
+    " length_frames INTEGER, rate INTEGER, channels INTEGER, format TEXT, fingerprint TEXT,"
     " favourite INTEGER NOT NULL DEFAULT 0, tags TEXT NOT NULL DEFAULT '');"
-    "CREATE INDEX sounds_by_root ON sounds(root);",
+    "CREATE INDEX sounds_by_root ON sounds(root);"
+    "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -117,13 +120,36 @@ bool Database::openFile()
     return true;
 }
 
-// A file that is not SQLite, or whose pages do not hold together.
-bool Database::healthy()
+// A file that is not SQLite, or whose pages do not hold together, is
+// damaged. Another connection holding the file (a second window creating
+// it at the same moment) is not: that is waited out, and never taken for
+// damage.
+Database::Health Database::health()
 {
-    if (!exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"))
-        return false;
-    Statement check(m_db, "PRAGMA quick_check");
-    return check.step() == SQLITE_ROW && check.bytes(0) == "ok";
+    const auto judge = [](int rc) {
+        const int primary = rc & 0xFF;
+        if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+            return Health::Damaged;
+        return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? Health::Busy : Health::Failed;
+    };
+    for (int attempt = 0;; ++attempt) {
+        Health health = Health::Healthy;
+        const int rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
+                                    nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            health = judge(rc);
+        } else {
+            Statement check(m_db, "PRAGMA quick_check");
+            const int step = check.step();
+            if (step == SQLITE_ROW)
+                health = check.bytes(0) == "ok" ? Health::Healthy : Health::Damaged;
+            else
+                health = judge(sqlite3_errcode(m_db));
+        }
+        if (health != Health::Busy || attempt >= 50)
+            return health;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
 }
 
 int Database::schemaVersion()
@@ -182,7 +208,7 @@ bool Database::restoreNewestBackup()
     for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
         std::error_code error;
         fs::copy_file(*it, m_path, fs::copy_options::overwrite_existing, error);
-        if (!error && openFile() && healthy() && migrate())
+        if (!error && openFile() && health() == Health::Healthy && migrate())
             return true;
         close();
         fs::remove(m_path, error);
@@ -197,11 +223,14 @@ Database::Opened Database::open()
     const bool existed = fs::exists(m_path, error);
     if (!openFile())
         return Opened::Unavailable;
-    if (healthy()) {
-        if (migrate())
+    const Health found = health();
+    if (found != Health::Damaged) {
+        if (found == Health::Healthy && migrate())
             return existed ? Opened::Existing : Opened::Fresh;
         // Whole, but not ours to change (a newer schema, a lock held too
         // long): left exactly as it is.
+        if (m_problem.empty())
+            m_problem = sqlite3_errmsg(m_db);
         close();
         return Opened::Unavailable;
     }
@@ -211,7 +240,7 @@ Database::Opened Database::open()
         return Opened::Unavailable;
     if (restoreNewestBackup())
         return Opened::Restored;
-    if (openFile() && healthy() && migrate())
+    if (openFile() && health() == Health::Healthy && migrate())
         return Opened::Recreated;
     close();
     return Opened::Unavailable;
@@ -248,11 +277,13 @@ bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &row
     {
         Statement upsert(m_db,
                          "INSERT INTO sounds(root, path, size, modified, device, inode, length_frames, rate,"
-                         " channels, format) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                         " channels, format, fingerprint, favourite, tags)"
+                         " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                          " ON CONFLICT(path) DO UPDATE SET root = excluded.root, size = excluded.size,"
                          " modified = excluded.modified, device = excluded.device, inode = excluded.inode,"
                          " length_frames = excluded.length_frames, rate = excluded.rate,"
-                         " channels = excluded.channels, format = excluded.format");
+                         " channels = excluded.channels, format = excluded.format,"
+                         " fingerprint = excluded.fingerprint");
         Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
         ok = ok && upsert.ok() && seen.ok();
         for (const SoundRow &r : rows) {
@@ -268,6 +299,11 @@ bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &row
             upsert.bind(8, std::int64_t{r.rate});
             upsert.bind(9, std::int64_t{r.channels});
             upsert.bindText(10, r.format);
+            upsert.bindText(11, r.fingerprint);
+            // A new path takes the marks it is given (a sound found moved
+            // brings its own); a known one keeps those it has.
+            upsert.bind(12, std::int64_t{r.favourite ? 1 : 0});
+            upsert.bindText(13, r.tags);
             seen.bind(1, r.path);
             ok = upsert.run() && seen.run();
         }
@@ -288,7 +324,7 @@ std::vector<SoundRow> Database::soundsOf(std::int64_t root)
     std::vector<SoundRow> out;
     Statement select(m_db,
                      "SELECT path, size, modified, device, inode, length_frames, rate, channels, format,"
-                     " favourite, tags FROM sounds WHERE root = ? ORDER BY id");
+                     " favourite, tags, fingerprint FROM sounds WHERE root = ? ORDER BY id");
     select.bind(1, root);
     while (select.step() == SQLITE_ROW) {
         SoundRow r;
@@ -303,6 +339,7 @@ std::vector<SoundRow> Database::soundsOf(std::int64_t root)
         r.format = select.bytes(8);
         r.favourite = select.integer(9) != 0;
         r.tags = select.bytes(10);
+        r.fingerprint = select.bytes(11);
         out.push_back(std::move(r));
     }
     return out;

@@ -20,6 +20,7 @@ struct SoundRow {
     int rate = 0;
     int channels = 0;
     std::string format;
+    std::string fingerprint; // size and a hash of the file's ends
     bool favourite = false;
     std::string tags; // comma-separated
     bool operator==(const SoundRow &) const = default;
@@ -88,7 +89,8 @@ public:
 private:
     bool openFile();
     void close();
-    bool healthy();
+    enum class Health { Healthy, Damaged, Busy, Failed };
+    Health health();
     bool migrate();
     bool exec(const char *sql);
     bool moveAside(std::time_t now);

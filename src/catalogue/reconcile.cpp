@@ -1,0 +1,130 @@
+#include "catalogue/reconcile.h"
+
+#include <xxhash.h>
+
+#include <array>
+#include <unordered_map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace auralist::catalogue {
+
+namespace {
+
+constexpr std::int64_t kEdgeBytes = std::int64_t{64} * 1024;
+
+bool readAt(int fd, char *buffer, std::int64_t length, std::int64_t at)
+{
+    std::int64_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd, buffer + done, static_cast<size_t>(length - done), at + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> fingerprintOf(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st { };
+    std::optional<std::string> out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const std::int64_t size = st.st_size;
+        XXH3_state_t *state = XXH3_createState();
+        XXH3_64bits_reset(state);
+        static thread_local std::array<char, 2 * kEdgeBytes> buffer;
+        const std::int64_t head = std::min(size, kEdgeBytes);
+        const std::int64_t tailAt = std::max(head, size - kEdgeBytes);
+        bool ok = readAt(fd, buffer.data(), head, 0) && readAt(fd, buffer.data() + head, size - tailAt, tailAt);
+        if (ok) {
+            XXH3_64bits_update(state, buffer.data(), static_cast<size_t>(head + size - tailAt));
+            const XXH64_hash_t hash = XXH3_64bits_digest(state);
+            out = std::to_string(size) + ":" + std::to_string(hash);
+        }
+        XXH3_freeState(state);
+    }
+    ::close(fd);
+    return out;
+}
+
+Reconciled reconcile(const std::vector<SoundRow> &known, const std::vector<SoundRow> &seen, bool rootPresent)
+{
+    Reconciled r;
+    if (!rootPresent) {
+        r.rows = known;
+        return r;
+    }
+    std::unordered_map<std::string, size_t> knownAt;
+    for (size_t i = 0; i < known.size(); ++i)
+        knownAt.emplace(known[i].path, i);
+    std::vector<bool> found(known.size());
+    // Same path: the same sound (changed or not).
+    std::vector<size_t> newcomers;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        const auto it = knownAt.find(seen[i].path);
+        if (it == knownAt.end()) {
+            newcomers.push_back(i);
+            continue;
+        }
+        found[it->second] = true;
+    }
+    // Known sounds not seen at their paths, by fingerprint: a newcomer with
+    // one of those is that sound moved.
+    std::unordered_map<std::string, size_t> missingByPrint;
+    for (size_t i = 0; i < known.size(); ++i) {
+        if (!found[i] && !known[i].fingerprint.empty())
+            missingByPrint.emplace(known[i].fingerprint, i);
+    }
+    std::unordered_map<size_t, size_t> movedFrom; // seen index -> known index
+    for (size_t i : newcomers) {
+        const auto it = seen[i].fingerprint.empty() ? missingByPrint.end() : missingByPrint.find(seen[i].fingerprint);
+        if (it != missingByPrint.end()) {
+            movedFrom.emplace(i, it->second);
+            found[it->second] = true;
+            r.moved.emplace_back(known[it->second].path, seen[i].path);
+            missingByPrint.erase(it);
+        }
+    }
+    for (size_t i = 0; i < seen.size(); ++i) {
+        SoundRow row = seen[i];
+        const SoundRow *before = nullptr;
+        if (const auto at = knownAt.find(row.path); at != knownAt.end())
+            before = &known[at->second];
+        else if (const auto from = movedFrom.find(i); from != movedFrom.end())
+            before = &known[from->second];
+        if (before) {
+            row.favourite = before->favourite;
+            row.tags = before->tags;
+            if (before->size != row.size || before->modified != row.modified)
+                r.toRead.push_back(row.path);
+            else if (row.lengthFrames < 0) {
+                // Unchanged: what was read of it before still holds.
+                row.lengthFrames = before->lengthFrames;
+                row.rate = before->rate;
+                row.channels = before->channels;
+                row.format = before->format;
+            }
+        } else {
+            r.toRead.push_back(row.path);
+        }
+        r.rows.push_back(std::move(row));
+    }
+    for (size_t i = 0; i < known.size(); ++i) {
+        if (!found[i])
+            r.gone.push_back(known[i].path);
+    }
+    r.mostlyGone = !known.empty() && r.gone.size() * 2 > known.size();
+    return r;
+}
+
+} // namespace auralist::catalogue
