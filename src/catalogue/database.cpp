@@ -83,6 +83,27 @@ std::string stamp(std::time_t now, const char *format)
     return text;
 }
 
+constexpr const char *kSoundColumns = "path, size, modified, device, inode, length_frames, rate, channels, format,"
+                                      " favourite, tags, fingerprint";
+
+SoundRow soundAt(const Statement &select)
+{
+    SoundRow r;
+    r.path = select.bytes(0);
+    r.size = select.integer(1);
+    r.modified = select.integer(2);
+    r.device = static_cast<std::uint64_t>(select.integer(3));
+    r.inode = static_cast<std::uint64_t>(select.integer(4));
+    r.lengthFrames = select.integer(5);
+    r.rate = static_cast<int>(select.integer(6));
+    r.channels = static_cast<int>(select.integer(7));
+    r.format = select.bytes(8);
+    r.favourite = select.integer(9) != 0;
+    r.tags = select.bytes(10);
+    r.fingerprint = select.bytes(11);
+    return r;
+}
+
 } // namespace
 
 Database::Database(std::string path) : m_path(std::move(path))
@@ -323,25 +344,10 @@ std::vector<SoundRow> Database::soundsOf(std::int64_t root)
 {
     std::vector<SoundRow> out;
     Statement select(m_db,
-                     "SELECT path, size, modified, device, inode, length_frames, rate, channels, format,"
-                     " favourite, tags, fingerprint FROM sounds WHERE root = ? ORDER BY id");
+                     (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE root = ? ORDER BY id").c_str());
     select.bind(1, root);
-    while (select.step() == SQLITE_ROW) {
-        SoundRow r;
-        r.path = select.bytes(0);
-        r.size = select.integer(1);
-        r.modified = select.integer(2);
-        r.device = static_cast<std::uint64_t>(select.integer(3));
-        r.inode = static_cast<std::uint64_t>(select.integer(4));
-        r.lengthFrames = select.integer(5);
-        r.rate = static_cast<int>(select.integer(6));
-        r.channels = static_cast<int>(select.integer(7));
-        r.format = select.bytes(8);
-        r.favourite = select.integer(9) != 0;
-        r.tags = select.bytes(10);
-        r.fingerprint = select.bytes(11);
-        out.push_back(std::move(r));
-    }
+    while (select.step() == SQLITE_ROW)
+        out.push_back(soundAt(select));
     return out;
 }
 
@@ -388,6 +394,37 @@ bool Database::setTags(const std::vector<std::string> &paths, const std::string 
         return true;
     exec("ROLLBACK TO edit; RELEASE edit");
     return false;
+}
+
+std::vector<SoundRow> Database::markedSounds()
+{
+    std::vector<SoundRow> out;
+    Statement select(
+        m_db,
+        (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE favourite != 0 OR tags != '' ORDER BY id")
+            .c_str());
+    while (select.step() == SQLITE_ROW)
+        out.push_back(soundAt(select));
+    return out;
+}
+
+std::optional<SoundRow> Database::findSound(const std::string &path, const std::string &print)
+{
+    {
+        Statement byPath(m_db, (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE path = ?").c_str());
+        byPath.bind(1, path);
+        if (byPath.step() == SQLITE_ROW)
+            return soundAt(byPath);
+    }
+    if (print.empty())
+        return std::nullopt;
+    Statement byPrint(
+        m_db,
+        (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE fingerprint = ? ORDER BY id LIMIT 1").c_str());
+    byPrint.bindText(1, print);
+    if (byPrint.step() == SQLITE_ROW)
+        return soundAt(byPrint);
+    return std::nullopt;
 }
 
 std::vector<std::string> Database::backups() const

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,11 @@ public:
     // Marks the sounds at paths (in any root); true once saved.
     bool setFavourite(const std::vector<std::string> &paths, bool on);
     bool setTags(const std::vector<std::string> &paths, const std::string &tags);
+    // Every sound with a mark or tags, in any root.
+    std::vector<SoundRow> markedSounds();
+    // The sound at path; else, when print is not empty, one with that
+    // fingerprint.
+    std::optional<SoundRow> findSound(const std::string &path, const std::string &print);
 
     // Takes today's backup unless there is one; keeps the newest three.
     bool backupIfDue(std::time_t now);

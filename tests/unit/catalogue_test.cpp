@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "catalogue/database.h"
+#include "catalogue/exchange.h"
 #include "catalogue/reconcile.h"
 #include "catalogue/writer.h"
 #include "test_support.h"
@@ -347,4 +348,57 @@ TEST(Reconcile, RenamesMovesDeletionsAndAnOfflineRootKeepWhatTheUserDecided)
     EXPECT_EQ(offline.rows, known);
     EXPECT_TRUE(offline.gone.empty());
     EXPECT_FALSE(offline.mostlyGone);
+}
+
+TEST(Exchange, FavouritesAndTagsGoOutAsJsonAndMergeBackByPathOrFingerprint)
+{
+    TempDir tmp;
+    Database db(tmp.path() + "/library.db");
+    ASSERT_EQ(db.open(), Database::Opened::Fresh);
+    const std::int64_t root = db.rememberRoot("/s");
+    auto sound = [](const std::string &path, const std::string &print) {
+        SoundRow r = row(path);
+        r.fingerprint = print;
+        return r;
+    };
+    ASSERT_TRUE(
+        db.replaceSounds(root, {sound("/s/kick.wav", "k"), sound("/s/caf\xe9.wav", "c"), sound("/s/plain.wav", "p")}));
+    ASSERT_TRUE(db.setFavourite({"/s/kick.wav"}, true));
+    ASSERT_TRUE(db.setTags({"/s/kick.wav"}, "deep, 808"));
+    ASSERT_TRUE(db.setTags({"/s/caf\xe9.wav"}, "field"));
+    const std::string json = exportMarks(db);
+    EXPECT_NE(json.find("\"auralist-library\": 1"), std::string::npos);
+    EXPECT_NE(json.find("\"pathBase64\""), std::string::npos); // not UTF-8: its bytes
+    EXPECT_EQ(json.find("plain.wav"), std::string::npos); // nothing to keep of it
+
+    // Another catalogue: the kick elsewhere (found by its fingerprint),
+    // the other at its path with a tag of its own; one sound unknown.
+    Database other(tmp.path() + "/other.db");
+    ASSERT_EQ(other.open(), Database::Opened::Fresh);
+    const std::int64_t there = other.rememberRoot("/t");
+    ASSERT_TRUE(other.replaceSounds(there, {sound("/t/Kick A.wav", "k"), sound("/s/caf\xe9.wav", "c")}));
+    ASSERT_TRUE(other.setTags({"/s/caf\xe9.wav"}, "rain, field"));
+    ASSERT_TRUE(other.replaceSounds(other.rememberRoot("/u"), {}));
+    const ImportResult imported = importMarks(other, json);
+    EXPECT_TRUE(imported.readable);
+    EXPECT_EQ(imported.applied, 2);
+    EXPECT_EQ(imported.unmatched, 0);
+    const auto rows = other.soundsOf(there);
+    ASSERT_EQ(rows.size(), 2U);
+    EXPECT_TRUE(rows[0].favourite);
+    EXPECT_EQ(rows[0].tags, "deep, 808");
+    EXPECT_EQ(rows[1].tags, "rain, field"); // joined, each once
+
+    // Merged twice: nothing changes; garbage is refused without a change.
+    EXPECT_EQ(importMarks(other, json).applied, 2);
+    EXPECT_EQ(other.soundsOf(there), rows);
+    for (const char *bad : {"", "{", "[1,2]", "{\"sounds\": []}", "{\"auralist-library\": 1, \"sounds\": [7, {}]}"}) {
+        const ImportResult r = importMarks(other, bad);
+        EXPECT_EQ(r.applied, 0) << bad;
+    }
+    EXPECT_FALSE(importMarks(other, "not json").readable);
+    EXPECT_EQ(other.soundsOf(there), rows);
+    Database empty(tmp.path() + "/empty.db");
+    ASSERT_EQ(empty.open(), Database::Opened::Fresh);
+    EXPECT_EQ(importMarks(empty, json).unmatched, 2);
 }
