@@ -93,9 +93,9 @@ void Controller::setItems(SoundList list)
 
 void Controller::setMatches(SoundList list)
 {
+    // The table's change of rows lines up what follows the playing sound.
     m_matches = std::move(list);
     m_tableController.setItems(m_matches);
-    queueNextTrack();
 }
 
 void Controller::find()

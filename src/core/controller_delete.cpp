@@ -166,7 +166,6 @@ void Controller::removeDeletedRecord(const SoundRecord &record)
         ++m_itemsVersion;
     }
     m_tableController.removeItemsWithPath(path);
-    queueNextTrack();
 }
 
 } // namespace auralist

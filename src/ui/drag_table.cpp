@@ -87,8 +87,7 @@ void DragTable::arrangeColumns()
 {
     QHeaderView *header = horizontalHeader();
     const std::vector<std::string> ids = columnIdentifiers();
-    // The path takes the room the others leave.
-    header->setStretchLastSection(ids.size() <= 2);
+    // The path takes the room the others leave (fitColumns, below).
     for (int c = 0; c < static_cast<int>(ids.size()); ++c) {
         const std::string &id = ids[static_cast<size_t>(c)];
         if (id == "path" && ids.size() > 2)

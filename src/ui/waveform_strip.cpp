@@ -172,7 +172,8 @@ void WaveformStrip::drawTimeScale(QPainter &p, double length) const
     QFont small = font();
     small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
     p.setFont(small);
-    const int textHeight = QFontMetrics(small).height();
+    const QFontMetrics metrics(small);
+    const int textHeight = metrics.height();
     QColor label = palette().color(QPalette::Text);
     label.setAlpha(170);
     for (int i = 1;; ++i) {
@@ -189,7 +190,7 @@ void WaveformStrip::drawTimeScale(QPainter &p, double length) const
             const auto whole = static_cast<long long>(std::lround(t));
             text = QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
         }
-        const QRect box(x + 2, h - textHeight - 1, QFontMetrics(small).horizontalAdvance(text) + 4, textHeight);
+        const QRect box(x + 2, h - textHeight - 1, metrics.horizontalAdvance(text) + 4, textHeight);
         QColor under = palette().color(QPalette::Base);
         under.setAlpha(200);
         p.fillRect(box, under);
