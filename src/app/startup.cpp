@@ -7,6 +7,8 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QShortcut>
 #include <QSlider>
 #include <QSplitter>
@@ -22,6 +24,7 @@
 #include "app/command_line.h"
 #include "audio/audio_engine.h"
 #include "audio/decoder.h"
+#include "catalogue/library.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/line_output.h"
@@ -61,7 +64,8 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,
-                             services.diagnostics, services.scanner ? *services.scanner : *m_inlineScanner},
+                             services.diagnostics, services.scanner ? *services.scanner : *m_inlineScanner,
+                             services.catalogue, services.checker},
         *m_tableController, *m_window);
     // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(
@@ -72,9 +76,13 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
 
     if (services.headerReader) {
         TableController *tc = m_tableController.get();
+        Catalogue *catalogue = services.catalogue;
         m_headerPool = std::make_unique<HeaderPool>(
-            services.headerReader, [tc](const RecordStorePtr &store, const std::vector<FactsResult> &results) {
+            services.headerReader,
+            [tc, catalogue](const RecordStorePtr &store, const std::vector<FactsResult> &results) {
                 tc->factsArrived(store, results);
+                if (catalogue)
+                    catalogue->recordFacts(store, results);
             });
         m_tableController->setHeaderFeed(m_headerPool.get());
     }
@@ -113,6 +121,8 @@ constexpr const char *kSortColumnKey = "sortColumn";
 constexpr const char *kSortAscendingKey = "sortAscending";
 constexpr const char *kOpenFolderKey = "openFolder";
 constexpr const char *kNormaliseKey = "normaliseWaveform";
+constexpr const char *kShowLibraryKey = "showLibrary";
+constexpr const char *kLibrarySplitKey = "librarySplit";
 
 } // namespace
 
@@ -135,6 +145,8 @@ void Browser::restoreLayout()
     }
     if (const auto split = m_services.settings.value(kSplitterKey))
         m_window->ui().splitter->restoreState(QByteArray::fromBase64(QByteArray::fromStdString(*split)));
+    if (const auto split = m_services.settings.value(kLibrarySplitKey))
+        m_window->ui().librarySplitter->restoreState(QByteArray::fromBase64(QByteArray::fromStdString(*split)));
     if (const auto sort = m_services.settings.value(kSortColumnKey)) {
         const auto ascending = m_services.settings.value(kSortAscendingKey);
         m_tableController->setSort(*sort, !ascending || *ascending != "false");
@@ -151,7 +163,11 @@ void Browser::saveLayout()
     const QByteArray state = m_window->table()->horizontalHeader()->saveState().toBase64();
     m_services.settings.setValue(kColumnsKey, state.toStdString());
     if (m_controller->isBrowserOpen())
+    {
         m_services.settings.setValue(kSplitterKey, m_window->ui().splitter->saveState().toBase64().toStdString());
+        m_services.settings.setValue(kLibrarySplitKey,
+                                     m_window->ui().librarySplitter->saveState().toBase64().toStdString());
+    }
 }
 
 Browser::~Browser()
@@ -274,12 +290,74 @@ void Browser::connectActions()
             QThread::msleep(1000);
         });
     }
+    connectLibrary();
     m_window->deletePanel()->setActions([c] { c->cancelDelete(); }, [c] { c->approveDelete(); });
     m_window->setWindowWillClose([this, c] {
         saveLayout();
         c->windowWillClose(true);
     });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });
+}
+
+void Browser::connectLibrary()
+{
+    Ui::MainWindow &ui = m_window->ui();
+    Controller *c = m_controller.get();
+    const bool available = c->catalogueAvailable();
+    const auto shown = m_services.settings.value(kShowLibraryKey);
+    ui.actionShowLibrary->setChecked(available && (!shown || *shown != "false"));
+    ui.actionShowLibrary->setEnabled(available);
+    ui.library->setVisible(ui.actionShowLibrary->isChecked());
+    QObject::connect(ui.actionShowLibrary, &QAction::toggled, m_window.get(), [this, list = ui.library](bool on) {
+        list->setVisible(on);
+        m_services.settings.setValue(kShowLibraryKey, on ? "true" : "false");
+    });
+    for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks})
+        action->setEnabled(available);
+    QObject::connect(ui.actionFavourite, &QAction::triggered, m_window.get(), [c] { c->toggleFavourite(); });
+    QObject::connect(ui.actionEditTags, &QAction::triggered, m_window.get(), [c] { c->editTags(); });
+    QObject::connect(m_window.get(), &MainWindow::libraryEntryChosen, m_window.get(),
+                     [c](int kind, const QByteArray &folder) {
+                         c->showLibraryList(static_cast<Catalogue::ListKind>(kind), folder.toStdString());
+                     });
+    QObject::connect(ui.library, &QWidget::customContextMenuRequested, m_window.get(),
+                     [c, list = ui.library](const QPoint &at) {
+                         const QListWidgetItem *item = list->itemAt(at);
+                         if (!item
+                             || item->data(MainWindow::kKindRole).toInt()
+                                 != static_cast<int>(Catalogue::ListKind::Folder))
+                             return;
+                         const std::string folder = item->data(MainWindow::kFolderRole).toByteArray().toStdString();
+                         QMenu menu(list);
+                         QAction *rescan = menu.addAction(QStringLiteral("Rescan"));
+                         QAction *forget = menu.addAction(QStringLiteral("Forget\u2026"));
+                         const QAction *chosen = menu.exec(list->viewport()->mapToGlobal(at));
+                         if (chosen == rescan)
+                             c->rescanFolder(folder);
+                         else if (chosen == forget)
+                             c->forgetFolder(folder);
+                     });
+    Catalogue *catalogue = m_services.catalogue;
+    if (!catalogue)
+        return;
+    MainWindow *window = m_window.get();
+    const auto report = [window](bool ok, const std::string &message) {
+        (void)ok;
+        window->setLabelText(QString::fromStdString(message));
+    };
+    QObject::connect(ui.actionExportMarks, &QAction::triggered, window, [window, catalogue, report] {
+        const QString file = QFileDialog::getSaveFileName(window, QStringLiteral("Export Favourites and Tags"),
+                                                          QDir::homePath() + QStringLiteral("/Auralist marks.json"),
+                                                          QStringLiteral("JSON (*.json)"));
+        if (!file.isEmpty())
+            catalogue->exportMarks(QFile::encodeName(file).toStdString(), report);
+    });
+    QObject::connect(ui.actionImportMarks, &QAction::triggered, window, [window, catalogue, report] {
+        const QString file = QFileDialog::getOpenFileName(window, QStringLiteral("Import Favourites and Tags"),
+                                                          QDir::homePath(), QStringLiteral("JSON (*.json)"));
+        if (!file.isEmpty())
+            catalogue->importMarks(QFile::encodeName(file).toStdString(), report);
+    });
 }
 
 void Browser::watchForStalls()
@@ -317,6 +395,8 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
     if (!paths.empty()) {
         for (const std::string &missing : m_controller->openFiles(paths))
             std::fprintf(stderr, "auralist: %s: no such file or folder\n", missing.c_str());
+    } else {
+        m_controller->reopenLast();
     }
     m_controller->appFinishedLaunching();
     m_tableController->appDidFinishLaunching();
@@ -353,13 +433,19 @@ int runAuralist(int argc, char **argv)
     audio::AudioEngine engine;
     PosixFileSystem fileSystem;
     ThreadedScanner scanner(std::make_shared<PosixFileSystem>(), eventLines);
+    DiscardedLines noLines;
+    ThreadedScanner checker(std::make_shared<PosixFileSystem>(), noLines);
+    // The catalogue's writer opens the file on its own thread; until it
+    // answers, requests wait in its queue.
+    catalogue::Library library(catalogue::defaultLibraryPath());
     QtDesktop desktop;
     MessageBoxAlerts alerts;
     QtSettings settings;
     CurlHttp http;
     SystemClock clock;
     const ServiceSet services{engine, fileSystem, desktop,     alerts,   settings,
-                              http,   clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>()};
+                              http,   clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>(),
+                              &library, &checker};
     Browser browser(services, Config::fromEnvironment());
     alerts.setParent(&browser.window());
     engine.setOutputProblemHandler(
@@ -370,10 +456,12 @@ int runAuralist(int argc, char **argv)
     // A thread stuck in a system call (a walk or a read on a dead disk)
     // must not keep the process: it is given until the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
-    std::vector<Stoppable *> units{&scanner};
+    std::vector<Stoppable *> units{&scanner, &checker};
     for (Stoppable *unit : browser.threads())
         units.push_back(unit);
     units.push_back(&http);
+    // The catalogue last among them: what the others handed it is written.
+    units.push_back(&library);
     units.push_back(&engine.player());
     const bool stopped = stopInOrder(units, deadline);
     settings.sync();

@@ -38,6 +38,10 @@ struct ServiceSet {
     // at all).
     IntakeScanner *scanner = nullptr;
     std::shared_ptr<HeaderReader> headerReader;
+    // The saved catalogue (null: none) and the quiet walk that checks a
+    // folder shown from it (null: no checks).
+    Catalogue *catalogue = nullptr;
+    IntakeScanner *checker = nullptr;
 };
 
 // Creates the window and the objects behind it and connects them in the
@@ -71,6 +75,7 @@ private:
     void restoreLayout();
     void saveLayout();
     void appFinishedLaunching(const std::vector<std::string> &paths);
+    void connectLibrary();
 
     ServiceSet m_services;
     std::unique_ptr<MainWindow> m_window;

@@ -71,6 +71,9 @@ const char *const kMigrations[] = {
     " favourite INTEGER NOT NULL DEFAULT 0, tags TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX sounds_by_root ON sounds(root);"
     "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);",
+    // 1 -> 2: when each sound was last played, for the recently played.
+    "ALTER TABLE sounds ADD COLUMN played INTEGER NOT NULL DEFAULT 0;"
+    "CREATE INDEX sounds_by_played ON sounds(played) WHERE played > 0;",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -292,9 +295,24 @@ std::int64_t Database::rememberRoot(const std::string &path)
 
 bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &rows)
 {
+    if (!exec("SAVEPOINT replace"))
+        return false;
+    if (beginReplace() && upsertSounds(root, rows) && pruneUnseen(root) && exec("RELEASE replace"))
+        return true;
+    exec("ROLLBACK TO replace; RELEASE replace");
+    return false;
+}
+
+bool Database::beginReplace()
+{
+    return exec("CREATE TEMP TABLE IF NOT EXISTS seen (path BLOB PRIMARY KEY); DELETE FROM seen;");
+}
+
+bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows)
+{
     if (!exec("SAVEPOINT edit"))
         return false;
-    bool ok = exec("CREATE TEMP TABLE IF NOT EXISTS seen (path BLOB PRIMARY KEY); DELETE FROM seen;");
+    bool ok = true;
     {
         Statement upsert(m_db,
                          "INSERT INTO sounds(root, path, size, modified, device, inode, length_frames, rate,"
@@ -306,7 +324,7 @@ bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &row
                          " channels = excluded.channels, format = excluded.format,"
                          " fingerprint = excluded.fingerprint");
         Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
-        ok = ok && upsert.ok() && seen.ok();
+        ok = upsert.ok() && seen.ok();
         for (const SoundRow &r : rows) {
             if (!ok)
                 break;
@@ -329,15 +347,90 @@ bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &row
             ok = upsert.run() && seen.run();
         }
     }
-    if (ok) {
-        Statement prune(m_db, "DELETE FROM sounds WHERE root = ? AND path NOT IN (SELECT path FROM seen)");
-        prune.bind(1, root);
-        ok = prune.run();
+    if (ok && exec("RELEASE edit"))
+        return true;
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
+bool Database::pruneUnseen(std::int64_t root)
+{
+    Statement prune(m_db, "DELETE FROM sounds WHERE root = ? AND path NOT IN (SELECT path FROM seen)");
+    prune.bind(1, root);
+    return prune.run();
+}
+
+bool Database::setFacts(const std::string &path, const SoundRow &facts)
+{
+    Statement set(m_db, "UPDATE sounds SET length_frames = ?, rate = ?, channels = ?, format = ? WHERE path = ?");
+    set.bind(1, facts.lengthFrames);
+    set.bind(2, std::int64_t{facts.rate});
+    set.bind(3, std::int64_t{facts.channels});
+    set.bindText(4, facts.format);
+    set.bind(5, path);
+    return set.run();
+}
+
+std::optional<std::int64_t> Database::rootAt(const std::string &path)
+{
+    Statement find(m_db, "SELECT id FROM roots WHERE path = ?");
+    find.bind(1, path);
+    if (find.step() == SQLITE_ROW)
+        return find.integer(0);
+    return std::nullopt;
+}
+
+bool Database::forgetRoot(std::int64_t root)
+{
+    Statement forget(m_db, "DELETE FROM roots WHERE id = ?");
+    forget.bind(1, root);
+    return forget.run();
+}
+
+bool Database::forgetSounds(const std::vector<std::string> &paths)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    Statement forget(m_db, "DELETE FROM sounds WHERE path = ?");
+    bool ok = forget.ok();
+    for (const std::string &p : paths) {
+        forget.bind(1, p);
+        ok = ok && forget.run();
     }
     if (ok && exec("RELEASE edit"))
         return true;
     exec("ROLLBACK TO edit; RELEASE edit");
     return false;
+}
+
+bool Database::notePlayed(const std::string &path, std::int64_t when)
+{
+    Statement played(m_db, "UPDATE sounds SET played = ? WHERE path = ?");
+    played.bind(1, when);
+    played.bind(2, path);
+    return played.run();
+}
+
+std::vector<SoundRow> Database::recentlyPlayed(int limit)
+{
+    std::vector<SoundRow> out;
+    Statement select(
+        m_db, (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE played > 0 ORDER BY played DESC LIMIT ?")
+                  .c_str());
+    select.bind(1, std::int64_t{limit});
+    while (select.step() == SQLITE_ROW)
+        out.push_back(soundAt(select));
+    return out;
+}
+
+std::vector<SoundRow> Database::favourites()
+{
+    std::vector<SoundRow> out;
+    Statement select(m_db,
+                     (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE favourite != 0 ORDER BY id").c_str());
+    while (select.step() == SQLITE_ROW)
+        out.push_back(soundAt(select));
+    return out;
 }
 
 std::vector<SoundRow> Database::soundsOf(std::int64_t root)

@@ -52,7 +52,7 @@ public:
         Recreated, // the file was damaged and there was no good backup
         Unavailable, // cannot be opened or created (a folder that cannot be written)
     };
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     static constexpr int kBackupsKept = 3;
 
     explicit Database(std::string path);
@@ -77,7 +77,25 @@ public:
     // Makes rows the sounds of root, in one transaction: new paths added,
     // known ones updated (keeping their marks and tags), the rest removed.
     bool replaceSounds(std::int64_t root, const std::vector<SoundRow> &rows);
+    // The same in steps, for a root too big for one edit: beginReplace,
+    // then upsertSounds as often as needed, then pruneUnseen, with no other
+    // replacement between them.
+    bool beginReplace();
+    bool upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows);
+    bool pruneUnseen(std::int64_t root);
+    // What a header said (length, rate, channels, format) of the sound at path.
+    bool setFacts(const std::string &path, const SoundRow &facts);
     std::vector<SoundRow> soundsOf(std::int64_t root);
+    // The root at path, if it is remembered.
+    std::optional<std::int64_t> rootAt(const std::string &path);
+    // Forgets a root and its sounds' entries (never files).
+    bool forgetRoot(std::int64_t root);
+    bool forgetSounds(const std::vector<std::string> &paths);
+    // The sound at path was played at when (seconds since the epoch).
+    bool notePlayed(const std::string &path, std::int64_t when);
+    // The last limit sounds played, the latest first.
+    std::vector<SoundRow> recentlyPlayed(int limit);
+    std::vector<SoundRow> favourites();
     std::vector<Root> roots();
     // Marks the sounds at paths (in any root); true once saved.
     bool setFavourite(const std::vector<std::string> &paths, bool on);

@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "core/services.h"
 
 namespace auralist {
 
@@ -56,6 +60,23 @@ public:
     // window-modal; returns at once.
     virtual void showDeletePanel(const QString &message, const QString &detail) = 0;
     virtual void hideDeletePanel() = 0;
+
+    // The Library pane: the remembered folders, and which entry is shown
+    // (kind and folder; nothing selected when kind is empty).
+    virtual void setLibraryFolders(const std::vector<CataloguedFolder> &folders) { (void)folders; }
+    virtual void setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder)
+    {
+        (void)kind;
+        (void)folder;
+    }
+    // Asks for the tags of count sounds, starting from current; nothing
+    // when the user cancels.
+    virtual std::optional<QString> askForTags(const QString &current, int count)
+    {
+        (void)current;
+        (void)count;
+        return std::nullopt;
+    }
 
     // Ends the application once control returns to the event loop.
     virtual void terminate() = 0;

@@ -17,13 +17,21 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_diagnostics(services.diagnostics),
       m_tableController(tableController),
       m_view(view),
-      m_scanner(services.scanner)
+      m_scanner(services.scanner),
+      m_catalogue(services.catalogue),
+      m_checker(services.checker)
 {
+    if (m_catalogue)
+        m_catalogue->setListener(this);
 }
 
 Controller::~Controller()
 {
     m_scanner.cancel();
+    if (m_checker)
+        m_checker->cancel();
+    if (m_catalogue)
+        m_catalogue->setListener(nullptr);
     // The sound is released without being stopped; its reports must not
     // reach a controller that is gone.
     if (m_sound)

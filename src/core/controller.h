@@ -29,7 +29,8 @@ inline constexpr int kDeleteKey = Qt::Key_Delete;
 class Controller : public TableControllerDelegate,
                    public SoundDelegate,
                    public DragDelegate,
-                   public IntakeScanner::Listener {
+                   public IntakeScanner::Listener,
+                   public Catalogue::Listener {
 public:
     struct Services {
         SoundEngine &engine;
@@ -40,6 +41,10 @@ public:
         Diagnostics &diagnostics;
         // Where intakes are scanned.
         IntakeScanner &scanner;
+        // The saved catalogue (null: none), and where a folder shown from it
+        // is checked against the disk without a line printed (null: never).
+        Catalogue *catalogue = nullptr;
+        IntakeScanner *checker = nullptr;
     };
 
     Controller(const Services &services, TableController &tableController, BrowserView &view);
@@ -106,6 +111,30 @@ public:
     bool autoAdvance() const;
     void setAutoAdvance(bool on);
 
+    // The library: a list from the catalogue (a remembered folder,
+    // Favourites, Recently Played), shown at once and not played; a folder
+    // is then checked against the disk in the background.
+    void showLibraryList(Catalogue::ListKind kind, const std::string &folder);
+    // Checks the folder shown again.
+    void rescanFolder(const std::string &folder);
+    // Forgets a folder's entries, after asking; never its files.
+    void forgetFolder(const std::string &folder);
+    // The Sound menu's marks, on the selected sounds.
+    void toggleFavourite();
+    void editTags();
+    // Started without paths: the list shown at the last quit (a setting,
+    // reopenLast, on by default).
+    void reopenLast();
+    bool catalogueAvailable() const { return m_catalogue != nullptr; }
+    const std::vector<CataloguedFolder> &libraryFolders() const { return m_folders; }
+    // Catalogue listener.
+    void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) override;
+    void catalogueListArrived(std::uint64_t request, RecordStorePtr store) override;
+    void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks) override;
+    void catalogueCheckFound(std::uint64_t request, Changes changes) override;
+    void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) override;
+    void catalogueProblem(Catalogue::Problem problem, const std::string &detail) override;
+
     // Deletion.
     void deleteSelected();
     void cancelDelete();
@@ -121,6 +150,8 @@ public:
     void tableControllerRowsWillChange(TableController &) override;
     void tableControllerRowsDidChange(TableController &) override;
     void tableControllerDidSort(TableController &) override;
+    void tableControllerStoreExtended(TableController &, const RecordStorePtr &from,
+                                      const RecordStorePtr &to) override;
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
@@ -168,6 +199,17 @@ private:
     // The intake's steps once its scan has ended (or was cut short).
     void completeIntake();
     void updateTitle();
+    // The check of the folder shown, and its reports.
+    void startCheck();
+    class CheckListener : public IntakeScanner::Listener {
+    public:
+        explicit CheckListener(Controller &c) : m_c(c) { }
+        void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
+        void scanFinished(std::uint64_t scan, bool completed) override;
+
+    private:
+        Controller &m_c;
+    };
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -195,6 +237,7 @@ private:
     IntakeScanner &m_scanner;
     std::uint64_t m_scan = 0; // the number of the latest scan
     bool m_scanning = false;
+    bool m_scanCompleted = false; // the scan ended by itself, not cut short
     std::string m_listingName; // the dropped folder's (or first file's) name
     QString m_intakeNote; // what the status line says once the intake is done
     QElapsedTimer m_titleShown; // since the count in the title last changed
@@ -206,6 +249,20 @@ private:
     const void *m_lastFindList = nullptr;
     std::uint64_t m_lastFindVersion = 0;
     std::uint64_t m_itemsVersion = 0;
+
+    // The catalogue, and the list shown from it.
+    Catalogue *m_catalogue;
+    IntakeScanner *m_checker;
+    CheckListener m_checkListener{*this};
+    std::vector<CataloguedFolder> m_folders;
+    std::uint64_t m_listRequest = 0; // the latest list asked for
+    std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
+    std::string m_shownFolder;
+    std::uint64_t m_checkScan = 0;
+    RecordStorePtr m_checkFound; // the check's walk so far
+    std::vector<std::string> m_intakeRoots; // what the intake in progress was handed
+    std::string m_lastNoted; // the sound last noted as played
+    bool m_toldProblem = false;
 
     // What the delete question was about: each sound, and what its file
     // was when asked.

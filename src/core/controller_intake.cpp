@@ -31,6 +31,18 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     setItems(makeSoundList());
     m_tableController.clearUnplayable();
     m_scanning = true;
+    m_scanCompleted = false;
+    m_intakeRoots = paths;
+    if (m_checker)
+        m_checker->cancel();
+    m_checkFound.reset();
+    ++m_listRequest; // a list still on its way from the catalogue is not wanted now
+    m_shownFolder = paths.size() == 1 ? first : std::string();
+    m_shownKind.reset();
+    if (m_catalogue) {
+        m_settings.setValue("lastShownList", "folder");
+        m_settings.setValue("lastShown", first);
+    }
     m_listingName = std::string(lastPathComponent(first));
     if (paths.size() > 1)
         m_listingName += " + " + std::to_string(paths.size() - 1) + " more";
@@ -61,9 +73,9 @@ void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
 
 void Controller::scanFinished(std::uint64_t scan, bool completed)
 {
-    (void)completed;
     if (!m_scanning || scan != m_scan)
         return;
+    m_scanCompleted = completed;
     completeIntake();
 }
 
@@ -80,6 +92,15 @@ void Controller::completeIntake()
     m_view.setLabelText(m_intakeNote);
     m_intakeNote.clear();
     updateTitle();
+    // Only a whole intake is remembered: one cut short would forget what
+    // it had not reached.
+    if (m_catalogue && m_scanCompleted && m_items) {
+        m_catalogue->recordIntake(m_intakeRoots, m_items->store());
+        if (!m_shownFolder.empty()) {
+            m_shownKind = Catalogue::ListKind::Folder;
+            m_view.setLibrarySelection(m_shownKind, m_shownFolder);
+        }
+    }
     play();
 }
 

@@ -77,6 +77,13 @@ void Controller::selectRow(int row)
 void Controller::setPlayingRecord(const SoundRecord &record)
 {
     m_tableController.setPlayingItem(record);
+    if (m_catalogue && record) {
+        std::string path(record.path());
+        if (path != m_lastNoted) {
+            m_catalogue->notePlayed(path);
+            m_lastNoted = std::move(path);
+        }
+    }
 }
 
 void Controller::queueNextTrack()

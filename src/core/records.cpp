@@ -101,6 +101,12 @@ std::optional<std::string_view> RecordStore::value(std::uint32_t i, std::string_
         return name(i);
     if (key == "path")
         return path(i);
+    if (key == kFavouriteKey)
+        return favourite(i) ? std::optional<std::string_view>(kFavouriteMark) : std::nullopt;
+    if (key == kTagsKey) {
+        const std::string_view t = tags(i);
+        return t.empty() ? std::nullopt : std::optional<std::string_view>(t);
+    }
     if (key.empty() || key == kFoldedKey || !edited(i))
         return std::nullopt;
     if (const std::string *v = findEdit(m_edits.at(i), key))
@@ -123,6 +129,52 @@ void RecordStore::setValue(std::uint32_t i, std::string_view key, std::string va
     if (key == "name")
         put(kFoldedKey, caseFold(value));
     put(key, std::move(value));
+}
+
+void RecordStore::setFavourite(std::uint32_t i, bool on)
+{
+    if (i >= m_entries.size() || (!on && i >= m_favourites.size()))
+        return;
+    if (m_favourites.size() < m_entries.size())
+        m_favourites.resize(m_entries.size());
+    m_favourites[i] = on ? 1 : 0;
+}
+
+std::string_view RecordStore::tags(std::uint32_t i) const
+{
+    const auto it = m_tags.find(i);
+    return it == m_tags.end() ? std::string_view() : std::string_view(it->second);
+}
+
+void RecordStore::setTags(std::uint32_t i, std::string tags)
+{
+    if (i >= m_entries.size())
+        return;
+    if (tags.empty())
+        m_tags.erase(i);
+    else
+        m_tags[i] = std::move(tags);
+}
+
+void RecordStore::carryFrom(const RecordStore &from)
+{
+    const std::uint32_t shared = std::min(size(), from.size());
+    m_reasons = from.m_reasons;
+    if (!from.m_facts.empty()) {
+        if (m_facts.size() < m_entries.size())
+            m_facts.resize(m_entries.size());
+        std::copy_n(from.m_facts.begin(), std::min<std::size_t>(shared, from.m_facts.size()), m_facts.begin());
+    }
+    // The marks of from win, set or not.
+    for (std::uint32_t i = 0; i < shared; ++i) {
+        if (from.favourite(i) != favourite(i))
+            setFavourite(i, from.favourite(i));
+    }
+    std::erase_if(m_tags, [&](const auto &t) { return t.first < shared && !from.m_tags.count(t.first); });
+    for (const auto &[i, t] : from.m_tags) {
+        if (i < shared)
+            m_tags[i] = t;
+    }
 }
 
 const HeaderFacts &RecordStore::facts(std::uint32_t i) const

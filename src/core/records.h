@@ -94,6 +94,21 @@ public:
     std::uint16_t reasonNumber(const std::string &reason);
     const std::string &reason(std::uint16_t number) const;
 
+    // The user's marks: a favourite (shown as "★" under "favourite") and
+    // comma-separated tags (under "tags"). Both are rare, so kept apart.
+    bool favourite(std::uint32_t i) const { return i < m_favourites.size() && m_favourites[i] != 0; }
+    void setFavourite(std::uint32_t i, bool on);
+    std::string_view tags(std::uint32_t i) const;
+    void setTags(std::uint32_t i, std::string tags);
+    static constexpr std::string_view kFavouriteKey{"favourite"};
+    static constexpr std::string_view kTagsKey{"tags"};
+    static constexpr std::string_view kFavouriteMark{"\u2605"};
+
+    // Takes what from knows of each record both stores have (header facts,
+    // marks, failure reasons): from is a store this one extends, holding
+    // the same paths at the same indexes.
+    void carryFrom(const RecordStore &from);
+
     // Entries added by edits, other than "name" and "path", by key.
     std::vector<std::pair<std::string_view, std::string_view>> editedEntries(std::uint32_t i) const;
 
@@ -119,6 +134,8 @@ private:
     std::vector<std::uint64_t> m_letters; // by record: lettersOf(foldedName)
     std::vector<HeaderFacts> m_facts; // grows on the first write
     std::vector<std::string> m_reasons;
+    std::vector<std::uint8_t> m_favourites; // grows on the first mark
+    std::unordered_map<std::uint32_t, std::string> m_tags;
     // Cells edited in the table: rare, so kept apart.
     std::unordered_map<std::uint32_t, std::vector<std::pair<std::string, std::string>>> m_edits;
 };

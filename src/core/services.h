@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/header_facts.h"
 #include "core/records.h"
 
 namespace auralist {
@@ -234,6 +235,92 @@ public:
         = 0;
     // Stops the scan running, if any; it reports nothing more.
     virtual void cancel() = 0;
+};
+
+// A folder (or a file taken in on its own) the catalogue remembers.
+struct CataloguedFolder {
+    std::string path; // native bytes
+    std::uint64_t sounds = 0;
+    bool offline = false; // not there now (its drive unplugged)
+};
+
+// The saved catalogue, as the window's thread sees it. Every request
+// returns at once; the work is done on the catalogue's own thread and the
+// answers come back as calls on the listener, on the window's thread.
+class Catalogue {
+public:
+    enum class Problem : std::uint8_t {
+        Unavailable, // cannot be opened or created: running without it
+        Restored, // the file was damaged and set aside; a backup took its place
+        Recreated, // the file was damaged and set aside; no backup was good
+    };
+    enum class ListKind : std::uint8_t { Folder, Favourites, RecentlyPlayed };
+
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        // The remembered folders, in the order they were first taken in.
+        virtual void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) = 0;
+        // The answer to requestList number request: a new store whose
+        // records carry their header facts and marks, in the catalogue's
+        // order (what is missing from disk is left out unless offline).
+        virtual void catalogueListArrived(std::uint64_t request, RecordStorePtr store) = 0;
+        // The marks the catalogue has for records of store (an intake's):
+        // by record index.
+        struct Marks {
+            std::uint32_t record = 0;
+            bool favourite = false;
+            std::string tags;
+        };
+        virtual void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks) = 0;
+        // A check of the list shown (requestList's store, or the last
+        // extension of it) found changes. extended holds every record of
+        // that store at the same index, then the paths new on disk; gone
+        // are records no longer there; changed, records whose files changed
+        // (their header facts to be read again).
+        struct Changes {
+            RecordStorePtr extended;
+            std::uint32_t firstAdded = 0;
+            std::vector<std::uint32_t> gone;
+            std::vector<std::uint32_t> changed;
+        };
+        virtual void catalogueCheckFound(std::uint64_t request, Changes changes) = 0;
+        // A check found most of a folder's sounds gone: forget them?
+        virtual void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) = 0;
+        // Said once, when the catalogue opens.
+        virtual void catalogueProblem(Problem problem, const std::string &detail) = 0;
+    };
+
+    Catalogue() = default;
+    virtual ~Catalogue() = default;
+    Catalogue(const Catalogue &) = delete;
+    Catalogue &operator=(const Catalogue &) = delete;
+
+    virtual void setListener(Listener *listener) = 0;
+    // Records an intake of roots: every record of store (which takes no
+    // more records) with its file's size, time and identity and its
+    // fingerprint; known sounds keep their marks, which are handed back.
+    virtual void recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store) = 0;
+    // Header facts of store's records, as they arrive.
+    virtual void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) = 0;
+    virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
+    virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;
+    virtual void notePlayed(const std::string &path) = 0;
+    // The sounds of a folder (or of a list of the catalogue's own).
+    virtual void requestList(std::uint64_t request, ListKind kind, const std::string &folder) = 0;
+    // Checks the folder of list request against the disk, after
+    // requestList; what a walk found (store, complete) is compared with
+    // what is remembered, the catalogue brought up to date and the list
+    // shown told what changed.
+    virtual void checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found) = 0;
+    // Forgets folder's entries (never its files); gone only: just the
+    // sounds no longer there.
+    virtual void forget(const std::string &folder, bool goneOnly) = 0;
+    // Writes every mark to file as JSON / merges those of file in.
+    // done(ok, message) is called on the window's thread.
+    using Done = std::function<void(bool ok, std::string message)>;
+    virtual void exportMarks(const std::string &file, Done done) = 0;
+    virtual void importMarks(const std::string &file, Done done) = 0;
 };
 
 // Reads what a sound file's header says; safe to call from any thread.

@@ -53,6 +53,26 @@ void TableController::setItems(SoundList items)
     changeRows([&] { m_items = items ? std::move(items) : makeSoundList(); });
 }
 
+void TableController::setItemsExtending(SoundList items)
+{
+    if (!items)
+        return;
+    changeRows(
+        [&] {
+            const RecordStore *old = m_items->store().get();
+            m_items = std::move(items);
+            const auto carry = [&](const SoundRecord &r) {
+                return r && r.store() == old ? SoundRecord(m_items->store(), r.index()) : r;
+            };
+            m_playing = carry(m_playing);
+            std::unordered_map<SoundRecord, std::string, SoundRecordHash> unplayable;
+            for (auto &[record, reason] : m_unplayable)
+                unplayable.emplace(carry(record), std::move(reason));
+            m_unplayable.swap(unplayable);
+        },
+        true);
+}
+
 void TableController::appendRows(const std::vector<std::uint32_t> &records)
 {
     if (records.empty())
@@ -66,7 +86,17 @@ void TableController::appendRows(const std::vector<std::uint32_t> &records)
 void TableController::readHeaders()
 {
     if (m_headerFeed)
-        m_headerFeed->readStore(m_items->store(), m_items->rows());
+    {
+        // What is known already (from the catalogue) is not read again.
+        const RecordStore &store = *m_items->store();
+        std::vector<std::uint32_t> unknown;
+        unknown.reserve(m_items->size());
+        for (const std::uint32_t r : m_items->rows()) {
+            if (store.facts(r).state == HeaderFacts::State::Unknown)
+                unknown.push_back(r);
+        }
+        m_headerFeed->readStore(m_items->store(), std::move(unknown));
+    }
 }
 
 void TableController::rowsShown(int first, int last)
@@ -281,14 +311,20 @@ void TableController::restoreSelection(const KeptSelection &kept)
         m_tableView->scrollRowToVisible(current);
 }
 
-void TableController::changeRows(const std::function<void()> &change)
+void TableController::changeRows(const std::function<void()> &change, bool sameIndexes)
 {
-    const KeptSelection kept = keepSelection();
+    KeptSelection kept = keepSelection();
     if (m_delegate)
         m_delegate->tableControllerRowsWillChange(*this);
+    const RecordStorePtr before = m_items->store();
     beginResetModel();
     change();
     endResetModel();
+    if (sameIndexes && kept.store == before.get()) {
+        kept.store = m_items->store().get();
+        if (m_delegate)
+            m_delegate->tableControllerStoreExtended(*this, before, m_items->store());
+    }
     restoreSelection(kept);
     if (m_delegate)
         m_delegate->tableControllerRowsDidChange(*this);
@@ -415,6 +451,12 @@ const std::string *TableController::unplayableReason(const SoundRecord &item) co
     if (item && item.facts().state == HeaderFacts::State::Failed)
         return &item.store()->reason(item.facts().reason);
     return nullptr;
+}
+
+void TableController::recordsChanged()
+{
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
 void TableController::reloadData()

@@ -36,6 +36,11 @@ public:
     void setTableView(TableView *view);
     TableView *tableView() const { return m_tableView; }
     void setItems(SoundList items);
+    // The same, for a list over a store that extends the one shown index
+    // for index (the same paths at the same indexes, then new ones): the
+    // selection, the playing mark and the unplayable marks stay on their
+    // records.
+    void setItemsExtending(SoundList items);
     // New records at the end of the list, shown as new rows.
     void appendRows(const std::vector<std::uint32_t> &records);
     const SoundList &items() const { return m_items; }
@@ -100,6 +105,8 @@ public:
     const std::string *unplayableReason(const SoundRecord &item) const;
     // The record whose sound is playing (null: none), marked in its row.
     void setPlayingItem(const SoundRecord &item);
+    // Values of listed records changed (marks): every row is drawn again.
+    void recordsChanged();
     // Forgets every mark (a new list of sounds is coming).
     void clearUnplayable() { m_unplayable.clear(); }
     // Grows with every reordering or removal made here.
@@ -139,7 +146,7 @@ private:
     void restoreSelection(const KeptSelection &kept);
     // Runs change (which alters the rows) as one reset of the model,
     // keeping the selection on its sounds.
-    void changeRows(const std::function<void()> &change);
+    void changeRows(const std::function<void()> &change, bool sameIndexes = false);
     void showSortIndicator();
     std::string m_sortKey;
     bool m_sortAscending = true;

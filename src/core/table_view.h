@@ -59,6 +59,13 @@ public:
     // changed: what the delegate keeps by row can be kept by sound.
     virtual void tableControllerRowsWillChange(TableController &) { }
     virtual void tableControllerRowsDidChange(TableController &) { }
+    // The rows now name records of to, a store extending from index for
+    // index: what the delegate keeps by record moves over.
+    virtual void tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to)
+    {
+        (void)from;
+        (void)to;
+    }
     // The user sorted the rows by clicking a header.
     virtual void tableControllerDidSort(TableController &) { }
 };

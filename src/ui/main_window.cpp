@@ -2,6 +2,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
+#include <QInputDialog>
+#include <QListWidget>
+#include <QSignalBlocker>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -41,6 +45,90 @@ MainWindow::MainWindow(QWidget *parent)
     m_ui->actionDelete->setShortcut(QKeySequence(Qt::Key_Delete));
     m_ui->actionDelete->setShortcutContext(Qt::WidgetShortcut);
     m_ui->trackName->setAccessibleDescription(m_ui->trackName->text());
+    // The library pane is narrow beside the list, and stays so.
+    m_ui->librarySplitter->setStretchFactor(0, 0);
+    m_ui->librarySplitter->setStretchFactor(1, 1);
+    m_ui->librarySplitter->setSizes({180, 600});
+    connect(m_ui->library, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem *> chosen = m_ui->library->selectedItems();
+        if (chosen.isEmpty())
+            return;
+        emit libraryEntryChosen(chosen.front()->data(kKindRole).toInt(), chosen.front()->data(kFolderRole).toByteArray());
+    });
+    setLibraryFolders({});
+}
+
+namespace {
+
+QString countText(std::uint64_t count)
+{
+    QString digits = QString::number(count);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return digits;
+}
+
+} // namespace
+
+void MainWindow::setLibraryFolders(const std::vector<CataloguedFolder> &folders)
+{
+    const QSignalBlocker quiet(m_ui->library);
+    m_ui->library->clear();
+    const auto add = [this](const QString &text, Catalogue::ListKind kind, const QByteArray &folder) {
+        auto *item = new QListWidgetItem(text, m_ui->library);
+        item->setData(kKindRole, static_cast<int>(kind));
+        item->setData(kFolderRole, folder);
+        return item;
+    };
+    for (const CataloguedFolder &f : folders) {
+        const QByteArray bytes(f.path.data(), static_cast<qsizetype>(f.path.size()));
+        QString name = QFile::decodeName(bytes.mid(bytes.lastIndexOf('/') + 1));
+        if (name.isEmpty())
+            name = QFile::decodeName(bytes);
+        QString text = QStringLiteral("%1 (%2)").arg(name, countText(f.sounds));
+        if (f.offline)
+            text += QStringLiteral(" \u2014 offline");
+        QListWidgetItem *item = add(text, Catalogue::ListKind::Folder, bytes);
+        item->setToolTip(QFile::decodeName(bytes) + (f.offline ? QStringLiteral(" (not connected)") : QString()));
+        if (f.offline)
+            item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+    }
+    add(QStringLiteral("Favourites"), Catalogue::ListKind::Favourites, {});
+    add(QStringLiteral("Recently Played"), Catalogue::ListKind::RecentlyPlayed, {});
+}
+
+void MainWindow::setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder)
+{
+    const QSignalBlocker quiet(m_ui->library);
+    const QByteArray bytes(folder.data(), static_cast<qsizetype>(folder.size()));
+    m_ui->library->clearSelection();
+    if (!kind)
+        return;
+    for (int i = 0; i < m_ui->library->count(); ++i) {
+        QListWidgetItem *item = m_ui->library->item(i);
+        if (item->data(kKindRole).toInt() == static_cast<int>(*kind)
+            && (*kind != Catalogue::ListKind::Folder || item->data(kFolderRole).toByteArray() == bytes)) {
+            item->setSelected(true);
+            m_ui->library->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+            return;
+        }
+    }
+}
+
+std::optional<QString> MainWindow::askForTags(const QString &current, int count)
+{
+    bool ok = false;
+    const QString label = count == 1 ? QStringLiteral("Tags of the selected sound, separated by commas:")
+                                     : QStringLiteral("Tags of the %1 selected sounds, separated by commas:").arg(count);
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("editTags"));
+    dialog.setWindowTitle(QStringLiteral("Edit Tags"));
+    dialog.setLabelText(label);
+    dialog.setTextValue(current);
+    ok = dialog.exec() == QDialog::Accepted;
+    if (!ok)
+        return std::nullopt;
+    return dialog.textValue();
 }
 
 MainWindow::~MainWindow() = default;
@@ -140,7 +228,7 @@ QString MainWindow::findText() const
 void MainWindow::setBrowserVisible(bool visible)
 {
     // The short window shows the controls only, not a sliver of the list.
-    m_ui->splitter->setVisible(visible);
+    m_ui->librarySplitter->setVisible(visible);
     // The window's smallest size follows at once, before it is resized.
     centralWidget()->layout()->activate();
     layout()->activate();

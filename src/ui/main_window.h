@@ -52,6 +52,19 @@ public:
     void setBrowserVisible(bool visible) override;
     void hideDeletePanel() override;
     void terminate() override;
+    void setLibraryFolders(const std::vector<CataloguedFolder> &folders) override;
+    void setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder) override;
+    std::optional<QString> askForTags(const QString &current, int count) override;
+
+    // Where a library entry keeps its kind and folder.
+    static constexpr int kKindRole = Qt::UserRole + 1;
+    static constexpr int kFolderRole = Qt::UserRole + 2;
+
+signals:
+    // The user chose an entry of the library pane.
+    void libraryEntryChosen(int kind, const QByteArray &folder);
+
+public:
 
     // TextField: the version text field.
     QString text() const override;

@@ -70,6 +70,11 @@ class App:
         self.err = open(self.err_path, "wb")
         full_env = dict(os.environ)
         full_env.update(env or {})
+        # The catalogue lives beside the test's settings, never in the
+        # home folder of whoever runs the tests.
+        if "XDG_DATA_HOME" not in (env or {}):
+            config = full_env.get("XDG_CONFIG_HOME") or tempfile.mkdtemp(prefix="auralist-config-")
+            full_env["XDG_DATA_HOME"] = os.path.join(os.path.dirname(config.rstrip("/")), "data")
         self.proc = subprocess.Popen([BINARY] + args, stdout=self.out, stderr=self.err, env=full_env)
 
     def output(self):

@@ -1,0 +1,433 @@
+#include "catalogue/library.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include <sys/stat.h>
+
+#include "catalogue/exchange.h"
+#include "catalogue/reconcile.h"
+
+namespace auralist::catalogue {
+
+namespace fs = std::filesystem;
+
+std::string defaultLibraryPath()
+{
+    std::string base;
+    if (const char *data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+        base = data;
+    else if (const char *home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.local/share";
+    else
+        base = "/tmp";
+    const std::string folder = base + "/Auralist";
+    std::error_code error;
+    fs::create_directories(folder, error);
+    return folder + "/library.db";
+}
+
+namespace {
+
+// A record's header facts as the catalogue keeps them, and back.
+void putFacts(SoundRow &row, const HeaderFacts &facts)
+{
+    if (facts.state != HeaderFacts::State::Read)
+        return;
+    row.lengthFrames = facts.frames;
+    row.rate = static_cast<int>(facts.rate);
+    row.channels = facts.channels;
+    row.format = std::to_string(facts.container) + "." + std::to_string(facts.encoding);
+}
+
+HeaderFacts factsOf(const SoundRow &row)
+{
+    HeaderFacts facts;
+    facts.size = static_cast<std::uint64_t>(std::max<std::int64_t>(row.size, 0));
+    unsigned container = 0;
+    unsigned encoding = 0;
+    if (row.lengthFrames < 0 || std::sscanf(row.format.c_str(), "%u.%u", &container, &encoding) != 2)
+        return facts;
+    facts.frames = row.lengthFrames;
+    facts.rate = static_cast<std::uint32_t>(std::max(row.rate, 0));
+    facts.channels = static_cast<std::uint16_t>(std::clamp(row.channels, 0, 65535));
+    facts.container = static_cast<std::uint8_t>(std::min(container, 255U));
+    facts.encoding = static_cast<std::uint8_t>(std::min(encoding, 255U));
+    facts.state = HeaderFacts::State::Read;
+    return facts;
+}
+
+// What the file at path is now: size, time, identity. False when nothing
+// is there.
+bool statInto(SoundRow &row)
+{
+    struct stat st { };
+    if (::stat(row.path.c_str(), &st) != 0)
+        return false;
+    row.size = st.st_size;
+    row.modified = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    row.device = st.st_dev;
+    row.inode = st.st_ino;
+    return true;
+}
+
+// The row for a path found on disk; known: what the catalogue had under
+// that path (null: nothing). An unchanged file keeps its fingerprint.
+SoundRow seenRow(std::string_view path, const SoundRow *known)
+{
+    SoundRow row;
+    row.path = std::string(path);
+    if (!statInto(row))
+        return row;
+    if (known && known->size == row.size && known->modified == row.modified && !known->fingerprint.empty())
+        row.fingerprint = known->fingerprint;
+    else
+        row.fingerprint = fingerprintOf(row.path).value_or(std::string());
+    return row;
+}
+
+bool under(std::string_view path, std::string_view root)
+{
+    while (root.size() > 1 && root.back() == '/')
+        root.remove_suffix(1);
+    return path == root || (path.starts_with(root) && path.size() > root.size() && path[root.size()] == '/');
+}
+
+constexpr std::size_t kChunk = 8192;
+
+} // namespace
+
+Library::Library(std::string path, Now now)
+    : m_now(std::move(now)), m_writer(std::move(path), [this](Database::Opened opened, const std::string &problem) {
+          if (opened == Database::Opened::Unavailable)
+              tell([problem](Listener &l) { l.catalogueProblem(Problem::Unavailable, problem); });
+          else if (opened == Database::Opened::Restored)
+              tell([problem](Listener &l) { l.catalogueProblem(Problem::Restored, problem); });
+          else if (opened == Database::Opened::Recreated)
+              tell([problem](Listener &l) { l.catalogueProblem(Problem::Recreated, problem); });
+      })
+{
+    m_writer.post([this](Database &db) {
+        db.backupIfDue(m_now());
+        tellFolders(db);
+    });
+}
+
+Library::~Library()
+{
+    m_writer.requestStop();
+    m_writer.waitStopped(Deadline::max());
+    m_mailbox.close();
+}
+
+void Library::tell(std::function<void(Listener &)> call)
+{
+    m_mailbox.post([this, call = std::move(call)] {
+        if (m_listener)
+            call(*m_listener);
+    });
+}
+
+void Library::tellFolders(Database &db)
+{
+    std::vector<CataloguedFolder> folders;
+    for (const Root &root : db.roots()) {
+        struct stat st { };
+        folders.push_back({root.path, static_cast<std::uint64_t>(root.sounds), ::stat(root.path.c_str(), &st) != 0});
+    }
+    tell([folders = std::move(folders)](Listener &l) mutable { l.catalogueFoldersChanged(std::move(folders)); });
+}
+
+RecordStorePtr Library::storeOf(const std::vector<SoundRow> &rows) const
+{
+    auto store = std::make_shared<RecordStore>();
+    for (const SoundRow &row : rows) {
+        const std::uint32_t i = store->add(row.path);
+        const HeaderFacts facts = factsOf(row);
+        if (facts.state == HeaderFacts::State::Read)
+            store->setFacts(i, facts);
+        if (row.favourite)
+            store->setFavourite(i, true);
+        if (!row.tags.empty())
+            store->setTags(i, row.tags);
+    }
+    return store;
+}
+
+void Library::recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store)
+{
+    if (roots.empty() || !store)
+        return;
+    m_writer.post([this, roots, store](Database &db) {
+        // Each record belongs to the first root it is under.
+        std::vector<std::vector<std::uint32_t>> members(roots.size());
+        for (std::uint32_t i = 0; i < store->size(); ++i) {
+            const std::string_view path = store->scannedPath(i);
+            for (size_t r = 0; r < roots.size(); ++r) {
+                if (under(path, roots[r])) {
+                    members[r].push_back(i);
+                    break;
+                }
+            }
+        }
+        std::vector<Listener::Marks> marks;
+        for (size_t r = 0; r < roots.size(); ++r) {
+            const std::int64_t root = db.rememberRoot(roots[r]);
+            if (root == 0)
+                continue;
+            std::vector<SoundRow> known = db.soundsOf(root);
+            if (known.empty()) {
+                // A new folder: written as it is read, a chunk at a time.
+                db.beginReplace();
+                std::vector<SoundRow> rows;
+                for (size_t k = 0; k < members[r].size(); ++k) {
+                    rows.push_back(seenRow(store->scannedPath(members[r][k]), nullptr));
+                    if (rows.size() == kChunk || k + 1 == members[r].size()) {
+                        db.upsertSounds(root, rows);
+                        rows.clear();
+                    }
+                }
+                db.pruneUnseen(root);
+                continue;
+            }
+            std::unordered_map<std::string_view, const SoundRow *> byPath;
+            for (const SoundRow &k : known)
+                byPath.emplace(k.path, &k);
+            std::vector<SoundRow> seen;
+            seen.reserve(members[r].size());
+            for (const std::uint32_t i : members[r]) {
+                const auto it = byPath.find(store->scannedPath(i));
+                seen.push_back(seenRow(store->scannedPath(i), it == byPath.end() ? nullptr : it->second));
+            }
+            byPath.clear();
+            const Reconciled found = reconcile(known, seen, true);
+            for (size_t k = 0; k < found.rows.size(); ++k) {
+                if (found.rows[k].favourite || !found.rows[k].tags.empty())
+                    marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
+            }
+            if (found.mostlyGone) {
+                db.beginReplace();
+                db.upsertSounds(root, found.rows);
+                m_pendingForget = found.gone;
+                tell([folder = roots[r], gone = found.gone.size(), count = known.size()](Listener &l) {
+                    l.catalogueAsksToForget(folder, gone, count);
+                });
+            } else {
+                db.replaceSounds(root, found.rows);
+            }
+        }
+        if (!marks.empty())
+            tell([store, marks = std::move(marks)](Listener &l) mutable {
+                l.catalogueMarksArrived(store, std::move(marks));
+            });
+        tellFolders(db);
+    });
+}
+
+void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts)
+{
+    if (!store || facts.empty())
+        return;
+    // The paths are taken here, on the window's thread, which owns the
+    // store: it may be one the window still adds to.
+    std::vector<std::pair<std::string, SoundRow>> rows;
+    rows.reserve(facts.size());
+    for (const FactsResult &f : facts) {
+        if (f.facts.state != HeaderFacts::State::Read || f.record >= store->size())
+            continue;
+        SoundRow row;
+        putFacts(row, f.facts);
+        rows.emplace_back(std::string(store->path(f.record)), std::move(row));
+    }
+    if (rows.empty())
+        return;
+    m_writer.post([rows = std::move(rows)](Database &db) {
+        for (const auto &[path, row] : rows)
+            db.setFacts(path, row);
+    });
+}
+
+void Library::setFavourite(std::vector<std::string> paths, bool on)
+{
+    m_writer.post([paths = std::move(paths), on](Database &db) { db.setFavourite(paths, on); });
+}
+
+void Library::setTags(std::vector<std::string> paths, std::string tags)
+{
+    m_writer.post(
+        [paths = std::move(paths), tags = std::move(tags)](Database &db) { db.setTags(paths, tags); });
+}
+
+void Library::notePlayed(const std::string &path)
+{
+    const std::int64_t when = m_now();
+    m_writer.post([path, when](Database &db) { db.notePlayed(path, when); });
+}
+
+void Library::requestList(std::uint64_t request, ListKind kind, const std::string &folder)
+{
+    m_writer.post([this, request, kind, folder](Database &db) {
+        std::vector<SoundRow> rows;
+        if (kind == ListKind::Favourites) {
+            rows = db.favourites();
+        } else if (kind == ListKind::RecentlyPlayed) {
+            rows = db.recentlyPlayed(kRecentlyPlayed);
+        } else if (const auto root = db.rootAt(folder)) {
+            rows = db.soundsOf(*root);
+        }
+        RecordStorePtr store = storeOf(rows);
+        m_shown = {request, kind == ListKind::Folder ? folder : std::string(), store};
+        tell([request, store](Listener &l) { l.catalogueListArrived(request, store); });
+    });
+}
+
+void Library::checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
+{
+    m_writer.post([this, request, folder, found](Database &db) { check(db, request, folder, found); });
+}
+
+void Library::check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
+{
+    const auto root = db.rootAt(folder);
+    if (!root || !found)
+        return;
+    const std::vector<SoundRow> known = db.soundsOf(*root);
+    std::unordered_map<std::string_view, const SoundRow *> byPath;
+    for (const SoundRow &k : known)
+        byPath.emplace(k.path, &k);
+    std::vector<SoundRow> seen;
+    seen.reserve(found->size());
+    for (std::uint32_t i = 0; i < found->size(); ++i) {
+        const auto it = byPath.find(found->scannedPath(i));
+        seen.push_back(seenRow(found->scannedPath(i), it == byPath.end() ? nullptr : it->second));
+    }
+    Reconciled result = reconcile(known, seen, true);
+    if (result.mostlyGone) {
+        db.beginReplace();
+        db.upsertSounds(*root, result.rows);
+        m_pendingForget = result.gone;
+        tell([folder, gone = result.gone.size(), count = known.size()](Listener &l) {
+            l.catalogueAsksToForget(folder, gone, count);
+        });
+    } else {
+        db.replaceSounds(*root, result.rows);
+    }
+    tellFolders(db);
+
+    // What the list shown has to take in.
+    if (request != m_shown.request || !m_shown.store || m_shown.folder != folder)
+        return;
+    const RecordStore &shown = *m_shown.store;
+    std::unordered_map<std::string_view, std::uint32_t> shownAt;
+    for (std::uint32_t i = 0; i < shown.size(); ++i)
+        shownAt.emplace(shown.scannedPath(i), i);
+    std::unordered_set<std::string_view> there;
+    for (std::uint32_t i = 0; i < found->size(); ++i)
+        there.insert(found->scannedPath(i));
+    const std::unordered_set<std::string_view> reread(result.toRead.begin(), result.toRead.end());
+
+    Listener::Changes changes;
+    for (std::uint32_t i = 0; i < shown.size(); ++i) {
+        if (!there.count(shown.scannedPath(i)))
+            changes.gone.push_back(i);
+        else if (reread.count(shown.scannedPath(i)))
+            changes.changed.push_back(i);
+    }
+    std::vector<const SoundRow *> added;
+    for (const SoundRow &row : result.rows) {
+        if (!shownAt.count(row.path))
+            added.push_back(&row);
+    }
+    if (changes.gone.empty() && changes.changed.empty() && added.empty())
+        return;
+    // A store that holds every record of the one shown at the same index,
+    // then the new ones: the window keeps its selection by index.
+    auto extended = std::make_shared<RecordStore>();
+    for (std::uint32_t i = 0; i < shown.size(); ++i)
+        extended->add(shown.scannedPath(i));
+    changes.firstAdded = extended->size();
+    for (const SoundRow *row : added) {
+        const std::uint32_t i = extended->add(row->path);
+        if (row->favourite)
+            extended->setFavourite(i, true);
+        if (!row->tags.empty())
+            extended->setTags(i, row->tags);
+    }
+    changes.extended = extended;
+    m_shown.store = extended;
+    tell([request, changes = std::move(changes)](Listener &l) mutable {
+        l.catalogueCheckFound(request, std::move(changes));
+    });
+}
+
+void Library::forget(const std::string &folder, bool goneOnly)
+{
+    m_writer.post([this, folder, goneOnly](Database &db) {
+        if (goneOnly) {
+            std::vector<std::string> paths;
+            for (const std::string &path : m_pendingForget) {
+                if (under(path, folder))
+                    paths.push_back(path);
+            }
+            db.forgetSounds(paths);
+            m_pendingForget.clear();
+        } else if (const auto root = db.rootAt(folder)) {
+            db.forgetRoot(*root);
+        }
+        tellFolders(db);
+    });
+}
+
+void Library::exportMarks(const std::string &file, Done done)
+{
+    m_writer.post([this, file, done = std::move(done)](Database &db) {
+        const std::string json = catalogue::exportMarks(db);
+        const std::string part = file + ".part";
+        bool ok = false;
+        {
+            std::ofstream out(part, std::ios::binary | std::ios::trunc);
+            out << json;
+            out.flush();
+            ok = static_cast<bool>(out);
+        }
+        std::error_code error;
+        if (ok)
+            fs::rename(part, file, error);
+        if (!ok || error)
+            fs::remove(part, error);
+        const bool written = ok && !error;
+        m_mailbox.post([done, written] {
+            done(written, written ? "Favourites and tags were written." : "The file could not be written.");
+        });
+    });
+}
+
+void Library::importMarks(const std::string &file, Done done)
+{
+    m_writer.post([this, file, done = std::move(done)](Database &db) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        const ImportResult result = catalogue::importMarks(db, in ? text.str() : std::string());
+        std::string message;
+        if (!result.readable)
+            message = "The file is not a list of favourites and tags.";
+        else
+            message = std::to_string(result.applied) + " sounds marked; " + std::to_string(result.unmatched)
+                + " not in the catalogue.";
+        m_mailbox.post([done, ok = result.readable, message] { done(ok, message); });
+        tellFolders(db);
+    });
+}
+
+void Library::whenWritten(std::function<void()> done)
+{
+    m_writer.post([done = std::move(done)](Database &) { done(); });
+}
+
+} // namespace auralist::catalogue

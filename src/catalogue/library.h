@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/database.h"
+#include "catalogue/writer.h"
+#include "core/mailbox.h"
+#include "core/services.h"
+
+namespace auralist::catalogue {
+
+// Where the catalogue lives: $XDG_DATA_HOME/Auralist/library.db, or
+// ~/.local/share/Auralist/library.db. The folder is made if need be.
+std::string defaultLibraryPath();
+
+// The catalogue for the window: requests become jobs for the writer
+// thread, answers come back through a mailbox on the thread that made the
+// library (the window's).
+//
+// Threads: made, called and destroyed on the window's thread. The writer
+// thread owns the database and what the library knows of the list shown
+// (m_shown); nothing else is shared. A store handed to the writer takes no
+// more records: the writer only reads its paths.
+class Library : public Catalogue, public Stoppable {
+public:
+    using Now = std::function<std::time_t()>;
+    explicit Library(std::string path, Now now = [] { return std::time(nullptr); });
+    ~Library() override;
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+
+    void setListener(Listener *listener) override { m_listener = listener; }
+    void recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store) override;
+    void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) override;
+    void setFavourite(std::vector<std::string> paths, bool on) override;
+    void setTags(std::vector<std::string> paths, std::string tags) override;
+    void notePlayed(const std::string &path) override;
+    void requestList(std::uint64_t request, ListKind kind, const std::string &folder) override;
+    void checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found) override;
+    void forget(const std::string &folder, bool goneOnly) override;
+    void exportMarks(const std::string &file, Done done) override;
+    void importMarks(const std::string &file, Done done) override;
+
+    // Runs on the writer once everything posted before it has been done
+    // (tests).
+    void whenWritten(std::function<void()> done);
+
+    void requestStop() override { m_writer.requestStop(); }
+    bool waitStopped(Deadline deadline) override { return m_writer.waitStopped(deadline); }
+
+    static constexpr int kRecentlyPlayed = 500;
+
+private:
+    // Writer-thread state: the list last made for the window.
+    struct Shown {
+        std::uint64_t request = 0;
+        std::string folder;
+        RecordStorePtr store;
+    };
+    // Calls the listener on the window's thread.
+    void tell(std::function<void(Listener &)> call);
+    void tellFolders(Database &db);
+    RecordStorePtr storeOf(const std::vector<SoundRow> &rows) const;
+    void check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found);
+
+    Listener *m_listener = nullptr;
+    Now m_now;
+    Mailbox m_mailbox;
+    Shown m_shown; // writer thread only
+    std::vector<std::string> m_pendingForget; // writer thread only: gone sounds awaiting the user's word
+    Writer m_writer; // last: its thread goes first
+};
+
+} // namespace auralist::catalogue

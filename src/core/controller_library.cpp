@@ -1,0 +1,315 @@
+#include <algorithm>
+#include <numeric>
+#include <unordered_set>
+
+#include "core/controller.h"
+#include "core/file_type.h"
+#include "core/table_controller.h"
+
+namespace auralist {
+
+namespace {
+
+constexpr const char *kReopenLastKey = "reopenLast";
+constexpr const char *kLastShownKey = "lastShown";
+constexpr const char *kLastShownListKey = "lastShownList";
+
+const char *listName(Catalogue::ListKind kind)
+{
+    switch (kind) {
+    case Catalogue::ListKind::Favourites: return "favourites";
+    case Catalogue::ListKind::RecentlyPlayed: return "recent";
+    case Catalogue::ListKind::Folder: break;
+    }
+    return "folder";
+}
+
+} // namespace
+
+void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &folder)
+{
+    if (!m_catalogue)
+        return;
+    if (m_scanning) {
+        // The intake under way gives way to the list asked for.
+        m_scanner.cancel();
+        m_scanning = false;
+    }
+    if (m_checker)
+        m_checker->cancel();
+    m_checkFound.reset();
+    m_shownKind = kind;
+    m_shownFolder = kind == Catalogue::ListKind::Folder ? folder : std::string();
+    m_settings.setValue(kLastShownListKey, listName(kind));
+    m_settings.setValue(kLastShownKey, m_shownFolder);
+    m_catalogue->requestList(++m_listRequest, kind, m_shownFolder);
+}
+
+void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr store)
+{
+    if (request != m_listRequest || !store || !m_shownKind)
+        return;
+    SoundList list = makeSoundList(store);
+    list->rows().resize(store->size());
+    std::iota(list->rows().begin(), list->rows().end(), 0U);
+    // The catalogue's own lists keep their order (the latest played first);
+    // a folder takes the order the user sorts by.
+    if (*m_shownKind == Catalogue::ListKind::Folder)
+        m_tableController.applySort(list);
+    m_tableController.clearUnplayable();
+    switch (*m_shownKind) {
+    case Catalogue::ListKind::Favourites: m_listingName = "Favourites"; break;
+    case Catalogue::ListKind::RecentlyPlayed: m_listingName = "Recently Played"; break;
+    case Catalogue::ListKind::Folder: m_listingName = std::string(lastPathComponent(m_shownFolder)); break;
+    }
+    m_lastFind.clear();
+    setItems(list);
+    if (!m_view.findText().isEmpty())
+        find();
+    m_tableController.readHeaders();
+    m_currentTrack = 0;
+    m_tableController.selectItemAtIndex(0);
+    m_view.setLibrarySelection(m_shownKind, m_shownFolder);
+    updateTitle();
+    updateWaveform();
+    if (*m_shownKind == Catalogue::ListKind::Folder)
+        startCheck();
+}
+
+void Controller::startCheck()
+{
+    if (!m_checker || m_shownFolder.empty() || m_fs.kindOf(m_shownFolder) == EntryKind::None)
+        return;
+    m_checkFound = std::make_shared<RecordStore>();
+    m_checker->start(++m_checkScan, {m_shownFolder}, supportedSoundTypes(), m_checkListener);
+}
+
+void Controller::rescanFolder(const std::string &folder)
+{
+    if (m_shownKind == Catalogue::ListKind::Folder && m_shownFolder == folder && !m_checkFound)
+        startCheck();
+    else
+        showLibraryList(Catalogue::ListKind::Folder, folder);
+}
+
+void Controller::CheckListener::scanBatch(std::uint64_t scan, RecordStore &&batch)
+{
+    if (scan == m_c.m_checkScan && m_c.m_checkFound)
+        m_c.m_checkFound->append(std::move(batch));
+}
+
+void Controller::CheckListener::scanFinished(std::uint64_t scan, bool completed)
+{
+    if (scan != m_c.m_checkScan || !m_c.m_checkFound)
+        return;
+    RecordStorePtr found = std::move(m_c.m_checkFound);
+    m_c.m_checkFound.reset();
+    if (completed && m_c.m_catalogue)
+        m_c.m_catalogue->checkList(m_c.m_listRequest, m_c.m_shownFolder, found);
+}
+
+void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
+{
+    if (request != m_listRequest || !changes.extended || !m_items)
+        return;
+    const RecordStorePtr old = m_items->store();
+    RecordStore &extended = *changes.extended;
+    if (extended.size() < old->size())
+        return;
+    extended.carryFrom(*old);
+    for (const std::uint32_t r : changes.changed)
+        extended.setFacts(r, HeaderFacts{});
+    std::vector<bool> gone(old->size());
+    for (const std::uint32_t r : changes.gone) {
+        if (r < gone.size())
+            gone[r] = true;
+    }
+    const auto carried = [&](const SoundList &from) {
+        SoundList list = makeSoundList(changes.extended);
+        for (const std::uint32_t r : from->rows()) {
+            if (r >= gone.size() || !gone[r])
+                list->rows().push_back(r);
+        }
+        return list;
+    };
+    SoundList items = carried(m_items);
+    for (std::uint32_t r = changes.firstAdded; r < extended.size(); ++r)
+        items->rows().push_back(r);
+    const bool filtered = m_matches && m_matches != m_items;
+    SoundList shown = filtered ? carried(m_matches) : items;
+    m_items = items;
+    ++m_itemsVersion;
+    m_matches = shown;
+    m_tableController.setItemsExtending(shown);
+    // New sounds take their place in the sort, and in the find.
+    if (changes.firstAdded < extended.size()) {
+        if (filtered)
+            find();
+        else if (!m_tableController.sortKey().empty())
+            m_tableController.sortBy(m_tableController.sortKey(), m_tableController.sortAscending());
+    }
+    m_tableController.readHeaders();
+    updateTitle();
+}
+
+void Controller::tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to)
+{
+    const auto carry = [&](SoundRecord &r) {
+        if (r && r.store() == from.get())
+            r = SoundRecord(to, r.index());
+    };
+    carry(m_keptTrack);
+    carry(m_soundRecord);
+}
+
+void Controller::catalogueFoldersChanged(std::vector<CataloguedFolder> folders)
+{
+    m_folders = std::move(folders);
+    m_view.setLibraryFolders(m_folders);
+    m_view.setLibrarySelection(m_shownKind, m_shownFolder);
+}
+
+void Controller::catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks)
+{
+    if (!store)
+        return;
+    for (const Marks &m : marks) {
+        if (m.record >= store->size())
+            continue;
+        store->setFavourite(m.record, m.favourite);
+        store->setTags(m.record, m.tags);
+    }
+    if (m_items && m_items->store() == store)
+        m_tableController.recordsChanged();
+}
+
+void Controller::catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known)
+{
+    const std::string name(lastPathComponent(folder));
+    const std::string message = std::to_string(gone) + " of the " + std::to_string(known) + " sounds remembered in \u201c"
+        + TableController::displayText(name).toStdString()
+        + "\u201d are not there any more. Forget them, with their favourites and tags? If the folder is on a "
+          "drive that is not connected, keep them.";
+    if (m_alerts.runAlert("Forget Missing Sounds?", message, "Keep", "Forget") == 0)
+        m_catalogue->forget(folder, true);
+}
+
+void Controller::catalogueProblem(Catalogue::Problem problem, const std::string &detail)
+{
+    if (m_toldProblem)
+        return;
+    m_toldProblem = true;
+    switch (problem) {
+    case Catalogue::Problem::Unavailable:
+        m_catalogue = nullptr;
+        m_view.setLabelText(
+            QStringLiteral("The library cannot be saved (%1); Auralist runs without it.")
+                .arg(QString::fromStdString(detail)));
+        m_view.setLibraryFolders({});
+        break;
+    case Catalogue::Problem::Restored:
+        m_alerts.runAlert("Library Restored",
+                          "The library file was damaged. It was set aside as \u201c" + detail
+                              + "\u201d and the latest backup was restored; changes made since that backup are lost.",
+                          "OK", "");
+        break;
+    case Catalogue::Problem::Recreated:
+        m_alerts.runAlert("Library Started Again",
+                          "The library file was damaged and no backup could be used. It was set aside as \u201c"
+                              + detail + "\u201d and a new library was begun.",
+                          "OK", "");
+        break;
+    }
+}
+
+void Controller::forgetFolder(const std::string &folder)
+{
+    if (!m_catalogue)
+        return;
+    const std::string name(lastPathComponent(folder));
+    const std::string message = "Auralist forgets the sounds of \u201c" + TableController::displayText(name).toStdString()
+        + "\u201d, with their favourites and tags. The files themselves stay where they are.";
+    if (m_alerts.runAlert("Forget \u201c" + TableController::displayText(name).toStdString() + "\u201d?", message,
+                          "Cancel", "Forget")
+        != 0)
+        return;
+    m_catalogue->forget(folder, false);
+    if (m_shownKind == Catalogue::ListKind::Folder && m_shownFolder == folder) {
+        if (m_checker)
+            m_checker->cancel();
+        m_checkFound.reset();
+        m_shownKind.reset();
+        m_shownFolder.clear();
+    }
+}
+
+void Controller::toggleFavourite()
+{
+    const std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    if (selected.empty())
+        return;
+    // All become favourites, unless all are already.
+    const bool on = !std::all_of(selected.begin(), selected.end(),
+                                 [](const SoundRecord &r) { return r.store()->favourite(r.index()); });
+    std::vector<std::string> paths;
+    paths.reserve(selected.size());
+    RecordStore *store = m_tableController.items()->store().get();
+    for (const SoundRecord &r : selected) {
+        store->setFavourite(r.index(), on);
+        paths.emplace_back(r.path());
+    }
+    m_tableController.recordsChanged();
+    if (m_catalogue)
+        m_catalogue->setFavourite(std::move(paths), on);
+}
+
+void Controller::editTags()
+{
+    const std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    if (selected.empty())
+        return;
+    const std::string_view first = selected.front().store()->tags(selected.front().index());
+    const bool same = std::all_of(selected.begin(), selected.end(),
+                                  [&](const SoundRecord &r) { return r.store()->tags(r.index()) == first; });
+    const auto answer = m_view.askForTags(same ? QString::fromUtf8(first.data(), static_cast<qsizetype>(first.size()))
+                                               : QString(),
+                                          static_cast<int>(selected.size()));
+    if (!answer)
+        return;
+    // Each tag once, trimmed, in the order given.
+    std::vector<QString> tags;
+    for (const QString &part : answer->split(QLatin1Char(','))) {
+        const QString tag = part.simplified();
+        if (!tag.isEmpty() && std::find(tags.begin(), tags.end(), tag) == tags.end())
+            tags.push_back(tag);
+    }
+    QStringList joined(tags.begin(), tags.end());
+    const std::string text = joined.join(QStringLiteral(", ")).toStdString();
+    std::vector<std::string> paths;
+    paths.reserve(selected.size());
+    RecordStore *store = m_tableController.items()->store().get();
+    for (const SoundRecord &r : selected) {
+        store->setTags(r.index(), text);
+        paths.emplace_back(r.path());
+    }
+    m_tableController.recordsChanged();
+    if (m_catalogue)
+        m_catalogue->setTags(std::move(paths), text);
+}
+
+void Controller::reopenLast()
+{
+    if (!m_catalogue || !settingIsOn(kReopenLastKey, true))
+        return;
+    const auto kind = m_settings.value(kLastShownListKey);
+    if (!kind)
+        return;
+    if (*kind == "favourites")
+        showLibraryList(Catalogue::ListKind::Favourites, {});
+    else if (*kind == "recent")
+        showLibraryList(Catalogue::ListKind::RecentlyPlayed, {});
+    else if (const auto folder = m_settings.value(kLastShownKey); folder && !folder->empty())
+        showLibraryList(Catalogue::ListKind::Folder, *folder);
+}
+
+} // namespace auralist
