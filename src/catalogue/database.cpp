@@ -89,6 +89,33 @@ std::string stamp(std::time_t now, const char *format)
 constexpr const char *kSoundColumns = "path, size, modified, device, inode, length_frames, rate, channels, format,"
                                       " favourite, tags, fingerprint";
 
+// A fingerprint is "size:hash"; where the size is the row's own, only the
+// hash is kept, as 8 bytes (half the room, in the table and its index).
+std::string storedPrint(const std::string &print, std::int64_t size)
+{
+    const auto colon = print.find(':');
+    if (colon == std::string::npos || print.substr(0, colon) != std::to_string(size))
+        return print;
+    char *end = nullptr;
+    const unsigned long long hash = std::strtoull(print.c_str() + colon + 1, &end, 10);
+    if (end == print.c_str() + colon + 1 || *end != '\0' || std::to_string(hash) != print.substr(colon + 1))
+        return print;
+    std::string bytes(8, '\0');
+    for (int i = 0; i < 8; ++i)
+        bytes[static_cast<size_t>(i)] = static_cast<char>((hash >> (56 - 8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::string printOf(const std::string &stored, std::int64_t size)
+{
+    if (stored.size() != 8 || stored.find(':') != std::string::npos)
+        return stored;
+    unsigned long long hash = 0;
+    for (const char c : stored)
+        hash = (hash << 8) | static_cast<unsigned char>(c);
+    return std::to_string(size) + ":" + std::to_string(hash);
+}
+
 SoundRow soundAt(const Statement &select)
 {
     SoundRow r;
@@ -103,7 +130,7 @@ SoundRow soundAt(const Statement &select)
     r.format = select.bytes(8);
     r.favourite = select.integer(9) != 0;
     r.tags = select.bytes(10);
-    r.fingerprint = select.bytes(11);
+    r.fingerprint = printOf(select.bytes(11), r.size);
     return r;
 }
 
@@ -338,7 +365,7 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
             upsert.bind(8, std::int64_t{r.rate});
             upsert.bind(9, std::int64_t{r.channels});
             upsert.bindText(10, r.format);
-            upsert.bindText(11, r.fingerprint);
+            upsert.bind(11, storedPrint(r.fingerprint, r.size));
             // A new path takes the marks it is given (a sound found moved
             // brings its own); a known one keeps those it has.
             upsert.bind(12, std::int64_t{r.favourite ? 1 : 0});
@@ -436,12 +463,17 @@ std::vector<SoundRow> Database::favourites()
 std::vector<SoundRow> Database::soundsOf(std::int64_t root)
 {
     std::vector<SoundRow> out;
+    eachSoundOf(root, [&](const SoundRow &row) { out.push_back(row); });
+    return out;
+}
+
+void Database::eachSoundOf(std::int64_t root, const std::function<void(const SoundRow &)> &visit)
+{
     Statement select(m_db,
                      (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE root = ? ORDER BY id").c_str());
     select.bind(1, root);
     while (select.step() == SQLITE_ROW)
-        out.push_back(soundAt(select));
-    return out;
+        visit(soundAt(select));
 }
 
 std::vector<Root> Database::roots()
@@ -513,10 +545,16 @@ std::optional<SoundRow> Database::findSound(const std::string &path, const std::
         return std::nullopt;
     Statement byPrint(
         m_db,
-        (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE fingerprint = ? ORDER BY id LIMIT 1").c_str());
-    byPrint.bindText(1, print);
-    if (byPrint.step() == SQLITE_ROW)
-        return soundAt(byPrint);
+        (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE fingerprint = ? OR fingerprint = ? ORDER BY id")
+            .c_str());
+    const std::int64_t size = std::strtoll(print.c_str(), nullptr, 10);
+    byPrint.bind(1, storedPrint(print, size));
+    byPrint.bindText(2, print);
+    while (byPrint.step() == SQLITE_ROW) {
+        SoundRow row = soundAt(byPrint);
+        if (row.fingerprint == print)
+            return row;
+    }
     return std::nullopt;
 }
 

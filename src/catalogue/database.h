@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,6 +87,8 @@ public:
     // What a header said (length, rate, channels, format) of the sound at path.
     bool setFacts(const std::string &path, const SoundRow &facts);
     std::vector<SoundRow> soundsOf(std::int64_t root);
+    // The same one at a time, for a root too big to hold twice.
+    void eachSoundOf(std::int64_t root, const std::function<void(const SoundRow &)> &visit);
     // The root at path, if it is remembered.
     std::optional<std::int64_t> rootAt(const std::string &path);
     // Forgets a root and its sounds' entries (never files).

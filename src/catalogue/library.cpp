@@ -1,6 +1,7 @@
 #include "catalogue/library.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 
 #include "catalogue/exchange.h"
 #include "catalogue/reconcile.h"
+#include "core/diagnostics.h"
 
 namespace auralist::catalogue {
 
@@ -100,6 +102,47 @@ bool under(std::string_view path, std::string_view root)
 
 constexpr std::size_t kChunk = 8192;
 
+using KnownByPath = std::unordered_map<std::string_view, const SoundRow *>;
+
+KnownByPath byPathOf(const std::vector<SoundRow> &known)
+{
+    KnownByPath byPath;
+    byPath.reserve(known.size());
+    for (const SoundRow &k : known)
+        byPath.emplace(k.path, &k);
+    return byPath;
+}
+
+// Writes what a reconciliation changed: new and changed sounds, and the
+// forgetting of those gone unless the user is to be asked first. A sound
+// that is as it was is not written again.
+void writeReconciled(Database &db, std::int64_t root, const KnownByPath &known, const Reconciled &result)
+{
+    std::vector<SoundRow> changed;
+    for (const SoundRow &row : result.rows) {
+        const auto it = known.find(row.path);
+        if (it == known.end() || !(row == *it->second))
+            changed.push_back(row);
+    }
+    db.beginReplace();
+    // A moved sound's old entry goes with the new one written: its marks
+    // are the new one's now.
+    std::vector<std::string> left;
+    for (const auto &[from, to] : result.moved)
+        left.push_back(from);
+    db.forgetSounds(left);
+    db.upsertSounds(root, changed);
+    if (!result.mostlyGone)
+        db.forgetSounds(result.gone);
+}
+
+using Clock = std::chrono::steady_clock;
+
+long long msSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
 } // namespace
 
 Library::Library(std::string path, Now now)
@@ -143,27 +186,30 @@ void Library::tellFolders(Database &db)
     tell([folders = std::move(folders)](Listener &l) mutable { l.catalogueFoldersChanged(std::move(folders)); });
 }
 
-RecordStorePtr Library::storeOf(const std::vector<SoundRow> &rows) const
+namespace {
+
+void addRow(RecordStore &store, const SoundRow &row)
 {
-    auto store = std::make_shared<RecordStore>();
-    for (const SoundRow &row : rows) {
-        const std::uint32_t i = store->add(row.path);
-        const HeaderFacts facts = factsOf(row);
-        if (facts.state == HeaderFacts::State::Read)
-            store->setFacts(i, facts);
-        if (row.favourite)
-            store->setFavourite(i, true);
-        if (!row.tags.empty())
-            store->setTags(i, row.tags);
-    }
-    return store;
+    const std::uint32_t i = store.add(row.path);
+    const HeaderFacts facts = factsOf(row);
+    if (facts.state == HeaderFacts::State::Read)
+        store.setFacts(i, facts);
+    if (row.favourite)
+        store.setFavourite(i, true);
+    if (!row.tags.empty())
+        store.setTags(i, row.tags);
 }
+
+} // namespace
 
 void Library::recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store)
 {
     if (roots.empty() || !store)
         return;
-    m_writer.post([this, roots, store](Database &db) {
+    const auto start = Clock::now();
+    auto timing = std::make_shared<long long>(0);
+    m_writer.post([this, roots, store, timing](Database &db) {
+        *timing = static_cast<long long>(store->size());
         // Each record belongs to the first root it is under.
         std::vector<std::vector<std::uint32_t>> members(roots.size());
         for (std::uint32_t i = 0; i < store->size(); ++i) {
@@ -195,30 +241,25 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 db.pruneUnseen(root);
                 continue;
             }
-            std::unordered_map<std::string_view, const SoundRow *> byPath;
-            for (const SoundRow &k : known)
-                byPath.emplace(k.path, &k);
+            const KnownByPath byPath = byPathOf(known);
             std::vector<SoundRow> seen;
             seen.reserve(members[r].size());
             for (const std::uint32_t i : members[r]) {
                 const auto it = byPath.find(store->scannedPath(i));
                 seen.push_back(seenRow(store->scannedPath(i), it == byPath.end() ? nullptr : it->second));
             }
-            byPath.clear();
             const Reconciled found = reconcile(known, seen, true);
+            seen = {};
             for (size_t k = 0; k < found.rows.size(); ++k) {
                 if (found.rows[k].favourite || !found.rows[k].tags.empty())
                     marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
             }
+            writeReconciled(db, root, byPath, found);
             if (found.mostlyGone) {
-                db.beginReplace();
-                db.upsertSounds(root, found.rows);
                 m_pendingForget = found.gone;
                 tell([folder = roots[r], gone = found.gone.size(), count = known.size()](Listener &l) {
                     l.catalogueAsksToForget(folder, gone, count);
                 });
-            } else {
-                db.replaceSounds(root, found.rows);
             }
         }
         if (!marks.empty())
@@ -226,7 +267,11 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 l.catalogueMarksArrived(store, std::move(marks));
             });
         tellFolders(db);
-    });
+    },
+                  [start, timing] {
+                      debugLog("catalogue: recorded " + std::to_string(*timing) + " sounds in "
+                               + std::to_string(msSince(start)) + " ms");
+                  });
 }
 
 void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts)
@@ -254,13 +299,20 @@ void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsRe
 
 void Library::setFavourite(std::vector<std::string> paths, bool on)
 {
-    m_writer.post([paths = std::move(paths), on](Database &db) { db.setFavourite(paths, on); });
+    const std::string what = "favourite of " + std::to_string(paths.size());
+    m_writer.post([paths = std::move(paths), on](Database &db) { db.setFavourite(paths, on); },
+                  [what, start = Clock::now()] {
+                      debugLog("catalogue: " + what + " saved in " + std::to_string(msSince(start)) + " ms");
+                  });
 }
 
 void Library::setTags(std::vector<std::string> paths, std::string tags)
 {
-    m_writer.post(
-        [paths = std::move(paths), tags = std::move(tags)](Database &db) { db.setTags(paths, tags); });
+    const std::string what = "tags of " + std::to_string(paths.size());
+    m_writer.post([paths = std::move(paths), tags = std::move(tags)](Database &db) { db.setTags(paths, tags); },
+                  [what, start = Clock::now()] {
+                      debugLog("catalogue: " + what + " saved in " + std::to_string(msSince(start)) + " ms");
+                  });
 }
 
 void Library::notePlayed(const std::string &path)
@@ -272,15 +324,16 @@ void Library::notePlayed(const std::string &path)
 void Library::requestList(std::uint64_t request, ListKind kind, const std::string &folder)
 {
     m_writer.post([this, request, kind, folder](Database &db) {
-        std::vector<SoundRow> rows;
+        auto store = std::make_shared<RecordStore>();
         if (kind == ListKind::Favourites) {
-            rows = db.favourites();
+            for (const SoundRow &row : db.favourites())
+                addRow(*store, row);
         } else if (kind == ListKind::RecentlyPlayed) {
-            rows = db.recentlyPlayed(kRecentlyPlayed);
+            for (const SoundRow &row : db.recentlyPlayed(kRecentlyPlayed))
+                addRow(*store, row);
         } else if (const auto root = db.rootAt(folder)) {
-            rows = db.soundsOf(*root);
+            db.eachSoundOf(*root, [&](const SoundRow &row) { addRow(*store, row); });
         }
-        RecordStorePtr store = storeOf(rows);
         m_shown = {request, kind == ListKind::Folder ? folder : std::string(), store};
         tell([request, store](Listener &l) { l.catalogueListArrived(request, store); });
     });
@@ -288,7 +341,12 @@ void Library::requestList(std::uint64_t request, ListKind kind, const std::strin
 
 void Library::checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
 {
-    m_writer.post([this, request, folder, found](Database &db) { check(db, request, folder, found); });
+    m_writer.post([this, request, folder, found](Database &db) {
+        const auto start = Clock::now();
+        check(db, request, folder, found);
+        debugLog("catalogue: checked " + std::to_string(found ? found->size() : 0) + " sounds in "
+                 + std::to_string(msSince(start)) + " ms");
+    });
 }
 
 void Library::check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
@@ -296,10 +354,8 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
     const auto root = db.rootAt(folder);
     if (!root || !found)
         return;
-    const std::vector<SoundRow> known = db.soundsOf(*root);
-    std::unordered_map<std::string_view, const SoundRow *> byPath;
-    for (const SoundRow &k : known)
-        byPath.emplace(k.path, &k);
+    std::vector<SoundRow> known = db.soundsOf(*root);
+    KnownByPath byPath = byPathOf(known);
     std::vector<SoundRow> seen;
     seen.reserve(found->size());
     for (std::uint32_t i = 0; i < found->size(); ++i) {
@@ -307,16 +363,16 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
         seen.push_back(seenRow(found->scannedPath(i), it == byPath.end() ? nullptr : it->second));
     }
     Reconciled result = reconcile(known, seen, true);
+    seen = {};
+    writeReconciled(db, *root, byPath, result);
+    byPath = {};
     if (result.mostlyGone) {
-        db.beginReplace();
-        db.upsertSounds(*root, result.rows);
         m_pendingForget = result.gone;
         tell([folder, gone = result.gone.size(), count = known.size()](Listener &l) {
             l.catalogueAsksToForget(folder, gone, count);
         });
-    } else {
-        db.replaceSounds(*root, result.rows);
     }
+    known = {};
     tellFolders(db);
 
     // What the list shown has to take in.

@@ -65,7 +65,6 @@ private:
     // Calls the listener on the window's thread.
     void tell(std::function<void(Listener &)> call);
     void tellFolders(Database &db);
-    RecordStorePtr storeOf(const std::vector<SoundRow> &rows) const;
     void check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found);
 
     Listener *m_listener = nullptr;

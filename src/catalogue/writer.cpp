@@ -15,13 +15,13 @@ Writer::~Writer()
     m_thread.join();
 }
 
-void Writer::post(Job job)
+void Writer::post(Job job, std::function<void()> committed)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_quit)
             return;
-        m_jobs.push_back(std::move(job));
+        m_jobs.push_back({std::move(job), std::move(committed)});
     }
     m_wake.notify_one();
 }
@@ -47,7 +47,7 @@ void Writer::run()
     if (m_opened)
         m_opened(opened, db.problem());
     for (;;) {
-        std::deque<Job> jobs;
+        std::deque<Queued> jobs;
         bool quit = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -59,10 +59,14 @@ void Writer::run()
             // One transaction for all that gathered: the jobs' own
             // transactions become part of it.
             const bool batched = db.begin();
-            for (Job &job : jobs)
-                job(db);
+            for (Queued &q : jobs)
+                q.job(db);
             if (batched)
                 db.commit();
+            for (Queued &q : jobs) {
+                if (q.committed)
+                    q.committed();
+            }
         }
         if (quit)
             return;

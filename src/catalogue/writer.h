@@ -30,7 +30,9 @@ public:
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
 
-    void post(Job job);
+    // committed (if any) runs on the writer once the job's transaction is
+    // on disk.
+    void post(Job job, std::function<void()> committed = {});
 
     void requestStop() override;
     bool waitStopped(Deadline deadline) override;
@@ -42,7 +44,11 @@ private:
     OpenedHandler m_opened;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Job> m_jobs; // guarded by m_mutex
+    struct Queued {
+        Job job;
+        std::function<void()> committed;
+    };
+    std::deque<Queued> m_jobs; // guarded by m_mutex
     bool m_quit = false; // guarded by m_mutex
     WorkerThread m_thread;
 };

@@ -3,6 +3,7 @@
 #include <unordered_set>
 
 #include "core/controller.h"
+#include "core/diagnostics.h"
 #include "core/file_type.h"
 #include "core/table_controller.h"
 
@@ -42,6 +43,7 @@ void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &fo
     m_shownFolder = kind == Catalogue::ListKind::Folder ? folder : std::string();
     m_settings.setValue(kLastShownListKey, listName(kind));
     m_settings.setValue(kLastShownKey, m_shownFolder);
+    m_listAsked.start();
     m_catalogue->requestList(++m_listRequest, kind, m_shownFolder);
 }
 
@@ -70,8 +72,11 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     m_currentTrack = 0;
     m_tableController.selectItemAtIndex(0);
     m_view.setLibrarySelection(m_shownKind, m_shownFolder);
+    m_view.setLabelText(QString());
     updateTitle();
     updateWaveform();
+    debugLog("library: " + std::to_string(store->size()) + " sounds shown in " + std::to_string(m_listAsked.elapsed())
+             + " ms");
     if (*m_shownKind == Catalogue::ListKind::Folder)
         startCheck();
 }
@@ -81,6 +86,7 @@ void Controller::startCheck()
     if (!m_checker || m_shownFolder.empty() || m_fs.kindOf(m_shownFolder) == EntryKind::None)
         return;
     m_checkFound = std::make_shared<RecordStore>();
+    m_listAsked.start();
     m_checker->start(++m_checkScan, {m_shownFolder}, supportedSoundTypes(), m_checkListener);
 }
 
@@ -104,6 +110,8 @@ void Controller::CheckListener::scanFinished(std::uint64_t scan, bool completed)
         return;
     RecordStorePtr found = std::move(m_c.m_checkFound);
     m_c.m_checkFound.reset();
+    debugLog("library: walked " + std::to_string(found->size()) + " sounds in "
+             + std::to_string(m_c.m_listAsked.elapsed()) + " ms");
     if (completed && m_c.m_catalogue)
         m_c.m_catalogue->checkList(m_c.m_listRequest, m_c.m_shownFolder, found);
 }
@@ -150,6 +158,9 @@ void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
     }
     m_tableController.readHeaders();
     updateTitle();
+    debugLog("library: the check's changes shown (" + std::to_string(changes.gone.size()) + " gone, "
+             + std::to_string(extended.size() - changes.firstAdded) + " new, " + std::to_string(changes.changed.size())
+             + " changed), " + std::to_string(m_listAsked.elapsed()) + " ms after the walk began");
 }
 
 void Controller::tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to)

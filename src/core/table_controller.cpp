@@ -518,6 +518,10 @@ QVariant TableController::data(const QModelIndex &index, int role) const
     const std::string key = identifierForColumn(index.column());
     if (role == Qt::TextAlignmentRole && isFactKey(key) && key != kFormatKey)
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::TextAlignmentRole && key == RecordStore::kFavouriteKey)
+        return QVariant::fromValue(Qt::AlignCenter);
+    if (role == Qt::AccessibleTextRole && key == RecordStore::kFavouriteKey)
+        return item.store()->favourite(item.index()) ? QStringLiteral("Favourite") : QString();
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
         return {};
     if (isFactKey(key)) {

@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""The catalogue on a generated library of ENTRIES entries (1,000,000 unless
+given; the tree of million_e2e.py, kept in /tmp/auralist-million-ENTRIES):
+
+- recording: an intake of the tree into an empty catalogue; the time from
+  the intake's last printed line until the catalogue has written it all;
+- the database file's size per record;
+- reopening: a start without paths, which shows the folder from the
+  catalogue; the time to the full table, against `find TREE -printf '%p\\n'
+  > file` in the same run, and the background check that follows;
+- resident memory per entry once the reopened list is shown and checked;
+- a favourite on 10,000 selected sounds, until it is committed;
+- event-loop stalls over 50 ms throughout, from the program's own log.
+
+usage: bench/library_e2e.py build/auralist [ENTRIES]
+Needs a display (DISPLAY) and xdotool and wmctrl, as ./test installs them."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from million_e2e import make_tree, rss_kb  # noqa: E402
+
+BINARY = os.path.abspath(sys.argv[1])
+ENTRIES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
+
+
+class Run:
+    def __init__(self, args, env):
+        self.log = []
+        self.start = time.monotonic()
+        self.lines = 0
+        self.last_line_at = None
+        self.out_path = tempfile.mktemp(prefix="auralist-library-out-")
+        out = open(self.out_path, "wb")
+        self.proc = subprocess.Popen([BINARY] + args, stdout=out, stderr=subprocess.PIPE, env=env)
+        out.close()
+        threading.Thread(target=self._errors, daemon=True).start()
+        threading.Thread(target=self._out, daemon=True).start()
+
+    def _errors(self):
+        for line in self.proc.stderr:
+            self.log.append((time.monotonic(), line.decode(errors="replace").rstrip()))
+
+    def _out(self):
+        f = open(self.out_path, "rb")
+        while True:
+            chunk = f.read(1 << 20)
+            if not chunk:
+                if self.proc.poll() is not None:
+                    return
+                time.sleep(0.002)
+                continue
+            self.lines += chunk.count(b"\n")
+            self.last_line_at = time.monotonic()
+
+    def wait_log(self, pattern, timeout=120):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            for at, line in list(self.log):
+                m = re.search(pattern, line)
+                if m:
+                    return at, m
+            time.sleep(0.02)
+        raise SystemExit("no %r in the log:\n%s" % (pattern, "\n".join(l for _, l in self.log[-20:])))
+
+    def window(self):
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)],
+                               capture_output=True, text=True)
+            if r.stdout.strip():
+                return r.stdout.split()[0]
+            time.sleep(0.05)
+        raise SystemExit("no window")
+
+    def close(self):
+        subprocess.run(["wmctrl", "-i", "-c", self.window()], check=False)
+        try:
+            self.proc.wait(60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        os.unlink(self.out_path)
+
+    def stalls(self):
+        return [int(m.group(1)) for _, l in self.log for m in [re.search(r"event loop stalled (\d+) ms", l)] if m]
+
+
+def main():
+    root = "/tmp/auralist-million-%d" % ENTRIES
+    expected = make_tree(root, ENTRIES)
+    data = tempfile.mkdtemp(prefix="auralist-library-data-")
+    env = dict(os.environ, AURALIST_DEBUG="1", XDG_DATA_HOME=data,
+               XDG_CONFIG_HOME=os.path.join(data, "config"), AURALIST_SITE_HOST="")
+    empty = os.path.join(data, "empty")
+    os.makedirs(empty)
+    base = Run([empty], dict(env, XDG_DATA_HOME=os.path.join(data, "base")))
+    base.window()
+    time.sleep(2)
+    base_rss = rss_kb(base.proc.pid)
+    base.close()
+    db = os.path.join(data, "Auralist", "library.db")
+    if os.path.exists(db):
+        os.unlink(db)
+
+    # Recording an intake.
+    run = Run([root], env)
+    run.window()
+    deadline = time.time() + 180
+    while run.lines < expected and time.time() < deadline:
+        time.sleep(0.01)
+    intake_end = run.last_line_at
+    at, m = run.wait_log(r"catalogue: recorded (\d+) sounds in (\d+) ms", 180)
+    recorded = int(m.group(1))
+    record_after = at - intake_end
+    time.sleep(3)  # the header facts reach the catalogue too
+    stalls_intake = run.stalls()
+    run.close()
+    size = sum(os.path.getsize(db + s) for s in ("", "-wal") if os.path.exists(db + s))
+
+    # Reopening, three times, each against find in the same run.
+    reopen, finds, walks, checks = [], [], [], []
+    stalls_reopen, rss = [], []
+    for i in range(3):
+        t = time.monotonic()
+        with open("/tmp/auralist-library-find.txt", "wb") as out:
+            subprocess.run(["find", root, "-printf", "%p\\n"], stdout=out, check=True)
+        finds.append(time.monotonic() - t)
+        run = Run([], env)
+        at, m = run.wait_log(r"library: (\d+) sounds shown in (\d+) ms")
+        reopen.append(at - run.start)
+        at2, _ = run.wait_log(r"catalogue: checked (\d+) sounds in (\d+) ms", 180)
+        checks.append(at2 - at)
+        _, w = run.wait_log(r"library: walked (\d+) sounds in (\d+) ms")
+        walks.append(int(w.group(2)) / 1000)
+        time.sleep(2)
+        rss.append(1024 * (rss_kb(run.proc.pid) - base_rss) / ENTRIES)
+        if i == 2:
+            win = run.window()
+            subprocess.run(["xdotool", "windowactivate", "--sync", win], check=False)
+            subprocess.run(["xdotool", "key", "ctrl+a", "ctrl+d"], check=True)
+            _, fav = run.wait_log(r"catalogue: favourite of (\d+) saved in (\d+) ms")
+        stalls_reopen += run.stalls()
+        run.close()
+
+    print("records: %d; database %.0f bytes/record" % (recorded, size / max(recorded, 1)))
+    print("recording: finished %.2f s after the intake's last line; stalls over 50 ms during the intake: %s" % (
+        record_after, stalls_intake or "none"))
+    for i in range(3):
+        print("reopen %d: full table %.2f s from launch, find %.2f s (%.2fx); background check: walk %.2f s, "
+              "whole check %.2f s after the table (%.2fx find); %.0f bytes/entry" % (
+                  i + 1, reopen[i], finds[i], reopen[i] / finds[i], walks[i], checks[i], checks[i] / finds[i], rss[i]))
+    print("favourite of %s sounds saved in %s ms" % (fav.group(1), fav.group(2)))
+    print("stalls over 50 ms while reopening: %s" % (stalls_reopen or "none"))
+    shutil.rmtree(data, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

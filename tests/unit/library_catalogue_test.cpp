@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include <sys/stat.h>
+
+#include "catalogue/library.h"
+#include "test_support.h"
+
+using namespace auralist;
+using auralist::testing::spinUntil;
+using auralist::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Everything the library told the window, in the window's thread.
+struct Heard : Catalogue::Listener {
+    std::vector<CataloguedFolder> folders;
+    int folderReports = 0;
+    std::optional<std::pair<std::uint64_t, RecordStorePtr>> list;
+    std::vector<Marks> marks;
+    RecordStorePtr marked;
+    std::optional<Changes> changes;
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> asked;
+    std::vector<Catalogue::Problem> problems;
+
+    void catalogueFoldersChanged(std::vector<CataloguedFolder> f) override
+    {
+        folders = std::move(f);
+        ++folderReports;
+    }
+    void catalogueListArrived(std::uint64_t request, RecordStorePtr store) override { list = {request, store}; }
+    void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> m) override
+    {
+        marked = store;
+        marks = std::move(m);
+    }
+    void catalogueCheckFound(std::uint64_t, Changes c) override { changes = std::move(c); }
+    void catalogueAsksToForget(const std::string &, std::uint64_t gone, std::uint64_t known) override
+    {
+        asked = {gone, known};
+    }
+    void catalogueProblem(Catalogue::Problem problem, const std::string &) override { problems.push_back(problem); }
+};
+
+void writeFile(const std::string &path, const std::string &content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// A store of the files at paths, as a walk makes it.
+RecordStorePtr storeOf(const std::vector<std::string> &paths)
+{
+    auto store = std::make_shared<RecordStore>();
+    for (const auto &p : paths)
+        store->add(p);
+    return store;
+}
+
+// Waits for everything posted so far to be written and told.
+void settle(catalogue::Library &library)
+{
+    bool done = false;
+    library.whenWritten([&done] { done = true; });
+    ASSERT_TRUE(spinUntil([&] { return done; }));
+    // What the writer told the window arrives after.
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+std::vector<std::string> pathsIn(const RecordStore &store)
+{
+    std::vector<std::string> out;
+    for (std::uint32_t i = 0; i < store.size(); ++i)
+        out.emplace_back(store.path(i));
+    return out;
+}
+
+struct Folder {
+    TempDir dir;
+    std::string root = dir.path() + "/Drums";
+    Folder()
+    {
+        fs::create_directory(root);
+        writeFile(root + "/kick.wav", std::string(3000, 'k'));
+        writeFile(root + "/snare.wav", std::string(2000, 's'));
+        writeFile(root + "/hat.wav", std::string(1000, 'h'));
+        writeFile(root + "/tom.wav", std::string(500, 't'));
+    }
+    std::string at(const char *name) const { return root + "/" + name; }
+    std::vector<std::string> all() const { return {at("kick.wav"), at("snare.wav"), at("hat.wav"), at("tom.wav")}; }
+};
+
+std::time_t g_clock = 1000;
+
+} // namespace
+
+TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
+{
+    const Folder f;
+    Heard heard;
+    const std::string file = f.dir.path() + "/library.db";
+    {
+        catalogue::Library library(file, [] { return ++g_clock; });
+        library.setListener(&heard);
+        const RecordStorePtr intake = storeOf(f.all());
+        library.recordIntake({f.root}, intake);
+        HeaderFacts facts;
+        facts.state = HeaderFacts::State::Read;
+        facts.frames = 44100;
+        facts.rate = 48000;
+        facts.channels = 2;
+        facts.container = 1;
+        facts.encoding = 2;
+        library.recordFacts(intake, {{0, facts, {}}});
+        library.setFavourite({f.at("snare.wav")}, true);
+        library.setTags({f.at("snare.wav"), f.at("hat.wav")}, "dry, short");
+        library.notePlayed(f.at("hat.wav"));
+        library.notePlayed(f.at("kick.wav"));
+        settle(library);
+        ASSERT_EQ(heard.folders.size(), 1U);
+        EXPECT_EQ(heard.folders[0].path, f.root);
+        EXPECT_EQ(heard.folders[0].sounds, 4U);
+        EXPECT_FALSE(heard.folders[0].offline);
+        EXPECT_TRUE(heard.problems.empty());
+    }
+    // A new start: the same catalogue, the same answers.
+    catalogue::Library library(file, [] { return ++g_clock; });
+    library.setListener(&heard);
+    library.requestList(7, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    ASSERT_TRUE(heard.list);
+    EXPECT_EQ(heard.list->first, 7U);
+    const RecordStore &shown = *heard.list->second;
+    EXPECT_EQ(pathsIn(shown), f.all());
+    EXPECT_EQ(shown.facts(0).state, HeaderFacts::State::Read);
+    EXPECT_EQ(shown.facts(0).frames, 44100);
+    EXPECT_EQ(shown.facts(0).rate, 48000U);
+    EXPECT_EQ(shown.facts(0).container, 1);
+    EXPECT_EQ(shown.facts(0).encoding, 2);
+    EXPECT_EQ(shown.facts(1).state, HeaderFacts::State::Unknown);
+    EXPECT_TRUE(shown.favourite(1));
+    EXPECT_FALSE(shown.favourite(0));
+    EXPECT_EQ(shown.tags(2), "dry, short");
+    EXPECT_EQ(shown.value(1, "favourite").value_or(""), "\u2605");
+
+    library.requestList(8, Catalogue::ListKind::Favourites, {});
+    settle(library);
+    EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{f.at("snare.wav")});
+    library.requestList(9, Catalogue::ListKind::RecentlyPlayed, {});
+    settle(library);
+    // The latest first.
+    EXPECT_EQ(pathsIn(*heard.list->second), (std::vector<std::string>{f.at("kick.wav"), f.at("hat.wav")}));
+
+    // The folder taken in again: its marks come back, by record.
+    const RecordStorePtr again = storeOf({f.at("hat.wav"), f.at("snare.wav")});
+    library.recordIntake({f.root}, again);
+    settle(library);
+    ASSERT_EQ(heard.marked, again);
+    ASSERT_EQ(heard.marks.size(), 2U);
+    EXPECT_EQ(heard.marks[0].record, 0U);
+    EXPECT_EQ(heard.marks[0].tags, "dry, short");
+    EXPECT_FALSE(heard.marks[0].favourite);
+    EXPECT_EQ(heard.marks[1].record, 1U);
+    EXPECT_TRUE(heard.marks[1].favourite);
+    // Half of what it had: the two others are forgotten without a question.
+    EXPECT_FALSE(heard.asked);
+    EXPECT_EQ(heard.folders[0].sounds, 2U);
+}
+
+TEST(Library, ACheckBringsTheListShownUpToDateAndMarksFollowARename)
+{
+    const Folder f;
+    Heard heard;
+    catalogue::Library library(f.dir.path() + "/library.db");
+    library.setListener(&heard);
+    library.recordIntake({f.root}, storeOf(f.all()));
+    library.setFavourite({f.at("hat.wav")}, true);
+    library.requestList(1, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    ASSERT_TRUE(heard.list);
+    const RecordStorePtr shown = heard.list->second;
+
+    // Outside Auralist: a rename, a deletion, a new file, a changed one.
+    fs::rename(f.at("hat.wav"), f.at("hat renamed.wav"));
+    fs::remove(f.at("tom.wav"));
+    writeFile(f.at("clap.wav"), std::string(700, 'c'));
+    writeFile(f.at("kick.wav"), std::string(3100, 'K'));
+    const std::vector<std::string> now{f.at("kick.wav"), f.at("snare.wav"), f.at("hat renamed.wav"),
+                                       f.at("clap.wav")};
+    library.checkList(1, f.root, storeOf(now));
+    settle(library);
+    ASSERT_TRUE(heard.changes);
+    const Catalogue::Listener::Changes &c = *heard.changes;
+    ASSERT_TRUE(c.extended);
+    // Every record of the list shown at its index, then the new ones.
+    ASSERT_EQ(c.firstAdded, shown->size());
+    for (std::uint32_t i = 0; i < shown->size(); ++i)
+        EXPECT_EQ(c.extended->path(i), shown->path(i));
+    std::vector<std::string> added;
+    for (std::uint32_t i = c.firstAdded; i < c.extended->size(); ++i)
+        added.emplace_back(c.extended->path(i));
+    std::sort(added.begin(), added.end());
+    EXPECT_EQ(added, (std::vector<std::string>{f.at("clap.wav"), f.at("hat renamed.wav")}));
+    EXPECT_EQ(c.gone, (std::vector<std::uint32_t>{2, 3})); // hat (moved away) and tom
+    EXPECT_EQ(c.changed, std::vector<std::uint32_t>{0}); // kick
+    // The renamed sound is still the favourite it was.
+    for (std::uint32_t i = c.firstAdded; i < c.extended->size(); ++i)
+        EXPECT_EQ(c.extended->favourite(i), c.extended->path(i) == f.at("hat renamed.wav"));
+    EXPECT_FALSE(heard.asked);
+
+    library.requestList(2, Catalogue::ListKind::Favourites, {});
+    settle(library);
+    EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{f.at("hat renamed.wav")});
+    EXPECT_EQ(heard.folders[0].sounds, 4U);
+
+    // A check of a list no longer shown tells nothing.
+    heard.changes.reset();
+    fs::remove(f.at("clap.wav"));
+    library.checkList(1, f.root, storeOf({f.at("kick.wav"), f.at("snare.wav"), f.at("hat renamed.wav")}));
+    settle(library);
+    EXPECT_FALSE(heard.changes);
+    EXPECT_EQ(heard.folders[0].sounds, 3U);
+}
+
+TEST(Library, MostOfAFolderGoneIsAskedAboutAndAnUnpluggedOneKeepsEverything)
+{
+    const Folder f;
+    Heard heard;
+    catalogue::Library library(f.dir.path() + "/library.db");
+    library.setListener(&heard);
+    library.recordIntake({f.root}, storeOf(f.all()));
+    library.setTags({f.at("tom.wav")}, "low");
+    library.requestList(1, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+
+    // Three of four gone: the catalogue keeps them until the user says.
+    for (const char *name : {"kick.wav", "snare.wav", "hat.wav"})
+        fs::remove(f.at(name));
+    library.checkList(1, f.root, storeOf({f.at("tom.wav")}));
+    settle(library);
+    ASSERT_TRUE(heard.asked);
+    EXPECT_EQ(heard.asked->first, 3U);
+    EXPECT_EQ(heard.asked->second, 4U);
+    EXPECT_EQ(heard.folders[0].sounds, 4U);
+    library.forget(f.root, true);
+    settle(library);
+    EXPECT_EQ(heard.folders[0].sounds, 1U);
+
+    // The folder's drive goes: offline, with its records and tags.
+    const std::string away = f.dir.path() + "/elsewhere";
+    fs::rename(f.root, away);
+    library.recordIntake({f.dir.path() + "/other"}, storeOf({}));
+    settle(library);
+    ASSERT_EQ(heard.folders.size(), 2U);
+    EXPECT_TRUE(heard.folders[0].offline);
+    EXPECT_EQ(heard.folders[0].sounds, 1U);
+    library.requestList(2, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    ASSERT_EQ(heard.list->second->size(), 1U);
+    EXPECT_EQ(heard.list->second->tags(0), "low");
+    // Back again: online, nothing lost.
+    fs::rename(away, f.root);
+    library.forget(f.dir.path() + "/other", false);
+    settle(library);
+    ASSERT_EQ(heard.folders.size(), 1U);
+    EXPECT_FALSE(heard.folders[0].offline);
+    // Forgetting the folder forgets entries, never files.
+    library.forget(f.root, false);
+    settle(library);
+    EXPECT_TRUE(heard.folders.empty());
+    EXPECT_TRUE(fs::exists(f.at("tom.wav")));
+}
+
+TEST(Library, ProblemsAreToldAndMarksTravelAsAFile)
+{
+    const Folder f;
+    {
+        // A folder that cannot hold the file: running without it.
+        const std::string locked = f.dir.path() + "/locked";
+        fs::create_directory(locked);
+        ::chmod(locked.c_str(), 0500);
+        Heard heard;
+        catalogue::Library library(locked + "/library.db");
+        library.setListener(&heard);
+        settle(library);
+        if (::geteuid() != 0 || !fs::exists(locked + "/library.db")) {
+            ASSERT_EQ(heard.problems.size(), 1U);
+            EXPECT_EQ(heard.problems[0], Catalogue::Problem::Unavailable);
+        }
+        ::chmod(locked.c_str(), 0700);
+    }
+    const std::string file = f.dir.path() + "/library.db";
+    const std::string marks = f.dir.path() + "/marks.json";
+    {
+        Heard heard;
+        catalogue::Library library(file);
+        library.setListener(&heard);
+        library.recordIntake({f.root}, storeOf(f.all()));
+        library.setFavourite({f.at("kick.wav")}, true);
+        library.setTags({f.at("snare.wav")}, "bright");
+        std::optional<std::pair<bool, std::string>> done;
+        library.exportMarks(marks, [&done](bool ok, std::string message) { done = {ok, message}; });
+        ASSERT_TRUE(spinUntil([&] { return done.has_value(); }));
+        EXPECT_TRUE(done->first);
+        EXPECT_TRUE(heard.problems.empty());
+    }
+    // Junk where the catalogue was: set aside, begun again, told once;
+    // the marks come back from the file.
+    writeFile(file, std::string(4096, 'x'));
+    for (const char *suffix : {"-wal", "-shm"})
+        fs::remove(file + suffix);
+    Heard heard;
+    catalogue::Library library(file);
+    library.setListener(&heard);
+    library.recordIntake({f.root}, storeOf(f.all()));
+    std::optional<std::pair<bool, std::string>> done;
+    library.importMarks(marks, [&done](bool ok, std::string message) { done = {ok, message}; });
+    ASSERT_TRUE(spinUntil([&] { return done.has_value(); }));
+    EXPECT_TRUE(done->first) << done->second;
+    ASSERT_EQ(heard.problems.size(), 1U);
+    EXPECT_NE(heard.problems[0], Catalogue::Problem::Unavailable);
+    library.requestList(1, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    ASSERT_TRUE(heard.list);
+    EXPECT_TRUE(heard.list->second->favourite(0));
+    EXPECT_EQ(heard.list->second->tags(1), "bright");
+    // A file that is not such a list changes nothing and says so.
+    writeFile(marks, "{\"not\": 1}");
+    done.reset();
+    library.importMarks(marks, [&done](bool ok, std::string message) { done = {ok, message}; });
+    ASSERT_TRUE(spinUntil([&] { return done.has_value(); }));
+    EXPECT_FALSE(done->first);
+}
