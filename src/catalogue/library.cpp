@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include "catalogue/exchange.h"
@@ -267,6 +268,7 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 l.catalogueMarksArrived(store, std::move(marks));
             });
         tellFolders(db);
+        ::malloc_trim(0);
     },
                   [start, timing] {
                       debugLog("catalogue: recorded " + std::to_string(*timing) + " sounds in "
@@ -344,6 +346,8 @@ void Library::checkList(std::uint64_t request, const std::string &folder, const 
     m_writer.post([this, request, folder, found](Database &db) {
         const auto start = Clock::now();
         check(db, request, folder, found);
+        // A big check's scratch space goes back to the system at once.
+        ::malloc_trim(0);
         debugLog("catalogue: checked " + std::to_string(found ? found->size() : 0) + " sounds in "
                  + std::to_string(msSince(start)) + " ms");
     });
@@ -354,6 +358,7 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
     const auto root = db.rootAt(folder);
     if (!root || !found)
         return;
+    const auto start = Clock::now();
     std::vector<SoundRow> known = db.soundsOf(*root);
     KnownByPath byPath = byPathOf(known);
     std::vector<SoundRow> seen;
@@ -362,10 +367,17 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
         const auto it = byPath.find(found->scannedPath(i));
         seen.push_back(seenRow(found->scannedPath(i), it == byPath.end() ? nullptr : it->second));
     }
+    const auto looked = Clock::now();
     Reconciled result = reconcile(known, seen, true);
     seen = {};
+    const auto reconciled = Clock::now();
     writeReconciled(db, *root, byPath, result);
     byPath = {};
+    debugLog("catalogue: check of " + std::to_string(found->size()) + ": files looked at in "
+             + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(looked - start).count())
+             + " ms, reconciled in "
+             + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(reconciled - looked).count())
+             + " ms, written in " + std::to_string(msSince(reconciled)) + " ms");
     if (result.mostlyGone) {
         m_pendingForget = result.gone;
         tell([folder, gone = result.gone.size(), count = known.size()](Listener &l) {
@@ -380,20 +392,22 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
         return;
     const RecordStore &shown = *m_shown.store;
     std::unordered_map<std::string_view, std::uint32_t> shownAt;
+    shownAt.reserve(shown.size());
     for (std::uint32_t i = 0; i < shown.size(); ++i)
         shownAt.emplace(shown.scannedPath(i), i);
-    std::unordered_set<std::string_view> there;
-    for (std::uint32_t i = 0; i < found->size(); ++i)
-        there.insert(found->scannedPath(i));
-    const std::unordered_set<std::string_view> reread(result.toRead.begin(), result.toRead.end());
-
     Listener::Changes changes;
-    for (std::uint32_t i = 0; i < shown.size(); ++i) {
-        if (!there.count(shown.scannedPath(i)))
-            changes.gone.push_back(i);
-        else if (reread.count(shown.scannedPath(i)))
-            changes.changed.push_back(i);
-    }
+    const auto listed = [&](const std::string &path, std::vector<std::uint32_t> &into) {
+        if (const auto it = shownAt.find(path); it != shownAt.end())
+            into.push_back(it->second);
+    };
+    for (const std::string &path : result.gone)
+        listed(path, changes.gone);
+    for (const auto &[from, to] : result.moved)
+        listed(from, changes.gone);
+    for (const std::string &path : result.toRead)
+        listed(path, changes.changed);
+    std::sort(changes.gone.begin(), changes.gone.end());
+    std::sort(changes.changed.begin(), changes.changed.end());
     std::vector<const SoundRow *> added;
     for (const SoundRow &row : result.rows) {
         if (!shownAt.count(row.path))

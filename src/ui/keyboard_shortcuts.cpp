@@ -25,7 +25,10 @@ const std::vector<KeyHelp> &keyboardShortcuts()
         {QStringLiteral("Ctrl+F"), QStringLiteral("Find by name")},
         {QStringLiteral("Escape"), QStringLiteral("In the find field: show every sound again")},
         {QStringLiteral("Down, Return"), QStringLiteral("In the find field: go to the list")},
+        {QStringLiteral("Ctrl+D"), QStringLiteral("Mark the selected sounds as favourites, or unmark them")},
+        {QStringLiteral("Ctrl+T"), QStringLiteral("Edit the tags of the selected sounds")},
         {QStringLiteral("Ctrl+B"), QStringLiteral("Show or hide the list")},
+        {QStringLiteral("Ctrl+Shift+L"), QStringLiteral("Show or hide the library")},
         {QStringLiteral("Ctrl+O"), QStringLiteral("Open a folder")},
         {QStringLiteral("Ctrl+Q"), QStringLiteral("Quit")},
     };

@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QListWidget>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <sndfile.h>
 
 #include "app/startup.h"
+#include "catalogue/library.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/header_facts.h"
@@ -58,6 +61,7 @@ private slots:
     void theSelectionFollowsItsSoundAndKeysMoveIt();
     void severalSelectedSoundsAreDeletedAfterOneQuestion();
     void menusTheWaveformAndWhatTheWindowShows();
+    void theLibraryRemembersFoldersFavouritesAndTags();
 
 private:
     std::string file(const std::string &name)
@@ -662,6 +666,127 @@ void GuiTest::menusTheWaveformAndWhatTheWindowShows()
     QCOMPARE(cell.imageFrameForCellFrame(QRectF(0, 0, 200, 20)).height(), 16.0);
     QVERIFY(strip2.width() < 24);
     QVERIFY(text.x() < 24);
+}
+
+
+void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
+{
+    const std::string root = m_dir + "/Drums";
+    std::filesystem::create_directory(root);
+    for (const char *name : {"kick.wav", "snare.wav", "tom.wav"})
+        std::ofstream(root + "/" + name) << name;
+    const std::string data = m_dir + "/library.db";
+    DiscardedLines noLines;
+    InlineScanner checker(m_fs, noLines);
+    std::unique_ptr<catalogue::Library> library;
+    auto makeBrowser = [&] {
+        m_browser.reset();
+        library = std::make_unique<catalogue::Library>(data);
+        const ServiceSet services{m_engine,         m_fs,    m_desktop,      m_alerts, m_settings,
+                                  m_http,           m_clock, *m_diagnostics, nullptr,  nullptr,
+                                  library.get(),    &checker};
+        m_browser = std::make_unique<Browser>(services, Config{});
+        m_browser->window().move(100, 300);
+        m_browser->launch({});
+        QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    };
+    makeBrowser();
+    Ui::MainWindow &ui = m_browser->window().ui();
+    QListWidget *pane = ui.library;
+    QVERIFY(pane->isVisible());
+    QVERIFY(ui.actionShowLibrary->isChecked());
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(pane);
+    QVERIFY(reader);
+    QCOMPARE(reader->text(QAccessible::Name), QString("Library"));
+    QCOMPARE(pane->count(), 2); // Favourites, Recently Played
+
+    // A drop: the intake as ever, and the folder remembered with its count.
+    drop(QByteArray("file://") + QByteArray::fromStdString(root) + "\r\n");
+    Controller &c = m_browser->controller();
+    QCOMPARE(int(c.items()->size()), 3);
+    QTRY_COMPARE(pane->count(), 3);
+    QCOMPARE(pane->item(0)->text(), QString("Drums (3)"));
+    QVERIFY(pane->item(0)->isSelected());
+
+    // Ctrl+D marks the selected sound; Ctrl+T asks for its tags.
+    DragTable *table = m_browser->window().table();
+    QAbstractItemModel *model = table->model();
+    const int favourite = 7;
+    const int tags = 8;
+    QCOMPARE(model->headerData(favourite, Qt::Horizontal).toString(), QString("Favourite"));
+    QCOMPARE(model->headerData(tags, Qt::Horizontal).toString(), QString("Tags"));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Home);
+    QTest::keyClick(table, Qt::Key_Down);
+    const QString marked = model->index(1, 0).data().toString();
+    QTest::keyClick(table, Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(model->index(1, favourite).data().toString(), QString("\u2605"));
+    QCOMPARE(model->index(0, favourite).data().toString(), QString());
+    bool asked = false;
+    QTimer::singleShot(100, [&] {
+        auto *dialog = m_browser->window().findChild<QInputDialog *>("editTags");
+        if (!dialog)
+            return;
+        asked = true;
+        auto *edit = dialog->findChild<QLineEdit *>();
+        QTest::keyClicks(edit, "dry,  short , dry");
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    QTest::keyClick(table, Qt::Key_T, Qt::ControlModifier);
+    QVERIFY(asked);
+    QCOMPARE(model->index(1, tags).data().toString(), QString("dry, short"));
+
+    // Quit and start again without paths: the folder comes back from the
+    // catalogue, marks and all, not played and without a line printed.
+    std::fflush(m_out.get());
+    const long printed = std::ftell(m_out.get());
+    const size_t loads = m_engine.loads.size();
+    makeBrowser();
+    Controller &again = m_browser->controller();
+    QTRY_COMPARE(int(again.items() ? again.items()->size() : 0), 3);
+    model = m_browser->window().table()->model();
+    QListWidget *pane2 = m_browser->window().ui().library;
+    QTRY_COMPARE(pane2->count(), 3);
+    QVERIFY(pane2->item(0)->isSelected());
+    QCOMPARE(m_browser->window().windowTitle(), QString("Drums \u2014 3 sounds \u2014 Auralist"));
+    int row = -1;
+    for (int r = 0; r < 3; ++r) {
+        if (model->index(r, 0).data().toString() == marked)
+            row = r;
+    }
+    QVERIFY(row >= 0);
+    QCOMPARE(model->index(row, favourite).data().toString(), QString("\u2605"));
+    QCOMPARE(model->index(row, tags).data().toString(), QString("dry, short"));
+    QCOMPARE(m_engine.loads.size(), loads);
+    QVERIFY(!again.playModeOn());
+    std::fflush(m_out.get());
+    QCOMPARE(std::ftell(m_out.get()), printed);
+
+    // The folder changes on disk; Rescan brings the list up to date and the
+    // selection stays on its sound.
+    m_browser->tableController().selectItemAtIndex(row);
+    std::ofstream(root + "/clap.wav") << "clap";
+    again.rescanFolder(root);
+    QTRY_COMPARE(int(again.items()->size()), 4);
+    QCOMPARE(QString::fromUtf8(m_browser->tableController().selectedItem().name()), marked);
+    QTRY_COMPARE(pane2->item(0)->text(), QString("Drums (4)"));
+
+    // Favourites lists the one favourite.
+    pane2->item(1)->setSelected(true);
+    QTRY_COMPARE(int(again.items()->size()), 1);
+    QCOMPARE(QString::fromUtf8((*again.items())[0].name()), marked);
+
+    // Forget asks first; Cancel keeps it, Forget forgets the entries only.
+    m_alerts.answer = 1;
+    again.forgetFolder(root);
+    QTest::qWait(50);
+    QCOMPARE(pane2->count(), 3);
+    m_alerts.answer = 0;
+    again.forgetFolder(root);
+    QTRY_COMPARE(pane2->count(), 2);
+    QVERIFY(std::filesystem::exists(root + "/kick.wav"));
+    m_browser.reset();
+    library.reset();
 }
 
 QTEST_MAIN(GuiTest)
