@@ -147,6 +147,10 @@ def main():
             subprocess.run(["xdotool", "key", "ctrl+a", "ctrl+d"], check=True)
             _, fav = run.wait_log(r"catalogue: favourite of (\d+) saved in (\d+) ms")
         stalls_reopen += run.stalls()
+        if i == 0:
+            for at, line in run.log:
+                if "catalogue:" in line or "library:" in line or "stalled" in line:
+                    print("  %6.2f s  %s" % (at - run.start, line))
         run.close()
 
     print("records: %d; database %.0f bytes/record" % (recorded, size / max(recorded, 1)))

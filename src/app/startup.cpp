@@ -162,8 +162,7 @@ void Browser::saveLayout()
     }
     const QByteArray state = m_window->table()->horizontalHeader()->saveState().toBase64();
     m_services.settings.setValue(kColumnsKey, state.toStdString());
-    if (m_controller->isBrowserOpen())
-    {
+    if (m_controller->isBrowserOpen()) {
         m_services.settings.setValue(kSplitterKey, m_window->ui().splitter->saveState().toBase64().toStdString());
         m_services.settings.setValue(kLibrarySplitKey,
                                      m_window->ui().librarySplitter->saveState().toBase64().toStdString());
@@ -320,23 +319,21 @@ void Browser::connectLibrary()
                      [c](int kind, const QByteArray &folder) {
                          c->showLibraryList(static_cast<Catalogue::ListKind>(kind), folder.toStdString());
                      });
-    QObject::connect(ui.library, &QWidget::customContextMenuRequested, m_window.get(),
-                     [c, list = ui.library](const QPoint &at) {
-                         const QListWidgetItem *item = list->itemAt(at);
-                         if (!item
-                             || item->data(MainWindow::kKindRole).toInt()
-                                 != static_cast<int>(Catalogue::ListKind::Folder))
-                             return;
-                         const std::string folder = item->data(MainWindow::kFolderRole).toByteArray().toStdString();
-                         QMenu menu(list);
-                         QAction *rescan = menu.addAction(QStringLiteral("Rescan"));
-                         QAction *forget = menu.addAction(QStringLiteral("Forget\u2026"));
-                         const QAction *chosen = menu.exec(list->viewport()->mapToGlobal(at));
-                         if (chosen == rescan)
-                             c->rescanFolder(folder);
-                         else if (chosen == forget)
-                             c->forgetFolder(folder);
-                     });
+    QObject::connect(
+        ui.library, &QWidget::customContextMenuRequested, m_window.get(), [c, list = ui.library](const QPoint &at) {
+            const QListWidgetItem *item = list->itemAt(at);
+            if (!item || item->data(MainWindow::kKindRole).toInt() != static_cast<int>(Catalogue::ListKind::Folder))
+                return;
+            const std::string folder = item->data(MainWindow::kFolderRole).toByteArray().toStdString();
+            QMenu menu(list);
+            QAction *rescan = menu.addAction(QStringLiteral("Rescan"));
+            QAction *forget = menu.addAction(QStringLiteral("Forget\u2026"));
+            const QAction *chosen = menu.exec(list->viewport()->mapToGlobal(at));
+            if (chosen == rescan)
+                c->rescanFolder(folder);
+            else if (chosen == forget)
+                c->forgetFolder(folder);
+        });
     Catalogue *catalogue = m_services.catalogue;
     if (!catalogue)
         return;
@@ -443,8 +440,8 @@ int runAuralist(int argc, char **argv)
     QtSettings settings;
     CurlHttp http;
     SystemClock clock;
-    const ServiceSet services{engine, fileSystem, desktop,     alerts,   settings,
-                              http,   clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>(),
+    const ServiceSet services{engine,   fileSystem, desktop,     alerts,   settings,
+                              http,     clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>(),
                               &library, &checker};
     Browser browser(services, Config::fromEnvironment());
     alerts.setParent(&browser.window());

@@ -442,8 +442,9 @@ std::vector<SoundRow> Database::recentlyPlayed(int limit)
 {
     std::vector<SoundRow> out;
     Statement select(
-        m_db, (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE played > 0 ORDER BY played DESC LIMIT ?")
-                  .c_str());
+        m_db,
+        (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE played > 0 ORDER BY played DESC LIMIT ?")
+            .c_str());
     select.bind(1, std::int64_t{limit});
     while (select.step() == SQLITE_ROW)
         out.push_back(soundAt(select));
@@ -453,8 +454,8 @@ std::vector<SoundRow> Database::recentlyPlayed(int limit)
 std::vector<SoundRow> Database::favourites()
 {
     std::vector<SoundRow> out;
-    Statement select(m_db,
-                     (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE favourite != 0 ORDER BY id").c_str());
+    Statement select(
+        m_db, (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE favourite != 0 ORDER BY id").c_str());
     while (select.step() == SQLITE_ROW)
         out.push_back(soundAt(select));
     return out;

@@ -23,12 +23,14 @@ namespace fs = std::filesystem;
 std::string defaultLibraryPath()
 {
     std::string base;
+    // NOLINTBEGIN(concurrency-mt-unsafe): nothing in Auralist sets the environment
     if (const char *data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
         base = data;
     else if (const char *home = std::getenv("HOME"); home && *home)
         base = std::string(home) + "/.local/share";
     else
         base = "/tmp";
+    // NOLINTEND(concurrency-mt-unsafe)
     const std::string folder = base + "/Auralist";
     std::error_code error;
     fs::create_directories(folder, error);
@@ -209,71 +211,71 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
         return;
     const auto start = Clock::now();
     auto timing = std::make_shared<long long>(0);
-    m_writer.post([this, roots, store, timing](Database &db) {
-        *timing = static_cast<long long>(store->size());
-        // Each record belongs to the first root it is under.
-        std::vector<std::vector<std::uint32_t>> members(roots.size());
-        for (std::uint32_t i = 0; i < store->size(); ++i) {
-            const std::string_view path = store->scannedPath(i);
-            for (size_t r = 0; r < roots.size(); ++r) {
-                if (under(path, roots[r])) {
-                    members[r].push_back(i);
-                    break;
-                }
-            }
-        }
-        std::vector<Listener::Marks> marks;
-        for (size_t r = 0; r < roots.size(); ++r) {
-            const std::int64_t root = db.rememberRoot(roots[r]);
-            if (root == 0)
-                continue;
-            std::vector<SoundRow> known = db.soundsOf(root);
-            if (known.empty()) {
-                // A new folder: written as it is read, a chunk at a time.
-                db.beginReplace();
-                std::vector<SoundRow> rows;
-                for (size_t k = 0; k < members[r].size(); ++k) {
-                    rows.push_back(seenRow(store->scannedPath(members[r][k]), nullptr));
-                    if (rows.size() == kChunk || k + 1 == members[r].size()) {
-                        db.upsertSounds(root, rows);
-                        rows.clear();
+    m_writer.post(
+        [this, roots, store, timing](Database &db) {
+            *timing = static_cast<long long>(store->size());
+            // Each record belongs to the first root it is under.
+            std::vector<std::vector<std::uint32_t>> members(roots.size());
+            for (std::uint32_t i = 0; i < store->size(); ++i) {
+                const std::string_view path = store->scannedPath(i);
+                for (size_t r = 0; r < roots.size(); ++r) {
+                    if (under(path, roots[r])) {
+                        members[r].push_back(i);
+                        break;
                     }
                 }
-                db.pruneUnseen(root);
-                continue;
             }
-            const KnownByPath byPath = byPathOf(known);
-            std::vector<SoundRow> seen;
-            seen.reserve(members[r].size());
-            for (const std::uint32_t i : members[r]) {
-                const auto it = byPath.find(store->scannedPath(i));
-                seen.push_back(seenRow(store->scannedPath(i), it == byPath.end() ? nullptr : it->second));
+            std::vector<Listener::Marks> marks;
+            for (size_t r = 0; r < roots.size(); ++r) {
+                const std::int64_t root = db.rememberRoot(roots[r]);
+                if (root == 0)
+                    continue;
+                std::vector<SoundRow> known = db.soundsOf(root);
+                if (known.empty()) {
+                    // A new folder: written as it is read, a chunk at a time.
+                    db.beginReplace();
+                    std::vector<SoundRow> rows;
+                    for (size_t k = 0; k < members[r].size(); ++k) {
+                        rows.push_back(seenRow(store->scannedPath(members[r][k]), nullptr));
+                        if (rows.size() == kChunk || k + 1 == members[r].size()) {
+                            db.upsertSounds(root, rows);
+                            rows.clear();
+                        }
+                    }
+                    db.pruneUnseen(root);
+                    continue;
+                }
+                const KnownByPath byPath = byPathOf(known);
+                std::vector<SoundRow> seen;
+                seen.reserve(members[r].size());
+                for (const std::uint32_t i : members[r]) {
+                    const auto it = byPath.find(store->scannedPath(i));
+                    seen.push_back(seenRow(store->scannedPath(i), it == byPath.end() ? nullptr : it->second));
+                }
+                const Reconciled found = reconcile(known, std::move(seen), true);
+                for (size_t k = 0; k < found.rows.size(); ++k) {
+                    if (found.rows[k].favourite || !found.rows[k].tags.empty())
+                        marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
+                }
+                writeReconciled(db, root, byPath, found);
+                if (found.mostlyGone) {
+                    m_pendingForget = found.gone;
+                    tell([folder = roots[r], gone = found.gone.size(), count = known.size()](Listener &l) {
+                        l.catalogueAsksToForget(folder, gone, count);
+                    });
+                }
             }
-            const Reconciled found = reconcile(known, seen, true);
-            seen = {};
-            for (size_t k = 0; k < found.rows.size(); ++k) {
-                if (found.rows[k].favourite || !found.rows[k].tags.empty())
-                    marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
-            }
-            writeReconciled(db, root, byPath, found);
-            if (found.mostlyGone) {
-                m_pendingForget = found.gone;
-                tell([folder = roots[r], gone = found.gone.size(), count = known.size()](Listener &l) {
-                    l.catalogueAsksToForget(folder, gone, count);
+            if (!marks.empty())
+                tell([store, marks = std::move(marks)](Listener &l) mutable {
+                    l.catalogueMarksArrived(store, std::move(marks));
                 });
-            }
-        }
-        if (!marks.empty())
-            tell([store, marks = std::move(marks)](Listener &l) mutable {
-                l.catalogueMarksArrived(store, std::move(marks));
-            });
-        tellFolders(db);
-        ::malloc_trim(0);
-    },
-                  [start, timing] {
-                      debugLog("catalogue: recorded " + std::to_string(*timing) + " sounds in "
-                               + std::to_string(msSince(start)) + " ms");
-                  });
+            tellFolders(db);
+            ::malloc_trim(0);
+        },
+        [start, timing] {
+            debugLog("catalogue: recorded " + std::to_string(*timing) + " sounds in " + std::to_string(msSince(start))
+                     + " ms");
+        });
 }
 
 void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts)
@@ -368,8 +370,7 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
         seen.push_back(seenRow(found->scannedPath(i), it == byPath.end() ? nullptr : it->second));
     }
     const auto looked = Clock::now();
-    Reconciled result = reconcile(known, seen, true);
-    seen = {};
+    Reconciled result = reconcile(known, std::move(seen), true);
     const auto reconciled = Clock::now();
     writeReconciled(db, *root, byPath, result);
     byPath = {};

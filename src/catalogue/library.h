@@ -29,7 +29,8 @@ std::string defaultLibraryPath();
 class Library : public Catalogue, public Stoppable {
 public:
     using Now = std::function<std::time_t()>;
-    explicit Library(std::string path, Now now = [] { return std::time(nullptr); });
+    explicit Library(
+        std::string path, Now now = [] { return std::time(nullptr); });
     ~Library() override;
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;

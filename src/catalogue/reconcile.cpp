@@ -3,6 +3,7 @@
 #include <xxhash.h>
 
 #include <array>
+#include <string_view>
 #include <unordered_map>
 
 #include <fcntl.h>
@@ -57,14 +58,15 @@ std::optional<std::string> fingerprintOf(const std::string &path)
     return out;
 }
 
-Reconciled reconcile(const std::vector<SoundRow> &known, const std::vector<SoundRow> &seen, bool rootPresent)
+Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent)
 {
     Reconciled r;
     if (!rootPresent) {
         r.rows = known;
         return r;
     }
-    std::unordered_map<std::string, size_t> knownAt;
+    std::unordered_map<std::string_view, size_t> knownAt;
+    knownAt.reserve(known.size());
     for (size_t i = 0; i < known.size(); ++i)
         knownAt.emplace(known[i].path, i);
     std::vector<bool> found(known.size());
@@ -95,8 +97,9 @@ Reconciled reconcile(const std::vector<SoundRow> &known, const std::vector<Sound
             missingByPrint.erase(it);
         }
     }
+    r.rows.reserve(seen.size());
     for (size_t i = 0; i < seen.size(); ++i) {
-        SoundRow row = seen[i];
+        SoundRow row = std::move(seen[i]);
         const SoundRow *before = nullptr;
         if (const auto at = knownAt.find(row.path); at != knownAt.end())
             before = &known[at->second];

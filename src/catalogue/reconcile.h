@@ -33,6 +33,6 @@ struct Reconciled {
 
 // rootPresent false (its drive unplugged, its share unmounted): nothing is
 // forgotten; the caller marks the root offline.
-Reconciled reconcile(const std::vector<SoundRow> &known, const std::vector<SoundRow> &seen, bool rootPresent);
+Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent);
 
 } // namespace auralist::catalogue

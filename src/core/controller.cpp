@@ -19,6 +19,7 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_view(view),
       m_scanner(services.scanner),
       m_catalogue(services.catalogue),
+      m_catalogueService(services.catalogue),
       m_checker(services.checker)
 {
     if (m_catalogue)
@@ -30,8 +31,8 @@ Controller::~Controller()
     m_scanner.cancel();
     if (m_checker)
         m_checker->cancel();
-    if (m_catalogue)
-        m_catalogue->setListener(nullptr);
+    if (m_catalogueService)
+        m_catalogueService->setListener(nullptr);
     // The sound is released without being stopped; its reports must not
     // reach a controller that is gone.
     if (m_sound)

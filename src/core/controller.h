@@ -150,8 +150,7 @@ public:
     void tableControllerRowsWillChange(TableController &) override;
     void tableControllerRowsDidChange(TableController &) override;
     void tableControllerDidSort(TableController &) override;
-    void tableControllerStoreExtended(TableController &, const RecordStorePtr &from,
-                                      const RecordStorePtr &to) override;
+    void tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to) override;
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
@@ -251,7 +250,8 @@ private:
     std::uint64_t m_itemsVersion = 0;
 
     // The catalogue, and the list shown from it.
-    Catalogue *m_catalogue;
+    Catalogue *m_catalogue; // null once it turned out unavailable
+    Catalogue *m_catalogueService; // the one listened to, to the end
     IntakeScanner *m_checker;
     CheckListener m_checkListener{*this};
     std::vector<CataloguedFolder> m_folders;

@@ -197,8 +197,8 @@ void Controller::catalogueMarksArrived(const RecordStorePtr &store, std::vector<
 void Controller::catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known)
 {
     const std::string name(lastPathComponent(folder));
-    const std::string message = std::to_string(gone) + " of the " + std::to_string(known) + " sounds remembered in \u201c"
-        + TableController::displayText(name).toStdString()
+    const std::string message = std::to_string(gone) + " of the " + std::to_string(known)
+        + " sounds remembered in \u201c" + TableController::displayText(name).toStdString()
         + "\u201d are not there any more. Forget them, with their favourites and tags? If the folder is on a "
           "drive that is not connected, keep them.";
     if (m_alerts.runAlert("Forget Missing Sounds?", message, "Keep", "Forget") == 0)
@@ -213,9 +213,8 @@ void Controller::catalogueProblem(Catalogue::Problem problem, const std::string 
     switch (problem) {
     case Catalogue::Problem::Unavailable:
         m_catalogue = nullptr;
-        m_view.setLabelText(
-            QStringLiteral("The library cannot be saved (%1); Auralist runs without it.")
-                .arg(QString::fromStdString(detail)));
+        m_view.setLabelText(QStringLiteral("The library cannot be saved (%1); Auralist runs without it.")
+                                .arg(QString::fromStdString(detail)));
         m_view.setLibraryFolders({});
         break;
     case Catalogue::Problem::Restored:
@@ -238,7 +237,8 @@ void Controller::forgetFolder(const std::string &folder)
     if (!m_catalogue)
         return;
     const std::string name(lastPathComponent(folder));
-    const std::string message = "Auralist forgets the sounds of \u201c" + TableController::displayText(name).toStdString()
+    const std::string message = "Auralist forgets the sounds of \u201c"
+        + TableController::displayText(name).toStdString()
         + "\u201d, with their favourites and tags. The files themselves stay where they are.";
     if (m_alerts.runAlert("Forget \u201c" + TableController::displayText(name).toStdString() + "\u201d?", message,
                           "Cancel", "Forget")
@@ -282,9 +282,9 @@ void Controller::editTags()
     const std::string_view first = selected.front().store()->tags(selected.front().index());
     const bool same = std::all_of(selected.begin(), selected.end(),
                                   [&](const SoundRecord &r) { return r.store()->tags(r.index()) == first; });
-    const auto answer = m_view.askForTags(same ? QString::fromUtf8(first.data(), static_cast<qsizetype>(first.size()))
-                                               : QString(),
-                                          static_cast<int>(selected.size()));
+    const auto answer
+        = m_view.askForTags(same ? QString::fromUtf8(first.data(), static_cast<qsizetype>(first.size())) : QString(),
+                            static_cast<int>(selected.size()));
     if (!answer)
         return;
     // Each tag once, trimmed, in the order given.

@@ -85,8 +85,7 @@ void TableController::appendRows(const std::vector<std::uint32_t> &records)
 
 void TableController::readHeaders()
 {
-    if (m_headerFeed)
-    {
+    if (m_headerFeed) {
         // What is known already (from the catalogue) is not read again.
         const RecordStore &store = *m_items->store();
         std::vector<std::uint32_t> unknown;

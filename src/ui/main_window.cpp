@@ -4,11 +4,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QInputDialog>
-#include <QListWidget>
-#include <QSignalBlocker>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStyle>
 
 #include "ui/delete_panel.h"
@@ -53,7 +53,8 @@ MainWindow::MainWindow(QWidget *parent)
         const QList<QListWidgetItem *> chosen = m_ui->library->selectedItems();
         if (chosen.isEmpty())
             return;
-        emit libraryEntryChosen(chosen.front()->data(kKindRole).toInt(), chosen.front()->data(kFolderRole).toByteArray());
+        emit libraryEntryChosen(chosen.front()->data(kKindRole).toInt(),
+                                chosen.front()->data(kFolderRole).toByteArray());
     });
     setLibraryFolders({});
 }
@@ -118,8 +119,9 @@ void MainWindow::setLibrarySelection(std::optional<Catalogue::ListKind> kind, co
 std::optional<QString> MainWindow::askForTags(const QString &current, int count)
 {
     bool ok = false;
-    const QString label = count == 1 ? QStringLiteral("Tags of the selected sound, separated by commas:")
-                                     : QStringLiteral("Tags of the %1 selected sounds, separated by commas:").arg(count);
+    const QString label = count == 1
+        ? QStringLiteral("Tags of the selected sound, separated by commas:")
+        : QStringLiteral("Tags of the %1 selected sounds, separated by commas:").arg(count);
     QInputDialog dialog(this);
     dialog.setObjectName(QStringLiteral("editTags"));
     dialog.setWindowTitle(QStringLiteral("Edit Tags"));

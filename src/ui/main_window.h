@@ -65,7 +65,6 @@ signals:
     void libraryEntryChosen(int kind, const QByteArray &folder);
 
 public:
-
     // TextField: the version text field.
     QString text() const override;
     void setText(const QString &text) override;

@@ -601,6 +601,94 @@ class CommandLine(unittest.TestCase):
             shutil.rmtree(d, ignore_errors=True)
 
 
+class Catalogue(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="auralist-catalogue-")
+        self.env = {"XDG_CONFIG_HOME": os.path.join(self.dir, "config"), "AURALIST_SITE_HOST": ""}
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_the_catalogue_survives_a_kill_damage_and_an_unwritable_folder(self):
+        import sqlite3
+        sounds = os.path.join(self.dir, "Drums")
+        os.makedirs(sounds)
+        for name in ("a.wav", "b.wav", "c.wav"):
+            tone(os.path.join(sounds, name), seconds=0.2)
+        db = os.path.join(self.dir, "data", "Auralist", "library.db")
+
+        def query(sql):
+            with sqlite3.connect("file:%s?mode=ro" % db, uri=True, timeout=5) as c:
+                return c.execute(sql).fetchall()
+
+        def wait_query(sql, expected, timeout=10):
+            deadline = time.time() + timeout
+            while time.time() < deadline:
+                try:
+                    if query(sql) == expected:
+                        return True
+                except sqlite3.Error:
+                    pass
+                time.sleep(0.05)
+            return False
+
+        # An intake is remembered; a favourite is saved within a second and
+        # survives kill -9 right after it.
+        app = App([sounds], self.env)
+        try:
+            self.assertTrue(app.wait_for(b"done\n", timeout=15), app.output())
+            self.assertTrue(wait_query("SELECT count(*) FROM sounds", [(3,)]))
+            app.key("ctrl+Home")
+            app.key("ctrl+d")
+            self.assertTrue(wait_query("SELECT count(*) FROM sounds WHERE favourite = 1", [(1,)], timeout=1))
+        finally:
+            app.proc.send_signal(signal.SIGKILL)
+            app.proc.wait()
+            app.out.close()
+            app.err.close()
+        # Started without paths: the folder comes back from the catalogue,
+        # without an intake's lines and without playing.
+        app = App([], self.env)
+        try:
+            self.assertIsNotNone(find_window("^Drums .+ 3 sounds .+ Auralist$", timeout=10))
+            time.sleep(1)
+            self.assertNotIn(b"format: ", app.output())
+            self.assertNotIn(b"done", app.output())
+            self.assertEqual(query("SELECT count(*) FROM sounds WHERE favourite = 1"), [(1,)])
+        finally:
+            self.assertEqual(app.close(), 0)
+
+        # Junk in its place: set aside, the backup restored, the user told.
+        with open(db, "wb") as f:
+            f.write(b"not a database at all" * 100)
+        for suffix in ("-wal", "-shm"):
+            if os.path.exists(db + suffix):
+                os.unlink(db + suffix)
+        app = App([sounds], self.env)
+        try:
+            alert = find_window("^Library (Restored|Started Again)$", timeout=15)
+            self.assertIsNotNone(alert, "the damage was not told")
+            press_in(alert, "Return")
+            self.assertTrue(app.wait_for(b"done\n", timeout=15), app.output())
+            aside = [n for n in os.listdir(os.path.dirname(db)) if ".damaged-" in n]
+            self.assertTrue(aside, os.listdir(os.path.dirname(db)))
+            with open(os.path.join(os.path.dirname(db), sorted(aside)[0]), "rb") as f:
+                self.assertTrue(f.read().startswith(b"not a database"))
+            self.assertTrue(wait_query("SELECT count(*) FROM sounds", [(3,)]))
+        finally:
+            self.assertEqual(app.close(), 0)
+
+        # A data folder that cannot hold the catalogue: the browser as ever.
+        blocked = os.path.join(self.dir, "blocked")
+        with open(blocked, "w") as f:
+            f.write("a file where the folder would be")
+        app = App([sounds], dict(self.env, XDG_DATA_HOME=blocked))
+        try:
+            self.assertTrue(app.wait_for(b"done\n", timeout=15), app.output())
+            self.assertIn(os.path.join(sounds, "a.wav").encode() + b"\n", app.output())
+        finally:
+            self.assertEqual(app.close(), 0)
+
 class Launch(unittest.TestCase):
     def test_named_folder_plays_behind_a_launch_time_alert(self):
         d = tempfile.mkdtemp(prefix="auralist-launch-")

@@ -2,11 +2,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
-#include <QInputDialog>
-#include <QListWidget>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -668,7 +668,6 @@ void GuiTest::menusTheWaveformAndWhatTheWindowShows()
     QVERIFY(text.x() < 24);
 }
 
-
 void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
 {
     const std::string root = m_dir + "/Drums";
@@ -682,9 +681,8 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     auto makeBrowser = [&] {
         m_browser.reset();
         library = std::make_unique<catalogue::Library>(data);
-        const ServiceSet services{m_engine,         m_fs,    m_desktop,      m_alerts, m_settings,
-                                  m_http,           m_clock, *m_diagnostics, nullptr,  nullptr,
-                                  library.get(),    &checker};
+        const ServiceSet services{m_engine, m_fs,           m_desktop, m_alerts, m_settings,    m_http,
+                                  m_clock,  *m_diagnostics, nullptr,   nullptr,  library.get(), &checker};
         m_browser = std::make_unique<Browser>(services, Config{});
         m_browser->window().move(100, 300);
         m_browser->launch({});

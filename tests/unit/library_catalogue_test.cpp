@@ -190,8 +190,7 @@ TEST(Library, ACheckBringsTheListShownUpToDateAndMarksFollowARename)
     fs::remove(f.at("tom.wav"));
     writeFile(f.at("clap.wav"), std::string(700, 'c'));
     writeFile(f.at("kick.wav"), std::string(3100, 'K'));
-    const std::vector<std::string> now{f.at("kick.wav"), f.at("snare.wav"), f.at("hat renamed.wav"),
-                                       f.at("clap.wav")};
+    const std::vector<std::string> now{f.at("kick.wav"), f.at("snare.wav"), f.at("hat renamed.wav"), f.at("clap.wav")};
     library.checkList(1, f.root, storeOf(now));
     settle(library);
     ASSERT_TRUE(heard.changes);
