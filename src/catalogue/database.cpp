@@ -1,6 +1,7 @@
 #include "catalogue/database.h"
 
 #include <sqlite3.h>
+#include <xxhash.h>
 
 #include <algorithm>
 #include <chrono>
@@ -71,11 +72,38 @@ const char *const kMigrations[] = {
     " favourite INTEGER NOT NULL DEFAULT 0, tags TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX sounds_by_root ON sounds(root);"
     "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);",
-    // 1 -> 2: when each sound was last played, for the recently played.
-    "ALTER TABLE sounds ADD COLUMN played INTEGER NOT NULL DEFAULT 0;"
+    // 1 -> 2: paths found by a 64-bit key (their xxHash) instead of a
+    // unique index of the paths themselves, which doubled the room they
+    // take; fingerprints as bytes; when each sound was last played.
+    "CREATE TABLE sounds_v2 (id INTEGER PRIMARY KEY,"
+    " root INTEGER NOT NULL REFERENCES roots(id) ON DELETE CASCADE, path_key INTEGER NOT NULL, path BLOB NOT NULL,"
+    " size INTEGER, modified INTEGER, device INTEGER, inode INTEGER, length_frames INTEGER, rate INTEGER,"
+    " channels INTEGER, format TEXT, fingerprint BLOB, favourite INTEGER NOT NULL DEFAULT 0,"
+    " tags TEXT NOT NULL DEFAULT '', played INTEGER NOT NULL DEFAULT 0);"
+    "INSERT INTO sounds_v2(id, root, path_key, path, size, modified, device, inode, length_frames, rate, channels,"
+    " format, fingerprint, favourite, tags) SELECT id, root, path_key(path), path, size, modified, device, inode,"
+    " length_frames, rate, channels, format, fingerprint, favourite, tags FROM sounds;"
+    "DROP TABLE sounds;"
+    "ALTER TABLE sounds_v2 RENAME TO sounds;"
+    "CREATE INDEX sounds_by_root ON sounds(root);"
+    "CREATE INDEX sounds_by_path ON sounds(path_key);"
+    "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);"
     "CREATE INDEX sounds_by_played ON sounds(played) WHERE played > 0;",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
+
+// path_key(path): the key a path is found by.
+void pathKey(sqlite3_context *context, int count, sqlite3_value **values)
+{
+    (void)count;
+    const void *bytes = sqlite3_value_blob(values[0]);
+    const auto length = static_cast<size_t>(sqlite3_value_bytes(values[0]));
+    sqlite3_result_int64(context, static_cast<sqlite3_int64>(XXH3_64bits(bytes, length)));
+}
+
+// Where a path's row is: by its key, then the path itself.
+constexpr const char *kAtPath1 = " WHERE path_key = path_key(?1) AND path = ?1";
+constexpr const char *kAtPath2 = " WHERE path_key = path_key(?2) AND path = ?2";
 
 std::string stamp(std::time_t now, const char *format)
 {
@@ -168,6 +196,8 @@ bool Database::openFile()
     // Another window's writer may hold the file for a moment: wait for it
     // rather than fail.
     sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_create_function(m_db, "path_key", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &pathKey, nullptr,
+                            nullptr);
     return true;
 }
 
@@ -341,37 +371,45 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
         return false;
     bool ok = true;
     {
-        Statement upsert(m_db,
-                         "INSERT INTO sounds(root, path, size, modified, device, inode, length_frames, rate,"
-                         " channels, format, fingerprint, favourite, tags)"
-                         " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
-                         " ON CONFLICT(path) DO UPDATE SET root = excluded.root, size = excluded.size,"
-                         " modified = excluded.modified, device = excluded.device, inode = excluded.inode,"
-                         " length_frames = excluded.length_frames, rate = excluded.rate,"
-                         " channels = excluded.channels, format = excluded.format,"
-                         " fingerprint = excluded.fingerprint");
+        // Known paths are updated, keeping their marks; new ones inserted
+        // with the marks they are given (a sound found moved brings its own).
+        Statement update(m_db,
+                         (std::string("UPDATE sounds SET root = ?1, size = ?3, modified = ?4, device = ?5,"
+                                      " inode = ?6, length_frames = ?7, rate = ?8, channels = ?9, format = ?10,"
+                                      " fingerprint = ?11")
+                          + kAtPath2)
+                             .c_str());
+        Statement insert(m_db,
+                         "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
+                         " rate, channels, format, fingerprint, favourite, tags)"
+                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
         Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
-        ok = upsert.ok() && seen.ok();
+        ok = update.ok() && insert.ok() && seen.ok();
         for (const SoundRow &r : rows) {
             if (!ok)
                 break;
-            upsert.bind(1, root);
-            upsert.bind(2, r.path);
-            upsert.bind(3, r.size);
-            upsert.bind(4, r.modified);
-            upsert.bind(5, static_cast<std::int64_t>(r.device));
-            upsert.bind(6, static_cast<std::int64_t>(r.inode));
-            upsert.bind(7, r.lengthFrames);
-            upsert.bind(8, std::int64_t{r.rate});
-            upsert.bind(9, std::int64_t{r.channels});
-            upsert.bindText(10, r.format);
-            upsert.bind(11, storedPrint(r.fingerprint, r.size));
-            // A new path takes the marks it is given (a sound found moved
-            // brings its own); a known one keeps those it has.
-            upsert.bind(12, std::int64_t{r.favourite ? 1 : 0});
-            upsert.bindText(13, r.tags);
+            // The update has no use for the marks (12, 13): binding them
+            // there is refused, harmlessly.
+            for (Statement *st : {&update, &insert}) {
+                st->bind(1, root);
+                st->bind(2, r.path);
+                st->bind(3, r.size);
+                st->bind(4, r.modified);
+                st->bind(5, static_cast<std::int64_t>(r.device));
+                st->bind(6, static_cast<std::int64_t>(r.inode));
+                st->bind(7, r.lengthFrames);
+                st->bind(8, std::int64_t{r.rate});
+                st->bind(9, std::int64_t{r.channels});
+                st->bindText(10, r.format);
+                st->bind(11, storedPrint(r.fingerprint, r.size));
+                st->bind(12, std::int64_t{r.favourite ? 1 : 0});
+                st->bindText(13, r.tags);
+            }
+            ok = update.run();
+            if (ok && sqlite3_changes(m_db) == 0)
+                ok = insert.run();
             seen.bind(1, r.path);
-            ok = upsert.run() && seen.run();
+            ok = ok && seen.run();
         }
     }
     if (ok && exec("RELEASE edit"))
@@ -389,12 +427,15 @@ bool Database::pruneUnseen(std::int64_t root)
 
 bool Database::setFacts(const std::string &path, const SoundRow &facts)
 {
-    Statement set(m_db, "UPDATE sounds SET length_frames = ?, rate = ?, channels = ?, format = ? WHERE path = ?");
+    Statement set(
+        m_db,
+        (std::string("UPDATE sounds SET length_frames = ?1, rate = ?3, channels = ?4, format = ?5") + kAtPath2)
+            .c_str());
     set.bind(1, facts.lengthFrames);
-    set.bind(2, std::int64_t{facts.rate});
-    set.bind(3, std::int64_t{facts.channels});
-    set.bindText(4, facts.format);
-    set.bind(5, path);
+    set.bind(2, path);
+    set.bind(3, std::int64_t{facts.rate});
+    set.bind(4, std::int64_t{facts.channels});
+    set.bindText(5, facts.format);
     return set.run();
 }
 
@@ -418,7 +459,7 @@ bool Database::forgetSounds(const std::vector<std::string> &paths)
 {
     if (!exec("SAVEPOINT edit"))
         return false;
-    Statement forget(m_db, "DELETE FROM sounds WHERE path = ?");
+    Statement forget(m_db, (std::string("DELETE FROM sounds") + kAtPath1).c_str());
     bool ok = forget.ok();
     for (const std::string &p : paths) {
         forget.bind(1, p);
@@ -432,7 +473,7 @@ bool Database::forgetSounds(const std::vector<std::string> &paths)
 
 bool Database::notePlayed(const std::string &path, std::int64_t when)
 {
-    Statement played(m_db, "UPDATE sounds SET played = ? WHERE path = ?");
+    Statement played(m_db, (std::string("UPDATE sounds SET played = ?1") + kAtPath2).c_str());
     played.bind(1, when);
     played.bind(2, path);
     return played.run();
@@ -492,7 +533,7 @@ bool Database::setFavourite(const std::vector<std::string> &paths, bool on)
 {
     if (!exec("SAVEPOINT edit"))
         return false;
-    Statement mark(m_db, "UPDATE sounds SET favourite = ? WHERE path = ?");
+    Statement mark(m_db, (std::string("UPDATE sounds SET favourite = ?1") + kAtPath2).c_str());
     bool ok = mark.ok();
     for (const std::string &p : paths) {
         mark.bind(1, std::int64_t{on ? 1 : 0});
@@ -509,7 +550,7 @@ bool Database::setTags(const std::vector<std::string> &paths, const std::string 
 {
     if (!exec("SAVEPOINT edit"))
         return false;
-    Statement set(m_db, "UPDATE sounds SET tags = ? WHERE path = ?");
+    Statement set(m_db, (std::string("UPDATE sounds SET tags = ?1") + kAtPath2).c_str());
     bool ok = set.ok();
     for (const std::string &p : paths) {
         set.bindText(1, tags);
@@ -537,7 +578,7 @@ std::vector<SoundRow> Database::markedSounds()
 std::optional<SoundRow> Database::findSound(const std::string &path, const std::string &print)
 {
     {
-        Statement byPath(m_db, (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE path = ?").c_str());
+        Statement byPath(m_db, (std::string("SELECT ") + kSoundColumns + " FROM sounds" + kAtPath1).c_str());
         byPath.bind(1, path);
         if (byPath.step() == SQLITE_ROW)
             return soundAt(byPath);

@@ -111,6 +111,38 @@ TEST(Catalogue, BeginsMigratesAndKeepsWhatItWasGiven)
     EXPECT_EQ(migrated.open(), Database::Opened::Existing);
     EXPECT_EQ(migrated.schemaVersion(), Database::kSchemaVersion);
     EXPECT_GT(migrated.rememberRoot("/x"), 0);
+
+    // A file of the first schema, with a favourite and a tag: taken
+    // forward with both, its sounds still found by path.
+    const std::string first = tmp.path() + "/first.db";
+    ASSERT_EQ(sqlite3_open(first.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TABLE roots (id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE);"
+                           "CREATE TABLE sounds (id INTEGER PRIMARY KEY, root INTEGER NOT NULL REFERENCES roots(id)"
+                           " ON DELETE CASCADE, path BLOB NOT NULL UNIQUE, size INTEGER, modified INTEGER,"
+                           " device INTEGER, inode INTEGER, length_frames INTEGER, rate INTEGER, channels INTEGER,"
+                           " format TEXT, fingerprint TEXT, favourite INTEGER NOT NULL DEFAULT 0,"
+                           " tags TEXT NOT NULL DEFAULT '');"
+                           "CREATE INDEX sounds_by_root ON sounds(root);"
+                           "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);"
+                           "INSERT INTO roots VALUES(1, CAST('/s/Keys' AS BLOB));"
+                           "INSERT INTO sounds(root, path, size, fingerprint, favourite, tags)"
+                           " VALUES(1, CAST('/s/Keys/c3.wav' AS BLOB), 5, '5:77', 1, 'warm');"
+                           "PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    Database fromFirst(first);
+    EXPECT_EQ(fromFirst.open(), Database::Opened::Existing);
+    EXPECT_EQ(fromFirst.schemaVersion(), Database::kSchemaVersion);
+    const auto found = fromFirst.findSound("/s/Keys/c3.wav", "");
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(found->favourite);
+    EXPECT_EQ(found->tags, "warm");
+    EXPECT_EQ(found->fingerprint, "5:77");
+    ASSERT_TRUE(fromFirst.setTags({"/s/Keys/c3.wav"}, "warm, soft"));
+    EXPECT_EQ(fromFirst.findSound("/s/Keys/c3.wav", "")->tags, "warm, soft");
+    EXPECT_EQ(fromFirst.findSound("/elsewhere.wav", "5:77")->path, "/s/Keys/c3.wav");
 }
 
 // A catalogue with one favourite, backed up on five days, then one more

@@ -250,6 +250,14 @@ TEST(Library, MostOfAFolderGoneIsAskedAboutAndAnUnpluggedOneKeepsEverything)
     settle(library);
     EXPECT_EQ(heard.folders[0].sounds, 1U);
 
+    // A FIFO named like a sound is remembered, never opened to wait on.
+    ASSERT_EQ(::mkfifo(f.at("pipe.wav").c_str(), 0600), 0);
+    library.recordIntake({f.root}, storeOf({f.at("tom.wav"), f.at("pipe.wav")}));
+    settle(library);
+    EXPECT_EQ(heard.folders[0].sounds, 2U);
+    fs::remove(f.at("pipe.wav"));
+    library.recordIntake({f.root}, storeOf({f.at("tom.wav")}));
+
     // The folder's drive goes: offline, with its records and tags.
     const std::string away = f.dir.path() + "/elsewhere";
     fs::rename(f.root, away);
