@@ -50,6 +50,7 @@ public:
         return rc == SQLITE_DONE || rc == SQLITE_ROW;
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    bool isBlob(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_BLOB; }
     std::string bytes(int column) const
     {
         const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
@@ -119,24 +120,26 @@ constexpr const char *kSoundColumns = "path, size, modified, device, inode, leng
 
 // A fingerprint is "size:hash"; where the size is the row's own, only the
 // hash is kept, as 8 bytes (half the room, in the table and its index).
-std::string storedPrint(const std::string &print, std::int64_t size)
+std::optional<std::string> packedPrint(const std::string &print, std::int64_t size)
 {
     const auto colon = print.find(':');
     if (colon == std::string::npos || print.substr(0, colon) != std::to_string(size))
-        return print;
+        return std::nullopt;
     char *end = nullptr;
     const unsigned long long hash = std::strtoull(print.c_str() + colon + 1, &end, 10);
     if (end == print.c_str() + colon + 1 || *end != '\0' || std::to_string(hash) != print.substr(colon + 1))
-        return print;
+        return std::nullopt;
     std::string bytes(8, '\0');
     for (int i = 0; i < 8; ++i)
         bytes[static_cast<size_t>(i)] = static_cast<char>((hash >> (56 - 8 * i)) & 0xFF);
     return bytes;
 }
 
-std::string printOf(const std::string &stored, std::int64_t size)
+// stored: the column's bytes; packed: they were kept as a blob (the 8-byte
+// form) rather than as text.
+std::string printOf(const std::string &stored, bool packed, std::int64_t size)
 {
-    if (stored.size() != 8 || stored.find(':') != std::string::npos)
+    if (!packed || stored.size() != 8)
         return stored;
     unsigned long long hash = 0;
     for (const char c : stored)
@@ -158,7 +161,7 @@ SoundRow soundAt(const Statement &select)
     r.format = select.bytes(8);
     r.favourite = select.integer(9) != 0;
     r.tags = select.bytes(10);
-    r.fingerprint = printOf(select.bytes(11), r.size);
+    r.fingerprint = printOf(select.bytes(11), select.isBlob(11), r.size);
     return r;
 }
 
@@ -401,7 +404,10 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
                 st->bind(8, std::int64_t{r.rate});
                 st->bind(9, std::int64_t{r.channels});
                 st->bindText(10, r.format);
-                st->bind(11, storedPrint(r.fingerprint, r.size));
+                if (const auto packed = packedPrint(r.fingerprint, r.size))
+                    st->bind(11, *packed);
+                else
+                    st->bindText(11, r.fingerprint);
                 st->bind(12, std::int64_t{r.favourite ? 1 : 0});
                 st->bindText(13, r.tags);
             }
@@ -590,7 +596,10 @@ std::optional<SoundRow> Database::findSound(const std::string &path, const std::
         (std::string("SELECT ") + kSoundColumns + " FROM sounds WHERE fingerprint = ? OR fingerprint = ? ORDER BY id")
             .c_str());
     const std::int64_t size = std::strtoll(print.c_str(), nullptr, 10);
-    byPrint.bind(1, storedPrint(print, size));
+    if (const auto packed = packedPrint(print, size))
+        byPrint.bind(1, *packed);
+    else
+        byPrint.bindText(1, print);
     byPrint.bindText(2, print);
     while (byPrint.step() == SQLITE_ROW) {
         SoundRow row = soundAt(byPrint);

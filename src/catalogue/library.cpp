@@ -1,11 +1,13 @@
 #include "catalogue/library.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -104,6 +106,36 @@ bool under(std::string_view path, std::string_view root)
 }
 
 constexpr std::size_t kChunk = 8192;
+
+// Runs look(i) for every i below count on a few threads at once: looking
+// at files (stat, the fingerprint's reads) waits on the system, which
+// answers several at a time. The threads are joined before it returns.
+void lookInParallel(std::size_t count, const std::function<void(std::size_t)> &look)
+{
+    constexpr std::size_t kStride = 512;
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+    if (count < 4 * kStride || threads == 1) {
+        for (std::size_t i = 0; i < count; ++i)
+            look(i);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (;;) {
+            const std::size_t start = next.fetch_add(kStride);
+            if (start >= count)
+                return;
+            for (std::size_t i = start; i < std::min(count, start + kStride); ++i)
+                look(i);
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+}
 
 using KnownByPath = std::unordered_map<std::string_view, const SoundRow *>;
 
@@ -363,12 +395,12 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
     const auto start = Clock::now();
     std::vector<SoundRow> known = db.soundsOf(*root);
     KnownByPath byPath = byPathOf(known);
-    std::vector<SoundRow> seen;
-    seen.reserve(found->size());
-    for (std::uint32_t i = 0; i < found->size(); ++i) {
-        const auto it = byPath.find(found->scannedPath(i));
-        seen.push_back(seenRow(found->scannedPath(i), it == byPath.end() ? nullptr : it->second));
-    }
+    std::vector<SoundRow> seen(found->size());
+    lookInParallel(seen.size(), [&](std::size_t i) {
+        const std::string_view path = found->scannedPath(static_cast<std::uint32_t>(i));
+        const auto it = byPath.find(path);
+        seen[i] = seenRow(path, it == byPath.end() ? nullptr : it->second);
+    });
     const auto looked = Clock::now();
     Reconciled result = reconcile(known, std::move(seen), true);
     const auto reconciled = Clock::now();
@@ -378,7 +410,9 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
              + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(looked - start).count())
              + " ms, reconciled in "
              + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(reconciled - looked).count())
-             + " ms, written in " + std::to_string(msSince(reconciled)) + " ms");
+             + " ms, written in " + std::to_string(msSince(reconciled)) + " ms; " + std::to_string(result.moved.size())
+             + " moved, " + std::to_string(result.gone.size()) + " gone, " + std::to_string(result.toRead.size())
+             + " to read");
     if (result.mostlyGone) {
         m_pendingForget = result.gone;
         tell([folder, gone = result.gone.size(), count = known.size()](Listener &l) {

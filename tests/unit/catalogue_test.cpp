@@ -143,6 +143,19 @@ TEST(Catalogue, BeginsMigratesAndKeepsWhatItWasGiven)
     ASSERT_TRUE(fromFirst.setTags({"/s/Keys/c3.wav"}, "warm, soft"));
     EXPECT_EQ(fromFirst.findSound("/s/Keys/c3.wav", "")->tags, "warm, soft");
     EXPECT_EQ(fromFirst.findSound("/elsewhere.wav", "5:77")->path, "/s/Keys/c3.wav");
+
+    // Fingerprints come back as they went in, whatever bytes their hash
+    // holds, and one that does not match its row's size stays as it is.
+    std::vector<SoundRow> prints{row("/s/Keys/a.wav", 100), row("/s/Keys/b.wav", 100), row("/s/Keys/c.wav", 100)};
+    prints[0].fingerprint = "100:4195730024608447034"; // every byte of the hash a colon
+    prints[1].fingerprint = "7:12";
+    const std::int64_t keys = fromFirst.rememberRoot("/s/Keys");
+    ASSERT_TRUE(fromFirst.replaceSounds(keys, prints));
+    const auto back = fromFirst.soundsOf(keys);
+    ASSERT_EQ(back.size(), 3U);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(back[i].fingerprint, prints[i].fingerprint);
+    EXPECT_EQ(fromFirst.findSound("/nowhere.wav", prints[0].fingerprint)->path, "/s/Keys/a.wav");
 }
 
 // A catalogue with one favourite, backed up on five days, then one more

@@ -343,3 +343,37 @@ TEST(Library, ProblemsAreToldAndMarksTravelAsAFile)
     ASSERT_TRUE(spinUntil([&] { return done.has_value(); }));
     EXPECT_FALSE(done->first);
 }
+
+TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
+{
+    TempDir dir;
+    const std::string root = dir.path() + "/Many";
+    fs::create_directory(root);
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3000; ++i) {
+        paths.push_back(root + "/take " + std::to_string(i) + ".wav");
+        writeFile(paths.back(), "take " + std::to_string(i));
+    }
+    Heard heard;
+    catalogue::Library library(dir.path() + "/library.db");
+    library.setListener(&heard);
+    library.recordIntake({root}, storeOf(paths));
+    library.setFavourite({paths[1234]}, true);
+    library.requestList(1, Catalogue::ListKind::Folder, root);
+    settle(library);
+    ASSERT_TRUE(heard.list);
+    ASSERT_EQ(heard.list->second->size(), 3000U);
+    EXPECT_TRUE(heard.list->second->favourite(1234));
+
+    const std::string renamed = root + "/the keeper.wav";
+    fs::rename(paths[1234], renamed);
+    paths[1234] = renamed;
+    library.checkList(1, root, storeOf(paths));
+    settle(library);
+    ASSERT_TRUE(heard.changes);
+    EXPECT_EQ(heard.changes->gone, std::vector<std::uint32_t>{1234});
+    ASSERT_EQ(heard.changes->extended->size(), 3001U);
+    EXPECT_EQ(heard.changes->extended->path(3000), renamed);
+    EXPECT_TRUE(heard.changes->extended->favourite(3000));
+    EXPECT_EQ(heard.folders[0].sounds, 3000U);
+}
