@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -64,9 +65,10 @@ RecordStorePtr storeOf(const std::vector<std::string> &paths)
 // Waits for everything posted so far to be written and told.
 void settle(catalogue::Library &library)
 {
-    bool done = false;
+    // Set on the writer's thread.
+    std::atomic<bool> done{false};
     library.whenWritten([&done] { done = true; });
-    ASSERT_TRUE(spinUntil([&] { return done; }));
+    ASSERT_TRUE(spinUntil([&] { return done.load(); }));
     // What the writer told the window arrives after.
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
