@@ -24,7 +24,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from million_e2e import make_tree, rss_kb  # noqa: E402
+from million_e2e import close_window, make_tree, rss_kb, window_of  # noqa: E402
 
 BINARY = os.path.abspath(sys.argv[1])
 ENTRIES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
@@ -70,22 +70,10 @@ class Run:
         raise SystemExit("no %r in the log:\n%s" % (pattern, "\n".join(l for _, l in self.log[-20:])))
 
     def window(self):
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)],
-                               capture_output=True, text=True)
-            if r.stdout.strip():
-                return r.stdout.split()[0]
-            time.sleep(0.05)
-        raise SystemExit("no window")
+        return window_of(self.proc)
 
     def close(self):
-        subprocess.run(["wmctrl", "-i", "-c", self.window()], check=False)
-        try:
-            self.proc.wait(60)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        close_window(self.proc, 60)
         os.unlink(self.out_path)
 
     def stalls(self):
@@ -142,16 +130,18 @@ def main():
         time.sleep(2)
         rss.append(1024 * (rss_kb(run.proc.pid) - base_rss) / ENTRIES)
         if i == 2:
+            keys_at = time.monotonic() - run.start
+            print("  %6.2f s  (Ctrl+A, Ctrl+D sent)" % keys_at)
             win = run.window()
             subprocess.run(["xdotool", "windowactivate", "--sync", win], check=False)
             subprocess.run(["xdotool", "key", "ctrl+a", "ctrl+d"], check=True)
             _, fav = run.wait_log(r"catalogue: favourite of (\d+) saved in (\d+) ms")
         stalls_reopen += run.stalls()
-        if i == 0:
-            for at, line in run.log:
-                if "catalogue:" in line or "library:" in line or "stalled" in line:
-                    print("  %6.2f s  %s" % (at - run.start, line))
+        closing = time.monotonic()
         run.close()
+        for at, line in run.log:
+            if (i == 0 and ("catalogue:" in line or "library:" in line)) or "stalled" in line:
+                print("  run %d %6.2f s%s  %s" % (i + 1, at - run.start, " (closing)" if at >= closing else "", line))
 
     print("records: %d; database %.0f bytes/record" % (recorded, size / max(recorded, 1)))
     print("recording: finished %.2f s after the intake's last line; stalls over 50 ms during the intake: %s" % (

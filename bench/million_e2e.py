@@ -108,22 +108,32 @@ class Run:
         self.errors = self.proc.stderr.read()
 
     def window(self):
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid)],
-                               capture_output=True, text=True)
-            if r.stdout.strip():
-                return r.stdout.split()[0]
-            time.sleep(0.05)
-        raise SystemExit("no window")
+        return window_of(self.proc)
 
     def close(self):
-        subprocess.run(["wmctrl", "-i", "-c", self.window()], check=False)
-        try:
-            self.proc.wait(20)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        close_window(self.proc, 20)
+
+
+def window_of(proc):
+    """The program's window (the first visible one of its pid)."""
+    deadline = time.time() + 20
+    while time.time() < deadline:
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(proc.pid)],
+                           capture_output=True, text=True)
+        if r.stdout.strip():
+            return r.stdout.split()[0]
+        time.sleep(0.05)
+    raise SystemExit("no window")
+
+
+def close_window(proc, timeout):
+    """Closes the window as a user would, and waits for the process."""
+    subprocess.run(["wmctrl", "-i", "-c", window_of(proc)], check=False)
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def key_latencies(run, key, count, gap=0.1, until=None):

@@ -4,6 +4,7 @@
 #include <Qt>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -198,6 +199,10 @@ private:
     // The intake's steps once its scan has ended (or was cut short).
     void completeIntake();
     void updateTitle();
+    // Marks each selected record (they are all of the table's store) and
+    // returns their paths, for the catalogue.
+    std::vector<std::string> markSelected(const std::vector<SoundRecord> &selected,
+                                          const std::function<void(RecordStore &, std::uint32_t)> &mark);
     // The check of the folder shown, and its reports.
     void startCheck();
     class CheckListener : public IntakeScanner::Listener {

@@ -254,6 +254,20 @@ void Controller::forgetFolder(const std::string &folder)
     }
 }
 
+std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord> &selected,
+                                                  const std::function<void(RecordStore &, std::uint32_t)> &mark)
+{
+    std::vector<std::string> paths;
+    paths.reserve(selected.size());
+    RecordStore &store = *m_tableController.items()->store();
+    for (const SoundRecord &r : selected) {
+        mark(store, r.index());
+        paths.emplace_back(r.path());
+    }
+    m_tableController.recordsChanged();
+    return paths;
+}
+
 void Controller::toggleFavourite()
 {
     const std::vector<SoundRecord> selected = m_tableController.selectedItems();
@@ -262,14 +276,8 @@ void Controller::toggleFavourite()
     // All become favourites, unless all are already.
     const bool on = !std::all_of(selected.begin(), selected.end(),
                                  [](const SoundRecord &r) { return r.store()->favourite(r.index()); });
-    std::vector<std::string> paths;
-    paths.reserve(selected.size());
-    RecordStore *store = m_tableController.items()->store().get();
-    for (const SoundRecord &r : selected) {
-        store->setFavourite(r.index(), on);
-        paths.emplace_back(r.path());
-    }
-    m_tableController.recordsChanged();
+    std::vector<std::string> paths
+        = markSelected(selected, [on](RecordStore &store, std::uint32_t r) { store.setFavourite(r, on); });
     if (m_catalogue)
         m_catalogue->setFavourite(std::move(paths), on);
 }
@@ -296,14 +304,8 @@ void Controller::editTags()
     }
     QStringList joined(tags.begin(), tags.end());
     const std::string text = joined.join(QStringLiteral(", ")).toStdString();
-    std::vector<std::string> paths;
-    paths.reserve(selected.size());
-    RecordStore *store = m_tableController.items()->store().get();
-    for (const SoundRecord &r : selected) {
-        store->setTags(r.index(), text);
-        paths.emplace_back(r.path());
-    }
-    m_tableController.recordsChanged();
+    std::vector<std::string> paths
+        = markSelected(selected, [&text](RecordStore &store, std::uint32_t r) { store.setTags(r, text); });
     if (m_catalogue)
         m_catalogue->setTags(std::move(paths), text);
 }

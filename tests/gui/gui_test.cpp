@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSplitter>
@@ -678,6 +679,9 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     DiscardedLines noLines;
     InlineScanner checker(m_fs, noLines);
     std::unique_ptr<catalogue::Library> library;
+    // The window goes before the catalogue and the checker it was given,
+    // however the case ends.
+    const auto closeFirst = qScopeGuard([this] { m_browser.reset(); });
     auto makeBrowser = [&] {
         m_browser.reset();
         library = std::make_unique<catalogue::Library>(data);
@@ -720,18 +724,22 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QTest::keyClick(table, Qt::Key_D, Qt::ControlModifier);
     QCOMPARE(model->index(1, favourite).data().toString(), QString("\u2605"));
     QCOMPARE(model->index(0, favourite).data().toString(), QString());
+    // The dialog is answered once it is up, however long that takes.
     bool asked = false;
-    QTimer::singleShot(100, [&] {
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
         auto *dialog = m_browser->window().findChild<QInputDialog *>("editTags");
-        if (!dialog)
+        if (!dialog || !dialog->isVisible() || asked)
             return;
         asked = true;
         auto *edit = dialog->findChild<QLineEdit *>();
         QTest::keyClicks(edit, "dry,  short , dry");
         QTest::keyClick(edit, Qt::Key_Return);
     });
+    answer.start(20);
     QTest::keyClick(table, Qt::Key_T, Qt::ControlModifier);
-    QVERIFY(asked);
+    QTRY_VERIFY(asked);
+    answer.stop();
     QCOMPARE(model->index(1, tags).data().toString(), QString("dry, short"));
 
     // Quit and start again without paths: the folder comes back from the
