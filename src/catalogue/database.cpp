@@ -330,6 +330,24 @@ Database::Opened Database::open()
     return Opened::Unavailable;
 }
 
+void Database::noteWriteError()
+{
+    if (m_writeError.empty() && m_db)
+        m_writeError = sqlite3_errmsg(m_db);
+}
+
+bool Database::checked(bool ok)
+{
+    if (!ok)
+        noteWriteError();
+    return ok;
+}
+
+std::string Database::takeWriteError()
+{
+    return std::exchange(m_writeError, std::string());
+}
+
 bool Database::begin()
 {
     return exec("BEGIN IMMEDIATE");
@@ -339,6 +357,7 @@ bool Database::commit()
 {
     if (exec("COMMIT"))
         return true;
+    noteWriteError();
     exec("ROLLBACK");
     return false;
 }
@@ -359,6 +378,7 @@ bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &row
         return false;
     if (beginReplace() && upsertSounds(root, rows) && pruneUnseen(root) && exec("RELEASE replace"))
         return true;
+    noteWriteError();
     exec("ROLLBACK TO replace; RELEASE replace");
     return false;
 }
@@ -420,6 +440,7 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
     }
     if (ok && exec("RELEASE edit"))
         return true;
+    noteWriteError();
     exec("ROLLBACK TO edit; RELEASE edit");
     return false;
 }
@@ -428,7 +449,7 @@ bool Database::pruneUnseen(std::int64_t root)
 {
     Statement prune(m_db, "DELETE FROM sounds WHERE root = ? AND path NOT IN (SELECT path FROM seen)");
     prune.bind(1, root);
-    return prune.run();
+    return checked(prune.run());
 }
 
 bool Database::setFacts(const std::string &path, const SoundRow &facts)
@@ -442,7 +463,7 @@ bool Database::setFacts(const std::string &path, const SoundRow &facts)
     set.bind(3, std::int64_t{facts.rate});
     set.bind(4, std::int64_t{facts.channels});
     set.bindText(5, facts.format);
-    return set.run();
+    return checked(set.run());
 }
 
 std::optional<std::int64_t> Database::rootAt(const std::string &path)
@@ -458,7 +479,7 @@ bool Database::forgetRoot(std::int64_t root)
 {
     Statement forget(m_db, "DELETE FROM roots WHERE id = ?");
     forget.bind(1, root);
-    return forget.run();
+    return checked(forget.run());
 }
 
 bool Database::forgetSounds(const std::vector<std::string> &paths)
@@ -473,6 +494,7 @@ bool Database::forgetSounds(const std::vector<std::string> &paths)
     }
     if (ok && exec("RELEASE edit"))
         return true;
+    noteWriteError();
     exec("ROLLBACK TO edit; RELEASE edit");
     return false;
 }
@@ -482,7 +504,7 @@ bool Database::notePlayed(const std::string &path, std::int64_t when)
     Statement played(m_db, (std::string("UPDATE sounds SET played = ?1") + kAtPath2).c_str());
     played.bind(1, when);
     played.bind(2, path);
-    return played.run();
+    return checked(played.run());
 }
 
 std::vector<SoundRow> Database::recentlyPlayed(int limit)
@@ -548,6 +570,7 @@ bool Database::setFavourite(const std::vector<std::string> &paths, bool on)
     }
     if (ok && exec("RELEASE edit"))
         return true;
+    noteWriteError();
     exec("ROLLBACK TO edit; RELEASE edit");
     return false;
 }
@@ -565,6 +588,7 @@ bool Database::setTags(const std::vector<std::string> &paths, const std::string 
     }
     if (ok && exec("RELEASE edit"))
         return true;
+    noteWriteError();
     exec("ROLLBACK TO edit; RELEASE edit");
     return false;
 }

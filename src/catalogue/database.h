@@ -109,6 +109,10 @@ public:
     // fingerprint.
     std::optional<SoundRow> findSound(const std::string &path, const std::string &print);
 
+    // Why the first edit or commit that failed since the last call failed
+    // (a full disk, a file gone read-only); empty when none did.
+    std::string takeWriteError();
+
     // Takes today's backup unless there is one; keeps the newest three.
     bool backupIfDue(std::time_t now);
     std::vector<std::string> backups() const;
@@ -122,9 +126,12 @@ private:
     bool exec(const char *sql);
     bool moveAside(std::time_t now);
     bool restoreNewestBackup();
+    void noteWriteError();
+    bool checked(bool ok);
 
     std::string m_path;
     std::string m_problem;
+    std::string m_writeError;
     sqlite3 *m_db = nullptr;
 };
 

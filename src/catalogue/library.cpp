@@ -181,14 +181,20 @@ long long msSince(Clock::time_point start)
 } // namespace
 
 Library::Library(std::string path, Now now)
-    : m_now(std::move(now)), m_writer(std::move(path), [this](Database::Opened opened, const std::string &problem) {
-          if (opened == Database::Opened::Unavailable)
-              tell([problem](Listener &l) { l.catalogueProblem(Problem::Unavailable, problem); });
-          else if (opened == Database::Opened::Restored)
-              tell([problem](Listener &l) { l.catalogueProblem(Problem::Restored, problem); });
-          else if (opened == Database::Opened::Recreated)
-              tell([problem](Listener &l) { l.catalogueProblem(Problem::Recreated, problem); });
-      })
+    : m_now(std::move(now)),
+      m_writer(
+          std::move(path),
+          [this](Database::Opened opened, const std::string &problem) {
+              if (opened == Database::Opened::Unavailable)
+                  tell([problem](Listener &l) { l.catalogueProblem(Problem::Unavailable, problem); });
+              else if (opened == Database::Opened::Restored)
+                  tell([problem](Listener &l) { l.catalogueProblem(Problem::Restored, problem); });
+              else if (opened == Database::Opened::Recreated)
+                  tell([problem](Listener &l) { l.catalogueProblem(Problem::Recreated, problem); });
+          },
+          [this](const std::string &why) {
+              tell([why](Listener &l) { l.catalogueProblem(Problem::WriteFailed, why); });
+          })
 {
     m_writer.post([this](Database &db) {
         db.backupIfDue(m_now());
@@ -532,7 +538,7 @@ void Library::importMarks(const std::string &file, Done done)
 
 void Library::whenWritten(std::function<void()> done)
 {
-    m_writer.post([done = std::move(done)](Database &) { done(); });
+    m_writer.post([](Database &) {}, std::move(done));
 }
 
 } // namespace auralist::catalogue

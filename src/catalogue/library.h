@@ -48,7 +48,7 @@ public:
     void importMarks(const std::string &file, Done done) override;
 
     // Runs on the writer once everything posted before it has been done
-    // (tests).
+    // and committed, and any failure of it reported (tests).
     void whenWritten(std::function<void()> done);
 
     void requestStop() override { m_writer.requestStop(); }

@@ -4,7 +4,8 @@
 
 namespace auralist::catalogue {
 
-Writer::Writer(std::string path, OpenedHandler opened) : m_path(std::move(path)), m_opened(std::move(opened))
+Writer::Writer(std::string path, OpenedHandler opened, FailedHandler failed)
+    : m_path(std::move(path)), m_opened(std::move(opened)), m_failed(std::move(failed))
 {
     m_thread.start([this] { run(); });
 }
@@ -63,6 +64,8 @@ void Writer::run()
                 q.job(db);
             if (batched)
                 db.commit();
+            if (std::string why = db.takeWriteError(); !why.empty() && m_failed)
+                m_failed(why);
             for (Queued &q : jobs) {
                 if (q.committed)
                     q.committed();

@@ -25,7 +25,10 @@ public:
     using Job = std::function<void(Database &)>;
     using OpenedHandler = std::function<void(Database::Opened, const std::string &problem)>;
 
-    Writer(std::string path, OpenedHandler opened);
+    // failed(why) runs on the writer after a batch of which something could
+    // not be written.
+    using FailedHandler = std::function<void(const std::string &why)>;
+    Writer(std::string path, OpenedHandler opened, FailedHandler failed = {});
     ~Writer() override;
     Writer(const Writer &) = delete;
     Writer &operator=(const Writer &) = delete;
@@ -42,6 +45,7 @@ private:
 
     std::string m_path;
     OpenedHandler m_opened;
+    FailedHandler m_failed;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     struct Queued {

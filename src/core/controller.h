@@ -268,6 +268,7 @@ private:
     std::vector<std::string> m_intakeRoots; // what the intake in progress was handed
     std::string m_lastNoted; // the sound last noted as played
     bool m_toldProblem = false;
+    bool m_toldWriteFailure = false;
     QElapsedTimer m_listAsked; // since the list (or its check) was asked for
 
     // What the delete question was about: each sound, and what its file

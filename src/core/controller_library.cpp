@@ -207,6 +207,17 @@ void Controller::catalogueAsksToForget(const std::string &folder, std::uint64_t 
 
 void Controller::catalogueProblem(Catalogue::Problem problem, const std::string &detail)
 {
+    if (problem == Catalogue::Problem::WriteFailed) {
+        if (m_toldWriteFailure)
+            return;
+        m_toldWriteFailure = true;
+        m_alerts.runAlert("Library Not Saved",
+                          "A change to the library could not be saved (" + detail
+                              + "). What the window shows is kept while Auralist runs; free some space (or make "
+                                "the folder writable) and make the change again to keep it.",
+                          "OK", "");
+        return;
+    }
     if (m_toldProblem)
         return;
     m_toldProblem = true;
@@ -223,6 +234,7 @@ void Controller::catalogueProblem(Catalogue::Problem problem, const std::string 
                               + "\u201d and the latest backup was restored; changes made since that backup are lost.",
                           "OK", "");
         break;
+    case Catalogue::Problem::WriteFailed: break;
     case Catalogue::Problem::Recreated:
         m_alerts.runAlert("Library Started Again",
                           "The library file was damaged and no backup could be used. It was set aside as \u201c"

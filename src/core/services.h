@@ -253,6 +253,7 @@ public:
         Unavailable, // cannot be opened or created: running without it
         Restored, // the file was damaged and set aside; a backup took its place
         Recreated, // the file was damaged and set aside; no backup was good
+        WriteFailed, // an edit could not be saved (a full disk): told once
     };
     enum class ListKind : std::uint8_t { Folder, Favourites, RecentlyPlayed };
 

@@ -728,7 +728,9 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     bool asked = false;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto *dialog = m_browser->window().findChild<QInputDialog *>("editTags");
+        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            dialog = m_browser->window().findChild<QInputDialog *>("editTags");
         if (!dialog || !dialog->isVisible() || asked)
             return;
         asked = true;
@@ -737,7 +739,13 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
         QTest::keyClick(edit, Qt::Key_Return);
     });
     answer.start(20);
+    QCOMPARE(ui.actionEditTags->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
     QTest::keyClick(table, Qt::Key_T, Qt::ControlModifier);
+    if (!asked) {
+        // Where the key press did not reach the menu (a desktop without a
+        // window manager's focus), the menu item itself.
+        ui.actionEditTags->trigger();
+    }
     QTRY_VERIFY(asked);
     answer.stop();
     QCOMPARE(model->index(1, tags).data().toString(), QString("dry, short"));

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <sqlite3.h>
+
 #include "catalogue/library.h"
 #include "test_support.h"
 
@@ -378,4 +380,30 @@ TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
     EXPECT_EQ(heard.changes->extended->path(3000), renamed);
     EXPECT_TRUE(heard.changes->extended->favourite(3000));
     EXPECT_EQ(heard.folders[0].sounds, 3000U);
+}
+
+TEST(Library, AnEditThatCannotBeSavedIsTold)
+{
+    const Folder f;
+    Heard heard;
+    const std::string file = f.dir.path() + "/library.db";
+    catalogue::Library library(file);
+    library.setListener(&heard);
+    library.recordIntake({f.root}, storeOf(f.all()));
+    settle(library);
+    EXPECT_TRUE(heard.problems.empty());
+    // The file refuses every change to a sound from now on, as a full disk
+    // would.
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TRIGGER refuse BEFORE UPDATE ON sounds BEGIN SELECT RAISE(FAIL, 'disk full'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    library.setFavourite({f.at("kick.wav")}, true);
+    ASSERT_TRUE(spinUntil([&] { return !heard.problems.empty(); }, 3000));
+    settle(library);
+    ASSERT_EQ(heard.problems.size(), 1U);
+    EXPECT_EQ(heard.problems[0], Catalogue::Problem::WriteFailed);
 }
