@@ -93,7 +93,7 @@ void DragTable::arrangeColumns()
         if (id == "path" && ids.size() > 2)
             header->setSectionResizeMode(c, QHeaderView::Stretch);
         else if (id != "name")
-            header->resizeSection(c, id == "format" ? 110 : id == "tags" ? 140 : 80);
+            header->resizeSection(c, id == "format" ? 110 : id == "tags" ? 110 : id == "favourite" ? 70 : id == "channels" ? 70 : 80);
     }
     fitColumns();
 }
