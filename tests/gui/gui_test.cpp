@@ -725,6 +725,8 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QCOMPARE(model->index(1, favourite).data().toString(), QString("\u2605"));
     QCOMPARE(model->index(0, favourite).data().toString(), QString());
     // The dialog is answered once it is up, however long that takes.
+    m_browser->tableController().selectItemAtIndex(1);
+    QCOMPARE(int(m_browser->tableController().selectedItems().size()), 1);
     bool asked = false;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
@@ -746,9 +748,14 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
         // window manager's focus), the menu item itself.
         ui.actionEditTags->trigger();
     }
-    QTRY_VERIFY(asked);
+    QTRY_VERIFY2(asked,
+                 qPrintable(QStringLiteral("selected %1, modal %2")
+                                .arg(m_browser->tableController().selectedItems().size())
+                                .arg(QApplication::activeModalWidget()
+                                         ? QApplication::activeModalWidget()->metaObject()->className()
+                                         : "none")));
     answer.stop();
-    QCOMPARE(model->index(1, tags).data().toString(), QString("dry, short"));
+    QTRY_COMPARE(model->index(1, tags).data().toString(), QString("dry, short"));
 
     // Quit and start again without paths: the folder comes back from the
     // catalogue, marks and all, not played and without a line printed.
