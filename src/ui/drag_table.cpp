@@ -93,9 +93,16 @@ void DragTable::arrangeColumns()
         if (id == "path" && ids.size() > 2)
             header->setSectionResizeMode(c, QHeaderView::Stretch);
         else if (id != "name")
-            header->resizeSection(c, id == "format" ? 110 : id == "tags" ? 110 : id == "favourite" ? 70 : id == "channels" ? 70 : 80);
+            header->resizeSection(c, initialWidth(id));
     }
     fitColumns();
+}
+
+int DragTable::initialWidth(const std::string &column)
+{
+    if (column == "format" || column == "tags")
+        return 110;
+    return column == "favourite" || column == "channels" ? 70 : 80;
 }
 
 void DragTable::fitColumns()

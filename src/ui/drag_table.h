@@ -26,6 +26,8 @@ public:
     void awakeFromNib();
     // The path takes the room the other columns leave; with it hidden, the
     // last column shown does.
+    // A column's width before the user gives it another.
+    static int initialWidth(const std::string &column);
     void fitColumns();
     void canDrag(bool on) { m_canDrag = on; }
     void canDrop(bool on) { m_canDrop = on; }
