@@ -283,24 +283,12 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                     db.pruneUnseen(root);
                     continue;
                 }
-                const KnownByPath byPath = byPathOf(known);
-                std::vector<SoundRow> seen;
-                seen.reserve(members[r].size());
-                for (const std::uint32_t i : members[r]) {
-                    const auto it = byPath.find(store->scannedPath(i));
-                    seen.push_back(seenRow(store->scannedPath(i), it == byPath.end() ? nullptr : it->second));
-                }
-                const Reconciled found = reconcile(known, std::move(seen), true);
+                const Reconciled found
+                    = reconcileRoot(db, root, roots[r], known, members[r].size(),
+                                    [&](std::size_t k) { return store->scannedPath(members[r][k]); });
                 for (size_t k = 0; k < found.rows.size(); ++k) {
                     if (found.rows[k].favourite || !found.rows[k].tags.empty())
                         marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
-                }
-                writeReconciled(db, root, byPath, found);
-                if (found.mostlyGone) {
-                    m_pendingForget = found.gone;
-                    tell([folder = roots[r], gone = found.gone.size(), count = known.size()](Listener &l) {
-                        l.catalogueAsksToForget(folder, gone, count);
-                    });
                 }
             }
             if (!marks.empty())
@@ -393,26 +381,23 @@ void Library::checkList(std::uint64_t request, const std::string &folder, const 
     });
 }
 
-void Library::check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
+Reconciled Library::reconcileRoot(Database &db, std::int64_t root, const std::string &folder,
+                                  const std::vector<SoundRow> &known, std::size_t count,
+                                  const std::function<std::string_view(std::size_t)> &pathAt)
 {
-    const auto root = db.rootAt(folder);
-    if (!root || !found)
-        return;
     const auto start = Clock::now();
-    std::vector<SoundRow> known = db.soundsOf(*root);
     KnownByPath byPath = byPathOf(known);
-    std::vector<SoundRow> seen(found->size());
-    lookInParallel(seen.size(), [&](std::size_t i) {
-        const std::string_view path = found->scannedPath(static_cast<std::uint32_t>(i));
+    std::vector<SoundRow> seen(count);
+    lookInParallel(count, [&](std::size_t i) {
+        const std::string_view path = pathAt(i);
         const auto it = byPath.find(path);
         seen[i] = seenRow(path, it == byPath.end() ? nullptr : it->second);
     });
     const auto looked = Clock::now();
     Reconciled result = reconcile(known, std::move(seen), true);
     const auto reconciled = Clock::now();
-    writeReconciled(db, *root, byPath, result);
-    byPath = {};
-    debugLog("catalogue: check of " + std::to_string(found->size()) + ": files looked at in "
+    writeReconciled(db, root, byPath, result);
+    debugLog("catalogue: reconciled " + std::to_string(count) + ": files looked at in "
              + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(looked - start).count())
              + " ms, reconciled in "
              + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(reconciled - looked).count())
@@ -421,11 +406,21 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
              + " to read");
     if (result.mostlyGone) {
         m_pendingForget = result.gone;
-        tell([folder, gone = result.gone.size(), count = known.size()](Listener &l) {
-            l.catalogueAsksToForget(folder, gone, count);
+        tell([folder, gone = result.gone.size(), remembered = known.size()](Listener &l) {
+            l.catalogueAsksToForget(folder, gone, remembered);
         });
     }
-    known = {};
+    return result;
+}
+
+void Library::check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
+{
+    const auto root = db.rootAt(folder);
+    if (!root || !found)
+        return;
+    const Reconciled result = reconcileRoot(db, *root, folder, db.soundsOf(*root), found->size(), [&](std::size_t i) {
+        return found->scannedPath(static_cast<std::uint32_t>(i));
+    });
     tellFolders(db);
 
     // What the list shown has to take in.

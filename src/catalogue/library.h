@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "catalogue/database.h"
+#include "catalogue/reconcile.h"
 #include "catalogue/writer.h"
 #include "core/mailbox.h"
 #include "core/services.h"
@@ -66,6 +67,13 @@ private:
     // Calls the listener on the window's thread.
     void tell(std::function<void(Listener &)> call);
     void tellFolders(Database &db);
+    // Brings root's entries up to date with the paths found there now
+    // (pathAt(i) for i below count), known being what it had: each file
+    // looked at, the two reconciled, what changed written; with most of it
+    // gone, the user is asked before those are forgotten.
+    Reconciled reconcileRoot(Database &db, std::int64_t root, const std::string &folder,
+                             const std::vector<SoundRow> &known, std::size_t count,
+                             const std::function<std::string_view(std::size_t)> &pathAt);
     void check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found);
 
     Listener *m_listener = nullptr;
