@@ -125,7 +125,7 @@ def main():
         reopen.append(at - run.start)
         at2, _ = run.wait_log(r"catalogue: checked (\d+) sounds in (\d+) ms", 180)
         checks.append(at2 - at)
-        _, w = run.wait_log(r"library: walked (\d+) sounds in (\d+) ms")
+        _, w = run.wait_log(r"catalogue: walked (\d+) sounds in (\d+) ms")
         walks.append(int(w.group(2)) / 1000)
         time.sleep(2)
         rss.append(1024 * (rss_kb(run.proc.pid) - base_rss) / ENTRIES)

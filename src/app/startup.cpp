@@ -65,7 +65,7 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,
                              services.diagnostics, services.scanner ? *services.scanner : *m_inlineScanner,
-                             services.catalogue, services.checker},
+                             services.catalogue},
         *m_tableController, *m_window);
     // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(
@@ -430,8 +430,6 @@ int runAuralist(int argc, char **argv)
     audio::AudioEngine engine;
     PosixFileSystem fileSystem;
     ThreadedScanner scanner(std::make_shared<PosixFileSystem>(), eventLines);
-    DiscardedLines noLines;
-    ThreadedScanner checker(std::make_shared<PosixFileSystem>(), noLines);
     // The catalogue's writer opens the file on its own thread; until it
     // answers, requests wait in its queue.
     catalogue::Library library(catalogue::defaultLibraryPath());
@@ -440,9 +438,9 @@ int runAuralist(int argc, char **argv)
     QtSettings settings;
     CurlHttp http;
     SystemClock clock;
-    const ServiceSet services{engine,   fileSystem, desktop,     alerts,   settings,
-                              http,     clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>(),
-                              &library, &checker};
+    const ServiceSet services{engine,  fileSystem, desktop,     alerts,   settings,
+                              http,    clock,      diagnostics, &scanner, std::make_shared<SoundHeaderReader>(),
+                              &library};
     Browser browser(services, Config::fromEnvironment());
     alerts.setParent(&browser.window());
     engine.setOutputProblemHandler(
@@ -453,7 +451,7 @@ int runAuralist(int argc, char **argv)
     // A thread stuck in a system call (a walk or a read on a dead disk)
     // must not keep the process: it is given until the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
-    std::vector<Stoppable *> units{&scanner, &checker};
+    std::vector<Stoppable *> units{&scanner};
     for (Stoppable *unit : browser.threads())
         units.push_back(unit);
     units.push_back(&http);

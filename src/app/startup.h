@@ -38,10 +38,8 @@ struct ServiceSet {
     // at all).
     IntakeScanner *scanner = nullptr;
     std::shared_ptr<HeaderReader> headerReader;
-    // The saved catalogue (null: none) and the quiet walk that checks a
-    // folder shown from it (null: no checks).
+    // The saved catalogue (null: none).
     Catalogue *catalogue = nullptr;
-    IntakeScanner *checker = nullptr;
 };
 
 // Creates the window and the objects behind it and connects them in the

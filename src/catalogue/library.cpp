@@ -16,7 +16,9 @@
 
 #include "catalogue/exchange.h"
 #include "catalogue/reconcile.h"
+#include "catalogue/walk.h"
 #include "core/diagnostics.h"
+#include "core/numeric_compare.h"
 
 namespace auralist::catalogue {
 
@@ -83,21 +85,6 @@ bool statInto(SoundRow &row)
     return true;
 }
 
-// The row for a path found on disk; known: what the catalogue had under
-// that path (null: nothing). An unchanged file keeps its fingerprint.
-SoundRow seenRow(std::string_view path, const SoundRow *known)
-{
-    SoundRow row;
-    row.path = std::string(path);
-    if (!statInto(row))
-        return row;
-    if (known && known->size == row.size && known->modified == row.modified && !known->fingerprint.empty())
-        row.fingerprint = known->fingerprint;
-    else
-        row.fingerprint = fingerprintOf(row.path).value_or(std::string());
-    return row;
-}
-
 bool under(std::string_view path, std::string_view root)
 {
     while (root.size() > 1 && root.back() == '/')
@@ -137,26 +124,83 @@ void lookInParallel(std::size_t count, const std::function<void(std::size_t)> &l
         helper.join();
 }
 
-using KnownByPath = std::unordered_map<std::string_view, const SoundRow *>;
-
-KnownByPath byPathOf(const std::vector<SoundRow> &known)
+// What the files at paths are now (pathAt(i) for i below count), looked
+// at on a few threads; inode 0 where nothing is there.
+template <class PathAt> std::vector<SoundRow> lookAt(std::size_t count, PathAt pathAt)
 {
-    KnownByPath byPath;
-    byPath.reserve(known.size());
-    for (const SoundRow &k : known)
-        byPath.emplace(k.path, &k);
-    return byPath;
+    std::vector<SoundRow> seen(count);
+    lookInParallel(count, [&](std::size_t i) {
+        seen[i].path = std::string(pathAt(i));
+        statInto(seen[i]);
+    });
+    return seen;
+}
+
+// Gives each file looked at its fingerprint: an unchanged one (the size
+// and time known) keeps the one known; the others are read, on a few
+// threads.
+void fingerprint(std::vector<SoundRow> &seen, const std::vector<SoundRow> &known, const PathIndex &knownAt)
+{
+    lookInParallel(seen.size(), [&](std::size_t i) {
+        SoundRow &row = seen[i];
+        if (row.inode == 0)
+            return;
+        const auto at = knownAt.find(row.path);
+        const SoundRow *before = at ? &known[*at] : nullptr;
+        if (before && before->size == row.size && before->modified == row.modified && !before->fingerprint.empty())
+            row.fingerprint = before->fingerprint;
+        else
+            row.fingerprint = fingerprintOf(row.path).value_or(std::string());
+    });
+}
+
+// What the catalogue has of root at paths: looked up one by one when they
+// are few, picked out of all of root's when they are many.
+std::vector<SoundRow> knownRows(Database &db, std::int64_t root, const std::vector<std::string> &paths)
+{
+    constexpr std::size_t kOneByOne = 4096;
+    std::vector<SoundRow> rows;
+    if (paths.size() <= kOneByOne) {
+        for (const std::string &path : paths) {
+            if (auto row = db.findSound(path, {}))
+                rows.push_back(std::move(*row));
+        }
+        return rows;
+    }
+    const std::unordered_set<std::string_view> wanted(paths.begin(), paths.end());
+    db.eachSoundOf(root, [&](const SoundRow &row) {
+        if (wanted.count(row.path))
+            rows.push_back(row);
+    });
+    return rows;
+}
+
+// The path of a walk's entry, compared as the walk orders its entries:
+// folder by folder, each folder's names as a file manager lists them.
+bool inWalkOrder(std::string_view a, std::string_view b)
+{
+    for (;;) {
+        const std::size_t aEnd = std::min(a.find('/'), a.size());
+        const std::size_t bEnd = std::min(b.find('/'), b.size());
+        if (const int c = compareForListing(a.substr(0, aEnd), b.substr(0, bEnd)); c != 0)
+            return c < 0;
+        if (aEnd == a.size() || bEnd == b.size())
+            return aEnd == a.size() && bEnd != b.size();
+        a.remove_prefix(aEnd + 1);
+        b.remove_prefix(bEnd + 1);
+    }
 }
 
 // Writes what a reconciliation changed: new and changed sounds, and the
 // forgetting of those gone unless the user is to be asked first. A sound
 // that is as it was is not written again.
-void writeReconciled(Database &db, std::int64_t root, const KnownByPath &known, const Reconciled &result)
+void writeReconciled(Database &db, std::int64_t root, const std::vector<SoundRow> &known, const PathIndex &knownAt,
+                     const Reconciled &result)
 {
     std::vector<SoundRow> changed;
     for (const SoundRow &row : result.rows) {
-        const auto it = known.find(row.path);
-        if (it == known.end() || !(row == *it->second))
+        const auto at = knownAt.find(row.path);
+        if (!at || !(row == known[*at]))
             changed.push_back(row);
     }
     db.beginReplace();
@@ -269,23 +313,21 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 if (root == 0)
                     continue;
                 std::vector<SoundRow> known = db.soundsOf(root);
+                const auto pathAt = [&](std::size_t k) { return store->scannedPath(members[r][k]); };
                 if (known.empty()) {
-                    // A new folder: written as it is read, a chunk at a time.
+                    // A new folder: written as it is looked at, a chunk at a time.
                     db.beginReplace();
-                    std::vector<SoundRow> rows;
-                    for (size_t k = 0; k < members[r].size(); ++k) {
-                        rows.push_back(seenRow(store->scannedPath(members[r][k]), nullptr));
-                        if (rows.size() == kChunk || k + 1 == members[r].size()) {
-                            db.upsertSounds(root, rows);
-                            rows.clear();
-                        }
+                    const PathIndex none;
+                    for (size_t k = 0; k < members[r].size(); k += kChunk) {
+                        const std::size_t n = std::min(kChunk, members[r].size() - k);
+                        std::vector<SoundRow> rows = lookAt(n, [&](std::size_t j) { return pathAt(k + j); });
+                        fingerprint(rows, known, none);
+                        db.upsertSounds(root, rows);
                     }
                     db.pruneUnseen(root);
                     continue;
                 }
-                const Reconciled found
-                    = reconcileRoot(db, root, roots[r], known, members[r].size(),
-                                    [&](std::size_t k) { return store->scannedPath(members[r][k]); });
+                const Reconciled found = reconcileRoot(db, root, roots[r], known, lookAt(members[r].size(), pathAt), 0);
                 for (size_t k = 0; k < found.rows.size(); ++k) {
                     if (found.rows[k].favourite || !found.rows[k].tags.empty())
                         marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
@@ -353,8 +395,10 @@ void Library::notePlayed(const std::string &path)
 
 void Library::requestList(std::uint64_t request, ListKind kind, const std::string &folder)
 {
+    m_latestList.store(request, std::memory_order_relaxed);
     m_writer.post([this, request, kind, folder](Database &db) {
         auto store = std::make_shared<RecordStore>();
+        std::vector<Looked> looked;
         if (kind == ListKind::Favourites) {
             for (const SoundRow &row : db.favourites())
                 addRow(*store, row);
@@ -362,42 +406,43 @@ void Library::requestList(std::uint64_t request, ListKind kind, const std::strin
             for (const SoundRow &row : db.recentlyPlayed(kRecentlyPlayed))
                 addRow(*store, row);
         } else if (const auto root = db.rootAt(folder)) {
-            db.eachSoundOf(*root, [&](const SoundRow &row) { addRow(*store, row); });
+            db.eachSoundOf(*root, [&](const SoundRow &row) {
+                addRow(*store, row);
+                looked.push_back({row.size, row.modified});
+            });
         }
-        m_shown = {request, kind == ListKind::Folder ? folder : std::string(), store};
+        m_shown = {request, kind == ListKind::Folder ? folder : std::string(), store, std::move(looked)};
         tell([request, store](Listener &l) { l.catalogueListArrived(request, store); });
     });
 }
 
-void Library::checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
+void Library::checkList(std::uint64_t request, const std::string &folder, std::vector<std::string> types)
 {
-    m_writer.post([this, request, folder, found](Database &db) {
+    m_writer.post([this, request, folder, types = std::move(types)](Database &db) {
         const auto start = Clock::now();
-        check(db, request, folder, found);
+        const std::size_t checked = check(db, request, folder, types);
         // A big check's scratch space goes back to the system at once.
         ::malloc_trim(0);
-        debugLog("catalogue: checked " + std::to_string(found ? found->size() : 0) + " sounds in "
-                 + std::to_string(msSince(start)) + " ms");
+        debugLog("catalogue: checked " + std::to_string(checked) + " sounds in " + std::to_string(msSince(start))
+                 + " ms");
     });
 }
 
 Reconciled Library::reconcileRoot(Database &db, std::int64_t root, const std::string &folder,
-                                  const std::vector<SoundRow> &known, std::size_t count,
-                                  const std::function<std::string_view(std::size_t)> &pathAt)
+                                  const std::vector<SoundRow> &known, std::vector<SoundRow> seen,
+                                  std::size_t knownCount)
 {
     const auto start = Clock::now();
-    KnownByPath byPath = byPathOf(known);
-    std::vector<SoundRow> seen(count);
-    lookInParallel(count, [&](std::size_t i) {
-        const std::string_view path = pathAt(i);
-        const auto it = byPath.find(path);
-        seen[i] = seenRow(path, it == byPath.end() ? nullptr : it->second);
-    });
+    const std::size_t count = seen.size();
+    const PathIndex knownAt(known.size(), [&known](std::size_t i) { return std::string_view(known[i].path); });
+    fingerprint(seen, known, knownAt);
     const auto looked = Clock::now();
-    Reconciled result = reconcile(known, std::move(seen), true);
+    Reconciled result = reconcile(known, knownAt, std::move(seen), true);
+    if (knownCount > known.size())
+        result.mostlyGone = result.gone.size() * 2 > knownCount;
     const auto reconciled = Clock::now();
-    writeReconciled(db, root, byPath, result);
-    debugLog("catalogue: reconciled " + std::to_string(count) + ": files looked at in "
+    writeReconciled(db, root, known, knownAt, result);
+    debugLog("catalogue: reconciled " + std::to_string(count) + ": fingerprints in "
              + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(looked - start).count())
              + " ms, reconciled in "
              + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(reconciled - looked).count())
@@ -406,35 +451,99 @@ Reconciled Library::reconcileRoot(Database &db, std::int64_t root, const std::st
              + " to read");
     if (result.mostlyGone) {
         m_pendingForget = result.gone;
-        tell([folder, gone = result.gone.size(), remembered = known.size()](Listener &l) {
+        tell([folder, gone = result.gone.size(), remembered = std::max(knownCount, known.size())](Listener &l) {
             l.catalogueAsksToForget(folder, gone, remembered);
         });
     }
     return result;
 }
 
-void Library::check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found)
+std::size_t Library::check(Database &db, std::uint64_t request, const std::string &folder,
+                           const std::vector<std::string> &types)
 {
     const auto root = db.rootAt(folder);
-    if (!root || !found)
-        return;
-    const Reconciled result = reconcileRoot(db, *root, folder, db.soundsOf(*root), found->size(), [&](std::size_t i) {
-        return found->scannedPath(static_cast<std::uint32_t>(i));
+    if (!root)
+        return 0;
+    const bool shownHere = request == m_shown.request && m_shown.store && m_shown.folder == folder
+        && m_shown.looked.size() == m_shown.store->size();
+    // The folder is walked while the list shown is indexed (or, for a list
+    // not shown, what is known of it read): the one waits on the disk, the
+    // other does not.
+    const auto start = Clock::now();
+    std::optional<std::vector<SoundRow>> seen;
+    std::thread walker([&] {
+        seen = findSounds(folder, types, [this, request] {
+            return m_stopping.load(std::memory_order_relaxed)
+                || m_latestList.load(std::memory_order_relaxed) != request;
+        });
     });
+    const RecordStore empty;
+    const RecordStore &shown = shownHere ? *m_shown.store : empty;
+    const PathIndex shownAt(shown.size(),
+                            [&shown](std::size_t i) { return shown.scannedPath(static_cast<std::uint32_t>(i)); });
+    std::vector<SoundRow> known;
+    if (!shownHere)
+        known = db.soundsOf(*root);
+    walker.join();
+    if (!seen) {
+        // Not there (offline), or a newer list was asked for meanwhile.
+        tellFolders(db);
+        return 0;
+    }
+    debugLog("catalogue: walked " + std::to_string(seen->size()) + " sounds in " + std::to_string(msSince(start))
+             + " ms");
+    const std::size_t count = seen->size();
+    if (!shownHere) {
+        reconcileRoot(db, *root, folder, known, std::move(*seen), 0);
+        tellFolders(db);
+        return count;
+    }
+
+    // Only what differs from the list shown is reconciled: the files not
+    // where they were listed or not as they were, and the listed sounds
+    // not found unchanged.
+    std::vector<Looked> &looked = m_shown.looked;
+    std::vector<std::uint8_t> state(shown.size()); // 1: found as it was, 2: found changed
+    std::vector<std::uint8_t> differs(seen->size());
+    lookInParallel(seen->size(), [&](std::size_t i) {
+        const SoundRow &row = (*seen)[i];
+        const auto at = shownAt.find(row.path);
+        if (at && looked[*at].size == row.size && looked[*at].modified == row.modified) {
+            state[*at] = 1;
+            return;
+        }
+        differs[i] = 1;
+        if (at)
+            state[*at] = 2;
+    });
+    std::vector<SoundRow> seenNow;
+    for (std::size_t i = 0; i < seen->size(); ++i) {
+        if (differs[i])
+            seenNow.push_back(std::move((*seen)[i]));
+    }
+    seen.reset();
+    std::vector<std::string> knownPaths;
+    std::size_t present = 0;
+    for (std::uint32_t i = 0; i < shown.size(); ++i) {
+        if (looked[i].size < 0)
+            continue;
+        ++present;
+        if (state[i] != 1)
+            knownPaths.emplace_back(shown.scannedPath(i));
+    }
+    if (seenNow.empty() && knownPaths.empty()) {
+        tellFolders(db);
+        return count; // as it was: every sound found where it was listed, unchanged
+    }
+    known = knownRows(db, *root, knownPaths);
+    const Reconciled result = reconcileRoot(db, *root, folder, known, std::move(seenNow), present);
     tellFolders(db);
 
     // What the list shown has to take in.
-    if (request != m_shown.request || !m_shown.store || m_shown.folder != folder)
-        return;
-    const RecordStore &shown = *m_shown.store;
-    std::unordered_map<std::string_view, std::uint32_t> shownAt;
-    shownAt.reserve(shown.size());
-    for (std::uint32_t i = 0; i < shown.size(); ++i)
-        shownAt.emplace(shown.scannedPath(i), i);
     Listener::Changes changes;
     const auto listed = [&](const std::string &path, std::vector<std::uint32_t> &into) {
-        if (const auto it = shownAt.find(path); it != shownAt.end())
-            into.push_back(it->second);
+        if (const auto at = shownAt.find(path))
+            into.push_back(*at);
     };
     for (const std::string &path : result.gone)
         listed(path, changes.gone);
@@ -446,11 +555,14 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
     std::sort(changes.changed.begin(), changes.changed.end());
     std::vector<const SoundRow *> added;
     for (const SoundRow &row : result.rows) {
-        if (!shownAt.count(row.path))
+        if (!shownAt.find(row.path))
             added.push_back(&row);
     }
+    // New ones follow the others as a walk would have found them.
+    std::sort(added.begin(), added.end(),
+              [](const SoundRow *a, const SoundRow *b) { return inWalkOrder(a->path, b->path); });
     if (changes.gone.empty() && changes.changed.empty() && added.empty())
-        return;
+        return count;
     // A store that holds every record of the one shown at the same index,
     // then the new ones: the window keeps its selection by index.
     auto extended = std::make_shared<RecordStore>();
@@ -464,11 +576,21 @@ void Library::check(Database &db, std::uint64_t request, const std::string &fold
         if (!row->tags.empty())
             extended->setTags(i, row->tags);
     }
+    // What the library knows of the list shown follows it.
+    for (const std::uint32_t i : changes.gone)
+        looked[i].size = -1;
+    for (const SoundRow &row : result.rows) {
+        if (const auto at = shownAt.find(row.path))
+            looked[*at] = {row.size, row.modified};
+    }
+    for (const SoundRow *row : added)
+        looked.push_back({row->size, row->modified});
     changes.extended = extended;
     m_shown.store = extended;
     tell([request, changes = std::move(changes)](Listener &l) mutable {
         l.catalogueCheckFound(request, std::move(changes));
     });
+    return count;
 }
 
 void Library::forget(const std::string &folder, bool goneOnly)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -43,7 +44,7 @@ public:
     void setTags(std::vector<std::string> paths, std::string tags) override;
     void notePlayed(const std::string &path) override;
     void requestList(std::uint64_t request, ListKind kind, const std::string &folder) override;
-    void checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found) override;
+    void checkList(std::uint64_t request, const std::string &folder, std::vector<std::string> types) override;
     void forget(const std::string &folder, bool goneOnly) override;
     void exportMarks(const std::string &file, Done done) override;
     void importMarks(const std::string &file, Done done) override;
@@ -52,34 +53,49 @@ public:
     // and committed, and any failure of it reported (tests).
     void whenWritten(std::function<void()> done);
 
-    void requestStop() override { m_writer.requestStop(); }
+    void requestStop() override
+    {
+        m_stopping.store(true, std::memory_order_relaxed);
+        m_writer.requestStop();
+    }
     bool waitStopped(Deadline deadline) override { return m_writer.waitStopped(deadline); }
 
     static constexpr int kRecentlyPlayed = 500;
 
 private:
     // Writer-thread state: the list last made for the window.
+    // A listed file as it was when last looked at (size -1: gone since).
+    struct Looked {
+        std::int64_t size = 0;
+        std::int64_t modified = 0;
+    };
     struct Shown {
         std::uint64_t request = 0;
         std::string folder;
         RecordStorePtr store;
+        std::vector<Looked> looked; // by store index, for a folder's list
     };
     // Calls the listener on the window's thread.
     void tell(std::function<void(Listener &)> call);
     void tellFolders(Database &db);
-    // Brings root's entries up to date with the paths found there now
-    // (pathAt(i) for i below count), known being what it had: each file
-    // looked at, the two reconciled, what changed written; with most of it
-    // gone, the user is asked before those are forgotten.
+    // Brings root's entries up to date with the files seen there now
+    // (looked at, not yet fingerprinted), known being what it had of them:
+    // the two reconciled, what changed written; with most of it gone (of
+    // knownCount, when known is only part of the root), the user is asked
+    // before those are forgotten.
     Reconciled reconcileRoot(Database &db, std::int64_t root, const std::string &folder,
-                             const std::vector<SoundRow> &known, std::size_t count,
-                             const std::function<std::string_view(std::size_t)> &pathAt);
-    void check(Database &db, std::uint64_t request, const std::string &folder, const RecordStorePtr &found);
+                             const std::vector<SoundRow> &known, std::vector<SoundRow> seen, std::size_t knownCount);
+    // Walks folder for the sounds of types and reconciles; the number found.
+    std::size_t check(Database &db, std::uint64_t request, const std::string &folder,
+                      const std::vector<std::string> &types);
 
     Listener *m_listener = nullptr;
     Now m_now;
     Mailbox m_mailbox;
     Shown m_shown; // writer thread only
+    // Read by a check's walk, which gives up when either says so.
+    std::atomic<bool> m_stopping{false};
+    std::atomic<std::uint64_t> m_latestList{0}; // the last list asked for
     std::vector<std::string> m_pendingForget; // writer thread only: gone sounds awaiting the user's word
     Writer m_writer; // last: its thread goes first
 };

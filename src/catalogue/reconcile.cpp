@@ -2,6 +2,7 @@
 
 #include <xxhash.h>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <unordered_map>
@@ -55,27 +56,55 @@ std::optional<std::string> fingerprintOf(const std::string &path)
     return out;
 }
 
+std::uint64_t PathIndex::hash(std::string_view path)
+{
+    return XXH3_64bits(path.data(), path.size());
+}
+
+void PathIndex::sortEntries()
+{
+    std::sort(m_entries.begin(), m_entries.end(), [](const Entry &a, const Entry &b) {
+        return a.hash < b.hash || (a.hash == b.hash && a.index < b.index);
+    });
+}
+
+std::optional<std::uint32_t> PathIndex::find(std::string_view path) const
+{
+    const std::uint64_t h = hash(path);
+    auto it = std::lower_bound(m_entries.begin(), m_entries.end(), h,
+                               [](const Entry &e, std::uint64_t value) { return e.hash < value; });
+    for (; it != m_entries.end() && it->hash == h; ++it) {
+        if (m_pathAt(it->index) == path)
+            return it->index;
+    }
+    return std::nullopt;
+}
+
 Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent)
+{
+    const PathIndex knownAt(known.size(), [&known](std::size_t i) { return std::string_view(known[i].path); });
+    return reconcile(known, knownAt, std::move(seen), rootPresent);
+}
+
+Reconciled reconcile(const std::vector<SoundRow> &known, const PathIndex &knownAt, std::vector<SoundRow> seen,
+                     bool rootPresent)
 {
     Reconciled r;
     if (!rootPresent) {
         r.rows = known;
         return r;
     }
-    std::unordered_map<std::string_view, size_t> knownAt;
-    knownAt.reserve(known.size());
-    for (size_t i = 0; i < known.size(); ++i)
-        knownAt.emplace(known[i].path, i);
     std::vector<bool> found(known.size());
     // Same path: the same sound (changed or not).
     std::vector<size_t> newcomers;
+    std::vector<std::optional<std::uint32_t>> knownIndex(seen.size());
     for (size_t i = 0; i < seen.size(); ++i) {
-        const auto it = knownAt.find(seen[i].path);
-        if (it == knownAt.end()) {
+        knownIndex[i] = knownAt.find(seen[i].path);
+        if (!knownIndex[i]) {
             newcomers.push_back(i);
             continue;
         }
-        found[it->second] = true;
+        found[*knownIndex[i]] = true;
     }
     // Known sounds not seen at their paths, by fingerprint: a newcomer with
     // one of those is that sound moved.
@@ -98,8 +127,8 @@ Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> s
     for (size_t i = 0; i < seen.size(); ++i) {
         SoundRow row = std::move(seen[i]);
         const SoundRow *before = nullptr;
-        if (const auto at = knownAt.find(row.path); at != knownAt.end())
-            before = &known[at->second];
+        if (knownIndex[i])
+            before = &known[*knownIndex[i]];
         else if (const auto from = movedFrom.find(i); from != movedFrom.end())
             before = &known[from->second];
         if (before) {

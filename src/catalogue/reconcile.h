@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,33 @@ namespace auralist::catalogue {
 // Auralist is known again without reading all of it. Empty when the file
 // cannot be read.
 std::optional<std::string> fingerprintOf(const std::string &path);
+
+// Where each of a set of paths is: a sorted table of 64-bit path hashes,
+// about 16 bytes a path, for tables too big for a map of strings.
+class PathIndex {
+public:
+    PathIndex() = default;
+    template <class PathAt> PathIndex(std::size_t count, PathAt pathAt) : m_pathAt(pathAt)
+    {
+        m_entries.reserve(count);
+        for (std::size_t i = 0; i < count; ++i)
+            m_entries.push_back({hash(pathAt(i)), static_cast<std::uint32_t>(i)});
+        sortEntries();
+    }
+    // The index of path; nullopt when it is not one of them.
+    std::optional<std::uint32_t> find(std::string_view path) const;
+
+    static std::uint64_t hash(std::string_view path);
+
+private:
+    struct Entry {
+        std::uint64_t hash;
+        std::uint32_t index;
+    };
+    void sortEntries();
+    std::vector<Entry> m_entries;
+    std::function<std::string_view(std::size_t)> m_pathAt;
+};
 
 // A check of a root: what the catalogue knew of it against what is there now.
 struct Reconciled {
@@ -34,5 +63,8 @@ struct Reconciled {
 // rootPresent false (its drive unplugged, its share unmounted): nothing is
 // forgotten; the caller marks the root offline.
 Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent);
+// The same with known's paths indexed already.
+Reconciled reconcile(const std::vector<SoundRow> &known, const PathIndex &knownAt, std::vector<SoundRow> seen,
+                     bool rootPresent);
 
 } // namespace auralist::catalogue

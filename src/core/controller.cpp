@@ -19,8 +19,7 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_view(view),
       m_scanner(services.scanner),
       m_catalogue(services.catalogue),
-      m_catalogueService(services.catalogue),
-      m_checker(services.checker)
+      m_catalogueService(services.catalogue)
 {
     if (m_catalogue)
         m_catalogue->setListener(this);
@@ -29,8 +28,6 @@ Controller::Controller(const Services &services, TableController &tableControlle
 Controller::~Controller()
 {
     m_scanner.cancel();
-    if (m_checker)
-        m_checker->cancel();
     if (m_catalogueService)
         m_catalogueService->setListener(nullptr);
     // The sound is released without being stopped; its reports must not

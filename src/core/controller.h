@@ -42,10 +42,8 @@ public:
         Diagnostics &diagnostics;
         // Where intakes are scanned.
         IntakeScanner &scanner;
-        // The saved catalogue (null: none), and where a folder shown from it
-        // is checked against the disk without a line printed (null: never).
+        // The saved catalogue (null: none).
         Catalogue *catalogue = nullptr;
-        IntakeScanner *checker = nullptr;
     };
 
     Controller(const Services &services, TableController &tableController, BrowserView &view);
@@ -203,17 +201,8 @@ private:
     // returns their paths, for the catalogue.
     std::vector<std::string> markSelected(const std::vector<SoundRecord> &selected,
                                           const std::function<void(RecordStore &, std::uint32_t)> &mark);
-    // The check of the folder shown, and its reports.
+    // The catalogue's check of the folder shown against the disk.
     void startCheck();
-    class CheckListener : public IntakeScanner::Listener {
-    public:
-        explicit CheckListener(Controller &c) : m_c(c) { }
-        void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
-        void scanFinished(std::uint64_t scan, bool completed) override;
-
-    private:
-        Controller &m_c;
-    };
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -257,14 +246,10 @@ private:
     // The catalogue, and the list shown from it.
     Catalogue *m_catalogue; // null once it turned out unavailable
     Catalogue *m_catalogueService; // the one listened to, to the end
-    IntakeScanner *m_checker;
-    CheckListener m_checkListener{*this};
     std::vector<CataloguedFolder> m_folders;
     std::uint64_t m_listRequest = 0; // the latest list asked for
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
     std::string m_shownFolder;
-    std::uint64_t m_checkScan = 0;
-    RecordStorePtr m_checkFound; // the check's walk so far
     std::vector<std::string> m_intakeRoots; // what the intake in progress was handed
     std::string m_lastNoted; // the sound last noted as played
     bool m_toldProblem = false;

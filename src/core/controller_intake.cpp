@@ -33,9 +33,6 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     m_scanning = true;
     m_scanCompleted = false;
     m_intakeRoots = paths;
-    if (m_checker)
-        m_checker->cancel();
-    m_checkFound.reset();
     ++m_listRequest; // a list still on its way from the catalogue is not wanted now
     m_shownFolder = paths.size() == 1 ? first : std::string();
     m_shownKind.reset();

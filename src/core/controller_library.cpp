@@ -36,9 +36,6 @@ void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &fo
         m_scanner.cancel();
         m_scanning = false;
     }
-    if (m_checker)
-        m_checker->cancel();
-    m_checkFound.reset();
     m_shownKind = kind;
     m_shownFolder = kind == Catalogue::ListKind::Folder ? folder : std::string();
     m_settings.setValue(kLastShownListKey, listName(kind));
@@ -83,37 +80,17 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
 
 void Controller::startCheck()
 {
-    if (!m_checker || m_shownFolder.empty() || m_fs.kindOf(m_shownFolder) == EntryKind::None)
+    if (!m_catalogue || m_shownFolder.empty() || m_fs.kindOf(m_shownFolder) == EntryKind::None)
         return;
-    m_checkFound = std::make_shared<RecordStore>();
-    m_listAsked.start();
-    m_checker->start(++m_checkScan, {m_shownFolder}, supportedSoundTypes(), m_checkListener);
+    m_catalogue->checkList(m_listRequest, m_shownFolder, supportedSoundTypes());
 }
 
 void Controller::rescanFolder(const std::string &folder)
 {
-    if (m_shownKind == Catalogue::ListKind::Folder && m_shownFolder == folder && !m_checkFound)
+    if (m_shownKind == Catalogue::ListKind::Folder && m_shownFolder == folder)
         startCheck();
     else
         showLibraryList(Catalogue::ListKind::Folder, folder);
-}
-
-void Controller::CheckListener::scanBatch(std::uint64_t scan, RecordStore &&batch)
-{
-    if (scan == m_c.m_checkScan && m_c.m_checkFound)
-        m_c.m_checkFound->append(std::move(batch));
-}
-
-void Controller::CheckListener::scanFinished(std::uint64_t scan, bool completed)
-{
-    if (scan != m_c.m_checkScan || !m_c.m_checkFound)
-        return;
-    RecordStorePtr found = std::move(m_c.m_checkFound);
-    m_c.m_checkFound.reset();
-    debugLog("library: walked " + std::to_string(found->size()) + " sounds in "
-             + std::to_string(m_c.m_listAsked.elapsed()) + " ms");
-    if (completed && m_c.m_catalogue)
-        m_c.m_catalogue->checkList(m_c.m_listRequest, m_c.m_shownFolder, found);
 }
 
 void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
@@ -258,9 +235,6 @@ void Controller::forgetFolder(const std::string &folder)
         return;
     m_catalogue->forget(folder, false);
     if (m_shownKind == Catalogue::ListKind::Folder && m_shownFolder == folder) {
-        if (m_checker)
-            m_checker->cancel();
-        m_checkFound.reset();
         m_shownKind.reset();
         m_shownFolder.clear();
     }

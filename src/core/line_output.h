@@ -26,14 +26,6 @@ public:
     virtual void flush() = 0;
 };
 
-// Lines nobody reads: a walk made for its records alone (a check of a
-// folder shown from the catalogue) prints nothing.
-class DiscardedLines : public LineOutput {
-public:
-    void write(std::string_view lines) override { (void)lines; }
-    void flush() override { }
-};
-
 // Writes to a stream where it is called: for tests and tools.
 class FileLineOutput : public LineOutput {
 public:

@@ -310,10 +310,11 @@ public:
     // The sounds of a folder (or of a list of the catalogue's own).
     virtual void requestList(std::uint64_t request, ListKind kind, const std::string &folder) = 0;
     // Checks the folder of list request against the disk, after
-    // requestList; what a walk found (store, complete) is compared with
-    // what is remembered, the catalogue brought up to date and the list
-    // shown told what changed.
-    virtual void checkList(std::uint64_t request, const std::string &folder, const RecordStorePtr &found) = 0;
+    // requestList: the folder is walked for the sounds of types (as an
+    // intake would take them), what is there compared with what is
+    // remembered, the catalogue brought up to date and the list shown told
+    // what changed. A newer requestList cuts it short.
+    virtual void checkList(std::uint64_t request, const std::string &folder, std::vector<std::string> types) = 0;
     // Forgets folder's entries (never its files); gone only: just the
     // sounds no longer there.
     virtual void forget(const std::string &folder, bool goneOnly) = 0;

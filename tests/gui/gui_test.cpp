@@ -676,17 +676,15 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     for (const char *name : {"kick.wav", "snare.wav", "tom.wav"})
         std::ofstream(root + "/" + name) << name;
     const std::string data = m_dir + "/library.db";
-    DiscardedLines noLines;
-    InlineScanner checker(m_fs, noLines);
     std::unique_ptr<catalogue::Library> library;
-    // The window goes before the catalogue and the checker it was given,
-    // however the case ends.
+    // The window goes before the catalogue it was given, however the case
+    // ends.
     const auto closeFirst = qScopeGuard([this] { m_browser.reset(); });
     auto makeBrowser = [&] {
         m_browser.reset();
         library = std::make_unique<catalogue::Library>(data);
-        const ServiceSet services{m_engine, m_fs,           m_desktop, m_alerts, m_settings,    m_http,
-                                  m_clock,  *m_diagnostics, nullptr,   nullptr,  library.get(), &checker};
+        const ServiceSet services{m_engine, m_fs,           m_desktop, m_alerts, m_settings,   m_http,
+                                  m_clock,  *m_diagnostics, nullptr,   nullptr,  library.get()};
         m_browser = std::make_unique<Browser>(services, Config{});
         m_browser->window().move(100, 300);
         m_browser->launch({});

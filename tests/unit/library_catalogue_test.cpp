@@ -7,10 +7,14 @@
 #include <optional>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <sqlite3.h>
 
 #include "catalogue/library.h"
+#include "catalogue/walk.h"
+#include "library/scanner.h"
+#include "platform/posix_file_system.h"
 #include "test_support.h"
 
 using namespace auralist;
@@ -54,6 +58,13 @@ void writeFile(const std::string &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary) << content;
 }
+
+struct DiscardedOutput : LineOutput {
+    void write(std::string_view) override { }
+    void flush() override { }
+};
+
+const std::vector<std::string> kTypes{"wav", "WAV", "aif"};
 
 // A store of the files at paths, as a walk makes it.
 RecordStorePtr storeOf(const std::vector<std::string> &paths)
@@ -194,8 +205,7 @@ TEST(Library, ACheckBringsTheListShownUpToDateAndMarksFollowARename)
     fs::remove(f.at("tom.wav"));
     writeFile(f.at("clap.wav"), std::string(700, 'c'));
     writeFile(f.at("kick.wav"), std::string(3100, 'K'));
-    const std::vector<std::string> now{f.at("kick.wav"), f.at("snare.wav"), f.at("hat renamed.wav"), f.at("clap.wav")};
-    library.checkList(1, f.root, storeOf(now));
+    library.checkList(1, f.root, kTypes);
     settle(library);
     ASSERT_TRUE(heard.changes);
     const Catalogue::Listener::Changes &c = *heard.changes;
@@ -216,17 +226,37 @@ TEST(Library, ACheckBringsTheListShownUpToDateAndMarksFollowARename)
         EXPECT_EQ(c.extended->favourite(i), c.extended->path(i) == f.at("hat renamed.wav"));
     EXPECT_FALSE(heard.asked);
 
+    // A second check of the same list tells only what changed since.
+    const std::uint32_t listed = c.extended->size();
+    heard.changes.reset();
+    writeFile(f.at("snare.wav"), std::string(2100, 'S'));
+    library.checkList(1, f.root, kTypes);
+    settle(library);
+    ASSERT_TRUE(heard.changes);
+    EXPECT_EQ(heard.changes->changed, std::vector<std::uint32_t>{1});
+    EXPECT_TRUE(heard.changes->gone.empty());
+    EXPECT_EQ(heard.changes->extended->size(), listed);
+    heard.changes.reset();
+    library.checkList(1, f.root, kTypes);
+    settle(library);
+    EXPECT_FALSE(heard.changes);
+
     library.requestList(2, Catalogue::ListKind::Favourites, {});
     settle(library);
     EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{f.at("hat renamed.wav")});
     EXPECT_EQ(heard.folders[0].sounds, 4U);
 
-    // A check of a list no longer shown tells nothing.
+    // A check of a list no longer shown is given up: it tells nothing and
+    // changes nothing (the folder is checked when it is shown again).
     heard.changes.reset();
     fs::remove(f.at("clap.wav"));
-    library.checkList(1, f.root, storeOf({f.at("kick.wav"), f.at("snare.wav"), f.at("hat renamed.wav")}));
+    library.checkList(1, f.root, kTypes);
     settle(library);
     EXPECT_FALSE(heard.changes);
+    EXPECT_EQ(heard.folders[0].sounds, 4U);
+    library.requestList(3, Catalogue::ListKind::Folder, f.root);
+    library.checkList(3, f.root, kTypes);
+    settle(library);
     EXPECT_EQ(heard.folders[0].sounds, 3U);
 }
 
@@ -244,7 +274,7 @@ TEST(Library, MostOfAFolderGoneIsAskedAboutAndAnUnpluggedOneKeepsEverything)
     // Three of four gone: the catalogue keeps them until the user says.
     for (const char *name : {"kick.wav", "snare.wav", "hat.wav"})
         fs::remove(f.at(name));
-    library.checkList(1, f.root, storeOf({f.at("tom.wav")}));
+    library.checkList(1, f.root, kTypes);
     settle(library);
     ASSERT_TRUE(heard.asked);
     EXPECT_EQ(heard.asked->first, 3U);
@@ -271,9 +301,11 @@ TEST(Library, MostOfAFolderGoneIsAskedAboutAndAnUnpluggedOneKeepsEverything)
     EXPECT_TRUE(heard.folders[0].offline);
     EXPECT_EQ(heard.folders[0].sounds, 1U);
     library.requestList(2, Catalogue::ListKind::Folder, f.root);
+    library.checkList(2, f.root, kTypes);
     settle(library);
     ASSERT_EQ(heard.list->second->size(), 1U);
     EXPECT_EQ(heard.list->second->tags(0), "low");
+    EXPECT_EQ(heard.folders[0].sounds, 1U);
     // Back again: online, nothing lost.
     fs::rename(away, f.root);
     library.forget(f.dir.path() + "/other", false);
@@ -372,7 +404,7 @@ TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
     const std::string renamed = root + "/the keeper.wav";
     fs::rename(paths[1234], renamed);
     paths[1234] = renamed;
-    library.checkList(1, root, storeOf(paths));
+    library.checkList(1, root, kTypes);
     settle(library);
     ASSERT_TRUE(heard.changes);
     EXPECT_EQ(heard.changes->gone, std::vector<std::uint32_t>{1234});
@@ -380,6 +412,62 @@ TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
     EXPECT_EQ(heard.changes->extended->path(3000), renamed);
     EXPECT_TRUE(heard.changes->extended->favourite(3000));
     EXPECT_EQ(heard.folders[0].sounds, 3000U);
+}
+
+// A check must find exactly what an intake of the folder takes, or every
+// check would add and remove sounds that never changed.
+TEST(Library, ACheckFindsWhatAnIntakeTakes)
+{
+    const TempDir dir;
+    const std::string root = dir.path() + "/Mixed/";
+    const std::string top = dir.path() + "/Mixed";
+    fs::create_directories(top + "/deep/deeper/deepest");
+    fs::create_directories(top + "/folder.wav/inside");
+    fs::create_directories(top + "/locked");
+    for (const char *name : {"a.wav", "b.WAV", "c.aif", "skip.txt", "noext", "deep/d.wav", "deep/deeper/deepest/e.wav",
+                             "folder.wav/inside/f.wav", "locked/g.wav"})
+        writeFile(top + "/" + name, name);
+    writeFile(top + "/\xff\xfe odd.wav", "odd");
+    fs::create_directory_symlink(top + "/deep", top + "/linked folder");
+    fs::create_symlink(top + "/a.wav", top + "/link.wav");
+    fs::create_symlink(top + "/nowhere.wav", top + "/dangling.wav");
+    ASSERT_EQ(::mkfifo((top + "/pipe.wav").c_str(), 0600), 0);
+    // An entry with no extension is a sound by its type code.
+    const unsigned char info[32] = {'W', 'A', 'V', 'E'};
+    const bool typed = ::setxattr((top + "/noext").c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0) == 0;
+    ::chmod((top + "/locked").c_str(), 0);
+
+    const std::vector<std::string> types{"wav", "WAV", "aif", "WAVE"};
+    PosixFileSystem posix;
+    DiscardedOutput lines;
+    std::vector<std::string> intake;
+    scanPaths(posix, {{root}, types}, lines, [&](RecordStore &&batch) {
+        for (std::uint32_t i = 0; i < batch.size(); ++i)
+            intake.emplace_back(batch.path(i));
+    });
+    const auto found = catalogue::findSounds(root, types, [] { return false; });
+    ::chmod((top + "/locked").c_str(), 0700);
+    ASSERT_TRUE(found);
+    std::vector<std::string> checked;
+    for (const catalogue::SoundRow &row : *found)
+        checked.push_back(row.path);
+    std::sort(intake.begin(), intake.end());
+    std::sort(checked.begin(), checked.end());
+    EXPECT_EQ(checked, intake);
+    EXPECT_EQ(std::count(checked.begin(), checked.end(), top + "/noext"), typed ? 1 : 0);
+    EXPECT_EQ(std::count(checked.begin(), checked.end(), top + "/deep/deeper/deepest/e.wav"), 1);
+    // Looked at as it is played: a link through to its file; a dangling one
+    // is found but cannot be looked at.
+    for (const catalogue::SoundRow &row : *found) {
+        if (row.path == top + "/link.wav") {
+            EXPECT_EQ(row.size, 5);
+        }
+        if (row.path == top + "/dangling.wav") {
+            EXPECT_EQ(row.inode, 0U);
+        }
+    }
+    EXPECT_FALSE(catalogue::findSounds(top + "/not there", types, [] { return false; }));
+    EXPECT_FALSE(catalogue::findSounds(root, types, [] { return true; }));
 }
 
 TEST(Library, AnEditThatCannotBeSavedIsTold)
