@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <malloc.h>
+
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -402,6 +404,11 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
 
 int runAuralist(int argc, char **argv)
 {
+    // Large blocks (a big list's buffers, a check's scratch space) come
+    // straight from the system and go straight back when freed; left to
+    // itself, the allocator raises this bound after the first such block
+    // and keeps later ones in its heaps, where they stay resident.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 20); // NOLINT(concurrency-mt-unsafe): before any thread starts
     // Answered before any display is needed; nothing else goes to standard
     // output, which carries the event lines.
     const CommandLine commandLine = readCommandLine(argc, argv);

@@ -388,6 +388,56 @@ bool Database::beginReplace()
     return exec("CREATE TEMP TABLE IF NOT EXISTS seen (path BLOB PRIMARY KEY); DELETE FROM seen;");
 }
 
+namespace {
+
+// A sound's columns as the upsert and insert statements number them.
+void bindSound(Statement &st, std::int64_t root, const SoundRow &r)
+{
+    st.bind(1, root);
+    st.bind(2, r.path);
+    st.bind(3, r.size);
+    st.bind(4, r.modified);
+    st.bind(5, static_cast<std::int64_t>(r.device));
+    st.bind(6, static_cast<std::int64_t>(r.inode));
+    st.bind(7, r.lengthFrames);
+    st.bind(8, std::int64_t{r.rate});
+    st.bind(9, std::int64_t{r.channels});
+    st.bindText(10, r.format);
+    if (const auto packed = packedPrint(r.fingerprint, r.size))
+        st.bind(11, *packed);
+    else
+        st.bindText(11, r.fingerprint);
+    st.bind(12, std::int64_t{r.favourite ? 1 : 0});
+    st.bindText(13, r.tags);
+}
+
+} // namespace
+
+bool Database::insertSounds(std::int64_t root, const std::vector<SoundRow> &rows)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    bool ok = true;
+    {
+        Statement insert(m_db,
+                         "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
+                         " rate, channels, format, fingerprint, favourite, tags)"
+                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+        ok = insert.ok();
+        for (const SoundRow &r : rows) {
+            if (!ok)
+                break;
+            bindSound(insert, root, r);
+            ok = insert.run();
+        }
+    }
+    if (ok && exec("RELEASE edit"))
+        return true;
+    noteWriteError();
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
 bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows)
 {
     if (!exec("SAVEPOINT edit"))
@@ -413,24 +463,8 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
                 break;
             // The update has no use for the marks (12, 13): binding them
             // there is refused, harmlessly.
-            for (Statement *st : {&update, &insert}) {
-                st->bind(1, root);
-                st->bind(2, r.path);
-                st->bind(3, r.size);
-                st->bind(4, r.modified);
-                st->bind(5, static_cast<std::int64_t>(r.device));
-                st->bind(6, static_cast<std::int64_t>(r.inode));
-                st->bind(7, r.lengthFrames);
-                st->bind(8, std::int64_t{r.rate});
-                st->bind(9, std::int64_t{r.channels});
-                st->bindText(10, r.format);
-                if (const auto packed = packedPrint(r.fingerprint, r.size))
-                    st->bind(11, *packed);
-                else
-                    st->bindText(11, r.fingerprint);
-                st->bind(12, std::int64_t{r.favourite ? 1 : 0});
-                st->bindText(13, r.tags);
-            }
+            for (Statement *st : {&update, &insert})
+                bindSound(*st, root, r);
             ok = update.run();
             if (ok && sqlite3_changes(m_db) == 0)
                 ok = insert.run();

@@ -84,6 +84,8 @@ public:
     bool beginReplace();
     bool upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows);
     bool pruneUnseen(std::int64_t root);
+    // Adds rows to root as new entries: for paths no root holds yet.
+    bool insertSounds(std::int64_t root, const std::vector<SoundRow> &rows);
     // What a header said (length, rate, channels, format) of the sound at path.
     bool setFacts(const std::string &path, const SoundRow &facts);
     std::vector<SoundRow> soundsOf(std::int64_t root);

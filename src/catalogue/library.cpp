@@ -308,6 +308,7 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 }
             }
             std::vector<Listener::Marks> marks;
+            const std::vector<Root> remembered = db.roots();
             for (size_t r = 0; r < roots.size(); ++r) {
                 const std::int64_t root = db.rememberRoot(roots[r]);
                 if (root == 0)
@@ -315,16 +316,32 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 std::vector<SoundRow> known = db.soundsOf(root);
                 const auto pathAt = [&](std::size_t k) { return store->scannedPath(members[r][k]); };
                 if (known.empty()) {
-                    // A new folder: written as it is looked at, a chunk at a time.
-                    db.beginReplace();
+                    // A new folder: written as it is looked at, a chunk at a
+                    // time; when no other root holds any of it, its entries
+                    // are only added.
+                    const bool alone
+                        = std::none_of(roots.begin(), roots.end(),
+                                       [&](const std::string &other) {
+                                           return &other != &roots[r]
+                                               && (under(other, roots[r]) || under(roots[r], other));
+                                       })
+                        && std::none_of(remembered.begin(), remembered.end(), [&](const Root &other) {
+                               return other.id != root && (under(other.path, roots[r]) || under(roots[r], other.path));
+                           });
+                    if (!alone)
+                        db.beginReplace();
                     const PathIndex none;
                     for (size_t k = 0; k < members[r].size(); k += kChunk) {
                         const std::size_t n = std::min(kChunk, members[r].size() - k);
                         std::vector<SoundRow> rows = lookAt(n, [&](std::size_t j) { return pathAt(k + j); });
                         fingerprint(rows, known, none);
-                        db.upsertSounds(root, rows);
+                        if (alone)
+                            db.insertSounds(root, rows);
+                        else
+                            db.upsertSounds(root, rows);
                     }
-                    db.pruneUnseen(root);
+                    if (!alone)
+                        db.pruneUnseen(root);
                     continue;
                 }
                 const Reconciled found = reconcileRoot(db, root, roots[r], known, lookAt(members[r].size(), pathAt), 0);
@@ -470,7 +487,7 @@ std::size_t Library::check(Database &db, std::uint64_t request, const std::strin
     // not shown, what is known of it read): the one waits on the disk, the
     // other does not.
     const auto start = Clock::now();
-    std::optional<std::vector<SoundRow>> seen;
+    std::optional<Found> seen;
     std::thread walker([&] {
         seen = findSounds(folder, types, [this, request] {
             return m_stopping.load(std::memory_order_relaxed)
@@ -494,7 +511,12 @@ std::size_t Library::check(Database &db, std::uint64_t request, const std::strin
              + " ms");
     const std::size_t count = seen->size();
     if (!shownHere) {
-        reconcileRoot(db, *root, folder, known, std::move(*seen), 0);
+        std::vector<SoundRow> rows;
+        rows.reserve(count);
+        for (std::size_t i = 0; i < count; ++i)
+            rows.push_back(seen->row(i));
+        seen.reset();
+        reconcileRoot(db, *root, folder, known, std::move(rows), 0);
         tellFolders(db);
         return count;
     }
@@ -506,9 +528,8 @@ std::size_t Library::check(Database &db, std::uint64_t request, const std::strin
     std::vector<std::uint8_t> state(shown.size()); // 1: found as it was, 2: found changed
     std::vector<std::uint8_t> differs(seen->size());
     lookInParallel(seen->size(), [&](std::size_t i) {
-        const SoundRow &row = (*seen)[i];
-        const auto at = shownAt.find(row.path);
-        if (at && looked[*at].size == row.size && looked[*at].modified == row.modified) {
+        const auto at = shownAt.find(seen->path(i));
+        if (at && looked[*at].size == seen->fileSize(i) && looked[*at].modified == seen->modified(i)) {
             state[*at] = 1;
             return;
         }
@@ -519,7 +540,7 @@ std::size_t Library::check(Database &db, std::uint64_t request, const std::strin
     std::vector<SoundRow> seenNow;
     for (std::size_t i = 0; i < seen->size(); ++i) {
         if (differs[i])
-            seenNow.push_back(std::move((*seen)[i]));
+            seenNow.push_back(seen->row(i));
     }
     seen.reset();
     std::vector<std::string> knownPaths;

@@ -56,7 +56,7 @@ public:
 
     // Lists folders from the shared queue until none is left and no one is
     // listing one (which could add more), or the walk is stopped.
-    void work(std::vector<SoundRow> &found)
+    void work(Found &found)
     {
         std::vector<std::string> folders;
         for (;;) {
@@ -93,7 +93,7 @@ public:
     bool stopped() const { return m_stopped.load(std::memory_order_relaxed); }
 
 private:
-    void list(const std::string &folder, std::vector<SoundRow> &found, std::vector<std::string> &folders)
+    void list(const std::string &folder, Found &found, std::vector<std::string> &folders)
     {
         const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
@@ -119,13 +119,12 @@ private:
                 isFolder = ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
             }
             if (isSound(name, path)) {
-                SoundRow row;
-                row.path = path;
+                SoundRow looked;
                 // As the file is played: through a link to what it names.
                 struct stat st { };
                 if (::fstatat(fd, name, &st, 0) == 0)
-                    lookInto(row, st);
-                found.push_back(std::move(row));
+                    lookInto(looked, st);
+                found.add(path, looked);
             }
             if (isFolder)
                 folders.push_back(path);
@@ -148,8 +147,38 @@ private:
 
 } // namespace
 
-std::optional<std::vector<SoundRow>> findSounds(std::string_view root, const std::vector<std::string> &types,
-                                                const std::function<bool()> &stopped)
+SoundRow Found::row(std::size_t i) const
+{
+    const Entry &e = m_entries[i];
+    SoundRow row;
+    row.path = std::string(path(i));
+    row.size = e.size;
+    row.modified = e.modified;
+    row.device = e.device;
+    row.inode = e.inode;
+    return row;
+}
+
+void Found::add(std::string_view path, const SoundRow &looked)
+{
+    m_entries.push_back({m_paths.size(), static_cast<std::uint32_t>(path.size()), looked.size, looked.modified,
+                         looked.device, looked.inode});
+    m_paths.append(path);
+}
+
+void Found::append(const Found &more)
+{
+    const std::uint64_t base = m_paths.size();
+    m_paths.append(more.m_paths);
+    m_entries.reserve(m_entries.size() + more.m_entries.size());
+    for (Entry e : more.m_entries) {
+        e.at += base;
+        m_entries.push_back(e);
+    }
+}
+
+std::optional<Found> findSounds(std::string_view root, const std::vector<std::string> &types,
+                                const std::function<bool()> &stopped)
 {
     while (root.size() > 1 && root.back() == '/')
         root.remove_suffix(1);
@@ -158,14 +187,13 @@ std::optional<std::vector<SoundRow>> findSounds(std::string_view root, const std
     if (::stat(top.c_str(), &st) != 0)
         return std::nullopt;
     Walk walk(types, stopped);
-    std::vector<SoundRow> found;
+    Found found;
     if (!S_ISDIR(st.st_mode)) {
         // A file taken in on its own.
         if (walk.isSound(lastPathComponent(top), top)) {
-            SoundRow row;
-            row.path = top;
-            lookInto(row, st);
-            found.push_back(std::move(row));
+            SoundRow looked;
+            lookInto(looked, st);
+            found.add(top, looked);
         }
         return found;
     }
@@ -173,7 +201,7 @@ std::optional<std::vector<SoundRow>> findSounds(std::string_view root, const std
         return std::nullopt;
     walk.start(top);
     const std::size_t helpers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4) - 1;
-    std::vector<std::vector<SoundRow>> theirs(helpers);
+    std::vector<Found> theirs(helpers);
     std::vector<std::thread> threads;
     threads.reserve(helpers);
     for (std::size_t t = 0; t < helpers; ++t)
@@ -183,8 +211,8 @@ std::optional<std::vector<SoundRow>> findSounds(std::string_view root, const std
         t.join();
     if (walk.stopped())
         return std::nullopt;
-    for (std::vector<SoundRow> &more : theirs)
-        std::move(more.begin(), more.end(), std::back_inserter(found));
+    for (const Found &more : theirs)
+        found.append(more);
     return found;
 }
 

@@ -23,7 +23,37 @@ namespace auralist::catalogue {
 // returns; each keeps its own findings, and the folders still to list are
 // the only thing they share (under a mutex). Nullopt when root cannot be
 // listed, or stopped() said so (asked once per folder, from any of them).
-std::optional<std::vector<SoundRow>> findSounds(std::string_view root, const std::vector<std::string> &types,
-                                                const std::function<bool()> &stopped);
+// What a walk found: the paths in one buffer and how each file was when
+// looked at (a few large blocks, not a million small ones).
+class Found {
+public:
+    std::size_t size() const { return m_entries.size(); }
+    std::string_view path(std::size_t i) const
+    {
+        return std::string_view(m_paths).substr(m_entries[i].at, m_entries[i].length);
+    }
+    std::int64_t fileSize(std::size_t i) const { return m_entries[i].size; }
+    std::int64_t modified(std::size_t i) const { return m_entries[i].modified; }
+    // The whole entry, as the catalogue keeps it (no fingerprint yet).
+    SoundRow row(std::size_t i) const;
+
+    void add(std::string_view path, const SoundRow &looked);
+    void append(const Found &more);
+
+private:
+    struct Entry {
+        std::uint64_t at;
+        std::uint32_t length;
+        std::int64_t size;
+        std::int64_t modified;
+        std::uint64_t device;
+        std::uint64_t inode;
+    };
+    std::string m_paths;
+    std::vector<Entry> m_entries;
+};
+
+std::optional<Found> findSounds(std::string_view root, const std::vector<std::string> &types,
+                                const std::function<bool()> &stopped);
 
 } // namespace auralist::catalogue

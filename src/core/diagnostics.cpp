@@ -23,6 +23,14 @@ void Diagnostics::line(std::string_view prefix, std::string_view text)
     m_output.flush();
 }
 
+void Diagnostics::lines(std::string_view block)
+{
+    if (block.empty())
+        return;
+    m_output.write(block);
+    m_output.flush();
+}
+
 void debugLog(std::string_view text)
 {
     // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in Auralist sets the environment

@@ -26,6 +26,9 @@ public:
     void line(std::string_view text);
     // Writes prefix + text + "\n".
     void line(std::string_view prefix, std::string_view text);
+    // Writes whole lines at once (each ending in "\n"): many lines at one
+    // moment cost one write and one flush.
+    void lines(std::string_view block);
 
     LineOutput &output() const { return m_output; }
 

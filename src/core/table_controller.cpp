@@ -334,14 +334,20 @@ std::vector<SoundRecord> TableController::selectedItems() const
     std::vector<SoundRecord> out;
     if (!m_tableView)
         return out;
+    // A line for each row past the limit: with everything of a big list
+    // selected, hundreds of thousands, written at once.
+    std::string beyond;
     for (int row : m_tableView->selectedRowIndexes()) {
         if (row > kMaxSelectedRow) {
-            m_diagnostics.line(">>>>>>>>>>>>>TableConroller selectedItems row:" + std::to_string(row) + "!!!");
+            beyond.append(">>>>>>>>>>>>>TableConroller selectedItems row:");
+            beyond.append(std::to_string(row));
+            beyond.append("!!!\n");
             continue;
         }
         if (row >= 0 && row < static_cast<int>(m_items->size()))
             out.push_back((*m_items)[static_cast<size_t>(row)]);
     }
+    m_diagnostics.lines(beyond);
     return out;
 }
 
