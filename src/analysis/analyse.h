@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <string>
+
+namespace auralist::analysis {
+
+// What is known of a sound from how it sounds.
+struct Analysis {
+    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    static constexpr std::size_t kDescriptorSize = 32;
+    enum class Kind : std::uint8_t { OneShot, Loop };
+
+    // False: it could not be analysed, and error says why.
+    bool ok = false;
+    std::string error;
+    double seconds = 0;
+    // EBU R128 integrated loudness (LUFS); for a sound under 0.4 s the
+    // largest momentary loudness. NaN for silence.
+    double loudness = kNone;
+    // True peak (dBTP); NaN for digital silence.
+    double peak = kNone;
+    Kind kind = Kind::OneShot;
+    // The tempo of a loop with a steady pulse; NaN otherwise.
+    double bpm = kNone;
+    // The fundamental of a tonal one-shot as a MIDI note (69: A4); -1: none.
+    int note = -1;
+    // A hash of the decoded samples with their rate and channels: equal for
+    // the same audio in any container.
+    std::uint64_t audioHash = 0;
+    // Timbre (MFCC means and spreads), brightness, noisiness, envelope,
+    // pitch and length, each scaled to about one unit of spread.
+    std::array<float, kDescriptorSize> descriptor{};
+};
+
+// "A3", "C#5": the name of a MIDI note, empty for none.
+std::string noteName(int note);
+
+// Analyses a sound given a block of frames at a time.
+//
+// Threads: one object, one thread; objects on different threads share
+// nothing.
+class Analyser {
+public:
+    Analyser(int channels, int rate);
+    ~Analyser();
+    Analyser(const Analyser &) = delete;
+    Analyser &operator=(const Analyser &) = delete;
+
+    // Takes count interleaved frames.
+    void add(const float *frames, std::int64_t count);
+    Analysis finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// Decodes the file at path and analyses it. stopped is asked between
+// blocks: when it says so the result is not ok ("stopped").
+Analysis analyseFile(const std::string &path, const std::function<bool()> &stopped = {});
+
+} // namespace auralist::analysis

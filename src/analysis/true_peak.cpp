@@ -1,0 +1,102 @@
+#include "analysis/true_peak.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace auralist::analysis {
+
+namespace {
+
+constexpr int kPhases = 4;
+constexpr int kLength = kPhases * TruePeak::kTaps + 1; // 49, centred on tap 24
+
+// The three phases between samples, each normalised to a gain of 1 at DC.
+struct Phases {
+    std::array<std::array<float, TruePeak::kTaps>, kPhases - 1> taps{};
+    Phases()
+    {
+        constexpr double centre = (kLength - 1) / 2.0;
+        for (int p = 1; p < kPhases; ++p) {
+            double sum = 0;
+            for (int k = 0; k < TruePeak::kTaps; ++k) {
+                const int n = kPhases * k + p;
+                const double x = (n - centre) / kPhases;
+                const double sinc = std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+                // Blackman window over the whole prototype.
+                const double w = 0.42 - 0.5 * std::cos(2 * std::numbers::pi * n / (kLength - 1))
+                    + 0.08 * std::cos(4 * std::numbers::pi * n / (kLength - 1));
+                taps[p - 1][k] = static_cast<float>(sinc * w);
+                sum += sinc * w;
+            }
+            for (float &t : taps[p - 1])
+                t = static_cast<float>(t / sum);
+        }
+    }
+};
+
+const Phases &phases()
+{
+    static const Phases p;
+    return p;
+}
+
+// out[i] = sum over k of taps[k] * in[i + kTaps - 1 - k], for i below count.
+void interpolate(const float *__restrict in, const std::array<float, TruePeak::kTaps> &taps, float *__restrict out,
+                 std::size_t count)
+{
+    std::fill(out, out + count, 0.0F);
+    for (int k = 0; k < TruePeak::kTaps; ++k) {
+        const float t = taps[static_cast<std::size_t>(k)];
+        const float *from = in + (TruePeak::kTaps - 1 - k);
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] += t * from[i];
+    }
+}
+
+float largestMagnitude(const float *__restrict values, std::size_t count)
+{
+    float most = 0.0F;
+    for (std::size_t i = 0; i < count; ++i)
+        most = std::max(most, std::fabs(values[i]));
+    return most;
+}
+
+} // namespace
+
+TruePeak::TruePeak(int channels)
+    : m_channels(std::max(channels, 1)),
+      m_history(static_cast<std::size_t>(m_channels), std::vector<float>(kTaps - 1, 0.0F))
+{
+    (void)phases();
+}
+
+void TruePeak::add(const float *frames, std::int64_t count)
+{
+    if (count <= 0)
+        return;
+    const auto n = static_cast<std::size_t>(count);
+    const auto channels = static_cast<std::size_t>(m_channels);
+    m_samples.resize(kTaps - 1 + n);
+    m_out.resize(n);
+    for (std::size_t c = 0; c < channels; ++c) {
+        std::vector<float> &history = m_history[c];
+        std::copy(history.begin(), history.end(), m_samples.begin());
+        for (std::size_t i = 0; i < n; ++i)
+            m_samples[kTaps - 1 + i] = frames[i * channels + c];
+        m_peak = std::max(m_peak, largestMagnitude(m_samples.data() + kTaps - 1, n));
+        for (const auto &taps : phases().taps) {
+            interpolate(m_samples.data(), taps, m_out.data(), n);
+            m_peak = std::max(m_peak, largestMagnitude(m_out.data(), n));
+        }
+        std::copy(m_samples.end() - (kTaps - 1), m_samples.end(), history.begin());
+    }
+}
+
+double TruePeak::peak() const
+{
+    return m_peak;
+}
+
+} // namespace auralist::analysis

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "analysis/analyse.h"
+#include "analysis/true_peak.h"
+#include "sound_files.h"
+#include "test_support.h"
+
+using namespace auralist;
+using analysis::Analysis;
+using auralist::testing::TempDir;
+
+namespace {
+
+constexpr double kTau = 2 * std::numbers::pi;
+
+// Interleaved frames of a generated signal, the same in every channel.
+std::vector<float> signal(int rate, int channels, double seconds, const std::function<double(double t)> &at)
+{
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<float> out(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto v = static_cast<float>(at(static_cast<double>(i) / rate));
+        for (int c = 0; c < channels; ++c)
+            out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = v;
+    }
+    return out;
+}
+
+Analysis analyse(const std::vector<float> &frames, int rate, int channels)
+{
+    analysis::Analyser a(channels, rate);
+    // In uneven blocks, as a decoder hands them over.
+    std::size_t at = 0;
+    for (std::size_t block = 1000; at < frames.size() / static_cast<std::size_t>(channels);
+         block = block * 7 % 5000 + 1) {
+        const std::size_t n = std::min(block, frames.size() / static_cast<std::size_t>(channels) - at);
+        a.add(frames.data() + at * static_cast<std::size_t>(channels), static_cast<std::int64_t>(n));
+        at += n;
+    }
+    return a.finish();
+}
+
+double fromDb(double db)
+{
+    return std::pow(10.0, db / 20.0);
+}
+
+// A click track: a short 1 kHz blip on every beat, a whole number of beats.
+std::vector<float> clicks(double bpm, int beats, int rate)
+{
+    const double beat = 60.0 / bpm;
+    return signal(rate, 2, beats * beat, [&](double t) {
+        const double since = std::fmod(t, beat);
+        return since < 0.03 ? 0.7 * std::sin(kTau * 1000 * since) * std::exp(-since / 0.008) : 0.0;
+    });
+}
+
+double distance(const Analysis &a, const Analysis &b)
+{
+    double d = 0;
+    for (std::size_t i = 0; i < Analysis::kDescriptorSize; ++i)
+        d += (a.descriptor[i] - b.descriptor[i]) * (a.descriptor[i] - b.descriptor[i]);
+    return std::sqrt(d);
+}
+
+} // namespace
+
+TEST(Analysis, LoudnessAndPeakOfKnownSignals)
+{
+    // EBU R128: a 1 kHz stereo sine at -23 dBFS reads -23 LUFS.
+    const Analysis sine
+        = analyse(signal(48000, 2, 10, [](double t) { return fromDb(-23) * std::sin(kTau * 1000 * t); }), 48000, 2);
+    ASSERT_TRUE(sine.ok);
+    EXPECT_NEAR(sine.loudness, -23.0, 0.1);
+    EXPECT_NEAR(sine.peak, -23.0, 0.1);
+    // Mono plays from both speakers: as loud as its stereo copy.
+    const Analysis mono
+        = analyse(signal(44100, 1, 5, [](double t) { return fromDb(-23) * std::sin(kTau * 1000 * t); }), 44100, 1);
+    EXPECT_NEAR(mono.loudness, -23.0, 0.1);
+    // A quarter-rate sine sampled 45 degrees off its crests: every sample
+    // is 3 dB below the peak between them.
+    const Analysis between
+        = analyse(signal(48000, 2, 1, [](double t) { return 0.9 * std::sin(kTau * 12000 * t + std::numbers::pi / 4); }),
+                  48000, 2);
+    EXPECT_NEAR(between.peak, 20 * std::log10(0.9), 0.3);
+    // Under 0.4 s: the largest momentary loudness, not minus infinity.
+    const Analysis shortOne
+        = analyse(signal(44100, 2, 0.2, [](double t) { return 0.5 * std::sin(kTau * 440 * t); }), 44100, 2);
+    EXPECT_TRUE(std::isfinite(shortOne.loudness));
+    EXPECT_LT(shortOne.loudness, -6.0);
+    // Silence, a constant, one sample: empty values, never a wrong number.
+    const Analysis silence = analyse(std::vector<float>(88200, 0.0F), 44100, 2);
+    ASSERT_TRUE(silence.ok);
+    EXPECT_TRUE(std::isnan(silence.loudness));
+    EXPECT_TRUE(std::isnan(silence.peak));
+    EXPECT_EQ(silence.note, -1);
+    EXPECT_TRUE(std::isnan(silence.bpm));
+    const Analysis dc = analyse(std::vector<float>(88200, 0.25F), 44100, 2);
+    EXPECT_TRUE(std::isnan(dc.loudness)); // the K filter takes out a constant
+    // Its peak is its level, and a little more where it steps up from the
+    // silence before it, as a converter would overshoot there.
+    EXPECT_GE(dc.peak, 20 * std::log10(0.25) - 0.01);
+    EXPECT_LT(dc.peak, 20 * std::log10(0.25) + 1.5);
+    EXPECT_EQ(dc.note, -1);
+    const Analysis one = analyse({0.5F}, 44100, 1);
+    EXPECT_TRUE(one.ok);
+    EXPECT_EQ(one.kind, Analysis::Kind::OneShot);
+    analysis::Analyser none(0, 44100);
+    EXPECT_FALSE(none.finish().ok);
+}
+
+TEST(Analysis, ClickTracksAreLoopsAtTheirTempo)
+{
+    for (const double bpm : {90.0, 120.0, 140.0, 174.0}) {
+        const Analysis a = analyse(clicks(bpm, 16, 44100), 44100, 2);
+        EXPECT_EQ(a.kind, Analysis::Kind::Loop) << bpm;
+        EXPECT_NEAR(a.bpm, bpm, 1.0) << bpm;
+        EXPECT_EQ(a.note, -1) << bpm;
+    }
+    // One hit: a one-shot, with no tempo.
+    const Analysis hit = analyse(clicks(120, 1, 44100), 44100, 2);
+    EXPECT_EQ(hit.kind, Analysis::Kind::OneShot);
+    EXPECT_TRUE(std::isnan(hit.bpm));
+}
+
+TEST(Analysis, TonesFromC2ToC6ReadAsTheirNotes)
+{
+    EXPECT_EQ(analysis::noteName(57), "A3");
+    EXPECT_EQ(analysis::noteName(61), "C#4");
+    EXPECT_EQ(analysis::noteName(-1), "");
+    for (int note = 36; note <= 84; ++note) {
+        const double f = 440.0 * std::pow(2.0, (note - 69) / 12.0);
+        const auto envelope = [](double t) { return std::min(1.0, t / 0.005) * std::exp(-t * 1.5); };
+        const Analysis sine = analyse(
+            signal(44100, 1, 1.0, [&](double t) { return 0.5 * envelope(t) * std::sin(kTau * f * t); }), 44100, 1);
+        EXPECT_EQ(sine.note, note) << "sine " << analysis::noteName(note);
+        EXPECT_EQ(sine.kind, Analysis::Kind::OneShot);
+        const Analysis saw = analyse(signal(44100, 2, 1.0,
+                                            [&](double t) {
+                                                const double phase = std::fmod(f * t, 1.0);
+                                                return 0.4 * envelope(t) * (2 * phase - 1);
+                                            }),
+                                     44100, 2);
+        EXPECT_EQ(saw.note, note) << "sawtooth " << analysis::noteName(note);
+    }
+    // Noise has no note.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> uniform(-0.5, 0.5);
+    const Analysis noise = analyse(signal(44100, 2, 1.0, [&](double) { return uniform(random); }), 44100, 2);
+    EXPECT_EQ(noise.note, -1);
+}
+
+TEST(Analysis, TheDescriptionPutsLikeNearLike)
+{
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> uniform(-0.5, 0.5);
+    const auto tone = [](double f) {
+        return analyse(signal(44100, 1, 1.0, [f](double t) { return 0.5 * std::exp(-3 * t) * std::sin(kTau * f * t); }),
+                       44100, 1);
+    };
+    const Analysis a440 = tone(440);
+    const Analysis a466 = tone(466);
+    const Analysis noise
+        = analyse(signal(44100, 1, 1.0, [&](double t) { return std::exp(-3 * t) * uniform(random); }), 44100, 1);
+    EXPECT_LT(distance(a440, a466), distance(a440, noise));
+}
+
+TEST(Analysis, TheSameAudioInAnyContainerHasOneHashAndBadFilesAreToldWhy)
+{
+    const TempDir dir;
+    const std::vector<float> take
+        = signal(44100, 2, 0.5, [](double t) { return 0.3 * std::sin(kTau * 300 * t) * std::exp(-2 * t); });
+    auralist::testing::writeSoundFile(dir.path() + "/take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, take);
+    auralist::testing::writeSoundFile(dir.path() + "/take.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, take);
+    std::vector<float> other = take;
+    other[1000] += 0.01F;
+    auralist::testing::writeSoundFile(dir.path() + "/other.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, other);
+    const Analysis wav = analysis::analyseFile(dir.path() + "/take.wav");
+    const Analysis flac = analysis::analyseFile(dir.path() + "/take.flac");
+    const Analysis changed = analysis::analyseFile(dir.path() + "/other.wav");
+    ASSERT_TRUE(wav.ok && flac.ok && changed.ok);
+    EXPECT_EQ(wav.audioHash, flac.audioHash);
+    EXPECT_NE(wav.audioHash, changed.audioHash);
+    EXPECT_NEAR(wav.loudness, flac.loudness, 1e-9);
+
+    // Junk, a FIFO, a file cut short, one that is not there.
+    std::ofstream(dir.path() + "/junk.wav", std::ios::binary) << std::string(5000, '\x7f');
+    ASSERT_EQ(::mkfifo((dir.path() + "/pipe.wav").c_str(), 0600), 0);
+    {
+        std::ifstream in(dir.path() + "/take.wav", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(dir.path() + "/cut.wav", std::ios::binary) << bytes.substr(0, bytes.size() / 3);
+    }
+    for (const char *name : {"junk.wav", "pipe.wav", "missing.wav"}) {
+        const Analysis bad = analysis::analyseFile(dir.path() + "/" + name);
+        EXPECT_FALSE(bad.ok) << name;
+        EXPECT_FALSE(bad.error.empty()) << name;
+    }
+    const Analysis cut = analysis::analyseFile(dir.path() + "/cut.wav");
+    EXPECT_TRUE(cut.ok);
+    EXPECT_LT(cut.seconds, 0.2);
+    EXPECT_FALSE(analysis::analyseFile(dir.path() + "/take.wav", [] { return true; }).ok);
+}
