@@ -99,15 +99,6 @@ double median(std::vector<double> values)
 
 } // namespace
 
-std::string noteName(int note)
-{
-    static constexpr std::array<const char *, 12> kNames{"C",  "C#", "D",  "D#", "E",  "F",
-                                                         "F#", "G",  "G#", "A",  "A#", "B"};
-    if (note < 0 || note > 127)
-        return {};
-    return std::string(kNames[static_cast<std::size_t>(note % 12)]) + std::to_string(note / 12 - 1);
-}
-
 struct Analyser::State {
     int channels;
     int rate;

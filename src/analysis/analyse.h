@@ -38,9 +38,6 @@ struct Analysis {
     std::array<float, kDescriptorSize> descriptor{};
 };
 
-// "A3", "C#5": the name of a MIDI note, empty for none.
-std::string noteName(int note);
-
 // Analyses a sound given a block of frames at a time.
 //
 // Threads: one object, one thread; objects on different threads share

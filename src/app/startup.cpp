@@ -23,6 +23,7 @@
 
 #include <unistd.h>
 
+#include "analysis/analysis_pool.h"
 #include "app/command_line.h"
 #include "audio/audio_engine.h"
 #include "audio/decoder.h"
@@ -87,6 +88,13 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
                     catalogue->recordFacts(store, results);
             });
         m_tableController->setHeaderFeed(m_headerPool.get());
+        m_analysisPool = std::make_unique<analysis::AnalysisPool>(
+            [tc, catalogue](const RecordStorePtr &store, const std::vector<AnalysisResult> &results) {
+                tc->traitsArrived(store, results);
+                if (catalogue)
+                    catalogue->recordAnalysis(store, results);
+            });
+        m_tableController->setTraitFeed(m_analysisPool.get());
     }
 
     WaveformStrip *strip = m_window->ui().waveform;
@@ -184,6 +192,8 @@ std::vector<Stoppable *> Browser::threads() const
     std::vector<Stoppable *> units;
     if (m_headerPool)
         units.push_back(m_headerPool.get());
+    if (m_analysisPool)
+        units.push_back(m_analysisPool.get());
     units.push_back(m_summaryWorker.get());
     return units;
 }

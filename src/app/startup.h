@@ -11,6 +11,10 @@
 
 namespace auralist {
 
+namespace analysis {
+class AnalysisPool;
+}
+
 class Controller;
 class Diagnostics;
 class HeaderPool;
@@ -83,6 +87,7 @@ private:
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<Marketing> m_marketing;
     std::unique_ptr<HeaderPool> m_headerPool;
+    std::unique_ptr<analysis::AnalysisPool> m_analysisPool;
     std::unique_ptr<waveform::SummaryWorker> m_summaryWorker;
     Mailbox m_mailbox; // waveform summaries on their way to the strip
 };

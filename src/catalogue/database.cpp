@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -33,6 +36,18 @@ public:
 
     bool ok() const { return m_stmt != nullptr; }
     void bind(int i, std::int64_t v) { sqlite3_bind_int64(m_stmt, i, v); }
+    // A NaN is no value.
+    void bindReal(int i, double v)
+    {
+        if (std::isnan(v))
+            sqlite3_bind_null(m_stmt, i);
+        else
+            sqlite3_bind_double(m_stmt, i, v);
+    }
+    void bindBytes(int i, const void *data, std::size_t size)
+    {
+        sqlite3_bind_blob(m_stmt, i, data, static_cast<int>(size), SQLITE_TRANSIENT);
+    }
     void bind(int i, const std::string &v)
     {
         sqlite3_bind_blob(m_stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
@@ -50,6 +65,11 @@ public:
         return rc == SQLITE_DONE || rc == SQLITE_ROW;
     }
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    double real(int column) const
+    {
+        return sqlite3_column_type(m_stmt, column) == SQLITE_NULL ? std::numeric_limits<double>::quiet_NaN()
+                                                                  : sqlite3_column_double(m_stmt, column);
+    }
     bool isBlob(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_BLOB; }
     std::string bytes(int column) const
     {
@@ -90,6 +110,12 @@ const char *const kMigrations[] = {
     "CREATE INDEX sounds_by_path ON sounds(path_key);"
     "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);"
     "CREATE INDEX sounds_by_played ON sounds(played) WHERE played > 0;",
+    // 2 -> 3: what the analysis learned of each sound, by content (its
+    // fingerprint as the sounds table keeps it, and its size), so a sound
+    // is analysed once and a renamed one keeps what was learned.
+    "CREATE TABLE analysis (print BLOB NOT NULL, size INTEGER NOT NULL, version INTEGER NOT NULL,"
+    " loudness REAL, peak REAL, loop INTEGER NOT NULL DEFAULT 0, bpm REAL, note INTEGER, audio_hash INTEGER,"
+    " descriptor BLOB, error TEXT, PRIMARY KEY(print, size)) WITHOUT ROWID;",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -665,6 +691,59 @@ std::optional<SoundRow> Database::findSound(const std::string &path, const std::
             return row;
     }
     return std::nullopt;
+}
+
+bool Database::setAnalysis(const std::string &path, const AnalysisResult &result)
+{
+    Statement set(m_db,
+                  (std::string("INSERT OR REPLACE INTO analysis(print, size, version, loudness, peak, loop, bpm,"
+                               " note, audio_hash, descriptor, error) SELECT fingerprint, size, ?3, ?4, ?5, ?6,"
+                               " ?7, ?8, ?9, ?10, ?11 FROM sounds")
+                   + kAtPath1 + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
+                      .c_str());
+    const SoundTraits &t = result.traits;
+    const bool ok = t.state == SoundTraits::State::Analysed;
+    set.bind(1, path);
+    set.bind(3, std::int64_t{kAnalysisVersion});
+    set.bindReal(4, t.loudness);
+    set.bindReal(5, t.peak);
+    set.bind(6, std::int64_t{t.loop ? 1 : 0});
+    set.bindReal(7, t.bpm);
+    set.bind(8, std::int64_t{t.note});
+    set.bind(9, static_cast<std::int64_t>(result.audioHash));
+    set.bindBytes(10, result.descriptor.data(), result.descriptor.size() * sizeof(float));
+    if (ok)
+        set.bindText(11, std::string());
+    else
+        set.bindText(11, result.error.empty() ? std::string("The sound could not be analysed.") : result.error);
+    return checked(set.run());
+}
+
+void Database::eachAnalysis(const std::function<void(std::string_view path, const AnalysisResult &)> &visit)
+{
+    Statement select(m_db,
+                     "SELECT s.path, a.loudness, a.peak, a.loop, a.bpm, a.note, a.audio_hash, a.descriptor,"
+                     " a.error FROM analysis a JOIN sounds s ON s.fingerprint = a.print AND s.size = a.size"
+                     " WHERE a.version = ?");
+    select.bind(1, std::int64_t{kAnalysisVersion});
+    AnalysisResult r;
+    while (select.step() == SQLITE_ROW) {
+        const std::string path = select.bytes(0);
+        r.error = select.bytes(8);
+        SoundTraits &t = r.traits;
+        t = SoundTraits{};
+        t.state = r.error.empty() ? SoundTraits::State::Analysed : SoundTraits::State::Failed;
+        t.loudness = static_cast<float>(select.real(1));
+        t.peak = static_cast<float>(select.real(2));
+        t.loop = select.integer(3) != 0;
+        t.bpm = static_cast<float>(select.real(4));
+        t.note = static_cast<std::int8_t>(std::clamp<std::int64_t>(select.integer(5), -1, 127));
+        r.audioHash = static_cast<std::uint64_t>(select.integer(6));
+        const std::string descriptor = select.bytes(7);
+        r.descriptor.resize(descriptor.size() / sizeof(float));
+        std::memcpy(r.descriptor.data(), descriptor.data(), r.descriptor.size() * sizeof(float));
+        visit(path, r);
+    }
 }
 
 std::vector<std::string> Database::backups() const

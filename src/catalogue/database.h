@@ -9,6 +9,8 @@
 
 struct sqlite3;
 
+#include "core/sound_traits.h"
+
 namespace auralist::catalogue {
 
 // One sound as the catalogue remembers it.
@@ -53,7 +55,9 @@ public:
         Recreated, // the file was damaged and there was no good backup
         Unavailable, // cannot be opened or created (a folder that cannot be written)
     };
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
+    // Of the analysis: what is stored under another is done again.
+    static constexpr int kAnalysisVersion = 1;
     static constexpr int kBackupsKept = 3;
 
     explicit Database(std::string path);
@@ -110,6 +114,11 @@ public:
     // The sound at path; else, when print is not empty, one with that
     // fingerprint.
     std::optional<SoundRow> findSound(const std::string &path, const std::string &print);
+
+    // What the analysis learned of the sound at path, kept by its content.
+    bool setAnalysis(const std::string &path, const AnalysisResult &result);
+    // Every sound whose content was analysed, with what was learned.
+    void eachAnalysis(const std::function<void(std::string_view path, const AnalysisResult &)> &visit);
 
     // Why the first edit or commit that failed since the last call failed
     // (a full disk, a file gone read-only); empty when none did.

@@ -386,6 +386,46 @@ void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsRe
     });
 }
 
+void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
+{
+    if (!store || results.empty())
+        return;
+    // The paths are taken here, on the window's thread, which owns the store.
+    std::vector<std::pair<std::string, AnalysisResult>> rows;
+    rows.reserve(results.size());
+    for (const AnalysisResult &r : results) {
+        if (r.record < store->size() && r.traits.state != SoundTraits::State::Unknown)
+            rows.emplace_back(std::string(store->path(r.record)), r);
+    }
+    m_writer.post([rows = std::move(rows)](Database &db) {
+        for (const auto &[path, result] : rows)
+            db.setAnalysis(path, result);
+    });
+}
+
+void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store)
+{
+    if (!store)
+        return;
+    m_writer.post([this, request, store](Database &db) {
+        const PathIndex at(store->size(),
+                           [&store](std::size_t i) { return store->scannedPath(static_cast<std::uint32_t>(i)); });
+        std::vector<AnalysisResult> results;
+        db.eachAnalysis([&](std::string_view path, const AnalysisResult &found) {
+            if (const auto i = at.find(path)) {
+                AnalysisResult r;
+                r.record = *i;
+                r.traits = found.traits;
+                r.error = found.error;
+                results.push_back(std::move(r));
+            }
+        });
+        tell([request, store, results = std::move(results)](Listener &l) {
+            l.catalogueAnalysesArrived(request, store, results);
+        });
+    });
+}
+
 void Library::setFavourite(std::vector<std::string> paths, bool on)
 {
     const std::string what = "favourite of " + std::to_string(paths.size());

@@ -40,6 +40,8 @@ public:
     void setListener(Listener *listener) override { m_listener = listener; }
     void recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store) override;
     void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) override;
+    void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) override;
+    void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) override;
     void setFavourite(std::vector<std::string> paths, bool on) override;
     void setTags(std::vector<std::string> paths, std::string tags) override;
     void notePlayed(const std::string &path) override;

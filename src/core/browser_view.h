@@ -78,6 +78,10 @@ public:
         return std::nullopt;
     }
 
+    // The status line under the table ("Analysing 1,234 of 50,000"); empty
+    // hides it.
+    virtual void setStatusText(const QString &text) { (void)text; }
+
     // Ends the application once control returns to the event loop.
     virtual void terminate() = 0;
 };

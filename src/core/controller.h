@@ -133,6 +133,8 @@ public:
     void catalogueCheckFound(std::uint64_t request, Changes changes) override;
     void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) override;
     void catalogueProblem(Catalogue::Problem problem, const std::string &detail) override;
+    void catalogueAnalysesArrived(std::uint64_t request, const RecordStorePtr &store,
+                                  const std::vector<AnalysisResult> &results) override;
 
     // Deletion.
     void deleteSelected();
@@ -150,6 +152,7 @@ public:
     void tableControllerRowsDidChange(TableController &) override;
     void tableControllerDidSort(TableController &) override;
     void tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to) override;
+    void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total) override;
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
@@ -203,6 +206,9 @@ private:
                                           const std::function<void(RecordStore &, std::uint32_t)> &mark);
     // The catalogue's check of the folder shown against the disk.
     void startCheck();
+    // Has the list's sounds analysed: what the catalogue knows first, then
+    // the rest (setting analyseSounds, on by default).
+    void startAnalysis();
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -248,6 +254,7 @@ private:
     Catalogue *m_catalogueService; // the one listened to, to the end
     std::vector<CataloguedFolder> m_folders;
     std::uint64_t m_listRequest = 0; // the latest list asked for
+    std::uint64_t m_analysesRequest = 0; // the latest of the catalogue's analyses asked for
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
     std::string m_shownFolder;
     std::vector<std::string> m_intakeRoots; // what the intake in progress was handed

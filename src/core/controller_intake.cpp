@@ -98,6 +98,7 @@ void Controller::completeIntake()
             m_view.setLibrarySelection(m_shownKind, m_shownFolder);
         }
     }
+    startAnalysis();
     play();
 }
 

@@ -66,6 +66,7 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     if (!m_view.findText().isEmpty())
         find();
     m_tableController.readHeaders();
+    startAnalysis();
     m_currentTrack = 0;
     m_tableController.selectItemAtIndex(0);
     m_view.setLibrarySelection(m_shownKind, m_shownFolder);
@@ -102,8 +103,10 @@ void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
     if (extended.size() < old->size())
         return;
     extended.carryFrom(*old);
-    for (const std::uint32_t r : changes.changed)
+    for (const std::uint32_t r : changes.changed) {
         extended.setFacts(r, HeaderFacts{});
+        extended.setTraits(r, SoundTraits{});
+    }
     std::vector<bool> gone(old->size());
     for (const std::uint32_t r : changes.gone) {
         if (r < gone.size())
@@ -134,6 +137,7 @@ void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
             m_tableController.sortBy(m_tableController.sortKey(), m_tableController.sortAscending());
     }
     m_tableController.readHeaders();
+    startAnalysis();
     updateTitle();
     debugLog("library: the check's changes shown (" + std::to_string(changes.gone.size()) + " gone, "
              + std::to_string(extended.size() - changes.firstAdded) + " new, " + std::to_string(changes.changed.size())

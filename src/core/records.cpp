@@ -165,6 +165,11 @@ void RecordStore::carryFrom(const RecordStore &from)
             m_facts.resize(m_entries.size());
         std::copy_n(from.m_facts.begin(), std::min<std::size_t>(shared, from.m_facts.size()), m_facts.begin());
     }
+    if (!from.m_traits.empty()) {
+        if (m_traits.size() < m_entries.size())
+            m_traits.resize(m_entries.size());
+        std::copy_n(from.m_traits.begin(), std::min<std::size_t>(shared, from.m_traits.size()), m_traits.begin());
+    }
     // The marks of from win, set or not.
     for (std::uint32_t i = 0; i < shared; ++i) {
         if (from.favourite(i) != favourite(i))
@@ -181,6 +186,21 @@ const HeaderFacts &RecordStore::facts(std::uint32_t i) const
 {
     static const HeaderFacts unknown;
     return i < m_facts.size() ? m_facts[i] : unknown;
+}
+
+const SoundTraits &RecordStore::traits(std::uint32_t i) const
+{
+    static const SoundTraits unknown;
+    return i < m_traits.size() ? m_traits[i] : unknown;
+}
+
+void RecordStore::setTraits(std::uint32_t i, const SoundTraits &traits)
+{
+    if (i >= m_entries.size())
+        return;
+    if (m_traits.size() < m_entries.size())
+        m_traits.resize(m_entries.size());
+    m_traits[i] = traits;
 }
 
 void RecordStore::setFacts(std::uint32_t i, const HeaderFacts &facts)

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/sound_traits.h"
+
 namespace auralist {
 
 // What a sound file's header says, read after the records are listed.
@@ -90,6 +92,9 @@ public:
 
     const HeaderFacts &facts(std::uint32_t i) const;
     void setFacts(std::uint32_t i, const HeaderFacts &facts);
+    // What the analysis learned (loudness, tempo, pitch).
+    const SoundTraits &traits(std::uint32_t i) const;
+    void setTraits(std::uint32_t i, const SoundTraits &traits);
     // Failure reasons are few and shared: each is kept once, by number.
     std::uint16_t reasonNumber(const std::string &reason);
     const std::string &reason(std::uint16_t number) const;
@@ -105,7 +110,7 @@ public:
     static constexpr std::string_view kFavouriteMark{"\u2605"};
 
     // Takes what from knows of each record both stores have (header facts,
-    // marks, failure reasons): from is a store this one extends, holding
+    // traits, marks, failure reasons): from is a store this one extends, holding
     // the same paths at the same indexes.
     void carryFrom(const RecordStore &from);
 
@@ -133,6 +138,7 @@ private:
     std::vector<Entry> m_entries;
     std::vector<std::uint64_t> m_letters; // by record: lettersOf(foldedName)
     std::vector<HeaderFacts> m_facts; // grows on the first write
+    std::vector<SoundTraits> m_traits; // grows on the first write
     std::vector<std::string> m_reasons;
     std::vector<std::uint8_t> m_favourites; // grows on the first mark
     std::unordered_map<std::uint32_t, std::string> m_tags;

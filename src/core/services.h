@@ -11,6 +11,7 @@
 
 #include "core/header_facts.h"
 #include "core/records.h"
+#include "core/sound_traits.h"
 
 namespace auralist {
 
@@ -290,6 +291,15 @@ public:
         virtual void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) = 0;
         // Said once, when the catalogue opens.
         virtual void catalogueProblem(Problem problem, const std::string &detail) = 0;
+        // The answer to requestAnalyses: what earlier analyses learned of
+        // store's records (by record index), those never analysed left out.
+        virtual void catalogueAnalysesArrived(std::uint64_t request, const RecordStorePtr &store,
+                                              const std::vector<AnalysisResult> &results)
+        {
+            (void)request;
+            (void)store;
+            (void)results;
+        }
     };
 
     Catalogue() = default;
@@ -304,6 +314,11 @@ public:
     virtual void recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store) = 0;
     // Header facts of store's records, as they arrive.
     virtual void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) = 0;
+    // What the analysis learned of store's records, kept by their content.
+    virtual void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) = 0;
+    // Asks what earlier analyses learned of store's records (a store that
+    // takes no more records): catalogueAnalysesArrived answers.
+    virtual void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) = 0;
     virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
     virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;
     virtual void notePlayed(const std::string &path) = 0;

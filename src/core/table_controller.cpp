@@ -100,17 +100,64 @@ void TableController::readHeaders()
 
 void TableController::rowsShown(int first, int last)
 {
-    if (!m_headerFeed || first < 0)
+    if (first < 0)
         return;
     last = std::min(last, rowCount() - 1);
-    std::vector<std::uint32_t> records;
+    std::vector<std::uint32_t> unread;
+    std::vector<std::uint32_t> unanalysed;
     for (int row = first; row <= last; ++row) {
         const std::uint32_t r = m_items->rows()[static_cast<size_t>(row)];
         if (m_items->store()->facts(r).state == HeaderFacts::State::Unknown)
-            records.push_back(r);
+            unread.push_back(r);
+        if (m_items->store()->traits(r).state == SoundTraits::State::Unknown)
+            unanalysed.push_back(r);
     }
-    if (!records.empty())
-        m_headerFeed->prefer(m_items->store(), std::move(records));
+    if (m_headerFeed && !unread.empty())
+        m_headerFeed->prefer(m_items->store(), std::move(unread));
+    if (m_traitFeed && !unanalysed.empty() && m_analysing == m_items->store())
+        m_traitFeed->preferAnalysis(m_items->store(), std::move(unanalysed));
+}
+
+void TableController::analyse(const SoundList &list)
+{
+    if (!m_traitFeed || !list)
+        return;
+    const RecordStore &store = *list->store();
+    std::vector<std::uint32_t> unknown;
+    for (const std::uint32_t r : list->rows()) {
+        if (store.traits(r).state == SoundTraits::State::Unknown)
+            unknown.push_back(r);
+    }
+    m_analysing = list->store();
+    m_analysisTotal = unknown.size();
+    m_analysisDone = 0;
+    m_traitFeed->analyseStore(list->store(), std::move(unknown));
+    if (m_delegate)
+        m_delegate->tableControllerAnalysisProgress(*this, m_analysisDone, m_analysisTotal);
+}
+
+void TableController::traitsKnown(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
+{
+    if (!store)
+        return;
+    for (const AnalysisResult &r : results) {
+        SoundTraits traits = r.traits;
+        if (traits.state == SoundTraits::State::Failed)
+            traits.reason = store->reasonNumber(r.error);
+        store->setTraits(r.record, traits);
+    }
+    if (store == m_items->store() && rowCount() > 0 && !results.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+void TableController::traitsArrived(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
+{
+    traitsKnown(store, results);
+    if (store && store == m_analysing) {
+        m_analysisDone = std::min(m_analysisTotal, m_analysisDone + results.size());
+        if (m_delegate)
+            m_delegate->tableControllerAnalysisProgress(*this, m_analysisDone, m_analysisTotal);
+    }
 }
 
 void TableController::factsArrived(const RecordStorePtr &store, const std::vector<FactsResult> &results)
@@ -219,11 +266,14 @@ void TableController::sortList(const SoundList &list, const std::string &key, bo
     const RecordStore &store = *list->store();
     const auto count = static_cast<std::uint32_t>(rows.size());
     std::vector<std::uint32_t> order;
-    if (isFactKey(key) && key != kFormatKey) {
-        // By value: a length by its duration, a size by its bytes.
+    if ((isFactKey(key) && key != kFormatKey) || isTraitKey(key)) {
+        // By value: a length by its duration, a size by its bytes, a
+        // loudness by its LUFS.
+        const bool trait = isTraitKey(key);
         std::vector<std::pair<double, std::uint32_t>> values(count);
         for (std::uint32_t i = 0; i < count; ++i)
-            values[i] = {factSortValue(store.facts(rows[i]), key), i};
+            values[i]
+                = {trait ? traitSortValue(store.traits(rows[i]), key) : factSortValue(store.facts(rows[i]), key), i};
         std::stable_sort(values.begin(), values.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         order.reserve(count);
         for (const auto &v : values)
@@ -521,7 +571,8 @@ QVariant TableController::data(const QModelIndex &index, int role) const
             return QStringLiteral("Cannot play: %1").arg(displayText(*reason));
     }
     const std::string key = identifierForColumn(index.column());
-    if (role == Qt::TextAlignmentRole && isFactKey(key) && key != kFormatKey)
+    if (role == Qt::TextAlignmentRole
+        && ((isFactKey(key) && key != kFormatKey) || (isTraitKey(key) && key != kTypeKey)))
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::TextAlignmentRole && key == RecordStore::kFavouriteKey)
         return QVariant::fromValue(Qt::AlignCenter);
@@ -529,6 +580,15 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return item.store()->favourite(item.index()) ? QStringLiteral("Favourite") : QString();
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
         return {};
+    if (isTraitKey(key)) {
+        const SoundTraits &traits = item.store()->traits(item.index());
+        if (role == Qt::ToolTipRole)
+            return traits.state == SoundTraits::State::Failed
+                ? QStringLiteral("Could not be analysed: %1").arg(displayText(item.store()->reason(traits.reason)))
+                : QVariant();
+        const std::string text = traitText(traits, key);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
     if (isFactKey(key)) {
         if (role == Qt::ToolTipRole)
             return {};

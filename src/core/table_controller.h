@@ -61,6 +61,14 @@ public:
 
     // Header facts: the feed that reads them, and what it hands back.
     void setHeaderFeed(HeaderFeed *feed) { m_headerFeed = feed; }
+    void setTraitFeed(TraitFeed *feed) { m_traitFeed = feed; }
+    // Has the records of the list not analysed yet analysed, the rows on
+    // screen first; the delegate hears how far it has come.
+    void analyse(const SoundList &list);
+    void traitsArrived(const RecordStorePtr &store, const std::vector<AnalysisResult> &results);
+    // Sets what is known already (from the catalogue), without counting it
+    // as the analysis's progress.
+    void traitsKnown(const RecordStorePtr &store, const std::vector<AnalysisResult> &results);
     // Reads the headers of every listed record, the rows on screen first.
     void readHeaders();
     // The rows first to last are on screen.
@@ -163,6 +171,11 @@ private:
     std::unordered_map<SoundRecord, std::string, SoundRecordHash> m_unplayable;
     SoundRecord m_playing;
     HeaderFeed *m_headerFeed = nullptr;
+    TraitFeed *m_traitFeed = nullptr;
+    // The analysis of the list: its store, how many it asked for, how many came.
+    RecordStorePtr m_analysing;
+    std::size_t m_analysisTotal = 0;
+    std::size_t m_analysisDone = 0;
     void rowChanged(const SoundRecord &item);
 };
 

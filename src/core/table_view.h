@@ -68,6 +68,12 @@ public:
     }
     // The user sorted the rows by clicking a header.
     virtual void tableControllerDidSort(TableController &) { }
+    // Of the sounds of the list that wanted analysing, done are analysed.
+    virtual void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)
+    {
+        (void)done;
+        (void)total;
+    }
 };
 
 // What the drop-target table asks of whoever takes the dropped files.

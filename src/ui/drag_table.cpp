@@ -102,7 +102,11 @@ int DragTable::initialWidth(const std::string &column)
 {
     if (column == "format" || column == "tags")
         return 110;
-    return column == "favourite" || column == "channels" ? 70 : 80;
+    if (column == "loudness")
+        return 90;
+    if (column == "bpm" || column == "note")
+        return 50;
+    return column == "favourite" || column == "channels" || column == "type" ? 70 : 80;
 }
 
 void DragTable::fitColumns()

@@ -179,6 +179,12 @@ void MainWindow::display()
     update();
 }
 
+void MainWindow::setStatusText(const QString &text)
+{
+    m_ui->analysisStatus->setText(text);
+    m_ui->analysisStatus->setVisible(!text.isEmpty());
+}
+
 void MainWindow::setLabelText(const QString &text)
 {
     m_ui->label->setText(text);

@@ -38,6 +38,7 @@ public:
     void setScrollViewFrameSize(double width, double height) override;
     void display() override;
     void setLabelText(const QString &text) override;
+    void setStatusText(const QString &text) override;
     void setWindowTitle(const QString &title) override { QMainWindow::setWindowTitle(title); }
     void displayLabel() override;
     void setTrackName(const QString &text) override;

@@ -63,6 +63,7 @@ private slots:
     void severalSelectedSoundsAreDeletedAfterOneQuestion();
     void menusTheWaveformAndWhatTheWindowShows();
     void theLibraryRemembersFoldersFavouritesAndTags();
+    void analysisFillsItsColumnsAndTheStatusLine();
 
 private:
     std::string file(const std::string &name)
@@ -810,3 +811,83 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
 
 QTEST_MAIN(GuiTest)
 #include "gui_test.moc"
+
+void GuiTest::analysisFillsItsColumnsAndTheStatusLine()
+{
+    // The window as the application runs it, with a header pool and the
+    // analysis.
+    m_browser.reset();
+    m_engine.types.push_back("flac");
+    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
+    const ServiceSet services{
+        m_engine, m_fs,    m_desktop,      m_alerts,        m_settings,
+        m_http,   m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>()};
+    m_browser = std::make_unique<Browser>(services, Config{});
+    m_browser->launch({});
+    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    constexpr double kTau = 2 * 3.14159265358979;
+    std::vector<float> tone(2 * 44100);
+    std::vector<float> quiet(2 * 44100);
+    for (std::size_t i = 0; i < 44100; ++i) {
+        const double t = static_cast<double>(i) / 44100;
+        const double v = std::sin(kTau * 220 * t) * std::exp(-2 * t);
+        tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.5 * v);
+        quiet[2 * i] = quiet[2 * i + 1] = static_cast<float>(0.05 * v);
+    }
+    std::vector<float> loop(2 * 88200);
+    for (std::size_t i = 0; i < 88200; ++i) {
+        const double since = std::fmod(static_cast<double>(i) / 44100, 0.5);
+        loop[2 * i] = loop[2 * i + 1]
+            = static_cast<float>(since < 0.03 ? 0.7 * std::sin(kTau * 1000 * since) * std::exp(-since / 0.008) : 0.0);
+    }
+    writeSoundFile(m_dir + "/tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone);
+    writeSoundFile(m_dir + "/quiet.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, quiet);
+    writeSoundFile(m_dir + "/loop.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, loop);
+    file("broken.wav");
+    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
+
+    DragTable *table = m_browser->window().table();
+    QAbstractItemModel *model = table->model();
+    QTRY_COMPARE(model->rowCount(), 4);
+    auto column = [&](const char *id) {
+        for (int c = 0; c < m_browser->tableController().columnCount(); ++c) {
+            if (m_browser->tableController().identifierForColumn(c) == id)
+                return c;
+        }
+        return -1;
+    };
+    auto cell = [&](const std::string &name, const char *id, int role = Qt::DisplayRole) {
+        for (int r = 0; r < model->rowCount(); ++r) {
+            if (model->index(r, 0).data().toString().toStdString() == name)
+                return model->index(r, column(id)).data(role).toString();
+        }
+        return QString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(cell("loop.wav", kTypeKey), QString("Loop"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(cell("tone.wav", kNoteKey), QString("A3"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!cell("quiet.flac", kLoudnessKey).isEmpty(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(cell("broken.wav", kLoudnessKey), QString::fromUtf8(kNoValue), 20000);
+    QCOMPARE(cell("loop.wav", kBpmKey), QString("120"));
+    QCOMPARE(cell("tone.wav", kTypeKey), QString("One-shot"));
+    QCOMPARE(cell("tone.wav", kBpmKey), QString());
+    QVERIFY(cell("tone.wav", kLoudnessKey).endsWith(" LUFS"));
+    QVERIFY(cell("tone.wav", kPeakKey).endsWith(" dBTP"));
+    // Its row says why, as every row that cannot be played does.
+    QVERIFY(!cell("broken.wav", kLoudnessKey, Qt::ToolTipRole).isEmpty());
+    // Done: the status line has gone.
+    auto *status = m_browser->window().findChild<QLabel *>("analysisStatus");
+    QVERIFY(status);
+    QCOMPARE(status->accessibleName(), QString("Analysis"));
+    QTRY_VERIFY(!status->isVisible());
+
+    // Loudness sorts by value: the one that could not be analysed, the
+    // quiet tone, then the others.
+    QHeaderView *header = table->horizontalHeader();
+    header->setSectionHidden(column("path"), true);
+    table->scrollTo(model->index(0, column(kLoudnessKey)));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column(kLoudnessKey)) + 5, header->height() / 2));
+    QCOMPARE(m_browser->tableController().sortKey(), std::string(kLoudnessKey));
+    QCOMPARE(model->index(0, 0).data().toString(), QString("broken.wav"));
+    QCOMPARE(model->index(1, 0).data().toString(), QString("quiet.flac"));
+}

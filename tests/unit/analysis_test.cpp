@@ -10,6 +10,7 @@
 
 #include "analysis/analyse.h"
 #include "analysis/true_peak.h"
+#include "core/sound_traits.h"
 #include "sound_files.h"
 #include "test_support.h"
 
@@ -133,15 +134,15 @@ TEST(Analysis, ClickTracksAreLoopsAtTheirTempo)
 
 TEST(Analysis, TonesFromC2ToC6ReadAsTheirNotes)
 {
-    EXPECT_EQ(analysis::noteName(57), "A3");
-    EXPECT_EQ(analysis::noteName(61), "C#4");
-    EXPECT_EQ(analysis::noteName(-1), "");
+    EXPECT_EQ(noteText(57), "A3");
+    EXPECT_EQ(noteText(61), "C#4");
+    EXPECT_EQ(noteText(-1), "");
     for (int note = 36; note <= 84; ++note) {
         const double f = 440.0 * std::pow(2.0, (note - 69) / 12.0);
         const auto envelope = [](double t) { return std::min(1.0, t / 0.005) * std::exp(-t * 1.5); };
         const Analysis sine = analyse(
             signal(44100, 1, 1.0, [&](double t) { return 0.5 * envelope(t) * std::sin(kTau * f * t); }), 44100, 1);
-        EXPECT_EQ(sine.note, note) << "sine " << analysis::noteName(note);
+        EXPECT_EQ(sine.note, note) << "sine " << noteText(note);
         EXPECT_EQ(sine.kind, Analysis::Kind::OneShot);
         const Analysis saw = analyse(signal(44100, 2, 1.0,
                                             [&](double t) {
@@ -149,7 +150,7 @@ TEST(Analysis, TonesFromC2ToC6ReadAsTheirNotes)
                                                 return 0.4 * envelope(t) * (2 * phase - 1);
                                             }),
                                      44100, 2);
-        EXPECT_EQ(saw.note, note) << "sawtooth " << analysis::noteName(note);
+        EXPECT_EQ(saw.note, note) << "sawtooth " << noteText(note);
     }
     // Noise has no note.
     std::mt19937 random(7);

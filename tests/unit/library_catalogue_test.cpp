@@ -52,6 +52,12 @@ struct Heard : Catalogue::Listener {
         asked = {gone, known};
     }
     void catalogueProblem(Catalogue::Problem problem, const std::string &) override { problems.push_back(problem); }
+    std::optional<std::vector<AnalysisResult>> analyses;
+    void catalogueAnalysesArrived(std::uint64_t, const RecordStorePtr &,
+                                  const std::vector<AnalysisResult> &results) override
+    {
+        analyses = results;
+    }
 };
 
 void writeFile(const std::string &path, const std::string &content)
@@ -412,6 +418,55 @@ TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
     EXPECT_EQ(heard.changes->extended->path(3000), renamed);
     EXPECT_TRUE(heard.changes->extended->favourite(3000));
     EXPECT_EQ(heard.folders[0].sounds, 3000U);
+}
+
+// What the analysis learned is kept by content: it survives a new start
+// and a rename, and a changed file is analysed again.
+TEST(Library, AnalysesAreKeptByContent)
+{
+    const Folder f;
+    Heard heard;
+    const std::string file = f.dir.path() + "/library.db";
+    {
+        catalogue::Library library(file);
+        library.setListener(&heard);
+        const RecordStorePtr intake = storeOf(f.all());
+        library.recordIntake({f.root}, intake);
+        AnalysisResult kick;
+        kick.record = 0;
+        kick.traits.state = SoundTraits::State::Analysed;
+        kick.traits.loudness = -14.5F;
+        kick.traits.peak = -0.5F;
+        kick.traits.loop = true;
+        kick.traits.bpm = 120.0F;
+        kick.audioHash = 77;
+        kick.descriptor = {1.0F, 2.0F};
+        AnalysisResult hat;
+        hat.record = 2;
+        hat.traits.state = SoundTraits::State::Failed;
+        hat.error = "Truncated.";
+        library.recordAnalysis(intake, {kick, hat});
+        settle(library);
+    }
+    fs::rename(f.at("kick.wav"), f.at("kick renamed.wav"));
+    writeFile(f.at("hat.wav"), std::string(1001, 'H')); // changed: to be analysed again
+    catalogue::Library library(file);
+    library.setListener(&heard);
+    const RecordStorePtr again
+        = storeOf({f.at("snare.wav"), f.at("kick renamed.wav"), f.at("hat.wav"), f.at("tom.wav")});
+    library.recordIntake({f.root}, again);
+    library.requestAnalyses(1, again);
+    settle(library);
+    ASSERT_TRUE(heard.analyses);
+    ASSERT_EQ(heard.analyses->size(), 1U);
+    const AnalysisResult &found = heard.analyses->front();
+    EXPECT_EQ(found.record, 1U);
+    EXPECT_EQ(found.traits.state, SoundTraits::State::Analysed);
+    EXPECT_FLOAT_EQ(found.traits.loudness, -14.5F);
+    EXPECT_TRUE(found.traits.loop);
+    EXPECT_FLOAT_EQ(found.traits.bpm, 120.0F);
+    EXPECT_TRUE(std::isnan(found.traits.peak) == false);
+    EXPECT_EQ(found.traits.note, -1);
 }
 
 // A folder inside one already remembered, taken in on its own, holds
