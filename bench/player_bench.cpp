@@ -102,7 +102,7 @@ void renderCost(benchmark::State &state)
     PulledOutput output;
     Player player(
         output, [](const std::string &, std::string &) { return std::make_unique<SilentDecoder>(); },
-        [](const PlayerEvent &) {}, clock, Player::Options{false, 16384, {}});
+        [](const PlayerEvent &) {}, clock, Player::Options{false, 16384, {}, {}});
     player.play(1, "x", 0, false);
     player.setGain(0.5F);
     std::vector<float> buffer(2 * 256);

@@ -385,6 +385,48 @@ Analysis Analyser::finish()
     return a;
 }
 
+StartLevel measureStart(const std::string &path, double seconds)
+{
+    StartLevel level;
+    const std::unique_ptr<SoundFile> file = SoundFile::open(path);
+    if (!file)
+        return level;
+    const SF_INFO &info = file->info();
+    ebur128_state *meter = ebur128_init(static_cast<unsigned>(info.channels),
+                                        static_cast<unsigned long>(info.samplerate), EBUR128_MODE_I);
+    if (!meter)
+        return level;
+    if (info.channels == 1)
+        ebur128_set_channel(meter, 0, EBUR128_DUAL_MONO);
+    TruePeak peak(info.channels);
+    const auto wanted = static_cast<sf_count_t>(seconds * info.samplerate);
+    const sf_count_t block = std::max<sf_count_t>(info.samplerate / 10, 1);
+    std::vector<float> frames(static_cast<std::size_t>(block) * static_cast<std::size_t>(info.channels));
+    sf_count_t done = 0;
+    double loudestMomentary = -HUGE_VAL;
+    while (done < wanted) {
+        const sf_count_t got = sf_readf_float(file->handle(), frames.data(), std::min(block, wanted - done));
+        if (got <= 0)
+            break;
+        ebur128_add_frames_float(meter, frames.data(), static_cast<std::size_t>(got));
+        peak.add(frames.data(), got);
+        done += got;
+        double momentary = -HUGE_VAL;
+        if (ebur128_loudness_momentary(meter, &momentary) == EBUR128_SUCCESS)
+            loudestMomentary = std::max(loudestMomentary, momentary);
+    }
+    double integrated = -HUGE_VAL;
+    if (done >= info.samplerate * 4 / 10 && ebur128_loudness_global(meter, &integrated) == EBUR128_SUCCESS
+        && std::isfinite(integrated))
+        level.loudness = integrated;
+    else if (std::isfinite(loudestMomentary))
+        level.loudness = loudestMomentary;
+    ebur128_destroy(&meter);
+    if (peak.peak() > 0)
+        level.peak = dbOf(peak.peak());
+    return level;
+}
+
 Analysis analyseFile(const std::string &path, const std::function<bool()> &stopped)
 {
     std::string error;

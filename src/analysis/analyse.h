@@ -58,6 +58,16 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// How loud the first seconds of the file at path are, for a sound that is
+// to play before it is analysed: integrated loudness (under 0.4 s, the
+// largest momentary loudness) and true peak; NaN where not known. A few
+// milliseconds for the usual sample.
+struct StartLevel {
+    double loudness = Analysis::kNone;
+    double peak = Analysis::kNone;
+};
+StartLevel measureStart(const std::string &path, double seconds = 3.0);
+
 // Decodes the file at path and analyses it. stopped is asked between
 // blocks: when it says so the result is not ok ("stopped").
 Analysis analyseFile(const std::string &path, const std::function<bool()> &stopped = {});

@@ -23,6 +23,7 @@
 
 #include <unistd.h>
 
+#include "analysis/analyse.h"
 #include "analysis/analysis_pool.h"
 #include "app/command_line.h"
 #include "audio/audio_engine.h"
@@ -273,6 +274,9 @@ void Browser::connectActions()
     on(ui.actionSeekForward, [c] { c->seekBy(1.0); });
     ui.volumeSlider->setValue(c->volume());
     QObject::connect(ui.volumeSlider, &QSlider::valueChanged, m_window.get(), [c](int v) { c->setVolume(v); });
+    ui.actionMatchLoudness->setChecked(c->matchLoudness());
+    QObject::connect(ui.actionMatchLoudness, &QAction::toggled, m_window.get(),
+                     [c](bool on) { c->setMatchLoudness(on); });
     ui.actionSkipUnplayable->setChecked(c->skipUnplayable());
     QObject::connect(ui.actionSkipUnplayable, &QAction::toggled, m_window.get(),
                      [c](bool on) { c->setSkipUnplayable(on); });
@@ -444,7 +448,11 @@ int runAuralist(int argc, char **argv)
     // writes them has ended.
     QueuedLineOutput eventLines(stdout);
     Diagnostics diagnostics(eventLines);
-    audio::AudioEngine engine;
+    // A sound not analysed yet is measured from its first seconds.
+    audio::AudioEngine engine([](const std::string &path) {
+        const analysis::StartLevel level = analysis::measureStart(path);
+        return audio::SoundLevel{level.loudness, level.peak};
+    });
     PosixFileSystem fileSystem;
     ThreadedScanner scanner(std::make_shared<PosixFileSystem>(), eventLines);
     // The catalogue's writer opens the file on its own thread; until it

@@ -59,6 +59,8 @@ public:
         if (m_playing && m_rate > 0)
             m_engine.seek(m_serial, static_cast<std::int64_t>(std::max(0.0, seconds) * m_rate));
     }
+    void setLevel(double loudness, double peak) override { m_level = {loudness, peak}; }
+    const SoundLevel &level() const { return m_level; }
 
     // From the engine, on the main thread.
     void ended()
@@ -84,13 +86,16 @@ private:
     bool m_running = false; // as the player does
     bool m_looping = false;
     int m_rate = 0;
+    SoundLevel m_level;
 };
 
-AudioEngine::AudioEngine(QObject *parent) : AudioEngine(std::make_unique<PulseOutput>(), &openSndfileDecoder, parent)
+AudioEngine::AudioEngine(Player::Measure measure, QObject *parent)
+    : AudioEngine(std::make_unique<PulseOutput>(), &openSndfileDecoder, parent, std::move(measure))
 {
 }
 
-AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener opener, QObject *parent)
+AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener opener, QObject *parent,
+                         Player::Measure measure)
     : QObject(parent), m_types(sndfileSoundTypes()), m_output(std::move(output))
 {
     m_player = std::make_unique<Player>(
@@ -100,7 +105,7 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener ope
             // closed before this engine goes.
             toMain.post([this, event] { deliver(event); });
         },
-        m_clock, Player::Options{});
+        m_clock, Player::Options{true, 16384, {}, std::move(measure)});
     // Most sounds are at 44.1 kHz: the stream is ready before the first.
     m_player->warmUp(44100);
 }
@@ -159,7 +164,7 @@ std::uint64_t AudioEngine::start(const std::shared_ptr<PlayerSound> &sound, doub
 {
     const std::uint64_t serial = m_nextSerial++;
     m_live[serial] = sound;
-    m_player->play(serial, sound->path(), startSeconds, looping);
+    m_player->play(serial, sound->path(), startSeconds, looping, sound->level());
     return serial;
 }
 

@@ -24,15 +24,18 @@ class AudioEngine : public QObject, public SoundEngine {
     Q_OBJECT
 public:
     // The real output (PulseAudio) and libsndfile.
-    explicit AudioEngine(QObject *parent = nullptr);
+    // measure: how a sound not analysed yet is measured for matched loudness.
+    explicit AudioEngine(Player::Measure measure = {}, QObject *parent = nullptr);
     // Any output and opener (tests).
-    AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener opener, QObject *parent = nullptr);
+    AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener opener, QObject *parent = nullptr,
+                Player::Measure measure = {});
     ~AudioEngine() override;
 
     SoundPtr load(const std::string &path) override;
     std::string lastLoadError() const override { return m_loadError; }
     std::vector<std::string> soundUnfilteredFileTypes() const override { return m_types; }
     void setVolume(double volume) override;
+    void setLoudnessMatch(bool on, double target) override { m_player->setLoudnessMatch(on, target); }
     void prepareNext(const SoundPtr &current, const std::string &path) override;
 
     // Called once each time sound output fails after having worked (or at

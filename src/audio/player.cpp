@@ -38,6 +38,7 @@ Player::Player(AudioOutput &output, Opener opener, EventSink sink, const MicroCl
       m_clock(clock),
       m_ring(options.ringFrames),
       m_scratch(static_cast<size_t>(kChunkFrames) * FrameRing::kChannels),
+      m_measure(std::move(options.measure)),
       m_fadeWithdrawn(std::move(options.fadeWithdrawn))
 {
     if (options.threaded)
@@ -75,34 +76,60 @@ void Player::post(Command command)
     m_wake.notify_one();
 }
 
-void Player::play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping)
+void Player::play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping, Level known)
 {
-    post({Command::Kind::Play, serial, path, 0, looping, 0, startSeconds});
+    post({Command::Kind::Play, serial, path, 0, looping, 0, startSeconds, known});
 }
 
 void Player::stop(std::uint64_t serial)
 {
-    post({Command::Kind::Stop, serial, {}, 0, false, 0, 0});
+    post({Command::Kind::Stop, serial, {}, 0, false, 0, 0, {}});
 }
 
 void Player::seek(std::uint64_t serial, std::int64_t frame)
 {
-    post({Command::Kind::Seek, serial, {}, frame, false, 0, 0});
+    post({Command::Kind::Seek, serial, {}, frame, false, 0, 0, {}});
 }
 
 void Player::setLooping(std::uint64_t serial, bool looping)
 {
-    post({Command::Kind::Loop, serial, {}, 0, looping, 0, 0});
+    post({Command::Kind::Loop, serial, {}, 0, looping, 0, 0, {}});
 }
 
-void Player::queue(std::uint64_t after, std::uint64_t next, const std::string &path)
+void Player::queue(std::uint64_t after, std::uint64_t next, const std::string &path, Level known)
 {
-    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0, 0});
+    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0, 0, known});
+}
+
+void Player::setLoudnessMatch(bool on, double target)
+{
+    post({Command::Kind::Match, 0, {}, 0, on, 0, target, {}});
+}
+
+float Player::matchingGain(const Level &level, double target)
+{
+    if (!std::isfinite(level.loudness))
+        return 1.0F;
+    double db = target - level.loudness;
+    if (std::isfinite(level.peak))
+        db = std::min(db, kPeakCeiling - level.peak);
+    // A near-silent sound is not raised into a roar of its noise floor.
+    db = std::clamp(db, -60.0, 30.0);
+    return static_cast<float>(std::pow(10.0, db / 20.0));
+}
+
+float Player::gainFor(const std::string &path, Level known) const
+{
+    if (!m_match)
+        return 1.0F;
+    if (!std::isfinite(known.loudness) && m_measure)
+        known = m_measure(path);
+    return matchingGain(known, m_target);
 }
 
 void Player::warmUp(int rate)
 {
-    post({Command::Kind::Warm, 0, {}, rate, false, 0, 0});
+    post({Command::Kind::Warm, 0, {}, rate, false, 0, 0, {}});
 }
 
 void Player::run()
@@ -188,6 +215,10 @@ void Player::handle(Command &command)
             beginFade();
         }
         return;
+    case Command::Kind::Match:
+        m_match = command.flag;
+        m_target = command.seconds;
+        return;
     case Command::Kind::Queue:
         if (m_current && m_current->serial == command.serial && !m_fading) {
             dropQueued(*m_current);
@@ -199,7 +230,7 @@ void Player::handle(Command &command)
             // Not at this rate, or not at all: it will be played (or found
             // wanting) the ordinary way.
             if (decoder && decoder->sampleRate() == m_current->rate)
-                m_current->next = Queued{serial, std::move(decoder)};
+                m_current->next = Queued{serial, std::move(decoder), gainFor(command.path, command.level)};
             else
                 send(event(PlayerEvent::Kind::Finished, serial));
         }
@@ -275,6 +306,7 @@ Player::Current *Player::follow(Current &sound)
     Queued next = std::move(*sound.next);
     sound.next.reset();
     sound.successor = std::make_unique<Current>(currentFor(next.serial, std::move(next.decoder), false));
+    sound.successor->gain = next.gain;
     sound.successor->segments.push_back({m_ring.written(), 0});
     m_producing.store(true, std::memory_order_release);
     return sound.successor.get();
@@ -312,6 +344,7 @@ void Player::start(Command &command)
         return;
     }
     const int rate = decoder->sampleRate();
+    const float gain = gainFor(command.path, command.level);
     m_gainSnap.store(true, std::memory_order_release);
     if (!m_output.open(rate, &Player::render, this, error)) {
         m_outputOpen = false;
@@ -324,6 +357,7 @@ void Player::start(Command &command)
     m_outputOpen = true;
     m_fadeFrames.store(std::max(1, rate * kFadeMilliseconds / 1000), std::memory_order_relaxed);
     m_current = currentFor(command.serial, std::move(decoder), command.flag);
+    m_current->gain = gain;
     m_current->commandAt = command.at;
     m_handedOffFrom = 0;
     applySeek(std::clamp<std::int64_t>(std::llround(std::max(0.0, command.seconds) * rate), 0, m_current->length));
@@ -383,6 +417,10 @@ void Player::fill()
     while (m_ring.writable() > 0) {
         const auto want = std::min<std::int64_t>(kChunkFrames, static_cast<std::int64_t>(m_ring.writable()));
         const std::int64_t got = c->decoder->read(m_scratch.data(), want);
+        if (got > 0 && c->gain != 1.0F) {
+            for (std::size_t i = 0; i < static_cast<std::size_t>(got) * FrameRing::kChannels; ++i)
+                m_scratch[i] *= c->gain;
+        }
         if (got > 0) {
             m_ring.write(m_scratch.data(), static_cast<size_t>(got));
             wrapped = false;

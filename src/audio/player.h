@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,6 +60,13 @@ struct PlayerEvent {
     std::int64_t lateMicros = 0;
 };
 
+// How loud a sound is: integrated loudness (LUFS) and true peak (dBTP);
+// NaN where not known.
+struct SoundLevel {
+    double loudness = std::numeric_limits<double>::quiet_NaN();
+    double peak = std::numeric_limits<double>::quiet_NaN();
+};
+
 // Plays one sound at a time.
 //
 // Threads: commands come from any thread (the GUI's) through a briefly
@@ -71,6 +79,15 @@ class Player : public Stoppable {
 public:
     using Opener = std::function<std::unique_ptr<Decoder>(const std::string &path, std::string &error)>;
     using EventSink = std::function<void(const PlayerEvent &)>;
+    using Level = SoundLevel;
+    // Measures a sound not analysed yet, from its first seconds, on the
+    // player thread before it starts (a few milliseconds).
+    using Measure = std::function<Level(const std::string &path)>;
+    // Matched loudness: the gain that brings level to target, lowered so
+    // the true peak stays at or below kPeakCeiling; 1 where the loudness is
+    // not known.
+    static float matchingGain(const Level &level, double target);
+    static constexpr double kPeakCeiling = -1.0;
 
     static constexpr int kFadeMilliseconds = 5;
     static constexpr int kPositionMilliseconds = 50;
@@ -82,6 +99,7 @@ public:
         // Tests: called on the player thread as a fade is withdrawn, where
         // the output may take its next frames.
         std::function<void()> fadeWithdrawn;
+        Measure measure;
     };
 
     Player(AudioOutput &output, Opener opener, EventSink sink, const MicroClock &clock, Options options);
@@ -91,7 +109,8 @@ public:
 
     // Commands, from any thread. A serial names the sound they are about;
     // commands about another sound than the current one are ignored.
-    void play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping);
+    // known: the sound's level where the analysis has it.
+    void play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping, Level known = {});
     void stop(std::uint64_t serial);
     void seek(std::uint64_t serial, std::int64_t frame);
     void setLooping(std::uint64_t serial, bool looping);
@@ -99,7 +118,10 @@ public:
     // when after plays to its end (not looping) at the same rate; an empty
     // path withdraws what was queued. next is then reported as Started when
     // its first frame is handed over, and after as Finished when heard out.
-    void queue(std::uint64_t after, std::uint64_t next, const std::string &path);
+    void queue(std::uint64_t after, std::uint64_t next, const std::string &path, Level known = {});
+    // Each sound started from now on plays at the gain that brings it to
+    // target (LUFS), or as it is.
+    void setLoudnessMatch(bool on, double target);
     // Opens the output at rate ahead of the first sound, so that sound
     // starts at once; a failure here is not reported (the sound's will be).
     void warmUp(int rate);
@@ -119,13 +141,14 @@ public:
 
 private:
     struct Command {
-        enum class Kind { Play, Stop, Seek, Loop, Warm, Queue } kind;
+        enum class Kind { Play, Stop, Seek, Loop, Warm, Queue, Match } kind;
         std::uint64_t serial = 0;
         std::string path;
         std::int64_t frame = 0;
         bool flag = false;
         std::int64_t at = 0;
         double seconds = 0;
+        Level level;
     };
     // Where a run of frames in the stream came from in the file.
     struct Segment {
@@ -140,10 +163,12 @@ private:
     struct Queued {
         std::uint64_t serial = 0;
         std::unique_ptr<Decoder> decoder;
+        float gain = 1.0F;
     };
     struct Current {
         std::uint64_t serial = 0;
         std::unique_ptr<Decoder> decoder;
+        float gain = 1.0F; // matched loudness, applied as frames go into the ring
         bool looping = false;
         int rate = 0;
         std::int64_t length = 0;
@@ -182,6 +207,7 @@ private:
     std::int64_t positionOf(std::uint64_t consumed) const;
     PlayerEvent positionEvent(std::uint64_t consumed) const;
     void send(const PlayerEvent &event) { m_sink(event); }
+    float gainFor(const std::string &path, Level known) const;
 
     AudioOutput &m_output;
     Opener m_opener;
@@ -204,6 +230,9 @@ private:
     std::uint64_t m_handedOffFrom = 0; // the sound the current one follows
     std::int64_t m_fadeStarted = 0;
     bool m_outputOpen = false;
+    bool m_match = false;
+    double m_target = -20.0;
+    Measure m_measure;
 
     // Shared with the output callback.
     std::atomic<float> m_gain{1.0F};

@@ -39,6 +39,8 @@ Controller::~Controller()
 void Controller::awakeFromNib()
 {
     m_engine.setVolume(volume() / 100.0);
+    if (matchLoudness())
+        m_engine.setLoudnessMatch(true, loudnessTarget());
     m_view.setTableCanDrop(true);
     m_tableController.setIsEditable(false);
     showBrowser();

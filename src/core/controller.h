@@ -105,6 +105,11 @@ public:
     // passed over for the next row (a setting, off by default).
     bool skipUnplayable() const;
     void setSkipUnplayable(bool on);
+    // Matched loudness (setting matchLoudness, off by default), to the
+    // target of setting loudnessTarget (LUFS, -20 by default).
+    bool matchLoudness() const;
+    void setMatchLoudness(bool on);
+    double loudnessTarget() const;
     // Whether a sound that ends is followed by the next row (a setting, on
     // by default); off, each sound plays once and the selection stays.
     bool autoAdvance() const;

@@ -4,11 +4,17 @@
 
 #include "core/table_controller.h"
 
+#include <cmath>
+#include <cstdlib>
+
 namespace auralist {
 
 namespace {
 
 constexpr const char *kAnalyseSoundsKey = "analyseSounds";
+constexpr const char *kMatchLoudnessKey = "matchLoudness";
+constexpr const char *kLoudnessTargetKey = "loudnessTarget";
+constexpr double kDefaultTarget = -20.0;
 
 // 1234567 -> "1,234,567"
 std::string grouped(std::size_t n)
@@ -20,6 +26,30 @@ std::string grouped(std::size_t n)
 }
 
 } // namespace
+
+bool Controller::matchLoudness() const
+{
+    return settingIsOn(kMatchLoudnessKey);
+}
+
+double Controller::loudnessTarget() const
+{
+    const auto v = m_settings.value(kLoudnessTargetKey);
+    if (!v)
+        return kDefaultTarget;
+    char *end = nullptr;
+    const double target = std::strtod(v->c_str(), &end);
+    // Anything but a number from -70 to 0 LUFS is no target.
+    if (end == v->c_str() || !std::isfinite(target) || target < -70 || target > 0)
+        return kDefaultTarget;
+    return target;
+}
+
+void Controller::setMatchLoudness(bool on)
+{
+    setSettingOn(kMatchLoudnessKey, on);
+    m_engine.setLoudnessMatch(on, loudnessTarget());
+}
 
 void Controller::startAnalysis()
 {

@@ -119,6 +119,9 @@ void Controller::playCurrentTrack()
         if (m_sound) {
             m_soundRecord = record;
             m_sound->setDelegate(this);
+            if (const SoundTraits &traits = record.store()->traits(record.index());
+                traits.state == SoundTraits::State::Analysed)
+                m_sound->setLevel(traits.loudness, traits.peak);
             m_sound->setLooping(m_isLooping);
             if (m_startAt > 0)
                 m_sound->playFrom(m_startAt);

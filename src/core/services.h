@@ -66,6 +66,13 @@ public:
     virtual void setLooping(bool looping) = 0;
     // Moves a playing sound to seconds from its start.
     virtual void seekTo(double seconds) = 0;
+    // How loud it is (LUFS, dBTP), where the analysis knows: with matched
+    // loudness on, it plays at the gain that brings it to the target.
+    virtual void setLevel(double loudness, double peak)
+    {
+        (void)loudness;
+        (void)peak;
+    }
 };
 
 class SoundEngine {
@@ -86,6 +93,15 @@ public:
     virtual void prepareNext(const SoundPtr &current, const std::string &path) = 0;
     // The level of everything played, 0 to 1; the system mixer is left alone.
     virtual void setVolume(double volume) = 0;
+    // Each sound started from now on plays at the gain that brings it to
+    // target (LUFS), lowered to keep its peaks under -1 dBTP (on), or as it
+    // is (off). A sound whose level is not known is measured from its
+    // first seconds before it starts.
+    virtual void setLoudnessMatch(bool on, double target)
+    {
+        (void)on;
+        (void)target;
+    }
     // Every extension and four-character type code the engine can decode.
     // The same list on every call.
     virtual std::vector<std::string> soundUnfilteredFileTypes() const = 0;

@@ -523,6 +523,50 @@ class Browser(unittest.TestCase):
             self.assertEqual(app.close(), 0)
 
 
+class MatchedLoudness(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="auralist-e2e-")
+        config = os.path.join(self.dir, "config", "Auralist")
+        os.makedirs(config)
+        with open(os.path.join(config, "Auralist.conf"), "w") as f:
+            f.write("[General]\nmatchLoudness=true\n")
+        self.env = {"XDG_CONFIG_HOME": os.path.join(self.dir, "config"), "AURALIST_SITE_HOST": ""}
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_two_sounds_12_db_apart_are_heard_alike(self):
+        sounds = os.path.join(self.dir, "sounds")
+        os.makedirs(sounds)
+        for name, db in (("a loud.wav", -10), ("b quiet.wav", -22)):
+            subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", os.path.join(sounds, name),
+                            "synth", "2", "sine", "1000", "vol", "%ddB" % db], check=True)
+        rec = Recorder()
+        app = App([sounds], self.env)
+        try:
+            self.assertTrue(app.wait_for(b"done\n", timeout=20), app.output())
+            time.sleep(0.5)
+            rec.stop()
+        finally:
+            self.assertEqual(app.close(), 0)
+        left = rec.samples()[0::2]
+        loud = [i for i, v in enumerate(left) if abs(v) > 300]
+        self.assertTrue(loud, "nothing was heard")
+        start = loud[0]
+
+        def level(a, b):
+            part = left[start + int(a * 44100):start + int(b * 44100)]
+            return 10 * math.log10(sum(v * v for v in part) / len(part) / 32768.0 ** 2)
+        # Each sound's middle: the first from 0.2 to 1.8 s, the second
+        # from 2.2 to 3.8 s (one follows the other without a gap).
+        first, second = level(0.2, 1.8), level(2.2, 3.8)
+        print("\nmatched loudness: %.2f and %.2f dB RMS (the files are 12 dB apart)" % (first, second),
+              file=sys.stderr)
+        self.assertLess(abs(first - second), 1.0)
+        # At the target: a 1 kHz sine at -20 LUFS is -20 dB in peak, -23 in RMS.
+        self.assertLess(abs(first - (-23.0)), 1.5)
+
+
 class DamagedMp3(unittest.TestCase):
     def test_decoder_chatter_is_one_line_per_file(self):
         d = tempfile.mkdtemp(prefix="auralist-mp3-")

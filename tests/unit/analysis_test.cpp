@@ -210,3 +210,19 @@ TEST(Analysis, TheSameAudioInAnyContainerHasOneHashAndBadFilesAreToldWhy)
     EXPECT_LT(cut.seconds, 0.2);
     EXPECT_FALSE(analysis::analyseFile(dir.path() + "/take.wav", [] { return true; }).ok);
 }
+
+TEST(Analysis, TheStartOfASoundIsMeasuredForItsFirstPlay)
+{
+    const TempDir dir;
+    // Ten seconds: quiet for the first three, loud after.
+    const std::vector<float> frames
+        = signal(44100, 2, 10, [](double t) { return fromDb(t < 3.5 ? -23 : -6) * std::sin(kTau * 1000 * t); });
+    auralist::testing::writeSoundFile(dir.path() + "/long.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, frames);
+    const analysis::StartLevel start = analysis::measureStart(dir.path() + "/long.wav");
+    EXPECT_NEAR(start.loudness, -23.0, 0.1);
+    EXPECT_NEAR(start.peak, -23.0, 0.1);
+    auralist::testing::writeSoundFile(dir.path() + "/short.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2,
+                                      std::vector<float>(frames.begin(), frames.begin() + 2 * 8820));
+    EXPECT_TRUE(std::isfinite(analysis::measureStart(dir.path() + "/short.wav").loudness));
+    EXPECT_TRUE(std::isnan(analysis::measureStart(dir.path() + "/missing.wav").loudness));
+}

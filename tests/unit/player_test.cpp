@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -117,10 +119,16 @@ struct Rig {
                 const std::lock_guard<std::mutex> lock(mutex);
                 events.push_back(e);
             },
-            clock, Player::Options{threaded, ringFrames, [this] {
-                                       if (fadeWithdrawn)
-                                           fadeWithdrawn();
-                                   }})
+            clock,
+            Player::Options{threaded, ringFrames,
+                            [this] {
+                                if (fadeWithdrawn)
+                                    fadeWithdrawn();
+                            },
+                            [this](const std::string &path) {
+                                measured.push_back(path);
+                                return measuredLevel;
+                            }})
     {
     }
     std::vector<PlayerEvent::Kind> kinds(std::uint64_t serial)
@@ -161,6 +169,8 @@ struct Rig {
     std::mutex mutex;
     std::vector<PlayerEvent> events;
     std::function<void()> fadeWithdrawn;
+    std::vector<std::string> measured; // player thread (pumped by hand here)
+    SoundLevel measuredLevel;
     Player player;
 };
 
@@ -412,4 +422,38 @@ TEST(Player, ASoundStartsAtTheVolumeSetWhileStoppedButAChangeWhilePlayingGlides)
     const auto glide = rig.play(10);
     EXPECT_GT(glide[0], 0.9F * 5.0F);
     EXPECT_LT(glide[9], 14.0F);
+}
+
+TEST(Player, MatchedLoudnessBringsEachSoundToTheTargetUnderThePeakCeiling)
+{
+    // Gains in decibels: to the target, but never over -1 dBTP, never
+    // raised past 30 dB; nothing where the loudness is not known.
+    const auto db
+        = [](SoundLevel level, double target) { return 20 * std::log10(Player::matchingGain(level, target)); };
+    EXPECT_NEAR(db({-26, -10}, -20), 6.0, 1e-4);
+    EXPECT_NEAR(db({-14, -0.5}, -20), -6.0, 1e-4);
+    EXPECT_NEAR(db({-30, -3}, -20), 2.0, 1e-4); // the peak ceiling wins
+    EXPECT_NEAR(db({-90, -80}, -20), 30.0, 1e-4);
+    EXPECT_EQ(Player::matchingGain({}, -20), 1.0F);
+
+    Rig rig;
+    // Each sound is heard out before the next, so no fade comes between.
+    rig.player.play(1, "100", 0, false, {-26, -10});
+    EXPECT_EQ(rig.play(120)[9], 10.0F); // off: as it is
+    rig.player.setLoudnessMatch(true, -20);
+    rig.player.play(2, "100", 0, false, {-26, -10});
+    auto heard = rig.play(120);
+    const float up = std::pow(10.0F, 6.0F / 20);
+    ASSERT_NEAR(heard[9], 10.0F * up, 1e-3);
+    EXPECT_TRUE(rig.measured.empty());
+    // Not analysed yet: measured first, then played at that gain; the
+    // sound queued behind it takes its own.
+    rig.measuredLevel = {-14, -0.5};
+    rig.player.play(3, "100", 0, false);
+    rig.player.queue(3, 4, "200", {-20, -6});
+    heard = rig.play(150);
+    EXPECT_EQ(rig.measured, std::vector<std::string>{"100"});
+    const float down = std::pow(10.0F, -6.0F / 20);
+    EXPECT_NEAR(heard[9], 10.0F * down, 1e-3);
+    EXPECT_NEAR(heard[109], 10.0F, 1e-3); // the queued one, at 0 dB
 }
