@@ -20,6 +20,7 @@ SoundTraits traitsOf(const Analysis &a)
     t.bpm = static_cast<float>(a.bpm);
     t.note = static_cast<std::int8_t>(a.note);
     t.loop = a.kind == Analysis::Kind::Loop;
+    t.audioHash = a.audioHash;
     return t;
 }
 
@@ -29,10 +30,8 @@ AnalysisResult resultOf(std::uint32_t record, const Analysis &a)
     r.record = record;
     r.traits = traitsOf(a);
     r.error = a.error;
-    if (a.ok) {
-        r.audioHash = a.audioHash;
+    if (a.ok)
         r.descriptor.assign(a.descriptor.begin(), a.descriptor.end());
-    }
     return r;
 }
 

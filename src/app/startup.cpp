@@ -330,6 +330,9 @@ void Browser::connectLibrary()
     for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks})
         action->setEnabled(available);
     QObject::connect(ui.actionFavourite, &QAction::triggered, m_window.get(), [c] { c->toggleFavourite(); });
+    QObject::connect(ui.actionFindSimilar, &QAction::triggered, m_window.get(), [c] { c->findSimilar(); });
+    QObject::connect(ui.actionFindDuplicates, &QAction::triggered, m_window.get(), [c] { c->findDuplicates(); });
+    QObject::connect(ui.actionDeleteDuplicates, &QAction::triggered, m_window.get(), [c] { c->deleteDuplicates(); });
     QObject::connect(ui.actionEditTags, &QAction::triggered, m_window.get(), [c] { c->editTags(); });
     QObject::connect(m_window.get(), &MainWindow::libraryEntryChosen, m_window.get(),
                      [c](int kind, const QByteArray &folder) {

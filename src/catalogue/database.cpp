@@ -710,7 +710,7 @@ bool Database::setAnalysis(const std::string &path, const AnalysisResult &result
     set.bind(6, std::int64_t{t.loop ? 1 : 0});
     set.bindReal(7, t.bpm);
     set.bind(8, std::int64_t{t.note});
-    set.bind(9, static_cast<std::int64_t>(result.audioHash));
+    set.bind(9, static_cast<std::int64_t>(t.audioHash));
     set.bindBytes(10, result.descriptor.data(), result.descriptor.size() * sizeof(float));
     if (ok)
         set.bindText(11, std::string());
@@ -738,7 +738,7 @@ void Database::eachAnalysis(const std::function<void(std::string_view path, cons
         t.loop = select.integer(3) != 0;
         t.bpm = static_cast<float>(select.real(4));
         t.note = static_cast<std::int8_t>(std::clamp<std::int64_t>(select.integer(5), -1, 127));
-        r.audioHash = static_cast<std::uint64_t>(select.integer(6));
+        t.audioHash = static_cast<std::uint64_t>(select.integer(6));
         const std::string descriptor = select.bytes(7);
         r.descriptor.resize(descriptor.size() / sizeof(float));
         std::memcpy(r.descriptor.data(), descriptor.data(), r.descriptor.size() * sizeof(float));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -422,6 +423,63 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
         });
         tell([request, store, results = std::move(results)](Listener &l) {
             l.catalogueAnalysesArrived(request, store, results);
+        });
+    });
+}
+
+void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most)
+{
+    if (!store || record >= store->size())
+        return;
+    m_writer.post([this, request, store, record, most](Database &db) {
+        const auto start = Clock::now();
+        const PathIndex at(store->size(),
+                           [&store](std::size_t i) { return store->scannedPath(static_cast<std::uint32_t>(i)); });
+        // Every analysed sound of the store with its description; the one
+        // asked about among them.
+        std::vector<std::uint32_t> records;
+        std::vector<float> descriptions;
+        std::optional<std::size_t> asked;
+        std::size_t width = 0;
+        db.eachAnalysis([&](std::string_view path, const AnalysisResult &found) {
+            if (found.traits.state != SoundTraits::State::Analysed || found.descriptor.empty())
+                return;
+            const auto i = at.find(path);
+            if (!i)
+                return;
+            if (width == 0)
+                width = found.descriptor.size();
+            if (found.descriptor.size() != width)
+                return;
+            if (*i == record)
+                asked = records.size();
+            records.push_back(*i);
+            descriptions.insert(descriptions.end(), found.descriptor.begin(), found.descriptor.end());
+        });
+        std::vector<Listener::Likeness> nearest;
+        if (asked) {
+            const float *target = descriptions.data() + *asked * width;
+            std::vector<std::pair<float, std::uint32_t>> distances(records.size());
+            for (std::size_t k = 0; k < records.size(); ++k) {
+                const float *d = descriptions.data() + k * width;
+                float sum = 0;
+                for (std::size_t j = 0; j < width; ++j)
+                    sum += (d[j] - target[j]) * (d[j] - target[j]);
+                distances[k] = {sum, records[k]};
+            }
+            const std::size_t n = std::min(most, distances.size());
+            std::partial_sort(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(n), distances.end());
+            for (std::size_t k = 0; k < n; ++k) {
+                // Alike: 100; a unit of spread in every part of the
+                // description apart: about 15.
+                const double likeness = 100.0 * std::exp(-std::sqrt(distances[k].first) / 3.0);
+                nearest.emplace_back(distances[k].second, likeness);
+            }
+        }
+        debugLog("catalogue: similar among " + std::to_string(records.size()) + " in " + std::to_string(msSince(start))
+                 + " ms");
+        tell([request, store, nearest = std::move(nearest)](Listener &l) {
+            l.catalogueSimilarFound(request, store, nearest);
         });
     });
 }

@@ -42,6 +42,8 @@ public:
     void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) override;
     void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) override;
     void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) override;
+    void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record,
+                     std::size_t most) override;
     void setFavourite(std::vector<std::string> paths, bool on) override;
     void setTags(std::vector<std::string> paths, std::string tags) override;
     void notePlayed(const std::string &path) override;

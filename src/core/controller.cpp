@@ -109,6 +109,9 @@ void Controller::setMatches(SoundList list)
 void Controller::find()
 {
     const QByteArray text = m_view.findText().toUtf8();
+    // A list the analysis made gives way to the find.
+    if (!m_tableController.listValuesKey().empty())
+        m_tableController.setListValues({}, {});
     if (text.isEmpty()) {
         m_lastFind.clear();
         setMatches(m_items ? m_items : makeSoundList());

@@ -107,6 +107,16 @@ public:
     void setSkipUnplayable(bool on);
     // Matched loudness (setting matchLoudness, off by default), to the
     // target of setting loudnessTarget (LUFS, -20 by default).
+    // The analysed sounds of the list whose decoded audio is the same, each
+    // group together under its number; deleteDuplicates then asks once
+    // about every copy but the first of each group. returnToList shows the
+    // list as it was (Escape).
+    void findDuplicates();
+    // The sounds of the list most like the selected one, nearest first,
+    // with their likeness (Escape or an empty find returns).
+    void findSimilar();
+    void deleteDuplicates();
+    void returnToList();
     bool matchLoudness() const;
     void setMatchLoudness(bool on);
     double loudnessTarget() const;
@@ -140,6 +150,8 @@ public:
     void catalogueProblem(Catalogue::Problem problem, const std::string &detail) override;
     void catalogueAnalysesArrived(std::uint64_t request, const RecordStorePtr &store,
                                   const std::vector<AnalysisResult> &results) override;
+    void catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
+                               const std::vector<Likeness> &found) override;
 
     // Deletion.
     void deleteSelected();
@@ -214,6 +226,8 @@ private:
     // Has the list's sounds analysed: what the catalogue knows first, then
     // the rest (setting analyseSounds, on by default).
     void startAnalysis();
+    // Asks once about deleting records, then deletes those the user approves.
+    void deleteRecords(std::vector<SoundRecord> records);
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -260,6 +274,7 @@ private:
     std::vector<CataloguedFolder> m_folders;
     std::uint64_t m_listRequest = 0; // the latest list asked for
     std::uint64_t m_analysesRequest = 0; // the latest of the catalogue's analyses asked for
+    std::uint64_t m_similarRequest = 0;
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
     std::string m_shownFolder;
     std::vector<std::string> m_intakeRoots; // what the intake in progress was handed

@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace auralist {
 
@@ -15,6 +17,7 @@ constexpr const char *kAnalyseSoundsKey = "analyseSounds";
 constexpr const char *kMatchLoudnessKey = "matchLoudness";
 constexpr const char *kLoudnessTargetKey = "loudnessTarget";
 constexpr double kDefaultTarget = -20.0;
+constexpr std::size_t kMostSimilar = 200;
 
 // 1234567 -> "1,234,567"
 std::string grouped(std::size_t n)
@@ -69,6 +72,104 @@ void Controller::catalogueAnalysesArrived(std::uint64_t request, const RecordSto
         return;
     m_tableController.traitsKnown(store, results);
     m_tableController.analyse(m_items);
+}
+
+void Controller::findDuplicates()
+{
+    if (!m_items)
+        return;
+    const RecordStore &store = *m_items->store();
+    // Groups by the hash of the decoded audio, in the order of the list.
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byAudio;
+    std::vector<std::uint64_t> order;
+    for (const std::uint32_t r : m_items->rows()) {
+        const SoundTraits &t = store.traits(r);
+        if (t.state != SoundTraits::State::Analysed || t.audioHash == 0)
+            continue;
+        auto &group = byAudio[t.audioHash];
+        if (group.empty())
+            order.push_back(t.audioHash);
+        group.push_back(r);
+    }
+    SoundList groups = makeSoundList(m_items->store());
+    std::unordered_map<std::uint32_t, double> numbers;
+    int number = 0;
+    for (const std::uint64_t audio : order) {
+        const auto &group = byAudio[audio];
+        if (group.size() < 2)
+            continue;
+        ++number;
+        for (const std::uint32_t r : group) {
+            groups->rows().push_back(r);
+            numbers.emplace(r, number);
+        }
+    }
+    m_lastFind.clear();
+    setMatches(groups);
+    m_tableController.setListValues(kDuplicateKey, std::move(numbers));
+    m_view.setLabelText(number == 0
+                            ? QStringLiteral("No duplicates among the analysed sounds")
+                            : QStringLiteral("%1 sounds in %2 groups of duplicates").arg(groups->size()).arg(number));
+}
+
+void Controller::findSimilar()
+{
+    const SoundRecord selected = m_tableController.selectedItem();
+    if (!m_catalogue || !m_items || !selected || selected.store() != m_items->store().get())
+        return;
+    if (selected.store()->traits(selected.index()).state != SoundTraits::State::Analysed) {
+        m_view.setLabelText(QStringLiteral("That sound is not analysed yet"));
+        return;
+    }
+    m_catalogue->findSimilar(++m_similarRequest, m_items->store(), selected.index(), kMostSimilar);
+}
+
+void Controller::catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
+                                       const std::vector<Likeness> &found)
+{
+    if (request != m_similarRequest || !m_items || store != m_items->store())
+        return;
+    if (found.empty()) {
+        m_view.setLabelText(QStringLiteral("That sound is not analysed yet"));
+        return;
+    }
+    SoundList nearest = makeSoundList(m_items->store());
+    std::unordered_map<std::uint32_t, double> likeness;
+    for (const auto &[record, value] : found) {
+        nearest->rows().push_back(record);
+        likeness.emplace(record, value);
+    }
+    m_lastFind.clear();
+    setMatches(nearest);
+    m_tableController.setListValues(kSimilarityKey, std::move(likeness));
+    m_tableController.selectItemAtIndex(0);
+    m_view.setLabelText(QStringLiteral("The %1 sounds most like \u201c%2\u201d")
+                            .arg(nearest->size())
+                            .arg(TableController::displayText(std::string(store->name(found.front().first)))));
+}
+
+void Controller::deleteDuplicates()
+{
+    if (m_tableController.listValuesKey() != kDuplicateKey || !m_matches)
+        return;
+    // Every copy but the first of its group, as the list shows them.
+    std::vector<SoundRecord> copies;
+    std::unordered_set<long long> seen;
+    for (std::size_t row = 0; row < m_matches->size(); ++row) {
+        const SoundRecord record = (*m_matches)[row];
+        const auto group = m_tableController.listValue(record.index());
+        if (group && !seen.insert(static_cast<long long>(*group)).second)
+            copies.push_back(record);
+    }
+    deleteRecords(std::move(copies));
+}
+
+void Controller::returnToList()
+{
+    if (m_tableController.listValuesKey().empty())
+        return;
+    m_view.setLabelText(QString());
+    find();
 }
 
 void Controller::tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)

@@ -37,7 +37,12 @@ void Controller::deleteSelected()
         if (const SoundRecord record = m_tableController.selectedItem())
             records.push_back(record);
     }
-    if (records.empty())
+    deleteRecords(std::move(records));
+}
+
+void Controller::deleteRecords(std::vector<SoundRecord> records)
+{
+    if (m_deleteOpen || records.empty())
         return;
     const bool trash = moveToTrash();
     QString message;

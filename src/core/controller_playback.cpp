@@ -353,6 +353,8 @@ void Controller::keyDown(int key)
             play();
     } else if (key == kDeleteKey) {
         deleteSelected();
+    } else if (key == Qt::Key_Escape) {
+        returnToList();
     } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         // As a double-click does.
         doubleClick(m_tableController);

@@ -316,6 +316,17 @@ public:
             (void)store;
             (void)results;
         }
+        // The answer to findSimilar: records of store, nearest first, each
+        // with its likeness (0 to 100); empty when the sound asked about
+        // is not analysed.
+        using Likeness = std::pair<std::uint32_t, double>;
+        virtual void catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
+                                           const std::vector<Likeness> &found)
+        {
+            (void)request;
+            (void)store;
+            (void)found;
+        }
     };
 
     Catalogue() = default;
@@ -335,6 +346,16 @@ public:
     // Asks what earlier analyses learned of store's records (a store that
     // takes no more records): catalogueAnalysesArrived answers.
     virtual void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) = 0;
+    // The analysed sounds of store most like its record (by timbre,
+    // brightness, noisiness, envelope, pitch and length), up to most of
+    // them: catalogueSimilarFound answers.
+    virtual void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most)
+    {
+        (void)request;
+        (void)store;
+        (void)record;
+        (void)most;
+    }
     virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
     virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;
     virtual void notePlayed(const std::string &path) = 0;

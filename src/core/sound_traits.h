@@ -18,6 +18,7 @@ struct SoundTraits {
     float loudness = kNone; // LUFS
     float peak = kNone; // dBTP
     float bpm = kNone;
+    std::uint64_t audioHash = 0; // of the decoded samples: one for duplicates
     std::int8_t note = -1; // MIDI, -1: none
     bool loop = false;
     State state = State::Unknown;
@@ -30,7 +31,6 @@ struct AnalysisResult {
     std::uint32_t record = 0;
     SoundTraits traits;
     std::string error; // why it could not be analysed
-    std::uint64_t audioHash = 0;
     std::vector<float> descriptor;
 };
 
@@ -40,6 +40,10 @@ inline constexpr const char *kPeakKey = "peak";
 inline constexpr const char *kTypeKey = "type";
 inline constexpr const char *kBpmKey = "bpm";
 inline constexpr const char *kNoteKey = "note";
+// Columns whose values belong to a list the analysis made: a group of
+// duplicates, the likeness to the sound asked about.
+inline constexpr const char *kDuplicateKey = "duplicate";
+inline constexpr const char *kSimilarityKey = "similarity";
 
 bool isTraitKey(std::string_view key);
 // The text of a trait column's cell: "-14.2 LUFS", "-0.3 dBTP", "Loop",

@@ -118,6 +118,22 @@ void TableController::rowsShown(int first, int last)
         m_traitFeed->preferAnalysis(m_items->store(), std::move(unanalysed));
 }
 
+void TableController::setListValues(std::string key, std::unordered_map<std::uint32_t, double> values)
+{
+    m_listKey = std::move(key);
+    m_listValues = std::move(values);
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
+std::optional<double> TableController::listValue(std::uint32_t record) const
+{
+    const auto it = m_listValues.find(record);
+    if (it == m_listValues.end())
+        return std::nullopt;
+    return it->second;
+}
+
 void TableController::analyse(const SoundList &list)
 {
     if (!m_traitFeed || !list)
@@ -255,25 +271,33 @@ void TableController::keyDown(int key)
 void TableController::sortBy(const std::string &key, bool ascending)
 {
     changeRows([&] {
-        sortList(m_items, key, ascending);
+        sortList(m_items, key, ascending, key == m_listKey ? &m_listValues : nullptr);
         ++m_mutations;
     });
 }
 
-void TableController::sortList(const SoundList &list, const std::string &key, bool ascending)
+void TableController::sortList(const SoundList &list, const std::string &key, bool ascending,
+                               const std::unordered_map<std::uint32_t, double> *listValues)
 {
     std::vector<std::uint32_t> &rows = list->rows();
     const RecordStore &store = *list->store();
     const auto count = static_cast<std::uint32_t>(rows.size());
     std::vector<std::uint32_t> order;
-    if ((isFactKey(key) && key != kFormatKey) || isTraitKey(key)) {
+    const bool listed = key == kDuplicateKey || key == kSimilarityKey;
+    if ((isFactKey(key) && key != kFormatKey) || isTraitKey(key) || listed) {
         // By value: a length by its duration, a size by its bytes, a
         // loudness by its LUFS.
         const bool trait = isTraitKey(key);
         std::vector<std::pair<double, std::uint32_t>> values(count);
-        for (std::uint32_t i = 0; i < count; ++i)
-            values[i]
-                = {trait ? traitSortValue(store.traits(rows[i]), key) : factSortValue(store.facts(rows[i]), key), i};
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (listed) {
+                const auto it = listValues ? listValues->find(rows[i])
+                                           : std::unordered_map<std::uint32_t, double>::const_iterator{};
+                values[i] = {listValues && it != listValues->end() ? it->second : -1e300, i};
+            } else
+                values[i] = {
+                    trait ? traitSortValue(store.traits(rows[i]), key) : factSortValue(store.facts(rows[i]), key), i};
+        }
         std::stable_sort(values.begin(), values.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         order.reserve(count);
         for (const auto &v : values)
@@ -572,7 +596,8 @@ QVariant TableController::data(const QModelIndex &index, int role) const
     }
     const std::string key = identifierForColumn(index.column());
     if (role == Qt::TextAlignmentRole
-        && ((isFactKey(key) && key != kFormatKey) || (isTraitKey(key) && key != kTypeKey)))
+        && ((isFactKey(key) && key != kFormatKey) || (isTraitKey(key) && key != kTypeKey) || key == kDuplicateKey
+            || key == kSimilarityKey))
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::TextAlignmentRole && key == RecordStore::kFavouriteKey)
         return QVariant::fromValue(Qt::AlignCenter);
@@ -580,6 +605,15 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return item.store()->favourite(item.index()) ? QStringLiteral("Favourite") : QString();
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
         return {};
+    if (key == kDuplicateKey || key == kSimilarityKey) {
+        if (role == Qt::ToolTipRole || key != m_listKey)
+            return {};
+        const auto value = listValue(item.index());
+        if (!value)
+            return QString();
+        return key == kDuplicateKey ? QString::number(static_cast<long long>(*value))
+                                    : QStringLiteral("%1 %").arg(static_cast<int>(std::lround(*value)));
+    }
     if (isTraitKey(key)) {
         const SoundTraits &traits = item.store()->traits(item.index());
         if (role == Qt::ToolTipRole)

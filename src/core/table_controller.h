@@ -62,6 +62,11 @@ public:
     // Header facts: the feed that reads them, and what it hands back.
     void setHeaderFeed(HeaderFeed *feed) { m_headerFeed = feed; }
     void setTraitFeed(TraitFeed *feed) { m_traitFeed = feed; }
+    // Values that belong to the list shown, by record, under column key (a
+    // group of duplicates, a likeness); an empty key clears them.
+    void setListValues(std::string key, std::unordered_map<std::uint32_t, double> values);
+    const std::string &listValuesKey() const { return m_listKey; }
+    std::optional<double> listValue(std::uint32_t record) const;
     // Has the records of the list not analysed yet analysed, the rows on
     // screen first; the delegate hears how far it has come.
     void analyse(const SoundList &list);
@@ -91,7 +96,9 @@ public:
     void applySort(const SoundList &list) const;
     // Sorts list by the values under key: text as the listing orders names
     // (case ignored, digit runs by value), lengths and sizes by value.
-    static void sortList(const SoundList &list, const std::string &key, bool ascending);
+    // listValues: those of a list column (setListValues) when key is one.
+    static void sortList(const SoundList &list, const std::string &key, bool ascending,
+                         const std::unordered_map<std::uint32_t, double> *listValues = nullptr);
     // The row the record is in; -1 when it is not listed.
     int rowOf(const SoundRecord &record) const;
     std::vector<SoundRecord> selectedItems() const;
@@ -172,6 +179,8 @@ private:
     SoundRecord m_playing;
     HeaderFeed *m_headerFeed = nullptr;
     TraitFeed *m_traitFeed = nullptr;
+    std::string m_listKey;
+    std::unordered_map<std::uint32_t, double> m_listValues;
     // The analysis of the list: its store, how many it asked for, how many came.
     RecordStorePtr m_analysing;
     std::size_t m_analysisTotal = 0;

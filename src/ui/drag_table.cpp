@@ -106,6 +106,8 @@ int DragTable::initialWidth(const std::string &column)
         return 90;
     if (column == "bpm" || column == "note")
         return 50;
+    if (column == "similarity" || column == "duplicate")
+        return 75;
     return column == "favourite" || column == "channels" || column == "type" ? 70 : 80;
 }
 

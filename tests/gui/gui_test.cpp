@@ -843,12 +843,14 @@ void GuiTest::analysisFillsItsColumnsAndTheStatusLine()
     writeSoundFile(m_dir + "/tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone);
     writeSoundFile(m_dir + "/quiet.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, quiet);
     writeSoundFile(m_dir + "/loop.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, loop);
+    // The tone again, in another container: the same audio.
+    writeSoundFile(m_dir + "/tone copy.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2, tone);
     file("broken.wav");
     drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
 
     DragTable *table = m_browser->window().table();
     QAbstractItemModel *model = table->model();
-    QTRY_COMPARE(model->rowCount(), 4);
+    QTRY_COMPARE(model->rowCount(), 5);
     auto column = [&](const char *id) {
         for (int c = 0; c < m_browser->tableController().columnCount(); ++c) {
             if (m_browser->tableController().identifierForColumn(c) == id)
@@ -890,4 +892,28 @@ void GuiTest::analysisFillsItsColumnsAndTheStatusLine()
     QCOMPARE(m_browser->tableController().sortKey(), std::string(kLoudnessKey));
     QCOMPARE(model->index(0, 0).data().toString(), QString("broken.wav"));
     QCOMPARE(model->index(1, 0).data().toString(), QString("quiet.flac"));
+
+    // Sound > Find Duplicates: the tone and its copy, as group 1; Escape in
+    // the list shows every sound again.
+    MainWindow &w = m_browser->window();
+    w.ui().actionFindDuplicates->trigger();
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(cell("tone.wav", kDuplicateKey), QString("1"));
+    QCOMPARE(cell("tone copy.flac", kDuplicateKey), QString("1"));
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Escape);
+    QCOMPARE(model->rowCount(), 5);
+    QCOMPARE(cell("tone.wav", kDuplicateKey), QString());
+    // Delete Duplicates asks about every copy but the first, once.
+    w.ui().actionFindDuplicates->trigger();
+    const QString first = model->index(0, 0).data().toString();
+    const QString copy = model->index(1, 0).data().toString();
+    w.ui().actionDeleteDuplicates->trigger();
+    DeletePanel *panel = w.deletePanel();
+    QTRY_VERIFY(panel->isVisible());
+    QCOMPARE(panel->deletePanelMessage()->text(), QString("Are you sure you want to delete %1?").arg(copy));
+    QTest::keyClick(panel->deleteButton(), Qt::Key_Return);
+    QTRY_VERIFY(!panel->isVisible());
+    QVERIFY(std::filesystem::exists(m_dir + "/" + first.toStdString()));
+    QVERIFY(!std::filesystem::exists(m_dir + "/" + copy.toStdString()));
 }

@@ -53,6 +53,11 @@ struct Heard : Catalogue::Listener {
     }
     void catalogueProblem(Catalogue::Problem problem, const std::string &) override { problems.push_back(problem); }
     std::optional<std::vector<AnalysisResult>> analyses;
+    std::optional<std::vector<Likeness>> similar;
+    void catalogueSimilarFound(std::uint64_t, const RecordStorePtr &, const std::vector<Likeness> &found) override
+    {
+        similar = found;
+    }
     void catalogueAnalysesArrived(std::uint64_t, const RecordStorePtr &,
                                   const std::vector<AnalysisResult> &results) override
     {
@@ -439,7 +444,7 @@ TEST(Library, AnalysesAreKeptByContent)
         kick.traits.peak = -0.5F;
         kick.traits.loop = true;
         kick.traits.bpm = 120.0F;
-        kick.audioHash = 77;
+        kick.traits.audioHash = 77;
         kick.descriptor = {1.0F, 2.0F};
         AnalysisResult hat;
         hat.record = 2;
@@ -467,6 +472,39 @@ TEST(Library, AnalysesAreKeptByContent)
     EXPECT_FLOAT_EQ(found.traits.bpm, 120.0F);
     EXPECT_TRUE(std::isnan(found.traits.peak) == false);
     EXPECT_EQ(found.traits.note, -1);
+    EXPECT_EQ(found.traits.audioHash, 77U);
+}
+
+TEST(Library, SimilarSoundsComeNearestFirst)
+{
+    const Folder f;
+    Heard heard;
+    catalogue::Library library(f.dir.path() + "/library.db");
+    library.setListener(&heard);
+    const RecordStorePtr intake = storeOf(f.all());
+    library.recordIntake({f.root}, intake);
+    const auto described = [](std::uint32_t record, float x) {
+        AnalysisResult r;
+        r.record = record;
+        r.traits.state = SoundTraits::State::Analysed;
+        r.descriptor = {x, 0.0F, 1.0F};
+        return r;
+    };
+    // kick 0, snare 5, hat 1; tom not analysed.
+    library.recordAnalysis(intake, {described(0, 0.0F), described(1, 5.0F), described(2, 1.0F)});
+    library.findSimilar(1, intake, 0, 10);
+    settle(library);
+    ASSERT_TRUE(heard.similar);
+    ASSERT_EQ(heard.similar->size(), 3U);
+    EXPECT_EQ((*heard.similar)[0].first, 0U);
+    EXPECT_DOUBLE_EQ((*heard.similar)[0].second, 100.0);
+    EXPECT_EQ((*heard.similar)[1].first, 2U);
+    EXPECT_EQ((*heard.similar)[2].first, 1U);
+    EXPECT_GT((*heard.similar)[1].second, (*heard.similar)[2].second);
+    // A sound not analysed has no neighbours.
+    library.findSimilar(2, intake, 3, 10);
+    settle(library);
+    EXPECT_TRUE(heard.similar->empty());
 }
 
 // A folder inside one already remembered, taken in on its own, holds
