@@ -71,6 +71,13 @@ public:
                                                                   : sqlite3_column_double(m_stmt, column);
     }
     bool isBlob(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_BLOB; }
+    // Valid until the next step.
+    std::string_view view(int column) const
+    {
+        const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+        return data ? std::string_view(data, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
+                    : std::string_view();
+    }
     std::string bytes(int column) const
     {
         const auto *data = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
@@ -604,6 +611,27 @@ void Database::eachSoundOf(std::int64_t root, const std::function<void(const Sou
     select.bind(1, root);
     while (select.step() == SQLITE_ROW)
         visit(soundAt(select));
+}
+
+void Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit)
+{
+    Statement select(m_db,
+                     "SELECT path, size, modified, length_frames, rate, channels, format, favourite, tags"
+                     " FROM sounds WHERE root = ? ORDER BY id");
+    select.bind(1, root);
+    ListedSound s;
+    while (select.step() == SQLITE_ROW) {
+        s.path = select.view(0);
+        s.size = select.integer(1);
+        s.modified = select.integer(2);
+        s.lengthFrames = select.integer(3);
+        s.rate = static_cast<int>(select.integer(4));
+        s.channels = static_cast<int>(select.integer(5));
+        s.format = select.view(6);
+        s.favourite = select.integer(7) != 0;
+        s.tags = select.view(8);
+        visit(s);
+    }
 }
 
 std::vector<Root> Database::roots()

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -95,6 +96,20 @@ public:
     std::vector<SoundRow> soundsOf(std::int64_t root);
     // The same one at a time, for a root too big to hold twice.
     void eachSoundOf(std::int64_t root, const std::function<void(const SoundRow &)> &visit);
+    // What a list of root's sounds shows, one at a time, without copying:
+    // the views are good until visit returns.
+    struct ListedSound {
+        std::string_view path;
+        std::int64_t size = 0;
+        std::int64_t modified = 0;
+        std::int64_t lengthFrames = -1;
+        int rate = 0;
+        int channels = 0;
+        std::string_view format;
+        bool favourite = false;
+        std::string_view tags;
+    };
+    void eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit);
     // The root at path, if it is remembered.
     std::optional<std::int64_t> rootAt(const std::string &path);
     // Forgets a root and its sounds' entries (never files).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -55,13 +56,18 @@ void putFacts(SoundRow &row, const HeaderFacts &facts)
     row.format = std::to_string(facts.container) + "." + std::to_string(facts.encoding);
 }
 
-HeaderFacts factsOf(const SoundRow &row)
+template <class Row> HeaderFacts factsOf(const Row &row)
 {
     HeaderFacts facts;
     facts.size = static_cast<std::uint64_t>(std::max<std::int64_t>(row.size, 0));
+    // "container.encoding"
+    const std::string_view format(row.format);
     unsigned container = 0;
     unsigned encoding = 0;
-    if (row.lengthFrames < 0 || std::sscanf(row.format.c_str(), "%u.%u", &container, &encoding) != 2)
+    const char *end = format.data() + format.size();
+    const auto first = std::from_chars(format.data(), end, container);
+    if (row.lengthFrames < 0 || first.ec != std::errc() || first.ptr == end || *first.ptr != '.'
+        || std::from_chars(first.ptr + 1, end, encoding).ec != std::errc())
         return facts;
     facts.frames = row.lengthFrames;
     facts.rate = static_cast<std::uint32_t>(std::max(row.rate, 0));
@@ -274,7 +280,7 @@ void Library::tellFolders(Database &db)
 
 namespace {
 
-void addRow(RecordStore &store, const SoundRow &row)
+template <class Row> void addRow(RecordStore &store, const Row &row)
 {
     const std::uint32_t i = store.add(row.path);
     const HeaderFacts facts = factsOf(row);
@@ -283,7 +289,7 @@ void addRow(RecordStore &store, const SoundRow &row)
     if (row.favourite)
         store.setFavourite(i, true);
     if (!row.tags.empty())
-        store.setTags(i, row.tags);
+        store.setTags(i, std::string(row.tags));
 }
 
 } // namespace
@@ -521,7 +527,7 @@ void Library::requestList(std::uint64_t request, ListKind kind, const std::strin
             for (const SoundRow &row : db.recentlyPlayed(kRecentlyPlayed))
                 addRow(*store, row);
         } else if (const auto root = db.rootAt(folder)) {
-            db.eachSoundOf(*root, [&](const SoundRow &row) {
+            db.eachListedSoundOf(*root, [&](const Database::ListedSound &row) {
                 addRow(*store, row);
                 looked.push_back({row.size, row.modified});
             });
