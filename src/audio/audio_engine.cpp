@@ -112,6 +112,7 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener ope
 
 AudioEngine::~AudioEngine()
 {
+    debugLog("player: " + std::to_string(m_player->underruns()) + " underruns in this run");
     m_mailbox.close();
     m_player.reset();
 }

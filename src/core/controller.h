@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <Qt>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -275,6 +276,7 @@ private:
     std::uint64_t m_listRequest = 0; // the latest list asked for
     std::uint64_t m_analysesRequest = 0; // the latest of the catalogue's analyses asked for
     std::uint64_t m_similarRequest = 0;
+    std::chrono::steady_clock::time_point m_analysisStarted;
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
     std::string m_shownFolder;
     std::vector<std::string> m_intakeRoots; // what the intake in progress was handed

@@ -2,8 +2,10 @@
 // the pool for the rest, and the status line while it runs.
 #include "core/controller.h"
 
+#include "core/diagnostics.h"
 #include "core/table_controller.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <unordered_map>
@@ -174,6 +176,14 @@ void Controller::returnToList()
 
 void Controller::tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)
 {
+    if (done == 0)
+        m_analysisStarted = std::chrono::steady_clock::now();
+    else if (done >= total)
+        debugLog("analysis: " + std::to_string(total) + " sounds analysed in "
+                 + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                                        - m_analysisStarted)
+                                      .count())
+                 + " ms");
     if (done >= total)
         m_view.setStatusText(QString());
     else
