@@ -64,6 +64,17 @@ def make_sounds(root, count):
         f.write("done")
 
 
+def wait_for(log, pattern, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        for _, line in list(log):
+            m = re.search(pattern, line)
+            if m:
+                return m.group(1), m.group(2)
+        time.sleep(0.1)
+    return None
+
+
 def main():
     root = "/tmp/auralist-analysis-%d" % COUNT
     make_sounds(root, COUNT)
@@ -88,6 +99,14 @@ def main():
             if m:
                 done = (int(m.group(1)), int(m.group(2)))
         time.sleep(0.2)
+    # Then Find Similar on the first row (Ctrl+Shift+F) and Find Duplicates
+    # (Ctrl+Shift+D), each timed by the program.
+    win = window_of(proc)
+    subprocess.run(["xdotool", "windowactivate", "--sync", win], check=False)
+    subprocess.run(["xdotool", "key", "Home", "ctrl+shift+f"], check=False)
+    similar = wait_for(log, r"catalogue: similar among (\d+) in (\d+) ms")
+    subprocess.run(["xdotool", "key", "Escape", "ctrl+shift+d"], check=False)
+    duplicates = wait_for(log, r"analysis: duplicates among (\d+) found in (\d+) ms")
     close_window(proc, 60)
     reader.join(5)
     shutil.rmtree(data, ignore_errors=True)
@@ -98,6 +117,10 @@ def main():
     print("analysed %d one-second sounds in %.1f s (%.0f sounds/s, %.0f x real time)" % (
         done[0], done[1] / 1000, done[0] / (done[1] / 1000), done[0] / (done[1] / 1000)))
     print("stalls over 50 ms: %s; player underruns over the run: %s" % (stalls or "none", underruns or "not logged"))
+    if similar:
+        print("Find Similar among %s analysed sounds: %s ms in the catalogue" % similar)
+    if duplicates:
+        print("Find Duplicates among %s sounds: %s ms" % duplicates)
 
 
 if __name__ == "__main__":

@@ -80,6 +80,7 @@ void Controller::findDuplicates()
 {
     if (!m_items)
         return;
+    const auto start = std::chrono::steady_clock::now();
     const RecordStore &store = *m_items->store();
     // Groups by the hash of the decoded audio, in the order of the list.
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byAudio;
@@ -109,6 +110,11 @@ void Controller::findDuplicates()
     m_lastFind.clear();
     setMatches(groups);
     m_tableController.setListValues(kDuplicateKey, std::move(numbers));
+    debugLog(
+        "analysis: duplicates among " + std::to_string(m_items->size()) + " found in "
+        + std::to_string(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count())
+        + " ms");
     m_view.setLabelText(number == 0
                             ? QStringLiteral("No duplicates among the analysed sounds")
                             : QStringLiteral("%1 sounds in %2 groups of duplicates").arg(groups->size()).arg(number));

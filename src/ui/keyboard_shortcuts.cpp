@@ -28,6 +28,7 @@ const std::vector<KeyHelp> &keyboardShortcuts()
         {QStringLiteral("Ctrl+D"), QStringLiteral("Mark the selected sounds as favourites, or unmark them")},
         {QStringLiteral("Ctrl+T"), QStringLiteral("Edit the tags of the selected sounds")},
         {QStringLiteral("Ctrl+Shift+F"), QStringLiteral("List the sounds most like the selected one")},
+        {QStringLiteral("Ctrl+Shift+D"), QStringLiteral("List the sounds whose audio is the same")},
         {QStringLiteral("Escape"), QStringLiteral("In the list: leave similar sounds or duplicates")},
         {QStringLiteral("Ctrl+B"), QStringLiteral("Show or hide the list")},
         {QStringLiteral("Ctrl+Shift+L"), QStringLiteral("Show or hide the library")},
