@@ -747,6 +747,21 @@ bool Database::setAnalysis(const std::string &path, const AnalysisResult &result
     return checked(set.run());
 }
 
+std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int64_t after, std::size_t most)
+{
+    std::vector<std::pair<std::int64_t, std::string>> out;
+    Statement select(m_db,
+                     "SELECT s.id, s.path FROM sounds s WHERE s.id > ?1 AND length(s.fingerprint) > 0"
+                     " AND NOT EXISTS (SELECT 1 FROM analysis a WHERE a.print = s.fingerprint"
+                     " AND a.size = s.size AND a.version = ?3) ORDER BY s.id LIMIT ?2");
+    select.bind(1, after);
+    select.bind(2, static_cast<std::int64_t>(most));
+    select.bind(3, std::int64_t{kAnalysisVersion});
+    while (select.step() == SQLITE_ROW)
+        out.emplace_back(select.integer(0), select.bytes(1));
+    return out;
+}
+
 void Database::eachAnalysis(const std::function<void(std::string_view path, const AnalysisResult &)> &visit)
 {
     Statement select(m_db,

@@ -132,6 +132,9 @@ public:
 
     // What the analysis learned of the sound at path, kept by its content.
     bool setAnalysis(const std::string &path, const AnalysisResult &result);
+    // Up to most sounds never analysed (by content), with their ids, in id
+    // order from after on.
+    std::vector<std::pair<std::int64_t, std::string>> unanalysed(std::int64_t after, std::size_t most);
     // Every sound whose content was analysed, with what was learned.
     void eachAnalysis(const std::function<void(std::string_view path, const AnalysisResult &)> &visit);
 

@@ -405,8 +405,14 @@ void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<Anal
             rows.emplace_back(std::string(store->path(r.record)), r);
     }
     m_writer.post([rows = std::move(rows)](Database &db) {
-        for (const auto &[path, result] : rows)
+        for (const auto &[path, result] : rows) {
+            // A file that is not there (its drive unplugged) says nothing
+            // of its content: tried again another time.
+            struct stat st { };
+            if (result.traits.state == SoundTraits::State::Failed && ::stat(path.c_str(), &st) != 0)
+                continue;
             db.setAnalysis(path, result);
+        }
     });
 }
 
@@ -429,6 +435,21 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
         });
         tell([request, store, results = std::move(results)](Listener &l) {
             l.catalogueAnalysesArrived(request, store, results);
+        });
+    });
+}
+
+void Library::requestUnanalysed(std::uint64_t request, std::int64_t after, std::size_t most)
+{
+    m_writer.post([this, request, after, most](Database &db) {
+        std::vector<std::string> paths;
+        std::int64_t last = after;
+        for (auto &[id, path] : db.unanalysed(after, most)) {
+            last = id;
+            paths.push_back(std::move(path));
+        }
+        tell([request, last, paths = std::move(paths)](Listener &l) {
+            l.catalogueUnanalysedArrived(request, last, paths);
         });
     });
 }

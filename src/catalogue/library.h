@@ -44,6 +44,7 @@ public:
     void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) override;
     void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record,
                      std::size_t most) override;
+    void requestUnanalysed(std::uint64_t request, std::int64_t after, std::size_t most) override;
     void setFavourite(std::vector<std::string> paths, bool on) override;
     void setTags(std::vector<std::string> paths, std::string tags) override;
     void notePlayed(const std::string &path) override;

@@ -153,6 +153,8 @@ public:
                                   const std::vector<AnalysisResult> &results) override;
     void catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
                                const std::vector<Likeness> &found) override;
+    void catalogueUnanalysedArrived(std::uint64_t request, std::int64_t last,
+                                    const std::vector<std::string> &paths) override;
 
     // Deletion.
     void deleteSelected();
@@ -227,6 +229,7 @@ private:
     // Has the list's sounds analysed: what the catalogue knows first, then
     // the rest (setting analyseSounds, on by default).
     void startAnalysis();
+    void analyseTheRest();
     // Asks once about deleting records, then deletes those the user approves.
     void deleteRecords(std::vector<SoundRecord> records);
 
@@ -276,6 +279,12 @@ private:
     std::uint64_t m_listRequest = 0; // the latest list asked for
     std::uint64_t m_analysesRequest = 0; // the latest of the catalogue's analyses asked for
     std::uint64_t m_similarRequest = 0;
+    // The rest of the catalogue, analysed a batch at a time once the list
+    // shown is done: the batch, where it ends, where the last whole one ended.
+    std::uint64_t m_unanalysedRequest = 0;
+    RecordStorePtr m_background;
+    std::int64_t m_backgroundLast = 0;
+    std::int64_t m_backgroundDone = 0;
     std::chrono::steady_clock::time_point m_analysisStarted;
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
     std::string m_shownFolder;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -20,6 +21,7 @@ constexpr const char *kMatchLoudnessKey = "matchLoudness";
 constexpr const char *kLoudnessTargetKey = "loudnessTarget";
 constexpr double kDefaultTarget = -20.0;
 constexpr std::size_t kMostSimilar = 200;
+constexpr std::size_t kBackgroundBatch = 2000;
 
 // 1234567 -> "1,234,567"
 std::string grouped(std::size_t n)
@@ -60,6 +62,10 @@ void Controller::startAnalysis()
 {
     if (!m_items || !settingIsOn(kAnalyseSoundsKey, true))
         return;
+    // The list shown goes before the rest; a batch of the rest cut short
+    // is asked for again later.
+    m_background.reset();
+    ++m_unanalysedRequest;
     if (m_catalogue) {
         m_catalogue->requestAnalyses(++m_analysesRequest, m_items->store());
         return;
@@ -180,8 +186,49 @@ void Controller::returnToList()
     find();
 }
 
+void Controller::analyseTheRest()
+{
+    if (!m_catalogue || m_background || !settingIsOn(kAnalyseSoundsKey, true))
+        return;
+    m_catalogue->requestUnanalysed(++m_unanalysedRequest, m_backgroundDone, kBackgroundBatch);
+}
+
+void Controller::catalogueUnanalysedArrived(std::uint64_t request, std::int64_t last,
+                                            const std::vector<std::string> &paths)
+{
+    if (request != m_unanalysedRequest || paths.empty())
+        return; // stale, or every sound of the catalogue analysed
+    // Only while the list shown has nothing left to analyse.
+    if (m_tableController.analysing() && m_items && m_tableController.analysing() == m_items->store()
+        && !m_tableController.analysisFinished())
+        return;
+    auto store = std::make_shared<RecordStore>();
+    for (const std::string &path : paths)
+        store->add(path);
+    SoundList all = makeSoundList(store);
+    all->rows().resize(store->size());
+    std::iota(all->rows().begin(), all->rows().end(), 0U);
+    m_background = store;
+    m_backgroundLast = last;
+    m_tableController.analyse(all);
+}
+
 void Controller::tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)
 {
+    const bool background = m_background && m_tableController.analysing() == m_background;
+    if (background) {
+        if (done >= total) {
+            // That batch is done: on to the next.
+            m_backgroundDone = m_backgroundLast;
+            m_background.reset();
+            m_view.setStatusText(QString());
+            analyseTheRest();
+        } else {
+            m_view.setStatusText(
+                QString::fromStdString("Analysing the library: " + grouped(done) + " of " + grouped(total)));
+        }
+        return;
+    }
     if (done == 0)
         m_analysisStarted = std::chrono::steady_clock::now();
     else if (done >= total)
@@ -190,10 +237,12 @@ void Controller::tableControllerAnalysisProgress(TableController &, std::size_t 
                                                                                         - m_analysisStarted)
                                       .count())
                  + " ms");
-    if (done >= total)
+    if (done >= total) {
         m_view.setStatusText(QString());
-    else
+        analyseTheRest();
+    } else {
         m_view.setStatusText(QString::fromStdString("Analysing " + grouped(done) + " of " + grouped(total)));
+    }
 }
 
 } // namespace auralist

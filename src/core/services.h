@@ -316,6 +316,15 @@ public:
             (void)store;
             (void)results;
         }
+        // The answer to requestUnanalysed: paths of sounds never analysed,
+        // and the catalogue's place after the last of them (empty: none left).
+        virtual void catalogueUnanalysedArrived(std::uint64_t request, std::int64_t last,
+                                                const std::vector<std::string> &paths)
+        {
+            (void)request;
+            (void)last;
+            (void)paths;
+        }
         // The answer to findSimilar: records of store, nearest first, each
         // with its likeness (0 to 100); empty when the sound asked about
         // is not analysed.
@@ -346,6 +355,14 @@ public:
     // Asks what earlier analyses learned of store's records (a store that
     // takes no more records): catalogueAnalysesArrived answers.
     virtual void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) = 0;
+    // Up to most sounds of any folder never analysed, from the catalogue's
+    // place after (0: its start) on: catalogueUnanalysedArrived answers.
+    virtual void requestUnanalysed(std::uint64_t request, std::int64_t after, std::size_t most)
+    {
+        (void)request;
+        (void)after;
+        (void)most;
+    }
     // The analysed sounds of store most like its record (by timbre,
     // brightness, noisiness, envelope, pitch and length), up to most of
     // them: catalogueSimilarFound answers.

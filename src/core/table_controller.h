@@ -66,6 +66,9 @@ public:
     // group of duplicates, a likeness); an empty key clears them.
     void setListValues(std::string key, std::unordered_map<std::uint32_t, double> values);
     const std::string &listValuesKey() const { return m_listKey; }
+    // The store the analysis works on now (null: none asked for).
+    const RecordStorePtr &analysing() const { return m_analysing; }
+    bool analysisFinished() const { return m_analysisDone >= m_analysisTotal; }
     std::optional<double> listValue(std::uint32_t record) const;
     // Has the records of the list not analysed yet analysed, the rows on
     // screen first; the delegate hears how far it has come.

@@ -54,6 +54,11 @@ struct Heard : Catalogue::Listener {
     void catalogueProblem(Catalogue::Problem problem, const std::string &) override { problems.push_back(problem); }
     std::optional<std::vector<AnalysisResult>> analyses;
     std::optional<std::vector<Likeness>> similar;
+    std::optional<std::pair<std::int64_t, std::vector<std::string>>> unanalysed;
+    void catalogueUnanalysedArrived(std::uint64_t, std::int64_t last, const std::vector<std::string> &paths) override
+    {
+        unanalysed = {last, paths};
+    }
     void catalogueSimilarFound(std::uint64_t, const RecordStorePtr &, const std::vector<Likeness> &found) override
     {
         similar = found;
@@ -473,6 +478,46 @@ TEST(Library, AnalysesAreKeptByContent)
     EXPECT_TRUE(std::isnan(found.traits.peak) == false);
     EXPECT_EQ(found.traits.note, -1);
     EXPECT_EQ(found.traits.audioHash, 77U);
+}
+
+// The rest of the catalogue is handed out a batch at a time, and what is
+// analysed (or could not be, for its content) is not handed out again; a
+// file that was not there at all is.
+TEST(Library, SoundsNeverAnalysedAreHandedOutInBatches)
+{
+    const Folder f;
+    Heard heard;
+    catalogue::Library library(f.dir.path() + "/library.db");
+    library.setListener(&heard);
+    const RecordStorePtr intake = storeOf(f.all());
+    library.recordIntake({f.root}, intake);
+    AnalysisResult done;
+    done.record = 0;
+    done.traits.state = SoundTraits::State::Analysed;
+    AnalysisResult bad;
+    bad.record = 1;
+    bad.traits.state = SoundTraits::State::Failed;
+    bad.error = "Not audio.";
+    library.recordAnalysis(intake, {done, bad});
+    settle(library);
+    // tom is gone when its failure arrives: not held against its content.
+    fs::rename(f.at("tom.wav"), f.at("tom.away"));
+    AnalysisResult gone;
+    gone.record = 3;
+    gone.traits.state = SoundTraits::State::Failed;
+    library.recordAnalysis(intake, {gone});
+    settle(library);
+    fs::rename(f.at("tom.away"), f.at("tom.wav"));
+    library.requestUnanalysed(1, 0, 1);
+    settle(library);
+    ASSERT_TRUE(heard.unanalysed);
+    EXPECT_EQ(heard.unanalysed->second, std::vector<std::string>{f.at("hat.wav")});
+    library.requestUnanalysed(2, heard.unanalysed->first, 10);
+    settle(library);
+    EXPECT_EQ(heard.unanalysed->second, std::vector<std::string>{f.at("tom.wav")});
+    library.requestUnanalysed(3, heard.unanalysed->first, 10);
+    settle(library);
+    EXPECT_TRUE(heard.unanalysed->second.empty());
 }
 
 TEST(Library, SimilarSoundsComeNearestFirst)
