@@ -274,7 +274,12 @@ void Controller::toggleFavourite()
 
 void Controller::editTags()
 {
-    const std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    // A selection past the rows the table reports still has its row.
+    if (selected.empty()) {
+        if (const SoundRecord record = m_tableController.selectedItem())
+            selected.push_back(record);
+    }
     if (selected.empty())
         return;
     const std::string_view first = selected.front().store()->tags(selected.front().index());

@@ -122,6 +122,7 @@ std::optional<QString> MainWindow::askForTags(const QString &current, int count)
     const QString label = count == 1
         ? QStringLiteral("Tags of the selected sound, separated by commas:")
         : QStringLiteral("Tags of the %1 selected sounds, separated by commas:").arg(count);
+    ++m_tagsAsked;
     QInputDialog dialog(this);
     dialog.setObjectName(QStringLiteral("editTags"));
     dialog.setWindowTitle(QStringLiteral("Edit Tags"));

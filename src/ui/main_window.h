@@ -56,6 +56,8 @@ public:
     void setLibraryFolders(const std::vector<CataloguedFolder> &folders) override;
     void setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder) override;
     std::optional<QString> askForTags(const QString &current, int count) override;
+    // How many times the tags were asked for (tests).
+    int tagsAsked() const { return m_tagsAsked; }
 
     // Where a library entry keeps its kind and folder.
     static constexpr int kKindRole = Qt::UserRole + 1;
@@ -78,6 +80,7 @@ private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     DeletePanel *m_deletePanel;
     std::function<void()> m_willClose;
+    int m_tagsAsked = 0;
 };
 
 } // namespace auralist

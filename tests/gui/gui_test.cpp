@@ -756,12 +756,13 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
             QTest::qWait(200);
     }
     QTRY_VERIFY2(asked,
-                 qPrintable(QStringLiteral("selected %1, modal %2, popup before %3")
+                 qPrintable(QStringLiteral("selected %1, modal %2, popup before %3, dialogs opened %4")
                                 .arg(m_browser->tableController().selectedItems().size())
                                 .arg(QApplication::activeModalWidget()
                                          ? QApplication::activeModalWidget()->metaObject()->className()
                                          : "none")
-                                .arg(popup)));
+                                .arg(popup)
+                                .arg(m_browser->window().tagsAsked())));
     answer.stop();
     QTRY_COMPARE(model->index(1, tags).data().toString(), QString("dry, short"));
 
