@@ -123,6 +123,11 @@ std::optional<QString> MainWindow::askForTags(const QString &current, int count)
         ? QStringLiteral("Tags of the selected sound, separated by commas:")
         : QStringLiteral("Tags of the %1 selected sounds, separated by commas:").arg(count);
     ++m_tagsAsked;
+    if (m_tagsAnswer) {
+        std::optional<QString> answer = std::move(m_tagsAnswer);
+        m_tagsAnswer.reset();
+        return answer;
+    }
     QInputDialog dialog(this);
     dialog.setObjectName(QStringLiteral("editTags"));
     dialog.setWindowTitle(QStringLiteral("Edit Tags"));

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/browser_view.h"
 
@@ -58,6 +59,9 @@ public:
     std::optional<QString> askForTags(const QString &current, int count) override;
     // How many times the tags were asked for (tests).
     int tagsAsked() const { return m_tagsAsked; }
+    // Tests: the next question about tags is answered with this, without a
+    // dialog.
+    void answerNextTagsQuestion(QString answer) { m_tagsAnswer = std::move(answer); }
 
     // Where a library entry keeps its kind and folder.
     static constexpr int kKindRole = Qt::UserRole + 1;
@@ -81,6 +85,7 @@ private:
     DeletePanel *m_deletePanel;
     std::function<void()> m_willClose;
     int m_tagsAsked = 0;
+    std::optional<QString> m_tagsAnswer;
 };
 
 } // namespace auralist
