@@ -136,6 +136,7 @@ struct Analyser::State {
     std::vector<float> hopLevels; // RMS of each hop
     double sampleSum = 0; // for telling a constant from a sound
     double sampleSquares = 0;
+    bool notNumbers = false; // a sample that is infinite or not a number
     std::array<double, kCoefficients> mfccSum{};
     std::array<double, kCoefficients> mfccSquares{};
     double centroidSum = 0;
@@ -307,7 +308,11 @@ void Analyser::add(const float *frames, std::int64_t count)
     for (std::int64_t i = 0; i < count; ++i) {
         float sum = 0;
         for (std::size_t c = 0; c < channels; ++c) {
-            const float v = frames[static_cast<std::size_t>(i) * channels + c];
+            float v = frames[static_cast<std::size_t>(i) * channels + c];
+            if (!std::isfinite(v)) {
+                s.notNumbers = true;
+                v = 0.0F;
+            }
             sum += v;
             s.sampleSquares += static_cast<double>(v) * v;
         }
@@ -328,6 +333,10 @@ Analysis Analyser::finish()
         return a;
     }
     State &s = *m_state;
+    if (s.notNumbers) {
+        a.error = "The sound holds samples that are not numbers.";
+        return a;
+    }
     a.ok = true;
     a.seconds = static_cast<double>(s.frames) / s.rate;
     a.audioHash = XXH3_64bits_digest(s.hash);
@@ -341,8 +350,12 @@ Analysis Analyser::finish()
         a.loudness = integrated;
     else if (audible && a.seconds < 0.4 && std::isfinite(s.loudestMomentary))
         a.loudness = s.loudestMomentary;
-    if (const double peak = s.truePeak.peak(); peak > 0)
+    if (const double peak = s.truePeak.peak(); peak > 0 && std::isfinite(peak))
         a.peak = dbOf(peak);
+    // Samples far past full scale overflow the meter: no number is better
+    // than a wrong one.
+    if (!std::isfinite(a.loudness))
+        a.loudness = Analysis::kNone;
 
     a.bpm = a.seconds >= 1.0 ? steadyTempo(s.onsets) : Analysis::kNone;
     a.kind = std::isnan(a.bpm) ? Analysis::Kind::OneShot : Analysis::Kind::Loop;
@@ -422,7 +435,7 @@ StartLevel measureStart(const std::string &path, double seconds)
     else if (std::isfinite(loudestMomentary))
         level.loudness = loudestMomentary;
     ebur128_destroy(&meter);
-    if (peak.peak() > 0)
+    if (peak.peak() > 0 && std::isfinite(peak.peak()))
         level.peak = dbOf(peak.peak());
     return level;
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -205,6 +206,21 @@ TEST(Analysis, TheSameAudioInAnyContainerHasOneHashAndBadFilesAreToldWhy)
         EXPECT_FALSE(bad.ok) << name;
         EXPECT_FALSE(bad.error.empty()) << name;
     }
+    // Float samples that are not numbers, or far past full scale: told, or
+    // no number, never an infinite one.
+    std::vector<float> odd = take;
+    odd[10] = std::numeric_limits<float>::quiet_NaN();
+    odd[11] = std::numeric_limits<float>::infinity();
+    auralist::testing::writeSoundFile(dir.path() + "/odd.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, odd);
+    const Analysis notNumbers = analysis::analyseFile(dir.path() + "/odd.wav");
+    EXPECT_FALSE(notNumbers.ok);
+    EXPECT_EQ(notNumbers.error, "The sound holds samples that are not numbers.");
+    std::vector<float> huge(2 * 44100, 3e38F);
+    for (std::size_t i = 0; i < huge.size(); i += 2)
+        huge[i] = -3e38F;
+    const Analysis loud = analyse(huge, 44100, 2);
+    EXPECT_FALSE(std::isinf(loud.loudness));
+    EXPECT_FALSE(std::isinf(loud.peak));
     const Analysis cut = analysis::analyseFile(dir.path() + "/cut.wav");
     EXPECT_TRUE(cut.ok);
     EXPECT_LT(cut.seconds, 0.2);
