@@ -85,10 +85,7 @@ bool statInto(SoundRow &row)
     struct stat st { };
     if (::stat(row.path.c_str(), &st) != 0)
         return false;
-    row.size = st.st_size;
-    row.modified = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-    row.device = st.st_dev;
-    row.inode = st.st_ino;
+    lookInto(row, st);
     return true;
 }
 
@@ -159,6 +156,13 @@ void fingerprint(std::vector<SoundRow> &seen, const std::vector<SoundRow> &known
         else
             row.fingerprint = fingerprintOf(row.path).value_or(std::string());
     });
+}
+
+// Where each record of store is, by path.
+PathIndex indexOf(const RecordStore &store)
+{
+    return PathIndex(store.size(),
+                     [&store](std::size_t i) { return store.scannedPath(static_cast<std::uint32_t>(i)); });
 }
 
 // What the catalogue has of root at paths: looked up one by one when they
@@ -421,8 +425,7 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
     if (!store)
         return;
     m_writer.post([this, request, store](Database &db) {
-        const PathIndex at(store->size(),
-                           [&store](std::size_t i) { return store->scannedPath(static_cast<std::uint32_t>(i)); });
+        const PathIndex at = indexOf(*store);
         std::vector<AnalysisResult> results;
         db.eachAnalysis([&](std::string_view path, const AnalysisResult &found) {
             if (const auto i = at.find(path)) {
@@ -460,8 +463,7 @@ void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, st
         return;
     m_writer.post([this, request, store, record, most](Database &db) {
         const auto start = Clock::now();
-        const PathIndex at(store->size(),
-                           [&store](std::size_t i) { return store->scannedPath(static_cast<std::uint32_t>(i)); });
+        const PathIndex at = indexOf(*store);
         // Every analysed sound of the store with its description; the one
         // asked about among them.
         std::vector<std::uint32_t> records;
@@ -621,8 +623,7 @@ std::size_t Library::check(Database &db, std::uint64_t request, const std::strin
     });
     const RecordStore empty;
     const RecordStore &shown = shownHere ? *m_shown.store : empty;
-    const PathIndex shownAt(shown.size(),
-                            [&shown](std::size_t i) { return shown.scannedPath(static_cast<std::uint32_t>(i)); });
+    const PathIndex shownAt = indexOf(shown);
     std::vector<SoundRow> known;
     if (!shownHere)
         known = db.soundsOf(*root);

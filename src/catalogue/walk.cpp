@@ -18,8 +18,6 @@
 
 namespace auralist::catalogue {
 
-namespace {
-
 void lookInto(SoundRow &row, const struct stat &st)
 {
     row.size = st.st_size;
@@ -27,6 +25,8 @@ void lookInto(SoundRow &row, const struct stat &st)
     row.device = st.st_dev;
     row.inode = st.st_ino;
 }
+
+namespace {
 
 std::string typeCodeOf(const std::string &path)
 {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "catalogue/database.h"
 
 namespace auralist::catalogue {
@@ -52,6 +54,9 @@ private:
     std::string m_paths;
     std::vector<Entry> m_entries;
 };
+
+// Takes a file's size, time (ns) and identity from what stat said of it.
+void lookInto(SoundRow &row, const struct stat &st);
 
 std::optional<Found> findSounds(std::string_view root, const std::vector<std::string> &types,
                                 const std::function<bool()> &stopped);

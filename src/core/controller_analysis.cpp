@@ -3,6 +3,7 @@
 #include "core/controller.h"
 
 #include "core/diagnostics.h"
+#include "core/string_utils.h"
 #include "core/table_controller.h"
 
 #include <chrono>
@@ -22,15 +23,6 @@ constexpr const char *kLoudnessTargetKey = "loudnessTarget";
 constexpr double kDefaultTarget = -20.0;
 constexpr std::size_t kMostSimilar = 200;
 constexpr std::size_t kBackgroundBatch = 2000;
-
-// 1234567 -> "1,234,567"
-std::string grouped(std::size_t n)
-{
-    std::string digits = std::to_string(n);
-    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), 1, ',');
-    return digits;
-}
 
 } // namespace
 
@@ -224,8 +216,8 @@ void Controller::tableControllerAnalysisProgress(TableController &, std::size_t 
             m_view.setStatusText(QString());
             analyseTheRest();
         } else {
-            m_view.setStatusText(
-                QString::fromStdString("Analysing the library: " + grouped(done) + " of " + grouped(total)));
+            m_view.setStatusText(QString::fromStdString("Analysing the library: " + groupedDigits(done) + " of "
+                                                        + groupedDigits(total)));
         }
         return;
     }
@@ -241,7 +233,8 @@ void Controller::tableControllerAnalysisProgress(TableController &, std::size_t 
         m_view.setStatusText(QString());
         analyseTheRest();
     } else {
-        m_view.setStatusText(QString::fromStdString("Analysing " + grouped(done) + " of " + grouped(total)));
+        m_view.setStatusText(
+            QString::fromStdString("Analysing " + groupedDigits(done) + " of " + groupedDigits(total)));
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include "core/controller.h"
 #include "core/file_type.h"
+#include "core/string_utils.h"
 #include "core/table_controller.h"
 
 namespace auralist {
@@ -107,11 +108,8 @@ QString Controller::windowTitle() const
     if (m_listingName.empty())
         return QStringLiteral("Auralist");
     const size_t count = m_items ? m_items->size() : 0;
-    std::string digits = std::to_string(count);
-    for (size_t i = digits.size(); i > 3; i -= 3)
-        digits.insert(i - 3, ",");
     const QString dash = QStringLiteral(" \u2014 ");
-    QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(digits)
+    QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(groupedDigits(count))
         + (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
     if (m_scanning)
         title += QStringLiteral(" so far");

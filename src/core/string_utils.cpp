@@ -1,5 +1,17 @@
 #include "core/string_utils.h"
 
+namespace auralist {
+
+std::string groupedDigits(std::uint64_t count)
+{
+    std::string digits = std::to_string(count);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    return digits;
+}
+
+} // namespace auralist
+
 namespace auralist::xmlparse {
 
 std::vector<std::string> componentsSeparatedByCharSetAvoidingQuotes(const std::string &text,

@@ -5,7 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include <cstdint>
+
 namespace auralist {
+
+// A count with its thousands grouped: 1234567 -> "1,234,567".
+std::string groupedDigits(std::uint64_t count);
 
 // A set of byte values.
 class CharacterSet {

@@ -11,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
+#include "core/string_utils.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/waveform_strip.h"
@@ -63,10 +64,7 @@ namespace {
 
 QString countText(std::uint64_t count)
 {
-    QString digits = QString::number(count);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
-        digits.insert(i, QLatin1Char(','));
-    return digits;
+    return QString::fromStdString(groupedDigits(count));
 }
 
 } // namespace
