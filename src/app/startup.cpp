@@ -331,6 +331,9 @@ void Browser::connectLibrary()
         action->setEnabled(available);
     QObject::connect(ui.actionFavourite, &QAction::triggered, m_window.get(), [c] { c->toggleFavourite(); });
     QObject::connect(ui.actionFindSimilar, &QAction::triggered, m_window.get(), [c] { c->findSimilar(); });
+    ui.actionSimilarEverywhere->setChecked(c->similarEverywhere());
+    QObject::connect(ui.actionSimilarEverywhere, &QAction::toggled, m_window.get(),
+                     [c](bool on) { c->setSimilarEverywhere(on); });
     QObject::connect(ui.actionFindDuplicates, &QAction::triggered, m_window.get(), [c] { c->findDuplicates(); });
     QObject::connect(ui.actionDeleteDuplicates, &QAction::triggered, m_window.get(), [c] { c->deleteDuplicates(); });
     QObject::connect(ui.actionEditTags, &QAction::triggered, m_window.get(), [c] { c->editTags(); });

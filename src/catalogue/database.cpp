@@ -762,31 +762,116 @@ std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int6
     return out;
 }
 
-void Database::eachAnalysis(const std::function<void(std::string_view path, const AnalysisResult &)> &visit)
+namespace {
+
+// The key of a stored fingerprint: only a packed one has one.
+std::optional<ContentKey> keyOf(const Statement &select, int column, std::int64_t size)
+{
+    if (!select.isBlob(column))
+        return std::nullopt;
+    const std::string_view bytes = select.view(column);
+    if (bytes.size() != 8)
+        return std::nullopt;
+    ContentKey key;
+    for (const char c : bytes)
+        key.print = (key.print << 8) | static_cast<unsigned char>(c);
+    key.size = size;
+    return key;
+}
+
+void bindKey(Statement &statement, int first, const ContentKey &key)
+{
+    unsigned char bytes[8];
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = static_cast<unsigned char>((key.print >> (56 - 8 * i)) & 0xFF);
+    statement.bindBytes(first, bytes, sizeof bytes);
+    statement.bind(first + 1, key.size);
+}
+
+constexpr const char *kAnalysisColumns
+    = "a.loudness, a.peak, a.loop, a.bpm, a.note, a.audio_hash, a.descriptor, a.error";
+
+// The analysis columns from first on.
+void analysisAt(const Statement &select, int first, AnalysisResult &r)
+{
+    r.error = select.bytes(first + 7);
+    SoundTraits &t = r.traits;
+    t = SoundTraits{};
+    t.state = r.error.empty() ? SoundTraits::State::Analysed : SoundTraits::State::Failed;
+    t.loudness = static_cast<float>(select.real(first));
+    t.peak = static_cast<float>(select.real(first + 1));
+    t.loop = select.integer(first + 2) != 0;
+    t.bpm = static_cast<float>(select.real(first + 3));
+    t.note = static_cast<std::int8_t>(std::clamp<std::int64_t>(select.integer(first + 4), -1, 127));
+    t.audioHash = static_cast<std::uint64_t>(select.integer(first + 5));
+    const std::string_view descriptor = select.view(first + 6);
+    r.descriptor.resize(descriptor.size() / sizeof(float));
+    std::memcpy(r.descriptor.data(), descriptor.data(), r.descriptor.size() * sizeof(float));
+}
+
+} // namespace
+
+void Database::eachAnalysis(const AnalysisVisit &visit)
 {
     Statement select(m_db,
-                     "SELECT s.path, a.loudness, a.peak, a.loop, a.bpm, a.note, a.audio_hash, a.descriptor,"
-                     " a.error FROM analysis a JOIN sounds s ON s.fingerprint = a.print AND s.size = a.size"
-                     " WHERE a.version = ?");
+                     (std::string("SELECT s.path, a.print, a.size, ") + kAnalysisColumns
+                      + " FROM analysis a JOIN sounds s ON s.fingerprint = a.print AND s.size = a.size"
+                        " WHERE a.version = ?")
+                         .c_str());
     select.bind(1, std::int64_t{kAnalysisVersion});
     AnalysisResult r;
     while (select.step() == SQLITE_ROW) {
         const std::string path = select.bytes(0);
-        r.error = select.bytes(8);
-        SoundTraits &t = r.traits;
-        t = SoundTraits{};
-        t.state = r.error.empty() ? SoundTraits::State::Analysed : SoundTraits::State::Failed;
-        t.loudness = static_cast<float>(select.real(1));
-        t.peak = static_cast<float>(select.real(2));
-        t.loop = select.integer(3) != 0;
-        t.bpm = static_cast<float>(select.real(4));
-        t.note = static_cast<std::int8_t>(std::clamp<std::int64_t>(select.integer(5), -1, 127));
-        t.audioHash = static_cast<std::uint64_t>(select.integer(6));
-        const std::string descriptor = select.bytes(7);
-        r.descriptor.resize(descriptor.size() / sizeof(float));
-        std::memcpy(r.descriptor.data(), descriptor.data(), r.descriptor.size() * sizeof(float));
-        visit(path, r);
+        analysisAt(select, 3, r);
+        visit(path, keyOf(select, 1, select.integer(2)), r);
     }
+}
+
+void Database::eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit)
+{
+    Statement select(m_db,
+                     "SELECT print, size, descriptor FROM analysis WHERE version = ? AND error = ''"
+                     " AND length(descriptor) > 0");
+    select.bind(1, std::int64_t{kAnalysisVersion});
+    std::vector<float> description;
+    while (select.step() == SQLITE_ROW) {
+        const auto key = keyOf(select, 0, select.integer(1));
+        if (!key)
+            continue;
+        const std::string_view bytes = select.view(2);
+        description.resize(bytes.size() / sizeof(float));
+        std::memcpy(description.data(), bytes.data(), description.size() * sizeof(float));
+        visit(*key, description);
+    }
+}
+
+std::optional<ContentKey> Database::contentAt(const std::string &path)
+{
+    Statement select(m_db, (std::string("SELECT fingerprint, size FROM sounds") + kAtPath1).c_str());
+    select.bind(1, path);
+    if (select.step() != SQLITE_ROW)
+        return std::nullopt;
+    return keyOf(select, 0, select.integer(1));
+}
+
+std::vector<std::pair<SoundRow, AnalysisResult>> Database::soundsWith(const ContentKey &content)
+{
+    std::vector<std::pair<SoundRow, AnalysisResult>> out;
+    Statement select(m_db,
+                     (std::string("SELECT s.path, s.size, s.modified, s.device, s.inode, s.length_frames, s.rate,"
+                                  " s.channels, s.format, s.favourite, s.tags, s.fingerprint, ")
+                      + kAnalysisColumns
+                      + " FROM sounds s JOIN analysis a ON a.print = s.fingerprint AND a.size = s.size"
+                        " WHERE s.fingerprint = ?1 AND s.size = ?2 AND a.version = ?3 ORDER BY s.id")
+                         .c_str());
+    bindKey(select, 1, content);
+    select.bind(3, std::int64_t{kAnalysisVersion});
+    while (select.step() == SQLITE_ROW) {
+        AnalysisResult r;
+        analysisAt(select, 12, r);
+        out.emplace_back(soundAt(select), std::move(r));
+    }
+    return out;
 }
 
 std::vector<std::string> Database::backups() const

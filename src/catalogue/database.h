@@ -4,6 +4,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,14 @@ struct SoundRow {
     bool favourite = false;
     std::string tags; // comma-separated
     bool operator==(const SoundRow &) const = default;
+};
+
+// The key the analysis keeps a sound's content under: its packed
+// fingerprint and its size.
+struct ContentKey {
+    std::uint64_t print = 0;
+    std::int64_t size = 0;
+    bool operator==(const ContentKey &) const = default;
 };
 
 // A folder (or a set of files) the user took in.
@@ -135,8 +144,18 @@ public:
     // Up to most sounds never analysed (by content), with their ids, in id
     // order from after on.
     std::vector<std::pair<std::int64_t, std::string>> unanalysed(std::int64_t after, std::size_t most);
-    // Every sound whose content was analysed, with what was learned.
-    void eachAnalysis(const std::function<void(std::string_view path, const AnalysisResult &)> &visit);
+    // Every sound whose content was analysed, with its content's key (none
+    // for a fingerprint kept as text, from before fingerprints were packed)
+    // and what was learned.
+    using AnalysisVisit
+        = std::function<void(std::string_view path, const std::optional<ContentKey> &, const AnalysisResult &)>;
+    void eachAnalysis(const AnalysisVisit &visit);
+    // Every analysed content's key and description.
+    void eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit);
+    // The content of the sound at path, where it has a packed fingerprint.
+    std::optional<ContentKey> contentAt(const std::string &path);
+    // Every sound of content, with what was learned of it.
+    std::vector<std::pair<SoundRow, AnalysisResult>> soundsWith(const ContentKey &content);
 
     // Why the first edit or commit that failed since the last call failed
     // (a full disk, a file gone read-only); empty when none did.

@@ -408,7 +408,7 @@ void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<Anal
         if (r.record < store->size() && r.traits.state != SoundTraits::State::Unknown)
             rows.emplace_back(std::string(store->path(r.record)), r);
     }
-    m_writer.post([rows = std::move(rows)](Database &db) {
+    m_writer.post([this, store, rows = std::move(rows)](Database &db) {
         for (const auto &[path, result] : rows) {
             // A file that is not there (its drive unplugged) says nothing
             // of its content: tried again another time.
@@ -416,8 +416,45 @@ void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<Anal
             if (result.traits.state == SoundTraits::State::Failed && ::stat(path.c_str(), &st) != 0)
                 continue;
             db.setAnalysis(path, result);
+            if (result.traits.state != SoundTraits::State::Analysed || !m_similar.loaded())
+                continue;
+            const auto content = db.contentAt(path);
+            const auto label = content ? m_similar.put(*content, result.descriptor) : std::nullopt;
+            if (label && m_labelled.store == store)
+                m_labelled.labels.emplace_back(result.record, *label);
         }
     });
+}
+
+SimilarSounds &Library::similar(Database &db)
+{
+    if (!m_similar.loaded()) {
+        const auto start = Clock::now();
+        m_similar.clear();
+        db.eachDescription([&](const ContentKey &content, std::span<const float> description) {
+            m_similar.put(content, description);
+        });
+        const auto *index = m_similar.index();
+        debugLog("catalogue: " + std::to_string(index ? index->size() : 0) + " descriptions read in "
+                 + std::to_string(msSince(start)) + " ms");
+    }
+    return m_similar;
+}
+
+const std::vector<std::pair<std::uint32_t, std::uint32_t>> &Library::labelsOf(Database &db, const RecordStorePtr &store)
+{
+    if (m_labelled.store == store)
+        return m_labelled.labels;
+    m_labelled = {store, {}};
+    const PathIndex at = indexOf(*store);
+    SimilarSounds &known = similar(db);
+    db.eachAnalysis([&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &) {
+        const auto i = content ? at.find(path) : std::nullopt;
+        const auto label = i ? known.labelOf(*content) : std::nullopt;
+        if (label)
+            m_labelled.labels.emplace_back(*i, *label);
+    });
+    return m_labelled.labels;
 }
 
 void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store)
@@ -426,16 +463,23 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
         return;
     m_writer.post([this, request, store](Database &db) {
         const PathIndex at = indexOf(*store);
+        SimilarSounds &known = similar(db);
         std::vector<AnalysisResult> results;
-        db.eachAnalysis([&](std::string_view path, const AnalysisResult &found) {
-            if (const auto i = at.find(path)) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> labels;
+        db.eachAnalysis(
+            [&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
+                const auto i = at.find(path);
+                if (!i)
+                    return;
                 AnalysisResult r;
                 r.record = *i;
                 r.traits = found.traits;
                 r.error = found.error;
                 results.push_back(std::move(r));
-            }
-        });
+                if (const auto label = content ? known.labelOf(*content) : std::nullopt)
+                    labels.emplace_back(*i, *label);
+            });
+        m_labelled = {store, std::move(labels)};
         tell([request, store, results = std::move(results)](Listener &l) {
             l.catalogueAnalysesArrived(request, store, results);
         });
@@ -457,58 +501,90 @@ void Library::requestUnanalysed(std::uint64_t request, std::int64_t after, std::
     });
 }
 
-void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most)
+namespace {
+
+// Alike: 100; a unit of spread in every part of the description apart:
+// about 15.
+double likenessOf(float squaredDistance)
+{
+    return 100.0 * std::exp(-std::sqrt(static_cast<double>(squaredDistance)) / 3.0);
+}
+
+} // namespace
+
+std::vector<Catalogue::Listener::Likeness> Library::similarAmong(Database &db, const RecordStorePtr &store,
+                                                                 std::uint32_t record, std::size_t most)
+{
+    const auto &labels = labelsOf(db, store);
+    const DescriptionIndex *index = similar(db).index();
+    const auto asked = std::find_if(labels.begin(), labels.end(), [&](const auto &l) { return l.first == record; });
+    if (!index || asked == labels.end())
+        return {};
+    std::vector<std::uint32_t> among(labels.size());
+    std::transform(labels.begin(), labels.end(), among.begin(), [](const auto &l) { return l.second; });
+    // The description is copied: the index is not changed meanwhile, but
+    // a span into it is no query to keep.
+    const auto description = index->description(asked->second);
+    const std::vector<float> query(description.begin(), description.end());
+    std::vector<Listener::Likeness> found;
+    for (const auto &[position, distance] : index->nearestAmong(query, among, most))
+        found.emplace_back(labels[position].first, likenessOf(distance));
+    return found;
+}
+
+RecordStorePtr Library::similarEverywhere(Database &db, const std::string &path, std::size_t most,
+                                          std::vector<Listener::Likeness> &found)
+{
+    SimilarSounds &known = similar(db);
+    const DescriptionIndex *index = known.index();
+    const auto content = db.contentAt(path);
+    const auto label = content ? known.labelOf(*content) : std::nullopt;
+    if (!index || !label)
+        return nullptr;
+    const auto description = index->description(*label);
+    const std::vector<float> query(description.begin(), description.end());
+    auto store = std::make_shared<RecordStore>();
+    for (const auto &[near, distance] : index->nearest(query, most)) {
+        // Every sound of that content (copies of one sound are equally
+        // like it), while there is room.
+        for (const auto &[row, analysis] : db.soundsWith(known.content(near))) {
+            if (store->size() >= most)
+                break;
+            const std::uint32_t i = store->size();
+            addRow(*store, row);
+            SoundTraits traits = analysis.traits;
+            if (traits.state == SoundTraits::State::Failed)
+                traits.reason = store->reasonNumber(analysis.error);
+            store->setTraits(i, traits);
+            found.emplace_back(i, likenessOf(distance));
+        }
+    }
+    return store;
+}
+
+void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most,
+                          bool everywhere)
 {
     if (!store || record >= store->size())
         return;
-    m_writer.post([this, request, store, record, most](Database &db) {
+    // The path is taken here, on the window's thread, which owns the store.
+    std::string path(store->path(record));
+    m_writer.post([this, request, store, record, most, everywhere, path = std::move(path)](Database &db) {
         const auto start = Clock::now();
-        const PathIndex at = indexOf(*store);
-        // Every analysed sound of the store with its description; the one
-        // asked about among them.
-        std::vector<std::uint32_t> records;
-        std::vector<float> descriptions;
-        std::optional<std::size_t> asked;
-        std::size_t width = 0;
-        db.eachAnalysis([&](std::string_view path, const AnalysisResult &found) {
-            if (found.traits.state != SoundTraits::State::Analysed || found.descriptor.empty())
-                return;
-            const auto i = at.find(path);
-            if (!i)
-                return;
-            if (width == 0)
-                width = found.descriptor.size();
-            if (found.descriptor.size() != width)
-                return;
-            if (*i == record)
-                asked = records.size();
-            records.push_back(*i);
-            descriptions.insert(descriptions.end(), found.descriptor.begin(), found.descriptor.end());
-        });
         std::vector<Listener::Likeness> nearest;
-        if (asked) {
-            const float *target = descriptions.data() + *asked * width;
-            std::vector<std::pair<float, std::uint32_t>> distances(records.size());
-            for (std::size_t k = 0; k < records.size(); ++k) {
-                const float *d = descriptions.data() + k * width;
-                float sum = 0;
-                for (std::size_t j = 0; j < width; ++j)
-                    sum += (d[j] - target[j]) * (d[j] - target[j]);
-                distances[k] = {sum, records[k]};
-            }
-            const std::size_t n = std::min(most, distances.size());
-            std::partial_sort(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(n), distances.end());
-            for (std::size_t k = 0; k < n; ++k) {
-                // Alike: 100; a unit of spread in every part of the
-                // description apart: about 15.
-                const double likeness = 100.0 * std::exp(-std::sqrt(distances[k].first) / 3.0);
-                nearest.emplace_back(distances[k].second, likeness);
-            }
-        }
-        debugLog("catalogue: similar among " + std::to_string(records.size()) + " in " + std::to_string(msSince(start))
-                 + " ms");
-        tell([request, store, nearest = std::move(nearest)](Listener &l) {
-            l.catalogueSimilarFound(request, store, nearest);
+        RecordStorePtr answer = store;
+        if (everywhere)
+            answer = similarEverywhere(db, path, most, nearest);
+        else
+            nearest = similarAmong(db, store, record, most);
+        if (!answer)
+            answer = store;
+        const auto *index = m_similar.index();
+        debugLog(std::string("catalogue: similar ") + (everywhere ? "everywhere" : "in the list") + " among "
+                 + std::to_string(everywhere ? (index ? index->size() : 0) : m_labelled.labels.size()) + " in "
+                 + std::to_string(msSince(start)) + " ms");
+        tell([request, answer, nearest = std::move(nearest)](Listener &l) {
+            l.catalogueSimilarFound(request, answer, nearest);
         });
     });
 }

@@ -10,6 +10,7 @@
 
 #include "catalogue/database.h"
 #include "catalogue/reconcile.h"
+#include "catalogue/similar_sounds.h"
 #include "catalogue/writer.h"
 #include "core/mailbox.h"
 #include "core/services.h"
@@ -42,8 +43,8 @@ public:
     void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) override;
     void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) override;
     void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) override;
-    void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record,
-                     std::size_t most) override;
+    void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most,
+                     bool everywhere) override;
     void requestUnanalysed(std::uint64_t request, std::int64_t after, std::size_t most) override;
     void setFavourite(std::vector<std::string> paths, bool on) override;
     void setTags(std::vector<std::string> paths, std::string tags) override;
@@ -90,6 +91,15 @@ private:
     // before those are forgotten.
     Reconciled reconcileRoot(Database &db, std::int64_t root, const std::string &folder,
                              const std::vector<SoundRow> &known, std::vector<SoundRow> seen, std::size_t knownCount);
+    // The descriptions of every analysed content, read once.
+    SimilarSounds &similar(Database &db);
+    // The labels (in similar) of store's analysed records, found anew
+    // unless they are the last ones found.
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> &labelsOf(Database &db, const RecordStorePtr &store);
+    std::vector<Listener::Likeness> similarAmong(Database &db, const RecordStorePtr &store, std::uint32_t record,
+                                                 std::size_t most);
+    RecordStorePtr similarEverywhere(Database &db, const std::string &path, std::size_t most,
+                                     std::vector<Listener::Likeness> &found);
     // Walks folder for the sounds of types and reconciles; the number found.
     std::size_t check(Database &db, std::uint64_t request, const std::string &folder,
                       const std::vector<std::string> &types);
@@ -102,6 +112,14 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<std::uint64_t> m_latestList{0}; // the last list asked for
     std::vector<std::string> m_pendingForget; // writer thread only: gone sounds awaiting the user's word
+    SimilarSounds m_similar; // writer thread only
+    // Writer thread only: a store's records (the last asked about) with
+    // their labels in m_similar.
+    struct Labelled {
+        RecordStorePtr store;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> labels;
+    };
+    Labelled m_labelled;
     Writer m_writer; // last: its thread goes first
 };
 

@@ -116,6 +116,9 @@ public:
     // The sounds of the list most like the selected one, nearest first,
     // with their likeness (Escape or an empty find returns).
     void findSimilar();
+    // Find Similar over every folder of the catalogue, not the list shown.
+    bool similarEverywhere() const;
+    void setSimilarEverywhere(bool on);
     void deleteDuplicates();
     void returnToList();
     bool matchLoudness() const;

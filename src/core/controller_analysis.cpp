@@ -20,6 +20,7 @@ namespace {
 constexpr const char *kAnalyseSoundsKey = "analyseSounds";
 constexpr const char *kMatchLoudnessKey = "matchLoudness";
 constexpr const char *kLoudnessTargetKey = "loudnessTarget";
+constexpr const char *kSimilarEverywhereKey = "similarEverywhere";
 constexpr double kDefaultTarget = -20.0;
 constexpr std::size_t kMostSimilar = 200;
 constexpr std::size_t kBackgroundBatch = 2000;
@@ -118,28 +119,50 @@ void Controller::findDuplicates()
                             : QStringLiteral("%1 sounds in %2 groups of duplicates").arg(groups->size()).arg(number));
 }
 
+bool Controller::similarEverywhere() const
+{
+    return settingIsOn(kSimilarEverywhereKey);
+}
+
+void Controller::setSimilarEverywhere(bool on)
+{
+    setSettingOn(kSimilarEverywhereKey, on);
+}
+
 void Controller::findSimilar()
 {
     const SoundRecord selected = m_tableController.selectedItem();
-    if (!m_catalogue || !m_items || !selected || selected.store() != m_items->store().get())
+    if (!m_catalogue || !m_items || !selected)
         return;
+    const bool everywhere = similarEverywhere();
+    // Within the list, the sound is one of it (not of an earlier answer
+    // from every folder).
+    if (!everywhere && selected.store() != m_items->store().get()) {
+        m_view.setLabelText(QStringLiteral("That sound is not in the list shown"));
+        return;
+    }
     if (selected.store()->traits(selected.index()).state != SoundTraits::State::Analysed) {
         m_view.setLabelText(QStringLiteral("That sound is not analysed yet"));
         return;
     }
-    m_catalogue->findSimilar(++m_similarRequest, m_items->store(), selected.index(), kMostSimilar);
+    // The answer names the sound's own store.
+    const RecordStorePtr store
+        = m_matches && m_matches->store().get() == selected.store() ? m_matches->store() : m_items->store();
+    m_catalogue->findSimilar(++m_similarRequest, store, selected.index(), kMostSimilar, everywhere);
 }
 
 void Controller::catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
                                        const std::vector<Likeness> &found)
 {
-    if (request != m_similarRequest || !m_items || store != m_items->store())
+    if (request != m_similarRequest || !m_items || !store)
         return;
     if (found.empty()) {
         m_view.setLabelText(QStringLiteral("That sound is not analysed yet"));
         return;
     }
-    SoundList nearest = makeSoundList(m_items->store());
+    // Of the list shown, or (every folder) a store of its own: the list
+    // returns with Escape either way.
+    SoundList nearest = makeSoundList(store);
     std::unordered_map<std::uint32_t, double> likeness;
     for (const auto &[record, value] : found) {
         nearest->rows().push_back(record);

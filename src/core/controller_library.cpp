@@ -123,6 +123,14 @@ void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
     SoundList items = carried(m_items);
     for (std::uint32_t r = changes.firstAdded; r < extended.size(); ++r)
         items->rows().push_back(r);
+    if (m_matches && m_matches->store() != old) {
+        // The table shows sounds of every folder (Find Similar): the list
+        // takes the changes, for when it is shown again.
+        m_items = items;
+        ++m_itemsVersion;
+        startAnalysis();
+        return;
+    }
     const bool filtered = m_matches && m_matches != m_items;
     SoundList shown = filtered ? carried(m_matches) : items;
     m_items = items;

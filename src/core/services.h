@@ -327,7 +327,8 @@ public:
         }
         // The answer to findSimilar: records of store, nearest first, each
         // with its likeness (0 to 100); empty when the sound asked about
-        // is not analysed.
+        // is not analysed. Asked of the whole catalogue, store is one made
+        // for the answer.
         using Likeness = std::pair<std::uint32_t, double>;
         virtual void catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
                                            const std::vector<Likeness> &found)
@@ -363,15 +364,17 @@ public:
         (void)after;
         (void)most;
     }
-    // The analysed sounds of store most like its record (by timbre,
-    // brightness, noisiness, envelope, pitch and length), up to most of
-    // them: catalogueSimilarFound answers.
-    virtual void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most)
+    // The analysed sounds of store (everywhere: of the whole catalogue)
+    // most like its record (by timbre, brightness, noisiness, envelope,
+    // pitch and length), up to most of them: catalogueSimilarFound answers.
+    virtual void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most,
+                             bool everywhere)
     {
         (void)request;
         (void)store;
         (void)record;
         (void)most;
+        (void)everywhere;
     }
     virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
     virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -12,6 +13,7 @@
 #include <sqlite3.h>
 
 #include "catalogue/library.h"
+#include "catalogue/similar_sounds.h"
 #include "catalogue/walk.h"
 #include "library/scanner.h"
 #include "platform/posix_file_system.h"
@@ -59,9 +61,11 @@ struct Heard : Catalogue::Listener {
     {
         unanalysed = {last, paths};
     }
-    void catalogueSimilarFound(std::uint64_t, const RecordStorePtr &, const std::vector<Likeness> &found) override
+    RecordStorePtr similarStore;
+    void catalogueSimilarFound(std::uint64_t, const RecordStorePtr &store, const std::vector<Likeness> &found) override
     {
         similar = found;
+        similarStore = store;
     }
     void catalogueAnalysesArrived(std::uint64_t, const RecordStorePtr &,
                                   const std::vector<AnalysisResult> &results) override
@@ -537,7 +541,7 @@ TEST(Library, SimilarSoundsComeNearestFirst)
     };
     // kick 0, snare 5, hat 1; tom not analysed.
     library.recordAnalysis(intake, {described(0, 0.0F), described(1, 5.0F), described(2, 1.0F)});
-    library.findSimilar(1, intake, 0, 10);
+    library.findSimilar(1, intake, 0, 10, false);
     settle(library);
     ASSERT_TRUE(heard.similar);
     ASSERT_EQ(heard.similar->size(), 3U);
@@ -547,9 +551,43 @@ TEST(Library, SimilarSoundsComeNearestFirst)
     EXPECT_EQ((*heard.similar)[2].first, 1U);
     EXPECT_GT((*heard.similar)[1].second, (*heard.similar)[2].second);
     // A sound not analysed has no neighbours.
-    library.findSimilar(2, intake, 3, 10);
+    library.findSimilar(2, intake, 3, 10, false);
     settle(library);
     EXPECT_TRUE(heard.similar->empty());
+
+    // Another folder: a copy of the kick and a sound near it, analysed
+    // after the descriptions were read.
+    const std::string other = f.dir.path() + "/Other";
+    fs::create_directory(other);
+    writeFile(other + "/kick copy.wav", std::string(3000, 'k'));
+    writeFile(other + "/near.wav", std::string(1500, 'n'));
+    const RecordStorePtr second = storeOf({other + "/kick copy.wav", other + "/near.wav"});
+    library.recordIntake({other}, second);
+    library.recordAnalysis(second, {described(1, 0.5F)});
+    // Within the list shown, only its own sounds.
+    library.findSimilar(3, intake, 0, 10, false);
+    settle(library);
+    ASSERT_EQ(heard.similar->size(), 3U);
+    EXPECT_EQ(heard.similarStore, intake);
+    // Every folder: a store of the answer's own, every copy of a content.
+    library.findSimilar(4, intake, 0, 10, true);
+    settle(library);
+    ASSERT_TRUE(heard.similarStore);
+    ASSERT_NE(heard.similarStore, intake);
+    std::vector<std::string> order;
+    for (const auto &[record, likeness] : *heard.similar)
+        order.emplace_back(heard.similarStore->path(record));
+    ASSERT_EQ(order.size(), 5U);
+    EXPECT_EQ(std::set<std::string>(order.begin(), order.begin() + 2),
+              (std::set<std::string>{f.at("kick.wav"), other + "/kick copy.wav"}));
+    EXPECT_EQ(std::vector<std::string>(order.begin() + 2, order.end()),
+              (std::vector<std::string>{other + "/near.wav", f.at("hat.wav"), f.at("snare.wav")}));
+    EXPECT_DOUBLE_EQ((*heard.similar)[1].second, 100.0);
+    EXPECT_EQ(heard.similarStore->traits(0).state, SoundTraits::State::Analysed);
+    // The room asked for is kept to.
+    library.findSimilar(5, intake, 0, 2, true);
+    settle(library);
+    EXPECT_EQ(heard.similar->size(), 2U);
 }
 
 // A folder inside one already remembered, taken in on its own, holds
@@ -655,4 +693,32 @@ TEST(Library, AnEditThatCannotBeSavedIsTold)
     settle(library);
     ASSERT_EQ(heard.problems.size(), 1U);
     EXPECT_EQ(heard.problems[0], Catalogue::Problem::WriteFailed);
+}
+
+// The index of descriptions: a put replaces, a removal moves the last
+// description into the freed place without losing track of its label.
+TEST(DescriptionIndex, PutReplacesAndRemovalKeepsTheRest)
+{
+    catalogue::DescriptionIndex index(2);
+    for (std::uint32_t label = 0; label < 5; ++label)
+        index.put(label, std::vector<float>{static_cast<float>(label), 0.0F});
+    index.put(1, std::vector<float>{10.0F, 0.0F});
+    index.remove(0);
+    index.remove(0); // twice: no harm
+    index.put(7, std::vector<float>{1.0F, 0.0F, 3.0F}); // the wrong width: not kept
+    EXPECT_EQ(index.size(), 4U);
+    const auto near = index.nearest(std::vector<float>{0.0F, 0.0F}, 3);
+    ASSERT_EQ(near.size(), 3U);
+    EXPECT_EQ(near[0], (catalogue::DescriptionIndex::Near{2, 4.0F}));
+    EXPECT_EQ(near[1].first, 3U);
+    EXPECT_EQ(near[2].first, 4U);
+    EXPECT_EQ(index.description(4)[0], 4.0F);
+    EXPECT_TRUE(index.description(0).empty());
+    // Among given labels, answered by position; one without a description
+    // is passed over.
+    const std::vector<std::uint32_t> among{4, 0, 1};
+    const auto some = index.nearestAmong(std::vector<float>{9.0F, 0.0F}, among, 5);
+    ASSERT_EQ(some.size(), 2U);
+    EXPECT_EQ(some[0].first, 2U);
+    EXPECT_EQ(some[1].first, 0U);
 }
