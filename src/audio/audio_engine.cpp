@@ -59,7 +59,13 @@ public:
         if (m_playing && m_rate > 0)
             m_engine.seek(m_serial, static_cast<std::int64_t>(std::max(0.0, seconds) * m_rate));
     }
-    void setLevel(double loudness, double peak) override { m_level = {loudness, peak}; }
+    void setLevel(double loudness, double peak) override
+    {
+        m_level = {loudness, peak};
+        // Learned while it plays (or waits to follow another sound).
+        if (m_playing || m_running || m_serial != 0)
+            m_engine.setLevel(m_serial, m_level);
+    }
     const SoundLevel &level() const { return m_level; }
 
     // From the engine, on the main thread.

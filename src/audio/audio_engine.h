@@ -53,6 +53,7 @@ public:
     void stop(std::uint64_t serial) { m_player->stop(serial); }
     void seek(std::uint64_t serial, std::int64_t frame) { m_player->seek(serial, frame); }
     void setLooping(std::uint64_t serial, bool looping) { m_player->setLooping(serial, looping); }
+    void setLevel(std::uint64_t serial, const SoundLevel &level) { m_player->setLevel(serial, level); }
 
 private:
     void deliver(const PlayerEvent &event);

@@ -106,6 +106,11 @@ void Player::setLoudnessMatch(bool on, double target)
     post({Command::Kind::Match, 0, {}, 0, on, 0, target, {}});
 }
 
+void Player::setLevel(std::uint64_t serial, Level level)
+{
+    post({Command::Kind::Level, serial, {}, 0, false, 0, 0, level});
+}
+
 float Player::matchingGain(const Level &level, double target)
 {
     if (!std::isfinite(level.loudness))
@@ -219,6 +224,23 @@ void Player::handle(Command &command)
         m_match = command.flag;
         m_target = command.seconds;
         return;
+    case Command::Kind::Level:
+        if (!m_match || !m_current || m_fading)
+            return;
+        if (m_current->next && m_current->next->serial == command.serial && !m_current->next->corrected) {
+            // Not begun: it begins at the right gain.
+            m_current->next->gain = matchingGain(command.level, m_target);
+            m_current->next->corrected = true;
+        } else if (m_current->serial == command.serial && !m_current->corrected && !m_current->successor) {
+            const float gain = matchingGain(command.level, m_target);
+            m_current->corrected = true;
+            if (m_current->gain > 0 && std::abs(gain / m_current->gain - 1.0F) > 0.01F) {
+                m_correction.store(gain / m_current->gain, std::memory_order_relaxed);
+                m_correctedUntil.store(m_ring.written(), std::memory_order_release);
+                m_current->gain = gain;
+            }
+        }
+        return;
     case Command::Kind::Queue:
         if (m_current && m_current->serial == command.serial && !m_fading) {
             dropQueued(*m_current);
@@ -230,7 +252,7 @@ void Player::handle(Command &command)
             // Not at this rate, or not at all: it will be played (or found
             // wanting) the ordinary way.
             if (decoder && decoder->sampleRate() == m_current->rate)
-                m_current->next = Queued{serial, std::move(decoder), gainFor(command.path, command.level)};
+                m_current->next = Queued{serial, std::move(decoder), gainFor(command.path, command.level), false};
             else
                 send(event(PlayerEvent::Kind::Finished, serial));
         }
@@ -307,6 +329,7 @@ Player::Current *Player::follow(Current &sound)
     sound.next.reset();
     sound.successor = std::make_unique<Current>(currentFor(next.serial, std::move(next.decoder), false));
     sound.successor->gain = next.gain;
+    sound.successor->corrected = next.corrected;
     sound.successor->segments.push_back({m_ring.written(), 0});
     m_producing.store(true, std::memory_order_release);
     return sound.successor.get();
@@ -598,11 +621,13 @@ void Player::render(void *self, float *out, std::size_t frames)
     // Faded out: only silence until the player goes on.
     const bool silent = fade == kFaded;
     size_t got = 0;
+    std::uint64_t first = 0; // the stream index of out[0]
     if (!silent) {
         const std::uint64_t limit = p->m_limit.load(std::memory_order_acquire);
         size_t want = frames;
         if (limit != kNoLimit)
             want = static_cast<size_t>(std::min<std::uint64_t>(frames, limit - std::min(limit, p->m_ring.consumed())));
+        first = p->m_ring.consumed();
         got = p->m_ring.read(out, want);
         if (limit != kNoLimit && p->m_ring.consumed() >= limit) {
             p->m_ring.dropAll();
@@ -620,12 +645,24 @@ void Player::render(void *self, float *out, std::size_t frames)
     if (got == 0 || p->m_gainSnap.exchange(false, std::memory_order_acq_rel))
         p->m_appliedGain = target;
     const float step = 1.0F / 480.0F;
+    const std::uint64_t correctedUntil = p->m_correctedUntil.load(std::memory_order_acquire);
+    const float correction = p->m_correction.load(std::memory_order_relaxed);
     for (size_t i = 0; i < got; ++i) {
         if (p->m_appliedGain < target)
             p->m_appliedGain = std::min(target, p->m_appliedGain + step);
         else if (p->m_appliedGain > target)
             p->m_appliedGain = std::max(target, p->m_appliedGain - step);
         float g = p->m_appliedGain;
+        if (first + i < correctedUntil) {
+            // Towards the sound's new gain, in about 10 ms at most.
+            const float c = p->m_appliedCorrection;
+            const float by = std::max(step, std::abs(correction - 1.0F) / 480.0F);
+            p->m_appliedCorrection = correction > c ? std::min(correction, c + by) : std::max(correction, c - by);
+            g *= p->m_appliedCorrection;
+        } else {
+            // Decoded at the new gain from here: nothing more to take.
+            p->m_appliedCorrection = 1.0F;
+        }
         if (fadeRequested) {
             const int length = p->m_fadeFrames.load(std::memory_order_relaxed);
             if (p->m_fadeLeft < 0)

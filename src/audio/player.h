@@ -122,6 +122,11 @@ public:
     // Each sound started from now on plays at the gain that brings it to
     // target (LUFS), or as it is.
     void setLoudnessMatch(bool on, double target);
+    // The whole sound's level, learned while it plays (it started at the
+    // gain measured on its first seconds): with matched loudness on, its
+    // gain moves to the new one within a few milliseconds of the output,
+    // frames already decoded included. Once a sound.
+    void setLevel(std::uint64_t serial, Level level);
     // Opens the output at rate ahead of the first sound, so that sound
     // starts at once; a failure here is not reported (the sound's will be).
     void warmUp(int rate);
@@ -141,7 +146,7 @@ public:
 
 private:
     struct Command {
-        enum class Kind { Play, Stop, Seek, Loop, Warm, Queue, Match } kind;
+        enum class Kind { Play, Stop, Seek, Loop, Warm, Queue, Match, Level } kind;
         std::uint64_t serial = 0;
         std::string path;
         std::int64_t frame = 0;
@@ -164,11 +169,13 @@ private:
         std::uint64_t serial = 0;
         std::unique_ptr<Decoder> decoder;
         float gain = 1.0F;
+        bool corrected = false;
     };
     struct Current {
         std::uint64_t serial = 0;
         std::unique_ptr<Decoder> decoder;
         float gain = 1.0F; // matched loudness, applied as frames go into the ring
+        bool corrected = false; // its gain changed once while it played
         bool looping = false;
         int rate = 0;
         std::int64_t length = 0;
@@ -236,6 +243,14 @@ private:
 
     // Shared with the output callback.
     std::atomic<float> m_gain{1.0F};
+    // A sound's gain changed while it played: frames of the stream before
+    // m_correctedUntil went into the ring at the old gain and take
+    // m_correction more as they are heard (ramped in; the frames after
+    // were decoded at the new gain). The player thread stores the factor,
+    // then the index (release).
+    std::atomic<float> m_correction{1.0F};
+    std::atomic<std::uint64_t> m_correctedUntil{0};
+    float m_appliedCorrection = 1.0F; // the output's thread only
     // Set as the output is opened for a sound: its first frame takes the
     // gain as it is now, not a ramp from the level of the sound before.
     std::atomic<bool> m_gainSnap{true};

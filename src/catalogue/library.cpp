@@ -463,9 +463,8 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
         return;
     m_writer.post([this, request, store](Database &db) {
         const PathIndex at = indexOf(*store);
-        SimilarSounds &known = similar(db);
         std::vector<AnalysisResult> results;
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> labels;
+        std::vector<std::pair<std::uint32_t, ContentKey>> contents;
         db.eachAnalysis(
             [&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
                 const auto i = at.find(path);
@@ -476,13 +475,20 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
                 r.traits = found.traits;
                 r.error = found.error;
                 results.push_back(std::move(r));
-                if (const auto label = content ? known.labelOf(*content) : std::nullopt)
-                    labels.emplace_back(*i, *label);
+                if (content && found.traits.state == SoundTraits::State::Analysed)
+                    contents.emplace_back(*i, *content);
             });
-        m_labelled = {store, std::move(labels)};
         tell([request, store, results = std::move(results)](Listener &l) {
             l.catalogueAnalysesArrived(request, store, results);
         });
+        // Then (the first time: after the answer) what Find Similar needs.
+        const SimilarSounds &known = similar(db);
+        m_labelled = {store, {}};
+        m_labelled.labels.reserve(contents.size());
+        for (const auto &[record, content] : contents) {
+            if (const auto label = known.labelOf(content))
+                m_labelled.labels.emplace_back(record, *label);
+        }
     });
 }
 

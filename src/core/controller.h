@@ -116,6 +116,8 @@ public:
     // The sounds of the list most like the selected one, nearest first,
     // with their likeness (Escape or an empty find returns).
     void findSimilar();
+    // Tells the sound playing its level, once the analysis knows it.
+    void tellSoundLevel();
     // Find Similar over every folder of the catalogue, not the list shown.
     bool similarEverywhere() const;
     void setSimilarEverywhere(bool on);
@@ -250,6 +252,7 @@ private:
     int m_currentTrack = 0;
     SoundPtr m_sound;
     SoundRecord m_soundRecord; // the row m_sound was made from
+    bool m_soundLevelKnown = false; // m_sound was told its level
     double m_position = 0; // of m_sound, in seconds
     double m_startAt = 0; // where playCurrentTrack starts the sound
     bool m_selecting = false; // selectRow is at work

@@ -72,6 +72,7 @@ void Controller::catalogueAnalysesArrived(std::uint64_t request, const RecordSto
     if (request != m_analysesRequest || !m_items || store != m_items->store())
         return;
     m_tableController.traitsKnown(store, results);
+    tellSoundLevel();
     m_tableController.analyse(m_items);
 }
 
@@ -80,31 +81,13 @@ void Controller::findDuplicates()
     if (!m_items)
         return;
     const auto start = std::chrono::steady_clock::now();
-    const RecordStore &store = *m_items->store();
-    // Groups by the hash of the decoded audio, in the order of the list.
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byAudio;
-    std::vector<std::uint64_t> order;
-    for (const std::uint32_t r : m_items->rows()) {
-        const SoundTraits &t = store.traits(r);
-        if (t.state != SoundTraits::State::Analysed || t.audioHash == 0)
-            continue;
-        auto &group = byAudio[t.audioHash];
-        if (group.empty())
-            order.push_back(t.audioHash);
-        group.push_back(r);
-    }
     SoundList groups = makeSoundList(m_items->store());
     std::unordered_map<std::uint32_t, double> numbers;
     int number = 0;
-    for (const std::uint64_t audio : order) {
-        const auto &group = byAudio[audio];
-        if (group.size() < 2)
-            continue;
-        ++number;
-        for (const std::uint32_t r : group) {
-            groups->rows().push_back(r);
-            numbers.emplace(r, number);
-        }
+    for (const auto &[record, group] : duplicateGroups(*m_items->store(), m_items->rows())) {
+        groups->rows().push_back(record);
+        numbers.emplace(record, group);
+        number = group;
     }
     m_lastFind.clear();
     setMatches(groups);
@@ -230,6 +213,7 @@ void Controller::catalogueUnanalysedArrived(std::uint64_t request, std::int64_t 
 
 void Controller::tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)
 {
+    tellSoundLevel();
     const bool background = m_background && m_tableController.analysing() == m_background;
     if (background) {
         if (done >= total) {

@@ -119,9 +119,8 @@ void Controller::playCurrentTrack()
         if (m_sound) {
             m_soundRecord = record;
             m_sound->setDelegate(this);
-            if (const SoundTraits &traits = record.store()->traits(record.index());
-                traits.state == SoundTraits::State::Analysed)
-                m_sound->setLevel(traits.loudness, traits.peak);
+            m_soundLevelKnown = false;
+            tellSoundLevel();
             m_sound->setLooping(m_isLooping);
             if (m_startAt > 0)
                 m_sound->playFrom(m_startAt);
@@ -382,6 +381,19 @@ void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
     if (!autoAdvance())
         return;
     next();
+}
+
+void Controller::tellSoundLevel()
+{
+    // A sound that started before the analysis knew it (at the gain of
+    // its first seconds) takes the whole sound's level once it is known.
+    if (!m_sound || m_soundLevelKnown || !m_soundRecord)
+        return;
+    const SoundTraits &traits = m_soundRecord.store()->traits(m_soundRecord.index());
+    if (traits.state != SoundTraits::State::Analysed)
+        return;
+    m_soundLevelKnown = true;
+    m_sound->setLevel(traits.loudness, traits.peak);
 }
 
 } // namespace auralist

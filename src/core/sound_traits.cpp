@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdio>
+#include <unordered_map>
 
 #include "core/header_facts.h"
+#include "core/records.h"
 
 namespace auralist {
 
@@ -78,6 +80,33 @@ double traitSortValue(const SoundTraits &traits, std::string_view key)
     else if (key == kNoteKey)
         v = traits.note;
     return std::isnan(v) || (key == kNoteKey && v < 0) ? kEmpty : v;
+}
+
+std::vector<std::pair<std::uint32_t, int>> duplicateGroups(const RecordStore &store,
+                                                           const std::vector<std::uint32_t> &rows)
+{
+    // The first record of each audio hash, and the records after it.
+    std::unordered_map<std::uint64_t, std::uint32_t> groupOf;
+    std::vector<std::vector<std::uint32_t>> groups;
+    for (const std::uint32_t r : rows) {
+        const SoundTraits &t = store.traits(r);
+        if (t.state != SoundTraits::State::Analysed || t.audioHash == 0)
+            continue;
+        const auto [at, added] = groupOf.try_emplace(t.audioHash, static_cast<std::uint32_t>(groups.size()));
+        if (added)
+            groups.emplace_back();
+        groups[at->second].push_back(r);
+    }
+    std::vector<std::pair<std::uint32_t, int>> out;
+    int number = 0;
+    for (const auto &group : groups) {
+        if (group.size() < 2)
+            continue;
+        ++number;
+        for (const std::uint32_t r : group)
+            out.emplace_back(r, number);
+    }
+    return out;
 }
 
 } // namespace auralist

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace auralist {
@@ -71,5 +72,11 @@ public:
     // These records (the rows on screen) go first.
     virtual void preferAnalysis(const std::shared_ptr<RecordStore> &store, std::vector<std::uint32_t> records) = 0;
 };
+
+// The records among rows of store whose decoded audio is the same as at
+// least one other's, group by group (groups in the order of their first
+// record in rows), each with its group's number from 1.
+std::vector<std::pair<std::uint32_t, int>> duplicateGroups(const RecordStore &store,
+                                                           const std::vector<std::uint32_t> &rows);
 
 } // namespace auralist

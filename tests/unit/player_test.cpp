@@ -456,4 +456,22 @@ TEST(Player, MatchedLoudnessBringsEachSoundToTheTargetUnderThePeakCeiling)
     const float down = std::pow(10.0F, -6.0F / 20);
     EXPECT_NEAR(heard[9], 10.0F * down, 1e-3);
     EXPECT_NEAR(heard[109], 10.0F, 1e-3); // the queued one, at 0 dB
+
+    // A long sound started at the gain of its first seconds takes the
+    // whole sound's level as soon as it is learned: the frames decoded
+    // ahead at the old gain too, glided into within 10 ms, and no step
+    // where the frames decoded at the new gain begin.
+    rig.play(300); // the one before heard out
+    rig.player.play(5, "100000", 0, false);
+    heard = rig.play(1000);
+    EXPECT_NEAR(heard[999], 1000.0F * down, 1e-2);
+    rig.player.setLevel(5, {-26, -10});
+    rig.player.setLevel(5, {-40, -30}); // once a sound: this one goes unheard
+    heard = rig.play(8000);
+    const auto gainAt = [&](std::size_t i) { return heard[i] / static_cast<float>(1001 + i); };
+    EXPECT_NEAR(gainAt(600), up, 1e-4);
+    for (std::size_t i = 600; i < heard.size(); ++i)
+        ASSERT_NEAR(gainAt(i), up, 1e-4) << "frame " << i;
+    for (std::size_t i = 1; i < 600; ++i)
+        ASSERT_LE(std::abs(gainAt(i) - gainAt(i - 1)), 0.02F) << "frame " << i;
 }
