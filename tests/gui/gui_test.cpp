@@ -64,6 +64,7 @@ private slots:
     void menusTheWaveformAndWhatTheWindowShows();
     void theLibraryRemembersFoldersFavouritesAndTags();
     void analysisFillsItsColumnsAndTheStatusLine();
+    void findSimilarInTheListAndInEveryFolder();
 
 private:
     std::string file(const std::string &name)
@@ -826,6 +827,107 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QVERIFY(std::filesystem::exists(root + "/kick.wav"));
     m_browser.reset();
     library.reset();
+}
+
+void GuiTest::findSimilarInTheListAndInEveryFolder()
+{
+    // Two folders of tones: the one shown holds a 440 Hz tone, one a fifth
+    // up and noise; the other (taken in first, so only in the catalogue)
+    // the 440 Hz tone a semitone away.
+    const std::string data = m_dir + "/library.db";
+    const std::string shown = m_dir + "/Shown";
+    const std::string other = m_dir + "/Other";
+    std::filesystem::create_directory(shown);
+    std::filesystem::create_directory(other);
+    const auto tone = [](double hz, bool noise) {
+        std::vector<float> out(2 * 44100);
+        std::uint32_t seed = 1;
+        for (std::size_t i = 0; i < 44100; ++i) {
+            const double t = static_cast<double>(i) / 44100;
+            seed = seed * 1664525U + 1013904223U;
+            const double v
+                = noise ? (static_cast<double>(seed >> 8) / (1 << 24) - 0.5) : std::sin(2 * 3.14159265358979 * hz * t);
+            out[2 * i] = out[2 * i + 1] = static_cast<float>(0.4 * v * std::exp(-3 * t));
+        }
+        return out;
+    };
+    writeSoundFile(shown + "/a tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone(440, false));
+    writeSoundFile(shown + "/b fifth.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone(660, false));
+    writeSoundFile(shown + "/c noise.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone(0, true));
+    writeSoundFile(other + "/near tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone(466, false));
+
+    m_browser.reset();
+    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
+    auto library = std::make_unique<catalogue::Library>(data);
+    const auto closeFirst = qScopeGuard([this] { m_browser.reset(); });
+    const ServiceSet services{
+        m_engine,     m_fs,    m_desktop,      m_alerts,        m_settings,
+        m_http,       m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>(),
+        library.get()};
+    m_browser = std::make_unique<Browser>(services, Config{});
+    m_browser->launch({});
+    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    MainWindow &w = m_browser->window();
+    Controller &c = m_browser->controller();
+    DragTable *table = w.table();
+    QAbstractItemModel *model = table->model();
+    drop(QByteArray("file://") + QByteArray::fromStdString(other) + "\r\n");
+    QTRY_COMPARE(model->rowCount(), 1);
+    drop(QByteArray("file://") + QByteArray::fromStdString(shown) + "\r\n");
+    QTRY_COMPARE(model->rowCount(), 3);
+    // Every sound analysed: the list, then the rest of the catalogue.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (std::uint32_t r = 0; r < c.items()->store()->size(); ++r) {
+                if (c.items()->store()->traits(r).state != SoundTraits::State::Analysed)
+                    return false;
+            }
+            return true;
+        }(),
+        20000);
+    auto *status = w.findChild<QLabel *>("analysisStatus");
+    QTRY_VERIFY_WITH_TIMEOUT(!status->isVisible(), 20000);
+    int similarity = -1;
+    for (int col = 0; col < m_browser->tableController().columnCount(); ++col) {
+        if (m_browser->tableController().identifierForColumn(col) == kSimilarityKey)
+            similarity = col;
+    }
+    QVERIFY(similarity >= 0);
+    const auto names = [&] {
+        QStringList out;
+        for (int r = 0; r < model->rowCount(); ++r)
+            out << model->index(r, 0).data().toString();
+        return out;
+    };
+
+    // Ctrl+Shift+F on the tone: within the list, the tone itself first at
+    // 100 %, the fifth before the noise.
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Home);
+    QCOMPARE(model->index(table->currentIndex().row(), 0).data().toString(), QString("a tone.wav"));
+    QTest::keyClick(table, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    // (The list's own order is the same: the likeness says it answered.)
+    QTRY_COMPARE(model->index(0, similarity).data().toString(), QString("100 %"));
+    QCOMPARE(names(), (QStringList{"a tone.wav", "b fifth.wav", "c noise.wav"}));
+    // Escape: the list as it was.
+    QTest::keyClick(table, Qt::Key_Escape);
+    QTRY_COMPARE(model->rowCount(), 3);
+    QCOMPARE(model->index(0, similarity).data().toString(), QString());
+
+    // Sound > Similar in All Folders: the tone of the other folder comes
+    // in, nearer than the fifth.
+    QVERIFY(!w.ui().actionSimilarEverywhere->isChecked());
+    w.ui().actionSimilarEverywhere->trigger();
+    QVERIFY(c.similarEverywhere());
+    QTest::keyClick(table, Qt::Key_Home);
+    QTest::keyClick(table, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(model->rowCount(), 4);
+    QCOMPARE(names().first(), QString("a tone.wav"));
+    QVERIFY(names().indexOf("near tone.wav") < names().indexOf("b fifth.wav"));
+    QCOMPARE(names().last(), QString("c noise.wav"));
+    QTest::keyClick(table, Qt::Key_Escape);
+    QTRY_COMPARE(model->rowCount(), 3);
+    w.ui().actionSimilarEverywhere->trigger();
 }
 
 QTEST_MAIN(GuiTest)
