@@ -631,6 +631,9 @@ void Library::requestList(std::uint64_t request, ListKind kind, const std::strin
         } else if (kind == ListKind::RecentlyPlayed) {
             for (const SoundRow &row : db.recentlyPlayed(kRecentlyPlayed))
                 addRow(*store, row);
+        } else if (kind == ListKind::AllSounds) {
+            for (const Root &root : db.roots())
+                db.eachListedSoundOf(root.id, [&](const Database::ListedSound &row) { addRow(*store, row); });
         } else if (const auto root = db.rootAt(folder)) {
             db.eachListedSoundOf(*root, [&](const Database::ListedSound &row) {
                 addRow(*store, row);

@@ -81,6 +81,9 @@ public:
     // The status line under the table ("Analysing 1,234 of 50,000"); empty
     // hides it.
     virtual void setStatusText(const QString &text) { (void)text; }
+    // The line under the find field: why a term of the query was read as
+    // text, or what it passed over; empty hides it.
+    virtual void setFindHint(const QString &text) { (void)text; }
 
     // Ends the application once control returns to the event loop.
     virtual void terminate() = 0;

@@ -1,9 +1,12 @@
 #include "core/controller.h"
 
+#include "core/query.h"
+
 #include <algorithm>
 
 #include "core/diagnostics.h"
 #include "core/smalltalk.h"
+#include "core/string_utils.h"
 #include "core/table_controller.h"
 
 namespace auralist {
@@ -106,14 +109,29 @@ void Controller::setMatches(SoundList list)
     m_tableController.setItems(m_matches);
 }
 
+namespace {
+
+std::string joined(const std::vector<std::string> &parts)
+{
+    std::string out;
+    for (const std::string &p : parts)
+        out += (out.empty() ? "" : " \u00b7 ") + p;
+    return out;
+}
+
+} // namespace
+
 void Controller::find()
 {
     const QByteArray text = m_view.findText().toUtf8();
     // A list the analysis made gives way to the find.
     if (!m_tableController.listValuesKey().empty())
         m_tableController.setListValues({}, {});
-    if (text.isEmpty()) {
+    const std::string_view typed(text.constData(), static_cast<size_t>(text.size()));
+    const Query query = parseQuery(typed);
+    if (query.empty()) {
         m_lastFind.clear();
+        m_view.setFindHint(QString::fromStdString(joined(query.hints)));
         setMatches(m_items ? m_items : makeSoundList());
         return;
     }
@@ -121,20 +139,27 @@ void Controller::find()
         setItems(makeSoundList());
     const RecordStore &store = *m_items->store();
     const std::vector<std::uint32_t> &all = m_items->rows();
-    const std::string folded = caseFold(std::string_view(text.constData(), static_cast<size_t>(text.size())));
-    const bool narrowing = !m_lastFind.empty() && m_lastFindList == m_items.get()
+    // Words that must all be there, typed on: only the sounds found last
+    // time can still match.
+    const std::string folded = caseFold(typed);
+    const bool narrowing = query.onlyRequiredWords() && !m_lastFind.empty() && m_lastFindList == m_items.get()
         && m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() && folded.starts_with(m_lastFind);
     // Hits are positions in the sound list; the match list takes the
     // records at those positions.
     std::vector<std::uint32_t> hits;
     SoundList matches = makeSoundList(m_items->store());
     std::vector<std::uint32_t> &rows = matches->rows();
-    const std::uint64_t letters = RecordStore::lettersOf(folded);
+    std::size_t passedOver = 0;
+    const bool countPassedOver = !query.onlyRequiredWords();
     auto consider = [&](std::uint32_t position) {
         const std::uint32_t record = all[position];
-        if ((store.nameLetters(record) & letters) == letters && containsFolded(store.foldedName(record), folded)) {
+        if ((store.nameLetters(record) & query.nameLetters) != query.nameLetters)
+            return;
+        if (matchesQuery(query, store, record)) {
             hits.push_back(position);
             rows.push_back(record);
+        } else if (countPassedOver && lacksValueFor(query, store, record)) {
+            ++passedOver;
         }
     };
     if (narrowing) {
@@ -144,7 +169,12 @@ void Controller::find()
         for (size_t i = 0; i < all.size(); ++i)
             consider(static_cast<std::uint32_t>(i));
     }
-    m_lastFind = folded;
+    std::vector<std::string> hints = query.hints;
+    if (passedOver > 0)
+        hints.push_back(groupedDigits(passedOver) + (passedOver == 1 ? " sound" : " sounds")
+                        + (query.needsAnalysis() ? " not analysed yet" : " not read yet") + ", passed over");
+    m_view.setFindHint(QString::fromStdString(joined(hints)));
+    m_lastFind = query.onlyRequiredWords() ? folded : std::string();
     m_lastHits = std::move(hits);
     m_lastFindList = m_items.get();
     setMatches(std::move(matches));

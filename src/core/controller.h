@@ -253,6 +253,7 @@ private:
     SoundPtr m_sound;
     SoundRecord m_soundRecord; // the row m_sound was made from
     bool m_soundLevelKnown = false; // m_sound was told its level
+    void markOffline(const SoundList &list);
     double m_position = 0; // of m_sound, in seconds
     double m_startAt = 0; // where playCurrentTrack starts the sound
     bool m_selecting = false; // selectRow is at work

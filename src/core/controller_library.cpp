@@ -20,6 +20,7 @@ const char *listName(Catalogue::ListKind kind)
     switch (kind) {
     case Catalogue::ListKind::Favourites: return "favourites";
     case Catalogue::ListKind::RecentlyPlayed: return "recent";
+    case Catalogue::ListKind::AllSounds: return "all";
     case Catalogue::ListKind::Folder: break;
     }
     return "folder";
@@ -44,6 +45,25 @@ void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &fo
     m_catalogue->requestList(++m_listRequest, kind, m_shownFolder);
 }
 
+void Controller::markOffline(const SoundList &list)
+{
+    // The sounds of a folder that is not there now are shown greyed, as
+    // sounds that cannot play are.
+    std::vector<std::string> offline;
+    for (const CataloguedFolder &f : m_folders) {
+        if (f.offline)
+            offline.push_back(f.path.ends_with('/') ? f.path : f.path + '/');
+    }
+    if (offline.empty())
+        return;
+    const RecordStorePtr &store = list->store();
+    for (const std::uint32_t r : list->rows()) {
+        const std::string_view path = store->path(r);
+        if (std::any_of(offline.begin(), offline.end(), [&](const std::string &f) { return path.starts_with(f); }))
+            m_tableController.markUnplayable(SoundRecord(store, r), "Its folder is not connected.");
+    }
+}
+
 void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr store)
 {
     if (request != m_listRequest || !store || !m_shownKind)
@@ -52,13 +72,16 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     list->rows().resize(store->size());
     std::iota(list->rows().begin(), list->rows().end(), 0U);
     // The catalogue's own lists keep their order (the latest played first);
-    // a folder takes the order the user sorts by.
-    if (*m_shownKind == Catalogue::ListKind::Folder)
+    // a folder, or every sound, takes the order the user sorts by.
+    if (*m_shownKind == Catalogue::ListKind::Folder || *m_shownKind == Catalogue::ListKind::AllSounds)
         m_tableController.applySort(list);
     m_tableController.clearUnplayable();
+    if (*m_shownKind == Catalogue::ListKind::AllSounds)
+        markOffline(list);
     switch (*m_shownKind) {
     case Catalogue::ListKind::Favourites: m_listingName = "Favourites"; break;
     case Catalogue::ListKind::RecentlyPlayed: m_listingName = "Recently Played"; break;
+    case Catalogue::ListKind::AllSounds: m_listingName = "All Sounds"; break;
     case Catalogue::ListKind::Folder: m_listingName = std::string(lastPathComponent(m_shownFolder)); break;
     }
     m_lastFind.clear();
@@ -324,6 +347,8 @@ void Controller::reopenLast()
         showLibraryList(Catalogue::ListKind::Favourites, {});
     else if (*kind == "recent")
         showLibraryList(Catalogue::ListKind::RecentlyPlayed, {});
+    else if (*kind == "all")
+        showLibraryList(Catalogue::ListKind::AllSounds, {});
     else if (const auto folder = m_settings.value(kLastShownKey); folder && !folder->empty())
         showLibraryList(Catalogue::ListKind::Folder, *folder);
 }

@@ -272,7 +272,7 @@ public:
         Recreated, // the file was damaged and set aside; no backup was good
         WriteFailed, // an edit could not be saved (a full disk): told once
     };
-    enum class ListKind : std::uint8_t { Folder, Favourites, RecentlyPlayed };
+    enum class ListKind : std::uint8_t { Folder, Favourites, RecentlyPlayed, AllSounds };
 
     class Listener {
     public:

@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "core/query.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -38,6 +40,7 @@ MainWindow::MainWindow(QWidget *parent)
         i.button->setIcon(style()->standardIcon(i.pixmap));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("auralist")));
     m_ui->find->installEventFilter(this);
+    m_ui->find->setToolTip(QString::fromUtf8(queryHelp()));
     // The waveform grows with the window, a quarter of what the list gets.
     m_ui->splitter->setStretchFactor(0, 1);
     m_ui->splitter->setStretchFactor(1, 3);
@@ -79,6 +82,11 @@ void MainWindow::setLibraryFolders(const std::vector<CataloguedFolder> &folders)
         item->setData(kFolderRole, folder);
         return item;
     };
+    std::uint64_t all = 0;
+    for (const CataloguedFolder &f : folders)
+        all += f.sounds;
+    add(QStringLiteral("All Sounds (%1)").arg(countText(all)), Catalogue::ListKind::AllSounds, {})
+        ->setToolTip(QStringLiteral("Every sound of every folder; the find field searches them all"));
     for (const CataloguedFolder &f : folders) {
         const QByteArray bytes(f.path.data(), static_cast<qsizetype>(f.path.size()));
         QString name = QFile::decodeName(bytes.mid(bytes.lastIndexOf('/') + 1));
@@ -187,6 +195,12 @@ void MainWindow::setStatusText(const QString &text)
 {
     m_ui->analysisStatus->setText(text);
     m_ui->analysisStatus->setVisible(!text.isEmpty());
+}
+
+void MainWindow::setFindHint(const QString &text)
+{
+    m_ui->findHint->setText(text);
+    m_ui->findHint->setVisible(!text.isEmpty());
 }
 
 void MainWindow::setLabelText(const QString &text)

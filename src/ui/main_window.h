@@ -40,6 +40,7 @@ public:
     void display() override;
     void setLabelText(const QString &text) override;
     void setStatusText(const QString &text) override;
+    void setFindHint(const QString &text) override;
     void setWindowTitle(const QString &title) override { QMainWindow::setWindowTitle(title); }
     void displayLabel() override;
     void setTrackName(const QString &text) override;

@@ -65,6 +65,7 @@ private slots:
     void theLibraryRemembersFoldersFavouritesAndTags();
     void analysisFillsItsColumnsAndTheStatusLine();
     void findSimilarInTheListAndInEveryFolder();
+    void theFindFieldTakesAQuery();
 
 private:
     std::string file(const std::string &name)
@@ -700,15 +701,17 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(pane);
     QVERIFY(reader);
     QCOMPARE(reader->text(QAccessible::Name), QString("Library"));
-    QCOMPARE(pane->count(), 2); // Favourites, Recently Played
+    QCOMPARE(pane->count(), 3); // All Sounds, Favourites, Recently Played
+    QCOMPARE(pane->item(0)->text(), QString("All Sounds (0)"));
 
     // A drop: the intake as ever, and the folder remembered with its count.
     drop(QByteArray("file://") + QByteArray::fromStdString(root) + "\r\n");
     Controller &c = m_browser->controller();
     QCOMPARE(int(c.items()->size()), 3);
-    QTRY_COMPARE(pane->count(), 3);
-    QCOMPARE(pane->item(0)->text(), QString("Drums (3)"));
-    QVERIFY(pane->item(0)->isSelected());
+    QTRY_COMPARE(pane->count(), 4);
+    QCOMPARE(pane->item(0)->text(), QString("All Sounds (3)"));
+    QCOMPARE(pane->item(1)->text(), QString("Drums (3)"));
+    QVERIFY(pane->item(1)->isSelected());
 
     // Ctrl+D marks the selected sound; Ctrl+T asks for its tags.
     DragTable *table = m_browser->window().table();
@@ -786,8 +789,8 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QTRY_COMPARE(int(again.items() ? again.items()->size() : 0), 3);
     model = m_browser->window().table()->model();
     QListWidget *pane2 = m_browser->window().ui().library;
-    QTRY_COMPARE(pane2->count(), 3);
-    QVERIFY(pane2->item(0)->isSelected());
+    QTRY_COMPARE(pane2->count(), 4);
+    QVERIFY(pane2->item(1)->isSelected());
     QCOMPARE(m_browser->window().windowTitle(), QString("Drums \u2014 3 sounds \u2014 Auralist"));
     int row = -1;
     for (int r = 0; r < 3; ++r) {
@@ -809,21 +812,28 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     again.rescanFolder(root);
     QTRY_COMPARE(int(again.items()->size()), 4);
     QCOMPARE(QString::fromUtf8(m_browser->tableController().selectedItem().name()), marked);
-    QTRY_COMPARE(pane2->item(0)->text(), QString("Drums (4)"));
+    QTRY_COMPARE(pane2->item(1)->text(), QString("Drums (4)"));
 
     // Favourites lists the one favourite.
-    pane2->item(1)->setSelected(true);
+    pane2->item(2)->setSelected(true);
     QTRY_COMPARE(int(again.items()->size()), 1);
     QCOMPARE(QString::fromUtf8((*again.items())[0].name()), marked);
+    // All Sounds lists every sound, and the find field searches them.
+    pane2->item(0)->setSelected(true);
+    QTRY_COMPARE(int(again.items()->size()), 4);
+    QCOMPARE(m_browser->window().windowTitle(), QString("All Sounds \u2014 4 sounds \u2014 Auralist"));
+    QTest::keyClicks(m_browser->window().ui().find, "is:fav");
+    QTRY_COMPARE(model->rowCount(), 1);
+    m_browser->window().ui().find->clear();
 
     // Forget asks first; Cancel keeps it, Forget forgets the entries only.
     m_alerts.answer = 1;
     again.forgetFolder(root);
     QTest::qWait(50);
-    QCOMPARE(pane2->count(), 3);
+    QCOMPARE(pane2->count(), 4);
     m_alerts.answer = 0;
     again.forgetFolder(root);
-    QTRY_COMPARE(pane2->count(), 2);
+    QTRY_COMPARE(pane2->count(), 3);
     QVERIFY(std::filesystem::exists(root + "/kick.wav"));
     m_browser.reset();
     library.reset();
@@ -928,6 +938,74 @@ void GuiTest::findSimilarInTheListAndInEveryFolder()
     QTest::keyClick(table, Qt::Key_Escape);
     QTRY_COMPARE(model->rowCount(), 3);
     w.ui().actionSimilarEverywhere->trigger();
+}
+
+void GuiTest::theFindFieldTakesAQuery()
+{
+    // Real files, so the header pool gives each its length; no analysis,
+    // so what it would learn stays unknown.
+    m_browser.reset();
+    m_settings.setValue("analyseSounds", "false");
+    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
+    const ServiceSet services{
+        m_engine, m_fs,    m_desktop,      m_alerts,        m_settings,
+        m_http,   m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>()};
+    m_browser = std::make_unique<Browser>(services, Config{});
+    m_browser->launch({});
+    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    const auto silence = [](double seconds) { return std::vector<float>(static_cast<std::size_t>(seconds * 44100)); };
+    writeSoundFile(m_dir + "/door wood creak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(2));
+    writeSoundFile(m_dir + "/door wood squeak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(1));
+    writeSoundFile(m_dir + "/long door creak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(4));
+    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
+    MainWindow &w = m_browser->window();
+    QLineEdit *find = w.ui().find;
+    QLabel *hint = w.ui().findHint;
+    QAbstractItemModel *model = w.table()->model();
+    QTRY_COMPARE(model->rowCount(), 3);
+    const RecordStorePtr store = m_browser->controller().items()->store();
+    QTRY_VERIFY([&] {
+        for (std::uint32_t r = 0; r < store->size(); ++r) {
+            if (store->facts(r).state != HeaderFacts::State::Read)
+                return false;
+        }
+        return true;
+    }());
+    const auto names = [&] {
+        QStringList out;
+        for (int r = 0; r < model->rowCount(); ++r)
+            out << model->index(r, 0).data().toString();
+        return out;
+    };
+    // The field says what it takes.
+    QVERIFY(find->toolTip().contains("len:<3s"));
+    find->setFocus();
+    QTest::keyClicks(find, "creak door");
+    QCOMPARE(names(), (QStringList{"door wood creak.wav", "long door creak.wav"}));
+    QTest::keyClicks(find, " len:<3s");
+    QCOMPARE(names(), (QStringList{"door wood creak.wav"}));
+    QVERIFY(!hint->isVisible());
+    find->clear();
+    QTest::keyClicks(find, "door -squeak -long");
+    QCOMPARE(names(), (QStringList{"door wood creak.wav"}));
+    // A term that cannot be read: searched as text, and the line under
+    // the field says why, as a screen reader reads it.
+    find->clear();
+    QTest::keyClicks(find, "len:<abc");
+    QCOMPARE(model->rowCount(), 0);
+    QVERIFY(hint->isVisible());
+    QVERIFY(hint->text().contains("len:<abc"));
+    QAccessibleInterface *reader = QAccessible::queryAccessibleInterface(hint);
+    QVERIFY(reader);
+    QCOMPARE(reader->text(QAccessible::Name), QString("Find hint"));
+    QCOMPARE(find->text(), QString("len:<abc")); // nothing thrown away
+    // What no sound has been analysed for yet matches nothing, and says so.
+    find->clear();
+    QTest::keyClicks(find, "bpm:120");
+    QVERIFY(hint->text().contains("not analysed yet"));
+    QTest::keyClick(find, Qt::Key_Escape);
+    QCOMPARE(model->rowCount(), 3);
+    QVERIFY(!hint->isVisible());
 }
 
 QTEST_MAIN(GuiTest)

@@ -610,6 +610,11 @@ TEST(Library, AFolderInsideARememberedOneIsNotEnteredTwice)
     ASSERT_EQ(heard.folders.size(), 2U);
     EXPECT_EQ(heard.folders[0].sounds + heard.folders[1].sounds, 5U);
     EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{f.root + "/Toms/floor.wav"});
+    // Every sound of every folder, each once, its marks with it.
+    library.requestList(2, Catalogue::ListKind::AllSounds, {});
+    settle(library);
+    EXPECT_EQ(pathsIn(*heard.list->second), all);
+    EXPECT_TRUE(heard.list->second->favourite(4));
 }
 
 // A check must find exactly what an intake of the folder takes, or every
