@@ -327,10 +327,13 @@ void Browser::connectLibrary()
         list->setVisible(on);
         m_services.settings.setValue(kShowLibraryKey, on ? "true" : "false");
     });
-    for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks})
+    for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks, ui.actionSaveSearch})
         action->setEnabled(available);
     QObject::connect(ui.actionFavourite, &QAction::triggered, m_window.get(), [c] { c->toggleFavourite(); });
     QObject::connect(ui.actionFindSimilar, &QAction::triggered, m_window.get(), [c] { c->findSimilar(); });
+    QObject::connect(ui.actionSaveSearch, &QAction::triggered, m_window.get(), [c] { c->saveSearch(); });
+    QObject::connect(m_window.get(), &MainWindow::savedSearchChosen, m_window.get(),
+                     [c](qint64 id) { c->showSavedSearch(id); });
     ui.actionSimilarEverywhere->setChecked(c->similarEverywhere());
     QObject::connect(ui.actionSimilarEverywhere, &QAction::toggled, m_window.get(),
                      [c](bool on) { c->setSimilarEverywhere(on); });
@@ -344,6 +347,18 @@ void Browser::connectLibrary()
     QObject::connect(
         ui.library, &QWidget::customContextMenuRequested, m_window.get(), [c, list = ui.library](const QPoint &at) {
             const QListWidgetItem *item = list->itemAt(at);
+            if (item && item->data(MainWindow::kKindRole).toInt() == MainWindow::kSearchKind) {
+                const qint64 id = item->data(MainWindow::kSearchRole).toLongLong();
+                QMenu menu(list);
+                QAction *rename = menu.addAction(QStringLiteral("Rename\u2026"));
+                QAction *remove = menu.addAction(QStringLiteral("Remove"));
+                const QAction *chosen = menu.exec(list->viewport()->mapToGlobal(at));
+                if (chosen == rename)
+                    c->renameSavedSearch(id);
+                else if (chosen == remove)
+                    c->removeSavedSearch(id);
+                return;
+            }
             if (!item || item->data(MainWindow::kKindRole).toInt() != static_cast<int>(Catalogue::ListKind::Folder))
                 return;
             const std::string folder = item->data(MainWindow::kFolderRole).toByteArray().toStdString();

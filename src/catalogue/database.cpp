@@ -123,6 +123,8 @@ const char *const kMigrations[] = {
     "CREATE TABLE analysis (print BLOB NOT NULL, size INTEGER NOT NULL, version INTEGER NOT NULL,"
     " loudness REAL, peak REAL, loop INTEGER NOT NULL DEFAULT 0, bpm REAL, note INTEGER, audio_hash INTEGER,"
     " descriptor BLOB, error TEXT, PRIMARY KEY(print, size)) WITHOUT ROWID;",
+    // 3 -> 4: queries kept under a name.
+    "CREATE TABLE searches (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, query TEXT NOT NULL);",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -745,6 +747,40 @@ bool Database::setAnalysis(const std::string &path, const AnalysisResult &result
     else
         set.bindText(11, result.error.empty() ? std::string("The sound could not be analysed.") : result.error);
     return checked(set.run());
+}
+
+std::vector<SavedSearch> Database::searches()
+{
+    std::vector<SavedSearch> out;
+    Statement select(m_db, "SELECT id, name, query FROM searches ORDER BY id");
+    while (select.step() == SQLITE_ROW)
+        out.push_back({select.integer(0), select.bytes(1), select.bytes(2)});
+    return out;
+}
+
+bool Database::saveSearch(const std::string &name, const std::string &query)
+{
+    Statement save(m_db,
+                   "INSERT INTO searches(name, query) VALUES (?1, ?2) ON CONFLICT(name) DO UPDATE SET query = ?2");
+    save.bindText(1, name);
+    save.bindText(2, query);
+    return checked(save.run());
+}
+
+bool Database::renameSearch(std::int64_t id, const std::string &name)
+{
+    // A name taken by another search is not given twice.
+    Statement rename(m_db, "UPDATE OR IGNORE searches SET name = ?2 WHERE id = ?1");
+    rename.bind(1, id);
+    rename.bindText(2, name);
+    return checked(rename.run());
+}
+
+bool Database::removeSearch(std::int64_t id)
+{
+    Statement remove(m_db, "DELETE FROM searches WHERE id = ?1");
+    remove.bind(1, id);
+    return checked(remove.run());
 }
 
 std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int64_t after, std::size_t most)

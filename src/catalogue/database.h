@@ -11,6 +11,7 @@
 
 struct sqlite3;
 
+#include "core/services.h"
 #include "core/sound_traits.h"
 
 namespace auralist::catalogue {
@@ -65,7 +66,7 @@ public:
         Recreated, // the file was damaged and there was no good backup
         Unavailable, // cannot be opened or created (a folder that cannot be written)
     };
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     // Of the analysis: what is stored under another is done again.
     static constexpr int kAnalysisVersion = 1;
     static constexpr int kBackupsKept = 3;
@@ -138,6 +139,13 @@ public:
     // The sound at path; else, when print is not empty, one with that
     // fingerprint.
     std::optional<SoundRow> findSound(const std::string &path, const std::string &print);
+
+    // Saved searches, in the order saved; a name saved again takes the new
+    // query.
+    std::vector<SavedSearch> searches();
+    bool saveSearch(const std::string &name, const std::string &query);
+    bool renameSearch(std::int64_t id, const std::string &name);
+    bool removeSearch(std::int64_t id);
 
     // What the analysis learned of the sound at path, kept by its content.
     bool setAnalysis(const std::string &path, const AnalysisResult &result);

@@ -254,6 +254,7 @@ Library::Library(std::string path, Now now)
     m_writer.post([this](Database &db) {
         db.backupIfDue(m_now());
         tellFolders(db);
+        tellSearches(db);
     });
 }
 
@@ -269,6 +270,35 @@ void Library::tell(std::function<void(Listener &)> call)
     m_mailbox.post([this, call = std::move(call)] {
         if (m_listener)
             call(*m_listener);
+    });
+}
+
+void Library::tellSearches(Database &db)
+{
+    tell([searches = db.searches()](Listener &l) mutable { l.catalogueSearchesChanged(std::move(searches)); });
+}
+
+void Library::saveSearch(const std::string &name, const std::string &query)
+{
+    m_writer.post([this, name, query](Database &db) {
+        db.saveSearch(name, query);
+        tellSearches(db);
+    });
+}
+
+void Library::renameSearch(std::int64_t id, const std::string &name)
+{
+    m_writer.post([this, id, name](Database &db) {
+        db.renameSearch(id, name);
+        tellSearches(db);
+    });
+}
+
+void Library::removeSearch(std::int64_t id)
+{
+    m_writer.post([this, id](Database &db) {
+        db.removeSearch(id);
+        tellSearches(db);
     });
 }
 

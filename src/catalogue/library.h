@@ -46,6 +46,9 @@ public:
     void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most,
                      bool everywhere) override;
     void requestUnanalysed(std::uint64_t request, std::int64_t after, std::size_t most) override;
+    void saveSearch(const std::string &name, const std::string &query) override;
+    void renameSearch(std::int64_t id, const std::string &name) override;
+    void removeSearch(std::int64_t id) override;
     void setFavourite(std::vector<std::string> paths, bool on) override;
     void setTags(std::vector<std::string> paths, std::string tags) override;
     void notePlayed(const std::string &path) override;
@@ -84,6 +87,7 @@ private:
     // Calls the listener on the window's thread.
     void tell(std::function<void(Listener &)> call);
     void tellFolders(Database &db);
+    void tellSearches(Database &db);
     // Brings root's entries up to date with the files seen there now
     // (looked at, not yet fingerprinted), known being what it had of them:
     // the two reconciled, what changed written; with most of it gone (of

@@ -64,6 +64,18 @@ public:
     // The Library pane: the remembered folders, and which entry is shown
     // (kind and folder; nothing selected when kind is empty).
     virtual void setLibraryFolders(const std::vector<CataloguedFolder> &folders) { (void)folders; }
+    // The saved searches, listed in the Library pane after the folders.
+    virtual void setLibrarySearches(const std::vector<SavedSearch> &searches) { (void)searches; }
+    // Puts text in the find field (which finds, as typing does).
+    virtual void setFindText(const QString &text) { (void)text; }
+    // Asks for the name of a search (suggested to start with), or for a
+    // new one (rename); nothing when the user cancels.
+    virtual std::optional<QString> askForSearchName(const QString &suggested, bool rename)
+    {
+        (void)suggested;
+        (void)rename;
+        return std::nullopt;
+    }
     virtual void setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder)
     {
         (void)kind;

@@ -139,6 +139,13 @@ public:
     void rescanFolder(const std::string &folder);
     // Forgets a folder's entries, after asking; never its files.
     void forgetFolder(const std::string &folder);
+    // Sound > Save Search: the find field's query, under a name asked for.
+    void saveSearch();
+    // A saved search chosen in the Library pane: every sound, found by it.
+    void showSavedSearch(std::int64_t id);
+    void renameSavedSearch(std::int64_t id);
+    void removeSavedSearch(std::int64_t id);
+    const std::vector<SavedSearch> &savedSearches() const { return m_searches; }
     // The Sound menu's marks, on the selected sounds.
     void toggleFavourite();
     void editTags();
@@ -149,6 +156,7 @@ public:
     const std::vector<CataloguedFolder> &libraryFolders() const { return m_folders; }
     // Catalogue listener.
     void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) override;
+    void catalogueSearchesChanged(std::vector<SavedSearch> searches) override;
     void catalogueListArrived(std::uint64_t request, RecordStorePtr store) override;
     void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks) override;
     void catalogueCheckFound(std::uint64_t request, Changes changes) override;
@@ -283,6 +291,7 @@ private:
     Catalogue *m_catalogue; // null once it turned out unavailable
     Catalogue *m_catalogueService; // the one listened to, to the end
     std::vector<CataloguedFolder> m_folders;
+    std::vector<SavedSearch> m_searches;
     std::uint64_t m_listRequest = 0; // the latest list asked for
     std::uint64_t m_analysesRequest = 0; // the latest of the catalogue's analyses asked for
     std::uint64_t m_similarRequest = 0;

@@ -353,4 +353,50 @@ void Controller::reopenLast()
         showLibraryList(Catalogue::ListKind::Folder, *folder);
 }
 
+void Controller::catalogueSearchesChanged(std::vector<SavedSearch> searches)
+{
+    m_searches = std::move(searches);
+    m_view.setLibrarySearches(m_searches);
+}
+
+void Controller::saveSearch()
+{
+    const QString query = m_view.findText().trimmed();
+    if (!m_catalogue || query.isEmpty()) {
+        m_view.setFindHint(QStringLiteral("Type a search first, then save it"));
+        return;
+    }
+    const std::optional<QString> name = m_view.askForSearchName(query, false);
+    if (!name || name->trimmed().isEmpty())
+        return;
+    m_catalogue->saveSearch(name->trimmed().toStdString(), query.toStdString());
+}
+
+void Controller::showSavedSearch(std::int64_t id)
+{
+    const auto it = std::find_if(m_searches.begin(), m_searches.end(), [id](const auto &s) { return s.id == id; });
+    if (it == m_searches.end())
+        return;
+    // Every sound as the catalogue has it now, found by the query once it
+    // arrives.
+    m_view.setFindText(QString::fromStdString(it->query));
+    showLibraryList(Catalogue::ListKind::AllSounds, {});
+}
+
+void Controller::renameSavedSearch(std::int64_t id)
+{
+    const auto it = std::find_if(m_searches.begin(), m_searches.end(), [id](const auto &s) { return s.id == id; });
+    if (it == m_searches.end() || !m_catalogue)
+        return;
+    const std::optional<QString> name = m_view.askForSearchName(QString::fromStdString(it->name), true);
+    if (name && !name->trimmed().isEmpty())
+        m_catalogue->renameSearch(id, name->trimmed().toStdString());
+}
+
+void Controller::removeSavedSearch(std::int64_t id)
+{
+    if (m_catalogue)
+        m_catalogue->removeSearch(id);
+}
+
 } // namespace auralist

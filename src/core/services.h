@@ -255,6 +255,14 @@ public:
 };
 
 // A folder (or a file taken in on its own) the catalogue remembers.
+// A query kept under a name, listed in the Library pane.
+struct SavedSearch {
+    std::int64_t id = 0;
+    std::string name;
+    std::string query;
+    bool operator==(const SavedSearch &) const = default;
+};
+
 struct CataloguedFolder {
     std::string path; // native bytes
     std::uint64_t sounds = 0;
@@ -305,6 +313,9 @@ public:
         virtual void catalogueCheckFound(std::uint64_t request, Changes changes) = 0;
         // A check found most of a folder's sounds gone: forget them?
         virtual void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) = 0;
+        // The saved searches, in the order they were saved: once the
+        // catalogue opens, and after every change.
+        virtual void catalogueSearchesChanged(std::vector<SavedSearch> searches) { (void)searches; }
         // Said once, when the catalogue opens.
         virtual void catalogueProblem(Problem problem, const std::string &detail) = 0;
         // The answer to requestAnalyses: what earlier analyses learned of
@@ -376,6 +387,19 @@ public:
         (void)most;
         (void)everywhere;
     }
+    // Keeps query under name (in place of the one of that name, if any);
+    // renames or removes a saved search.
+    virtual void saveSearch(const std::string &name, const std::string &query)
+    {
+        (void)name;
+        (void)query;
+    }
+    virtual void renameSearch(std::int64_t id, const std::string &name)
+    {
+        (void)id;
+        (void)name;
+    }
+    virtual void removeSearch(std::int64_t id) { (void)id; }
     virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
     virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;
     virtual void notePlayed(const std::string &path) = 0;

@@ -1,7 +1,5 @@
 #include "ui/main_window.h"
 
-#include "core/query.h"
-
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
@@ -13,6 +11,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
+#include "core/query.h"
 #include "core/string_utils.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
@@ -57,8 +56,11 @@ MainWindow::MainWindow(QWidget *parent)
         const QList<QListWidgetItem *> chosen = m_ui->library->selectedItems();
         if (chosen.isEmpty())
             return;
-        emit libraryEntryChosen(chosen.front()->data(kKindRole).toInt(),
-                                chosen.front()->data(kFolderRole).toByteArray());
+        const QListWidgetItem *item = chosen.front();
+        if (item->data(kKindRole).toInt() == kSearchKind)
+            emit savedSearchChosen(item->data(kSearchRole).toLongLong());
+        else
+            emit libraryEntryChosen(item->data(kKindRole).toInt(), item->data(kFolderRole).toByteArray());
     });
     setLibraryFolders({});
 }
@@ -74,6 +76,45 @@ QString countText(std::uint64_t count)
 
 void MainWindow::setLibraryFolders(const std::vector<CataloguedFolder> &folders)
 {
+    m_folders = folders;
+    fillLibrary();
+}
+
+void MainWindow::setLibrarySearches(const std::vector<SavedSearch> &searches)
+{
+    m_searches = searches;
+    fillLibrary();
+}
+
+void MainWindow::setFindText(const QString &text)
+{
+    m_ui->find->setText(text);
+}
+
+std::optional<QString> MainWindow::askForSearchName(const QString &suggested, bool rename)
+{
+    if (m_searchNameAnswer) {
+        std::optional<QString> answer = std::move(m_searchNameAnswer);
+        m_searchNameAnswer.reset();
+        return answer;
+    }
+    bool ok = false;
+    const QString name
+        = QInputDialog::getText(this, rename ? QStringLiteral("Rename Search") : QStringLiteral("Save Search"),
+                                QStringLiteral("Name of the search:"), QLineEdit::Normal, suggested, &ok);
+    if (!ok)
+        return std::nullopt;
+    return name;
+}
+
+void MainWindow::fillLibrary()
+{
+    const std::vector<CataloguedFolder> &folders = m_folders;
+    const QString selectedKey = m_ui->library->currentItem() && m_ui->library->currentItem()->isSelected()
+        ? m_ui->library->currentItem()->data(kKindRole).toString() + QLatin1Char('/')
+            + m_ui->library->currentItem()->data(kFolderRole).toString() + QLatin1Char('/')
+            + m_ui->library->currentItem()->data(kSearchRole).toString()
+        : QString();
     const QSignalBlocker quiet(m_ui->library);
     m_ui->library->clear();
     const auto add = [this](const QString &text, Catalogue::ListKind kind, const QByteArray &folder) {
@@ -102,6 +143,26 @@ void MainWindow::setLibraryFolders(const std::vector<CataloguedFolder> &folders)
     }
     add(QStringLiteral("Favourites"), Catalogue::ListKind::Favourites, {});
     add(QStringLiteral("Recently Played"), Catalogue::ListKind::RecentlyPlayed, {});
+    for (const SavedSearch &search : m_searches) {
+        auto *item = new QListWidgetItem(QString::fromStdString(search.name), m_ui->library);
+        QFont italic = item->font();
+        italic.setItalic(true);
+        item->setFont(italic);
+        item->setData(kKindRole, kSearchKind);
+        item->setData(kSearchRole, static_cast<qlonglong>(search.id));
+        item->setToolTip(QString::fromStdString(search.query));
+        item->setData(Qt::AccessibleTextRole, QStringLiteral("Saved search ") + QString::fromStdString(search.name));
+    }
+    // The entry chosen stays chosen.
+    for (int i = 0; i < m_ui->library->count() && !selectedKey.isEmpty(); ++i) {
+        QListWidgetItem *item = m_ui->library->item(i);
+        const QString key = item->data(kKindRole).toString() + QLatin1Char('/') + item->data(kFolderRole).toString()
+            + QLatin1Char('/') + item->data(kSearchRole).toString();
+        if (key == selectedKey) {
+            item->setSelected(true);
+            m_ui->library->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+        }
+    }
 }
 
 void MainWindow::setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder)

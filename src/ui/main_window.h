@@ -56,6 +56,11 @@ public:
     void hideDeletePanel() override;
     void terminate() override;
     void setLibraryFolders(const std::vector<CataloguedFolder> &folders) override;
+    void setLibrarySearches(const std::vector<SavedSearch> &searches) override;
+    void setFindText(const QString &text) override;
+    std::optional<QString> askForSearchName(const QString &suggested, bool rename) override;
+    // Tests: the next name asked for is this, without a dialog.
+    void answerNextSearchName(QString answer) { m_searchNameAnswer = std::move(answer); }
     void setLibrarySelection(std::optional<Catalogue::ListKind> kind, const std::string &folder) override;
     std::optional<QString> askForTags(const QString &current, int count) override;
     // How many times the tags were asked for (tests).
@@ -67,10 +72,14 @@ public:
     // Where a library entry keeps its kind and folder.
     static constexpr int kKindRole = Qt::UserRole + 1;
     static constexpr int kFolderRole = Qt::UserRole + 2;
+    // A saved search's entry: its id (and kKindRole kSearchKind).
+    static constexpr int kSearchRole = Qt::UserRole + 3;
+    static constexpr int kSearchKind = -1;
 
 signals:
     // The user chose an entry of the library pane.
     void libraryEntryChosen(int kind, const QByteArray &folder);
+    void savedSearchChosen(qint64 id);
 
 public:
     // TextField: the version text field.
@@ -87,6 +96,10 @@ private:
     std::function<void()> m_willClose;
     int m_tagsAsked = 0;
     std::optional<QString> m_tagsAnswer;
+    std::optional<QString> m_searchNameAnswer;
+    void fillLibrary();
+    std::vector<CataloguedFolder> m_folders;
+    std::vector<SavedSearch> m_searches;
 };
 
 } // namespace auralist

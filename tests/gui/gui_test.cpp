@@ -822,9 +822,31 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     pane2->item(0)->setSelected(true);
     QTRY_COMPARE(int(again.items()->size()), 4);
     QCOMPARE(m_browser->window().windowTitle(), QString("All Sounds \u2014 4 sounds \u2014 Auralist"));
-    QTest::keyClicks(m_browser->window().ui().find, "is:fav");
+    QLineEdit *findField = m_browser->window().ui().find;
+    QTest::keyClicks(findField, "is:fav");
     QTRY_COMPARE(model->rowCount(), 1);
-    m_browser->window().ui().find->clear();
+    // Ctrl+S keeps the search under a name, listed after the lists.
+    m_browser->window().answerNextSearchName("Keepers");
+    QTest::keyClick(findField, Qt::Key_S, Qt::ControlModifier);
+    QTRY_COMPARE(pane2->count(), 5);
+    QCOMPARE(pane2->item(4)->text(), QString("Keepers"));
+    QCOMPARE(pane2->item(4)->toolTip(), QString("is:fav"));
+    findField->clear();
+    QTRY_COMPARE(model->rowCount(), 4);
+    // Chosen again: every sound, found by it.
+    pane2->item(2)->setSelected(true); // Favourites first, to leave All Sounds
+    QTRY_COMPARE(int(again.items()->size()), 1);
+    pane2->item(4)->setSelected(true);
+    QTRY_COMPARE(int(again.items()->size()), 4);
+    QCOMPARE(findField->text(), QString("is:fav"));
+    QTRY_COMPARE(model->rowCount(), 1);
+    // Renamed and removed, as its menu does.
+    m_browser->window().answerNextSearchName("Best");
+    again.renameSavedSearch(again.savedSearches().front().id);
+    QTRY_COMPARE(pane2->item(4)->text(), QString("Best"));
+    again.removeSavedSearch(again.savedSearches().front().id);
+    QTRY_COMPARE(pane2->count(), 4);
+    findField->clear();
 
     // Forget asks first; Cancel keeps it, Forget forgets the entries only.
     m_alerts.answer = 1;

@@ -447,3 +447,32 @@ TEST(Exchange, FavouritesAndTagsGoOutAsJsonAndMergeBackByPathOrFingerprint)
     ASSERT_EQ(empty.open(), Database::Opened::Fresh);
     EXPECT_EQ(importMarks(empty, json).unmatched, 2);
 }
+
+// Saved searches: in the order saved, a name saved again takes the new
+// query, a rename to a name taken is refused, and they outlive the file.
+TEST(Database, SavedSearchesKeepTheirNamesAndOrder)
+{
+    const TempDir dir;
+    const std::string file = dir.path() + "/library.db";
+    {
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Fresh);
+        EXPECT_TRUE(db.saveSearch("Kicks", "kick len:<1s"));
+        EXPECT_TRUE(db.saveSearch("Loops", "type:loop"));
+        EXPECT_TRUE(db.saveSearch("Kicks", "kick -808"));
+        auto searches = db.searches();
+        ASSERT_EQ(searches.size(), 2U);
+        EXPECT_EQ(searches[0].name, "Kicks");
+        EXPECT_EQ(searches[0].query, "kick -808");
+        EXPECT_TRUE(db.renameSearch(searches[1].id, "Kicks"));
+        EXPECT_EQ(db.searches()[1].name, "Loops");
+        EXPECT_TRUE(db.renameSearch(searches[1].id, "Grooves"));
+        EXPECT_TRUE(db.removeSearch(searches[0].id));
+    }
+    Database db(file);
+    ASSERT_EQ(db.open(), Database::Opened::Existing);
+    const auto searches = db.searches();
+    ASSERT_EQ(searches.size(), 1U);
+    EXPECT_EQ(searches[0].name, "Grooves");
+    EXPECT_EQ(searches[0].query, "type:loop");
+}
