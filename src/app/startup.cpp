@@ -332,6 +332,17 @@ void Browser::connectLibrary()
     QObject::connect(ui.actionFavourite, &QAction::triggered, m_window.get(), [c] { c->toggleFavourite(); });
     QObject::connect(ui.actionFindSimilar, &QAction::triggered, m_window.get(), [c] { c->findSimilar(); });
     QObject::connect(ui.actionSaveSearch, &QAction::triggered, m_window.get(), [c] { c->saveSearch(); });
+    ui.find->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(ui.find, &QWidget::customContextMenuRequested, m_window.get(),
+                     [c, find = ui.find](const QPoint &at) {
+                         std::unique_ptr<QMenu> menu(find->createStandardContextMenu());
+                         menu->addSeparator();
+                         QAction *all = menu->addAction(QStringLiteral("Search Descriptions and Tags"));
+                         all->setCheckable(true);
+                         all->setChecked(c->searchAllText());
+                         if (menu->exec(find->mapToGlobal(at)) == all)
+                             c->setSearchAllText(all->isChecked());
+                     });
     QObject::connect(m_window.get(), &MainWindow::savedSearchChosen, m_window.get(),
                      [c](qint64 id) { c->showSavedSearch(id); });
     ui.actionSimilarEverywhere->setChecked(c->similarEverywhere());

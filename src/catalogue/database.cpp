@@ -4,6 +4,7 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -123,8 +124,10 @@ const char *const kMigrations[] = {
     "CREATE TABLE analysis (print BLOB NOT NULL, size INTEGER NOT NULL, version INTEGER NOT NULL,"
     " loudness REAL, peak REAL, loop INTEGER NOT NULL DEFAULT 0, bpm REAL, note INTEGER, audio_hash INTEGER,"
     " descriptor BLOB, error TEXT, PRIMARY KEY(print, size)) WITHOUT ROWID;",
-    // 3 -> 4: queries kept under a name.
-    "CREATE TABLE searches (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, query TEXT NOT NULL);",
+    // 3 -> 4: queries kept under a name; what each file says of itself
+    // (NULL, taking no room, for most).
+    "CREATE TABLE searches (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, query TEXT NOT NULL);"
+    "ALTER TABLE sounds ADD COLUMN metadata TEXT;",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -151,7 +154,7 @@ std::string stamp(std::time_t now, const char *format)
 }
 
 constexpr const char *kSoundColumns = "path, size, modified, device, inode, length_frames, rate, channels, format,"
-                                      " favourite, tags, fingerprint";
+                                      " favourite, tags, fingerprint, metadata";
 
 // A fingerprint is "size:hash"; where the size is the row's own, only the
 // hash is kept, as 8 bytes (half the room, in the table and its index).
@@ -197,6 +200,7 @@ SoundRow soundAt(const Statement &select)
     r.favourite = select.integer(9) != 0;
     r.tags = select.bytes(10);
     r.fingerprint = printOf(select.bytes(11), select.isBlob(11), r.size);
+    r.metadata = select.bytes(12);
     return r;
 }
 
@@ -525,13 +529,16 @@ bool Database::setFacts(const std::string &path, const SoundRow &facts)
 {
     Statement set(
         m_db,
-        (std::string("UPDATE sounds SET length_frames = ?1, rate = ?3, channels = ?4, format = ?5") + kAtPath2)
+        (std::string("UPDATE sounds SET length_frames = ?1, rate = ?3, channels = ?4, format = ?5, metadata = ?6")
+         + kAtPath2)
             .c_str());
     set.bind(1, facts.lengthFrames);
     set.bind(2, path);
     set.bind(3, std::int64_t{facts.rate});
     set.bind(4, std::int64_t{facts.channels});
     set.bindText(5, facts.format);
+    if (!facts.metadata.empty())
+        set.bindText(6, facts.metadata);
     return checked(set.run());
 }
 
@@ -618,7 +625,7 @@ void Database::eachSoundOf(std::int64_t root, const std::function<void(const Sou
 void Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit)
 {
     Statement select(m_db,
-                     "SELECT path, size, modified, length_frames, rate, channels, format, favourite, tags"
+                     "SELECT path, size, modified, length_frames, rate, channels, format, favourite, tags, metadata"
                      " FROM sounds WHERE root = ? ORDER BY id");
     select.bind(1, root);
     ListedSound s;
@@ -632,6 +639,7 @@ void Database::eachListedSoundOf(std::int64_t root, const std::function<void(con
         s.format = select.view(6);
         s.favourite = select.integer(7) != 0;
         s.tags = select.view(8);
+        s.metadata = select.view(9);
         visit(s);
     }
 }
@@ -747,6 +755,40 @@ bool Database::setAnalysis(const std::string &path, const AnalysisResult &result
     else
         set.bindText(11, result.error.empty() ? std::string("The sound could not be analysed.") : result.error);
     return checked(set.run());
+}
+
+std::string packMetadata(const FileMetadata &m)
+{
+    if (m.empty())
+        return {};
+    const char us = '\x1f';
+    // Numbers written as C does, whatever the locale.
+    char bpm[32] = {};
+    if (m.bpm > 0)
+        std::to_chars(bpm, bpm + sizeof bpm - 1, m.bpm);
+    return m.description + us + m.text + us + bpm + us + (m.rootNote >= 0 ? std::to_string(m.rootNote) : std::string());
+}
+
+FileMetadata unpackMetadata(std::string_view packed)
+{
+    FileMetadata m;
+    std::string_view fields[4];
+    for (std::string_view &f : fields) {
+        const auto end = packed.find('\x1f');
+        f = packed.substr(0, end);
+        packed = end == std::string_view::npos ? std::string_view() : packed.substr(end + 1);
+    }
+    m.description = fields[0];
+    m.text = fields[1];
+    float bpm = 0;
+    if (std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), bpm).ec == std::errc()
+        && std::isfinite(bpm) && bpm > 0 && bpm < 1000)
+        m.bpm = bpm;
+    int note = -1;
+    if (std::from_chars(fields[3].data(), fields[3].data() + fields[3].size(), note).ec == std::errc() && note >= 0
+        && note <= 127)
+        m.rootNote = static_cast<std::int8_t>(note);
+    return m;
 }
 
 std::vector<SavedSearch> Database::searches()
@@ -895,7 +937,7 @@ std::vector<std::pair<SoundRow, AnalysisResult>> Database::soundsWith(const Cont
     std::vector<std::pair<SoundRow, AnalysisResult>> out;
     Statement select(m_db,
                      (std::string("SELECT s.path, s.size, s.modified, s.device, s.inode, s.length_frames, s.rate,"
-                                  " s.channels, s.format, s.favourite, s.tags, s.fingerprint, ")
+                                  " s.channels, s.format, s.favourite, s.tags, s.fingerprint, s.metadata, ")
                       + kAnalysisColumns
                       + " FROM sounds s JOIN analysis a ON a.print = s.fingerprint AND a.size = s.size"
                         " WHERE s.fingerprint = ?1 AND s.size = ?2 AND a.version = ?3 ORDER BY s.id")
@@ -904,7 +946,7 @@ std::vector<std::pair<SoundRow, AnalysisResult>> Database::soundsWith(const Cont
     select.bind(3, std::int64_t{kAnalysisVersion});
     while (select.step() == SQLITE_ROW) {
         AnalysisResult r;
-        analysisAt(select, 12, r);
+        analysisAt(select, 13, r);
         out.emplace_back(soundAt(select), std::move(r));
     }
     return out;

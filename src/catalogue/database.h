@@ -30,8 +30,15 @@ struct SoundRow {
     std::string fingerprint; // size and a hash of the file's ends
     bool favourite = false;
     std::string tags; // comma-separated
+    std::string metadata; // what the file says of itself, packed (packMetadata); empty: nothing
     bool operator==(const SoundRow &) const = default;
 };
+
+// A file's own metadata as the sounds table keeps it: one text of four
+// fields apart by the unit separator (description, text, tempo, root
+// note), empty when there is none.
+std::string packMetadata(const FileMetadata &metadata);
+FileMetadata unpackMetadata(std::string_view packed);
 
 // The key the analysis keeps a sound's content under: its packed
 // fingerprint and its size.
@@ -118,6 +125,7 @@ public:
         std::string_view format;
         bool favourite = false;
         std::string_view tags;
+        std::string_view metadata;
     };
     void eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit);
     // The root at path, if it is remembered.

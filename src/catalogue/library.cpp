@@ -275,7 +275,7 @@ void Library::tell(std::function<void(Listener &)> call)
 
 void Library::tellSearches(Database &db)
 {
-    tell([searches = db.searches()](Listener &l) mutable { l.catalogueSearchesChanged(std::move(searches)); });
+    tell([searches = db.searches()](Listener &l) { l.catalogueSearchesChanged(searches); });
 }
 
 void Library::saveSearch(const std::string &name, const std::string &query)
@@ -324,6 +324,8 @@ template <class Row> void addRow(RecordStore &store, const Row &row)
         store.setFavourite(i, true);
     if (!row.tags.empty())
         store.setTags(i, std::string(row.tags));
+    if (!row.metadata.empty())
+        store.setMetadata(i, unpackMetadata(row.metadata));
 }
 
 } // namespace
@@ -417,6 +419,7 @@ void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsRe
             continue;
         SoundRow row;
         putFacts(row, f.facts);
+        row.metadata = packMetadata(f.metadata);
         rows.emplace_back(std::string(store->path(f.record)), std::move(row));
     }
     if (rows.empty())

@@ -149,13 +149,27 @@ void Controller::find()
     std::vector<std::uint32_t> hits;
     SoundList matches = makeSoundList(m_items->store());
     std::vector<std::uint32_t> &rows = matches->rows();
+    // Narrowing, the words the last find began with, unchanged, matched
+    // every hit already: only the rest are tried.
+    Query rest = query;
+    if (narrowing) {
+        std::size_t settled = 0;
+        while (settled < m_lastWords.size() && settled < query.terms.size()
+               && m_lastWords[settled] == query.terms[settled].text)
+            ++settled;
+        rest.terms.erase(rest.terms.begin(), rest.terms.begin() + static_cast<std::ptrdiff_t>(settled));
+        rest.nameLetters = 0;
+        for (const Query::Term &t : rest.terms)
+            rest.nameLetters |= t.letters;
+    }
     std::size_t passedOver = 0;
+    const bool allText = searchAllText();
     const bool countPassedOver = !query.onlyRequiredWords();
     auto consider = [&](std::uint32_t position) {
         const std::uint32_t record = all[position];
-        if ((store.nameLetters(record) & query.nameLetters) != query.nameLetters)
+        if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
             return;
-        if (matchesQuery(query, store, record)) {
+        if (matchesQuery(rest, store, record, allText)) {
             hits.push_back(position);
             rows.push_back(record);
         } else if (countPassedOver && lacksValueFor(query, store, record)) {
@@ -175,10 +189,27 @@ void Controller::find()
                         + (query.needsAnalysis() ? " not analysed yet" : " not read yet") + ", passed over");
     m_view.setFindHint(QString::fromStdString(joined(hints)));
     m_lastFind = query.onlyRequiredWords() ? folded : std::string();
+    m_lastWords.clear();
+    if (query.onlyRequiredWords()) {
+        for (const Query::Term &t : query.terms)
+            m_lastWords.push_back(t.text);
+    }
     m_lastHits = std::move(hits);
     m_lastFindList = m_items.get();
     setMatches(std::move(matches));
     m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
+}
+
+bool Controller::searchAllText() const
+{
+    return settingIsOn("searchAllText");
+}
+
+void Controller::setSearchAllText(bool on)
+{
+    setSettingOn("searchAllText", on);
+    m_lastFind.clear();
+    find();
 }
 
 bool Controller::settingIsOn(const char *key, bool byDefault) const

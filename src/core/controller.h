@@ -141,6 +141,10 @@ public:
     void forgetFolder(const std::string &folder);
     // Sound > Save Search: the find field's query, under a name asked for.
     void saveSearch();
+    // Plain words of the find field found in the folder names, tags and
+    // descriptions too, not just the names.
+    bool searchAllText() const;
+    void setSearchAllText(bool on);
     // A saved search chosen in the Library pane: every sound, found by it.
     void showSavedSearch(std::int64_t id);
     void renameSavedSearch(std::int64_t id);
@@ -156,7 +160,7 @@ public:
     const std::vector<CataloguedFolder> &libraryFolders() const { return m_folders; }
     // Catalogue listener.
     void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) override;
-    void catalogueSearchesChanged(std::vector<SavedSearch> searches) override;
+    void catalogueSearchesChanged(const std::vector<SavedSearch> &searches) override;
     void catalogueListArrived(std::uint64_t request, RecordStorePtr store) override;
     void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks) override;
     void catalogueCheckFound(std::uint64_t request, Changes changes) override;
@@ -282,6 +286,7 @@ private:
     // The last filter's hits, as indexes into the sound list, so that a
     // find text extending the previous one searches only those.
     std::string m_lastFind;
+    std::vector<std::string> m_lastWords; // the words of that find, in order
     std::vector<std::uint32_t> m_lastHits;
     const void *m_lastFindList = nullptr;
     std::uint64_t m_lastFindVersion = 0;

@@ -353,9 +353,9 @@ void Controller::reopenLast()
         showLibraryList(Catalogue::ListKind::Folder, *folder);
 }
 
-void Controller::catalogueSearchesChanged(std::vector<SavedSearch> searches)
+void Controller::catalogueSearchesChanged(const std::vector<SavedSearch> &searches)
 {
-    m_searches = std::move(searches);
+    m_searches = searches;
     m_view.setLibrarySearches(m_searches);
 }
 

@@ -43,6 +43,7 @@ struct FactsResult {
     std::uint32_t record = 0;
     HeaderFacts facts;
     std::string error;
+    FileMetadata metadata;
 };
 
 // Reads the header facts of a store's records on other threads and hands

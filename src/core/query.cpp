@@ -22,23 +22,16 @@ struct FieldName {
     Field field;
 };
 
-constexpr std::array<FieldName, 17> kFields{{
-    {"name", Field::Name},
-    {"path", Field::Path},
-    {"tag", Field::Tag},
-    {"is", Field::Favourite},
-    {"format", Field::Format},
-    {"type", Field::Type},
-    {"note", Field::Note},
-    {"len", Field::Length},
-    {"length", Field::Length},
-    {"rate", Field::Rate},
-    {"ch", Field::Channels},
-    {"channels", Field::Channels},
-    {"size", Field::Size},
-    {"bpm", Field::Bpm},
-    {"loud", Field::Loudness},
-    {"tags", Field::Tag},
+constexpr std::array<FieldName, 19> kFields{{
+    {"desc", Field::Description},  {"description", Field::Description},
+    {"name", Field::Name},         {"path", Field::Path},
+    {"tag", Field::Tag},           {"is", Field::Favourite},
+    {"format", Field::Format},     {"type", Field::Type},
+    {"note", Field::Note},         {"len", Field::Length},
+    {"length", Field::Length},     {"rate", Field::Rate},
+    {"ch", Field::Channels},       {"channels", Field::Channels},
+    {"size", Field::Size},         {"bpm", Field::Bpm},
+    {"loud", Field::Loudness},     {"tags", Field::Tag},
     {"loudness", Field::Loudness},
 }};
 
@@ -290,11 +283,33 @@ bool inRange(const Query::Term &t, double v)
     return (t.lowIncluded ? v >= t.low : v > t.low) && (t.highIncluded ? v <= t.high : v < t.high);
 }
 
+std::string_view descriptionOf(const RecordStore &store, std::uint32_t r)
+{
+    const FileMetadata *m = store.metadata(r);
+    return m ? std::string_view(m->description) : std::string_view();
+}
+
+bool noteMatches(const Query::Term &t, int note)
+{
+    return t.anyOctave ? note % 12 == t.note : note == t.note;
+}
+
 // The term's verdict on record, or nothing when the value is not known.
-std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std::uint32_t r)
+std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std::uint32_t r, bool allText)
 {
     switch (t.field) {
     case Field::Word:
+        if ((store.nameLetters(r) & t.letters) == t.letters && containsFolded(store.foldedName(r), t.text))
+            return true;
+        if (!allText)
+            return false;
+        {
+            const std::string_view path = store.path(r);
+            return containsFolded(caseFold(path.substr(0, path.size() - store.name(r).size())), t.text)
+                || containsFolded(caseFold(store.tags(r)), t.text)
+                || containsFolded(caseFold(descriptionOf(store, r)), t.text);
+        }
+    case Field::Description: return containsFolded(caseFold(descriptionOf(store, r)), t.text);
     case Field::Name:
         return (store.nameLetters(r) & t.letters) == t.letters && containsFolded(store.foldedName(r), t.text);
     case Field::Path: {
@@ -332,14 +347,22 @@ std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std:
     default: break;
     }
     const SoundTraits &traits = store.traits(r);
-    if (traits.state != SoundTraits::State::Analysed)
+    const bool analysed = traits.state == SoundTraits::State::Analysed;
+    // The file's own tempo and root note, where the analysis has none.
+    if (const FileMetadata *m = store.metadata(r)) {
+        if (t.field == Field::Bpm && m->bpm > 0 && !(analysed && std::isfinite(traits.bpm) && traits.bpm > 0))
+            return inRange(t, m->bpm);
+        if (t.field == Field::Note && m->rootNote >= 0 && !(analysed && traits.note >= 0))
+            return noteMatches(t, m->rootNote);
+    }
+    if (!analysed)
         return std::nullopt;
     switch (t.field) {
     case Field::Type: return traits.loop == t.loop;
     case Field::Note:
         if (traits.note < 0)
             return false;
-        return t.anyOctave ? traits.note % 12 == t.note : traits.note == t.note;
+        return noteMatches(t, traits.note);
     case Field::Bpm: return std::isfinite(traits.bpm) && traits.bpm > 0 && inRange(t, traits.bpm);
     case Field::Loudness: return std::isfinite(traits.loudness) && inRange(t, traits.loudness);
     default: return false;
@@ -408,10 +431,10 @@ Query parseQuery(std::string_view text)
     return query;
 }
 
-bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record)
+bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record, bool allText)
 {
     for (const Query::Term &t : query.terms) {
-        const auto v = verdict(t, store, record);
+        const auto v = verdict(t, store, record, allText);
         if (!v || *v == t.negated)
             return false;
     }
@@ -421,14 +444,14 @@ bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t re
 bool lacksValueFor(const Query &query, const RecordStore &store, std::uint32_t record)
 {
     return std::any_of(query.terms.begin(), query.terms.end(),
-                       [&](const Query::Term &t) { return !verdict(t, store, record).has_value(); });
+                       [&](const Query::Term &t) { return !verdict(t, store, record, false).has_value(); });
 }
 
 const char *queryHelp()
 {
     return "Words are found in the name, each on its own, all of them required.\n"
            "-word leaves out, \"two words\" keeps words together.\n"
-           "name:  path:  tag:  format:  is:favourite  type:loop  type:oneshot  note:A3\n"
+           "name:  path:  tag:  desc:  format:  is:favourite  type:loop  type:oneshot  note:A3\n"
            "len:<3s  len:500ms..2s  rate:48k  ch:2  size:<2MB  bpm:118..122  loud:>-14\n"
            "Numbers take <, <=, >, >=, = or a range a..b.";
 }

@@ -15,6 +15,7 @@ namespace auralist {
 //   "two words"      keeps words together
 //   name:x path:x    in the name / in the folder part of the path
 //   tag:x            in the tags
+//   desc:x           in the description the file holds
 //   is:favourite     (is:fav) the favourites
 //   format:x         in the format column ("wav", "24-bit")
 //   type:loop  type:oneshot  note:A3 (note:A, any octave)
@@ -29,6 +30,7 @@ struct Query {
         Name,
         Path,
         Tag,
+        Description,
         Favourite,
         Format,
         Type,
@@ -74,7 +76,9 @@ Query parseQuery(std::string_view text);
 // Whether record of store matches every term of query. A term on a value
 // not known yet (a header not read, a sound not analysed) matches
 // nothing, negated or not.
-bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record);
+// allText: plain words are found in the name, the folder names, the tags
+// and the description alike.
+bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record, bool allText = false);
 
 // A term on a value record does not have yet, if any.
 bool lacksValueFor(const Query &query, const RecordStore &store, std::uint32_t record);

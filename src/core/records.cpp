@@ -107,6 +107,10 @@ std::optional<std::string_view> RecordStore::value(std::uint32_t i, std::string_
         const std::string_view t = tags(i);
         return t.empty() ? std::nullopt : std::optional<std::string_view>(t);
     }
+    if (key == kDescriptionKey) {
+        const FileMetadata *m = metadata(i);
+        return m && !m->description.empty() ? std::optional<std::string_view>(m->description) : std::nullopt;
+    }
     if (key.empty() || key == kFoldedKey || !edited(i))
         return std::nullopt;
     if (const std::string *v = findEdit(m_edits.at(i), key))
@@ -146,6 +150,24 @@ std::string_view RecordStore::tags(std::uint32_t i) const
     return it == m_tags.end() ? std::string_view() : std::string_view(it->second);
 }
 
+const FileMetadata *RecordStore::metadata(std::uint32_t i) const
+{
+    if (m_metadata.empty())
+        return nullptr;
+    const auto it = m_metadata.find(i);
+    return it == m_metadata.end() ? nullptr : &it->second;
+}
+
+void RecordStore::setMetadata(std::uint32_t i, FileMetadata metadata)
+{
+    if (i >= m_entries.size())
+        return;
+    if (metadata.empty())
+        m_metadata.erase(i);
+    else
+        m_metadata[i] = std::move(metadata);
+}
+
 void RecordStore::setTags(std::uint32_t i, std::string tags)
 {
     if (i >= m_entries.size())
@@ -174,6 +196,10 @@ void RecordStore::carryFrom(const RecordStore &from)
     for (std::uint32_t i = 0; i < shared; ++i) {
         if (from.favourite(i) != favourite(i))
             setFavourite(i, from.favourite(i));
+    }
+    for (const auto &[i, m] : from.m_metadata) {
+        if (i < shared && !m_metadata.count(i))
+            m_metadata[i] = m;
     }
     std::erase_if(m_tags, [&](const auto &t) { return t.first < shared && !from.m_tags.count(t.first); });
     for (const auto &[i, t] : from.m_tags) {

@@ -26,6 +26,18 @@ struct HeaderFacts {
     std::uint16_t reason = 0; // why it failed: RecordStore::reason()
 };
 
+// What a file says of itself inside it (Broadcast WAV, RIFF INFO, iXML,
+// the instrument and loop chunks, ID3, Vorbis comments), read with the
+// header; bounded, valid UTF-8.
+struct FileMetadata {
+    std::string description; // the description, else a comment
+    std::string text; // every field as "Field: value" lines
+    float bpm = 0; // the file's own tempo; 0: none stated
+    std::int8_t rootNote = -1; // its root note (MIDI); -1: none
+    bool empty() const { return description.empty() && text.empty() && bpm <= 0 && rootNote < 0; }
+    bool operator==(const FileMetadata &) const = default;
+};
+
 // The records of one intake. Thread: whoever owns it (the GUI thread for the
 // library; the scanner for a batch it is still filling). Owns each record's
 // path bytes once, the name as an offset into them, the name case-folded
@@ -105,6 +117,10 @@ public:
     void setFavourite(std::uint32_t i, bool on);
     std::string_view tags(std::uint32_t i) const;
     void setTags(std::uint32_t i, std::string tags);
+    // What the file says of itself; null when nothing. Rare, so kept apart.
+    const FileMetadata *metadata(std::uint32_t i) const;
+    void setMetadata(std::uint32_t i, FileMetadata metadata);
+    static constexpr std::string_view kDescriptionKey{"description"};
     static constexpr std::string_view kFavouriteKey{"favourite"};
     static constexpr std::string_view kTagsKey{"tags"};
     static constexpr std::string_view kFavouriteMark{"\u2605"};
@@ -142,6 +158,7 @@ private:
     std::vector<std::string> m_reasons;
     std::vector<std::uint8_t> m_favourites; // grows on the first mark
     std::unordered_map<std::uint32_t, std::string> m_tags;
+    std::unordered_map<std::uint32_t, FileMetadata> m_metadata;
     // Cells edited in the table: rare, so kept apart.
     std::unordered_map<std::uint32_t, std::vector<std::pair<std::string, std::string>>> m_edits;
 };

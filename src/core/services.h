@@ -315,7 +315,7 @@ public:
         virtual void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) = 0;
         // The saved searches, in the order they were saved: once the
         // catalogue opens, and after every change.
-        virtual void catalogueSearchesChanged(std::vector<SavedSearch> searches) { (void)searches; }
+        virtual void catalogueSearchesChanged(const std::vector<SavedSearch> &searches) { (void)searches; }
         // Said once, when the catalogue opens.
         virtual void catalogueProblem(Problem problem, const std::string &detail) = 0;
         // The answer to requestAnalyses: what earlier analyses learned of
@@ -432,6 +432,12 @@ public:
     // The facts of the file at path (state Read), or state Failed with the
     // reason in error. Never blocks on FIFOs or devices.
     virtual HeaderFacts read(const std::string &path, std::string &error) = 0;
+    // The same, and what the file says of itself inside, into metadata.
+    virtual HeaderFacts readWithMetadata(const std::string &path, std::string &error, FileMetadata &metadata)
+    {
+        (void)metadata;
+        return read(path, error);
+    }
 };
 
 } // namespace auralist

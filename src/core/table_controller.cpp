@@ -185,6 +185,8 @@ void TableController::factsArrived(const RecordStorePtr &store, const std::vecto
         if (facts.state == HeaderFacts::State::Failed)
             facts.reason = store->reasonNumber(r.error);
         store->setFacts(r.record, facts);
+        if (!r.metadata.empty())
+            store->setMetadata(r.record, r.metadata);
     }
     // One notice for every row: the view repaints only what it shows.
     if (store == m_items->store() && rowCount() > 0)
@@ -595,6 +597,13 @@ QVariant TableController::data(const QModelIndex &index, int role) const
             return QStringLiteral("Cannot play: %1").arg(displayText(*reason));
     }
     const std::string key = identifierForColumn(index.column());
+    if (role == Qt::ToolTipRole && !isTraitKey(key)) {
+        // What the file says of itself, as text: nothing in it is markup.
+        if (const FileMetadata *m = item.store()->metadata(item.index()); m && !m->text.empty())
+            return QStringLiteral("<qt>%1</qt>")
+                .arg(
+                    QString::fromStdString(m->text).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+    }
     if (role == Qt::TextAlignmentRole
         && ((isFactKey(key) && key != kFormatKey) || (isTraitKey(key) && key != kTypeKey) || key == kDuplicateKey
             || key == kSimilarityKey))
@@ -620,7 +629,19 @@ QVariant TableController::data(const QModelIndex &index, int role) const
             return traits.state == SoundTraits::State::Failed
                 ? QStringLiteral("Could not be analysed: %1").arg(displayText(item.store()->reason(traits.reason)))
                 : QVariant();
-        const std::string text = traitText(traits, key);
+        std::string text = traitText(traits, key);
+        // The file's own tempo or root note, where the analysis has none.
+        if (const FileMetadata *m = item.store()->metadata(item.index()); text.empty() && m) {
+            if (key == kBpmKey && m->bpm > 0) {
+                SoundTraits own;
+                own.state = SoundTraits::State::Analysed;
+                own.loop = true;
+                own.bpm = m->bpm;
+                text = traitText(own, kBpmKey);
+            } else if (key == kNoteKey && m->rootNote >= 0) {
+                text = noteText(m->rootNote);
+            }
+        }
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     if (isFactKey(key)) {

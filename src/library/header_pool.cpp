@@ -19,7 +19,9 @@ HeaderPool::HeaderPool(std::shared_ptr<HeaderReader> reader, Deliver deliver, in
         [reader = std::move(reader)](std::uint32_t record, const std::string &path,
                                      const RecordPool<FactsResult>::Wanted &) {
             std::string error;
-            FactsResult result{record, reader->read(path, error), {}};
+            FactsResult result;
+            result.record = record;
+            result.facts = reader->readWithMetadata(path, error, result.metadata);
             if (result.facts.state == HeaderFacts::State::Failed)
                 result.error = error;
             return result;

@@ -9,6 +9,7 @@
 
 #include "core/header_facts.h"
 #include "platform/sound_file.h"
+#include "platform/sound_metadata.h"
 #include "platform/system_reason.h"
 
 namespace auralist {
@@ -76,6 +77,18 @@ HeaderFacts factsFromInfo(int format, long long frames, int rate, int channels, 
     f.channels = static_cast<std::uint16_t>(channels);
     f.size = size;
     return f;
+}
+
+HeaderFacts SoundHeaderReader::readWithMetadata(const std::string &path, std::string &error, FileMetadata &metadata)
+{
+    std::string reason;
+    const std::unique_ptr<SoundFile> file = SoundFile::open(path, &reason);
+    if (!file)
+        return failed(error, reason);
+    const SF_INFO &info = file->info();
+    metadata = readFileMetadata(file->handle(), info.format, path);
+    return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
+                         static_cast<unsigned long long>(file->size()));
 }
 
 HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)

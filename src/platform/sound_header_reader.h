@@ -10,6 +10,7 @@ namespace auralist {
 class SoundHeaderReader : public HeaderReader {
 public:
     HeaderFacts read(const std::string &path, std::string &error) override;
+    HeaderFacts readWithMetadata(const std::string &path, std::string &error, FileMetadata &metadata) override;
 };
 
 // The facts libsndfile's format word and the file's size give.

@@ -16,6 +16,7 @@
 #include <QSplitter>
 #include <QToolButton>
 #include <QtTest>
+#include <cstring>
 
 #include <cmath>
 #include <filesystem>
@@ -979,12 +980,27 @@ void GuiTest::theFindFieldTakesAQuery()
     writeSoundFile(m_dir + "/door wood creak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(2));
     writeSoundFile(m_dir + "/door wood squeak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(1));
     writeSoundFile(m_dir + "/long door creak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(4));
+    {
+        // A Broadcast WAV description holding what looks like markup.
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE *f = sf_open((m_dir + "/take 7.wav").c_str(), SFM_WRITE, &info);
+        QVERIFY(f);
+        SF_BROADCAST_INFO bext{};
+        std::strcpy(bext.description, "Old <b>barn</b> door");
+        sf_command(f, SFC_SET_BROADCAST_INFO, &bext, sizeof bext);
+        const std::vector<float> half = silence(0.5);
+        sf_writef_float(f, half.data(), static_cast<sf_count_t>(half.size()));
+        sf_close(f);
+    }
     drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
     MainWindow &w = m_browser->window();
     QLineEdit *find = w.ui().find;
     QLabel *hint = w.ui().findHint;
     QAbstractItemModel *model = w.table()->model();
-    QTRY_COMPARE(model->rowCount(), 3);
+    QTRY_COMPARE(model->rowCount(), 4);
     const RecordStorePtr store = m_browser->controller().items()->store();
     QTRY_VERIFY([&] {
         for (std::uint32_t r = 0; r < store->size(); ++r) {
@@ -1026,8 +1042,33 @@ void GuiTest::theFindFieldTakesAQuery()
     QTest::keyClicks(find, "bpm:120");
     QVERIFY(hint->text().contains("not analysed yet"));
     QTest::keyClick(find, Qt::Key_Escape);
-    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(model->rowCount(), 4);
     QVERIFY(!hint->isVisible());
+
+    // The description inside a file: its own column, the tooltip (as text,
+    // not markup), desc:, and plain words once descriptions are searched.
+    int description = -1;
+    for (int col = 0; col < m_browser->tableController().columnCount(); ++col) {
+        if (m_browser->tableController().identifierForColumn(col) == "description")
+            description = col;
+    }
+    QVERIFY(description >= 0);
+    QCOMPARE(model->headerData(description, Qt::Horizontal).toString(), QString("Description"));
+    QTest::keyClicks(find, "take");
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->index(0, description).data().toString(), QString("Old <b>barn</b> door"));
+    const QString tip = model->index(0, 0).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains("Old &lt;b&gt;barn&lt;/b&gt; door"), qPrintable(tip));
+    find->clear();
+    QTest::keyClicks(find, "desc:barn");
+    QCOMPARE(model->rowCount(), 1);
+    find->clear();
+    QTest::keyClicks(find, "barn");
+    QCOMPARE(model->rowCount(), 0);
+    m_browser->controller().setSearchAllText(true);
+    QCOMPARE(model->rowCount(), 1);
+    m_browser->controller().setSearchAllText(false);
+    QTest::keyClick(find, Qt::Key_Escape);
 }
 
 QTEST_MAIN(GuiTest)

@@ -151,7 +151,12 @@ TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
         facts.channels = 2;
         facts.container = 1;
         facts.encoding = 2;
-        library.recordFacts(intake, {{0, facts, {}}});
+        FileMetadata said;
+        said.description = "deep kick";
+        said.text = "Description: deep kick\nOriginator: Kit";
+        said.bpm = 128.5F;
+        said.rootNote = 36;
+        library.recordFacts(intake, {{0, facts, {}, said}});
         library.setFavourite({f.at("snare.wav")}, true);
         library.setTags({f.at("snare.wav"), f.at("hat.wav")}, "dry, short");
         library.notePlayed(f.at("hat.wav"));
@@ -178,6 +183,13 @@ TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
     EXPECT_EQ(shown.facts(0).container, 1);
     EXPECT_EQ(shown.facts(0).encoding, 2);
     EXPECT_EQ(shown.facts(1).state, HeaderFacts::State::Unknown);
+    // What the file said of itself comes back with it.
+    ASSERT_TRUE(shown.metadata(0));
+    EXPECT_EQ(shown.metadata(0)->description, "deep kick");
+    EXPECT_EQ(shown.metadata(0)->text, "Description: deep kick\nOriginator: Kit");
+    EXPECT_FLOAT_EQ(shown.metadata(0)->bpm, 128.5F);
+    EXPECT_EQ(shown.metadata(0)->rootNote, 36);
+    EXPECT_FALSE(shown.metadata(1));
     EXPECT_TRUE(shown.favourite(1));
     EXPECT_FALSE(shown.favourite(0));
     EXPECT_EQ(shown.tags(2), "dry, short");

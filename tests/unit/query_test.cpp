@@ -163,3 +163,24 @@ TEST(Query, WhatCannotBeReadIsTextWithAHintAndNothingIsLost)
     EXPECT_TRUE(parseQuery("rate:48k").onlyRequiredWords() == false);
     EXPECT_TRUE(parseQuery("a b").onlyRequiredWords());
 }
+
+TEST(Query, DescriptionsTheFilesOwnTempoAndAllText)
+{
+    Library l = kit();
+    FileMetadata m;
+    m.description = "Slow creak of an old barn door";
+    m.bpm = 92;
+    m.rootNote = 48; // C3
+    l.store.setMetadata(4, m); // the knock, not analysed
+    EXPECT_EQ(l.find("desc:barn"), (Names{"wood knock.aif"}));
+    EXPECT_EQ(l.find("barn"), Names{}); // plain words: the name only
+    // The file's own tempo and root note stand where the analysis has none.
+    EXPECT_EQ(l.find("bpm:92"), (Names{"wood knock.aif"}));
+    EXPECT_EQ(l.find("note:C3"), (Names{"wood knock.aif"}));
+    // All text: folder names, tags and descriptions too, each word on its own.
+    const Query q = parseQuery("barn old");
+    EXPECT_TRUE(matchesQuery(q, l.store, 4, true));
+    EXPECT_FALSE(matchesQuery(q, l.store, 4, false));
+    EXPECT_TRUE(matchesQuery(parseQuery("live funk"), l.store, 2, true)); // tags
+    EXPECT_TRUE(matchesQuery(parseQuery("drums"), l.store, 2, true)); // the folder
+}
