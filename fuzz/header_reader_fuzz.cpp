@@ -1,6 +1,7 @@
 // Arbitrary bytes written to a file and read as the header pool reads a
 // listed sound: facts or a reason, never a crash, a hang or a leaked file
-// descriptor, and nothing shown that a cell cannot hold.
+// descriptor, and nothing shown that a cell cannot hold; the metadata
+// inside the file bounded and clean.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -31,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int before = nextFreeDescriptor();
     auralist::SoundHeaderReader reader;
     std::string error;
-    const auralist::HeaderFacts facts = reader.read(path, error);
+    auralist::FileMetadata metadata;
+    const auralist::HeaderFacts facts = reader.readWithMetadata(path, error, metadata);
     if (nextFreeDescriptor() != before)
         std::abort(); // the file was left open
     if (facts.state == auralist::HeaderFacts::State::Failed && error.empty())
@@ -41,5 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (auralist::factText(facts, key).size() > 40)
             std::abort();
     }
+    // What the file says of itself is bounded and holds no control
+    // characters but line breaks.
+    if (metadata.description.size() > 2048 || metadata.text.size() > 8192 + 2048)
+        std::abort();
+    for (const std::string *text : {&metadata.description, &metadata.text}) {
+        for (const char c : *text) {
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7F)
+                std::abort();
+        }
+    }
+    if (!(metadata.bpm >= 0 && metadata.bpm < 1000) || metadata.rootNote < -1)
+        std::abort();
     return 0;
 }

@@ -69,6 +69,20 @@ private slots:
     void theFindFieldTakesAQuery();
 
 private:
+    // The window as the application runs it: a scanner thread and a
+    // header pool (and the analysis), and the catalogue given.
+    void startWithHeaderPool(Catalogue *catalogue = nullptr)
+    {
+        m_browser.reset();
+        m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
+        const ServiceSet services{
+            m_engine, m_fs,    m_desktop,      m_alerts,        m_settings,
+            m_http,   m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>(),
+            catalogue};
+        m_browser = std::make_unique<Browser>(services, Config{});
+        m_browser->launch({});
+        QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    }
     std::string file(const std::string &name)
     {
         const std::string p = m_dir + "/" + name;
@@ -890,16 +904,9 @@ void GuiTest::findSimilarInTheListAndInEveryFolder()
     writeSoundFile(other + "/near tone.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, tone(466, false));
 
     m_browser.reset();
-    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
     auto library = std::make_unique<catalogue::Library>(data);
     const auto closeFirst = qScopeGuard([this] { m_browser.reset(); });
-    const ServiceSet services{
-        m_engine,     m_fs,    m_desktop,      m_alerts,        m_settings,
-        m_http,       m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>(),
-        library.get()};
-    m_browser = std::make_unique<Browser>(services, Config{});
-    m_browser->launch({});
-    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    startWithHeaderPool(library.get());
     MainWindow &w = m_browser->window();
     Controller &c = m_browser->controller();
     DragTable *table = w.table();
@@ -969,13 +976,7 @@ void GuiTest::theFindFieldTakesAQuery()
     // so what it would learn stays unknown.
     m_browser.reset();
     m_settings.setValue("analyseSounds", "false");
-    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
-    const ServiceSet services{
-        m_engine, m_fs,    m_desktop,      m_alerts,        m_settings,
-        m_http,   m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>()};
-    m_browser = std::make_unique<Browser>(services, Config{});
-    m_browser->launch({});
-    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    startWithHeaderPool();
     const auto silence = [](double seconds) { return std::vector<float>(static_cast<std::size_t>(seconds * 44100)); };
     writeSoundFile(m_dir + "/door wood creak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(2));
     writeSoundFile(m_dir + "/door wood squeak.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, silence(1));
@@ -1080,13 +1081,7 @@ void GuiTest::analysisFillsItsColumnsAndTheStatusLine()
     // analysis.
     m_browser.reset();
     m_engine.types.push_back("flac");
-    m_scanner = std::make_unique<ThreadedScanner>(std::make_shared<PosixFileSystem>(), m_out.get());
-    const ServiceSet services{
-        m_engine, m_fs,    m_desktop,      m_alerts,        m_settings,
-        m_http,   m_clock, *m_diagnostics, m_scanner.get(), std::make_shared<SoundHeaderReader>()};
-    m_browser = std::make_unique<Browser>(services, Config{});
-    m_browser->launch({});
-    QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
+    startWithHeaderPool();
     constexpr double kTau = 2 * 3.14159265358979;
     std::vector<float> tone(2 * 44100);
     std::vector<float> quiet(2 * 44100);
