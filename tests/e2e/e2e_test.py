@@ -680,7 +680,8 @@ class Catalogue(unittest.TestCase):
         # survives kill -9 right after it.
         app = App([sounds], self.env)
         try:
-            self.assertTrue(app.wait_for(b"done\n", timeout=15), app.output())
+            self.assertTrue(app.wait_for(b"done\n", timeout=15),
+                            (app.output(), app.errors()[-3000:], app.proc.poll()))
             self.assertTrue(wait_query("SELECT count(*) FROM sounds", [(3,)]))
             app.key("ctrl+Home")
             app.key("ctrl+d")
