@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QToolTip>
 
 #include "core/query.h"
 #include "core/string_utils.h"
@@ -40,6 +41,17 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowIcon(QIcon::fromTheme(QStringLiteral("auralist")));
     m_ui->find->installEventFilter(this);
     m_ui->find->setToolTip(QString::fromUtf8(queryHelp()));
+    // The hint lies over what is under the find field, so the window does
+    // not move when it comes and goes.
+    m_findHint = new QLabel(centralWidget());
+    m_findHint->setObjectName(QStringLiteral("findHint"));
+    m_findHint->setAccessibleName(QStringLiteral("Find hint"));
+    m_findHint->setTextFormat(Qt::PlainText);
+    m_findHint->setAutoFillBackground(true);
+    m_findHint->setPalette(QToolTip::palette());
+    m_findHint->setMargin(3);
+    m_findHint->setFrameShape(QFrame::StyledPanel);
+    m_findHint->hide();
     // The waveform grows with the window, a quarter of what the list gets.
     m_ui->splitter->setStretchFactor(0, 1);
     m_ui->splitter->setStretchFactor(1, 3);
@@ -260,8 +272,22 @@ void MainWindow::setStatusText(const QString &text)
 
 void MainWindow::setFindHint(const QString &text)
 {
-    m_ui->findHint->setText(text);
-    m_ui->findHint->setVisible(!text.isEmpty());
+    m_findHint->setText(text);
+    m_findHint->setVisible(!text.isEmpty());
+    placeFindHint();
+}
+
+void MainWindow::placeFindHint()
+{
+    if (!m_findHint->isVisible())
+        return;
+    m_findHint->adjustSize();
+    const QWidget *parent = m_findHint->parentWidget();
+    const QRect field(m_ui->find->mapTo(parent, QPoint(0, 0)), m_ui->find->size());
+    const int width = std::min(m_findHint->width(), parent->width() - 8);
+    m_findHint->resize(width, m_findHint->height());
+    m_findHint->move(std::max(4, field.right() - width + 1), field.bottom() + 2);
+    m_findHint->raise();
 }
 
 void MainWindow::setLabelText(const QString &text)
@@ -374,6 +400,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    placeFindHint();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

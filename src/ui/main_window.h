@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QMainWindow>
 
 #include <functional>
@@ -88,6 +89,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -97,6 +99,8 @@ private:
     int m_tagsAsked = 0;
     std::optional<QString> m_tagsAnswer;
     std::optional<QString> m_searchNameAnswer;
+    QLabel *m_findHint = nullptr;
+    void placeFindHint();
     void fillLibrary();
     std::vector<CataloguedFolder> m_folders;
     std::vector<SavedSearch> m_searches;

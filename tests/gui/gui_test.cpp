@@ -999,7 +999,8 @@ void GuiTest::theFindFieldTakesAQuery()
     drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
     MainWindow &w = m_browser->window();
     QLineEdit *find = w.ui().find;
-    QLabel *hint = w.ui().findHint;
+    auto *hint = w.findChild<QLabel *>("findHint");
+    QVERIFY(hint);
     QAbstractItemModel *model = w.table()->model();
     QTRY_COMPARE(model->rowCount(), 4);
     const RecordStorePtr store = m_browser->controller().items()->store();
