@@ -734,6 +734,62 @@ class Catalogue(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
+class WholeLibrarySearch(unittest.TestCase):
+    def test_a_query_in_all_sounds_finds_across_folders(self):
+        d = tempfile.mkdtemp(prefix="auralist-search-")
+        a = os.path.join(d, "Pack A")
+        b = os.path.join(d, "Pack B")
+        os.makedirs(a)
+        os.makedirs(b)
+        for folder, name, freq in ((a, "kick a.wav", 440), (a, "snare a.wav", 440), (b, "hat b.wav", 440),
+                                   (b, "kick b.wav", 1760)):
+            tone(os.path.join(folder, name), seconds=1.0, freq=freq)
+        env = {"XDG_CONFIG_HOME": os.path.join(d, "config"), "AURALIST_SITE_HOST": ""}
+        try:
+            app = App([a, b], env)
+            try:
+                self.assertTrue(app.wait_for(b"done\n", timeout=15, count=4), app.output())
+            finally:
+                self.assertEqual(app.close(), 0)
+            # Started again on every sound of the catalogue.
+            conf = os.path.join(d, "config", "Auralist", "Auralist.conf")
+            with open(conf) as f:
+                lines = [line for line in f.read().splitlines() if not line.startswith("lastShown")]
+            lines.insert(lines.index("[General]") + 1, "lastShownList=all")
+            with open(conf, "w") as f:
+                f.write("\n".join(lines) + "\n")
+            app = App([], env)
+            rec = None
+            try:
+                window = find_window("^All Sounds .+ 4 sounds .+ Auralist$", timeout=10)
+                self.assertIsNotNone(window, app.output())
+                press_in(window, "ctrl+f")
+                subprocess.run(["xdotool", "type", "--delay", "20", 'kick path:"pack b"'], check=True)
+                press_in(window, "Return")
+                rec = Recorder()
+                # The first (and only) match plays: the kick of the other
+                # folder, the one at 1,760 Hz.
+                press_in(window, "Home")
+                press_in(window, "Return")
+                self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+                time.sleep(0.3)
+                rec.stop()
+                left = rec.samples()[0::2]
+                loud = [i for i, v in enumerate(left) if abs(v) > 1000]
+                self.assertTrue(loud, "nothing was heard")
+                part = left[loud[0] + 4410:loud[0] + 4410 * 5]
+                crossings = sum(1 for x, y in zip(part, part[1:]) if (x < 0) != (y < 0))
+                heard = crossings / 2 / (len(part) / 44100)
+                print("\nwhole-library search: heard %.0f Hz (the match is at 1760 Hz)" % heard, file=sys.stderr)
+                self.assertLess(abs(heard - 1760), 60)
+            finally:
+                if rec:
+                    rec.stop()
+                self.assertEqual(app.close(), 0)
+        finally:
+            shutil.rmtree(d, ignore_errors=True)
+
+
 class Launch(unittest.TestCase):
     def test_named_folder_plays_behind_a_launch_time_alert(self):
         d = tempfile.mkdtemp(prefix="auralist-launch-")
