@@ -41,6 +41,9 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowIcon(QIcon::fromTheme(QStringLiteral("auralist")));
     m_ui->find->installEventFilter(this);
     m_ui->find->setToolTip(QString::fromUtf8(queryHelp()));
+    // Said in one breath, not the tooltip's five lines.
+    m_ui->find->setAccessibleDescription(QStringLiteral(
+        "Words in the name, -word to leave out, \"a phrase\", and fields such as tag:, len:<3s or bpm:120"));
     // The hint lies over what is under the find field, so the window does
     // not move when it comes and goes.
     m_findHint = new QLabel(centralWidget());
