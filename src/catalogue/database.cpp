@@ -126,7 +126,8 @@ const char *const kMigrations[] = {
     " descriptor BLOB, error TEXT, PRIMARY KEY(print, size)) WITHOUT ROWID;",
     // 3 -> 4: queries kept under a name; what each file says of itself
     // (NULL, taking no room, for most).
-    "CREATE TABLE searches (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE, query TEXT NOT NULL);"
+    "CREATE TABLE searches (id INTEGER PRIMARY KEY,"
+    " name TEXT NOT NULL UNIQUE, query TEXT NOT NULL);"
     "ALTER TABLE sounds ADD COLUMN metadata TEXT;",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
