@@ -157,6 +157,23 @@ std::string stamp(std::time_t now, const char *format)
 constexpr const char *kSoundColumns = "path, size, modified, device, inode, length_frames, rate, channels, format,"
                                       " favourite, tags, fingerprint, metadata";
 
+// A fingerprint's hash as it is kept: 8 bytes, the most significant first.
+std::string packedHash(std::uint64_t hash)
+{
+    std::string bytes(8, '\0');
+    for (int i = 0; i < 8; ++i)
+        bytes[static_cast<size_t>(i)] = static_cast<char>((hash >> (56 - 8 * i)) & 0xFF);
+    return bytes;
+}
+
+std::uint64_t unpackedHash(std::string_view bytes)
+{
+    std::uint64_t hash = 0;
+    for (const char c : bytes)
+        hash = (hash << 8) | static_cast<unsigned char>(c);
+    return hash;
+}
+
 // A fingerprint is "size:hash"; where the size is the row's own, only the
 // hash is kept, as 8 bytes (half the room, in the table and its index).
 std::optional<std::string> packedPrint(const std::string &print, std::int64_t size)
@@ -168,10 +185,7 @@ std::optional<std::string> packedPrint(const std::string &print, std::int64_t si
     const unsigned long long hash = std::strtoull(print.c_str() + colon + 1, &end, 10);
     if (end == print.c_str() + colon + 1 || *end != '\0' || std::to_string(hash) != print.substr(colon + 1))
         return std::nullopt;
-    std::string bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        bytes[static_cast<size_t>(i)] = static_cast<char>((hash >> (56 - 8 * i)) & 0xFF);
-    return bytes;
+    return packedHash(hash);
 }
 
 // stored: the column's bytes; packed: they were kept as a blob (the 8-byte
@@ -180,10 +194,7 @@ std::string printOf(const std::string &stored, bool packed, std::int64_t size)
 {
     if (!packed || stored.size() != 8)
         return stored;
-    unsigned long long hash = 0;
-    for (const char c : stored)
-        hash = (hash << 8) | static_cast<unsigned char>(c);
-    return std::to_string(size) + ":" + std::to_string(hash);
+    return std::to_string(size) + ":" + std::to_string(unpackedHash(stored));
 }
 
 SoundRow soundAt(const Statement &select)
@@ -851,19 +862,13 @@ std::optional<ContentKey> keyOf(const Statement &select, int column, std::int64_
     const std::string_view bytes = select.view(column);
     if (bytes.size() != 8)
         return std::nullopt;
-    ContentKey key;
-    for (const char c : bytes)
-        key.print = (key.print << 8) | static_cast<unsigned char>(c);
-    key.size = size;
-    return key;
+    return ContentKey{unpackedHash(bytes), size};
 }
 
 void bindKey(Statement &statement, int first, const ContentKey &key)
 {
-    unsigned char bytes[8];
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = static_cast<unsigned char>((key.print >> (56 - 8 * i)) & 0xFF);
-    statement.bindBytes(first, bytes, sizeof bytes);
+    const std::string bytes = packedHash(key.print);
+    statement.bindBytes(first, bytes.data(), bytes.size());
     statement.bind(first + 1, key.size);
 }
 

@@ -478,16 +478,27 @@ const std::vector<std::pair<std::uint32_t, std::uint32_t>> &Library::labelsOf(Da
 {
     if (m_labelled.store == store)
         return m_labelled.labels;
-    m_labelled = {store, {}};
     const PathIndex at = indexOf(*store);
-    SimilarSounds &known = similar(db);
-    db.eachAnalysis([&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &) {
+    std::vector<std::pair<std::uint32_t, ContentKey>> contents;
+    db.eachAnalysis([&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
         const auto i = content ? at.find(path) : std::nullopt;
-        const auto label = i ? known.labelOf(*content) : std::nullopt;
-        if (label)
-            m_labelled.labels.emplace_back(*i, *label);
+        if (i && found.traits.state == SoundTraits::State::Analysed)
+            contents.emplace_back(*i, *content);
     });
+    label(db, store, contents);
     return m_labelled.labels;
+}
+
+void Library::label(Database &db, const RecordStorePtr &store,
+                    const std::vector<std::pair<std::uint32_t, ContentKey>> &contents)
+{
+    const SimilarSounds &known = similar(db);
+    m_labelled = {store, {}};
+    m_labelled.labels.reserve(contents.size());
+    for (const auto &[record, content] : contents) {
+        if (const auto label = known.labelOf(content))
+            m_labelled.labels.emplace_back(record, *label);
+    }
 }
 
 void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store)
@@ -515,13 +526,7 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
             l.catalogueAnalysesArrived(request, store, results);
         });
         // Then (the first time: after the answer) what Find Similar needs.
-        const SimilarSounds &known = similar(db);
-        m_labelled = {store, {}};
-        m_labelled.labels.reserve(contents.size());
-        for (const auto &[record, content] : contents) {
-            if (const auto label = known.labelOf(content))
-                m_labelled.labels.emplace_back(record, *label);
-        }
+        label(db, store, contents);
     });
 }
 

@@ -100,6 +100,10 @@ private:
     // The labels (in similar) of store's analysed records, found anew
     // unless they are the last ones found.
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> &labelsOf(Database &db, const RecordStorePtr &store);
+    // Makes store's labelled records those of contents (records with their
+    // content) that similar knows.
+    void label(Database &db, const RecordStorePtr &store,
+               const std::vector<std::pair<std::uint32_t, ContentKey>> &contents);
     std::vector<Listener::Likeness> similarAmong(Database &db, const RecordStorePtr &store, std::uint32_t record,
                                                  std::size_t most);
     RecordStorePtr similarEverywhere(Database &db, const std::string &path, std::size_t most,
