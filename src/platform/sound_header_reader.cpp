@@ -79,19 +79,10 @@ HeaderFacts factsFromInfo(int format, long long frames, int rate, int channels, 
     return f;
 }
 
-HeaderFacts SoundHeaderReader::readWithMetadata(const std::string &path, std::string &error, FileMetadata &metadata)
-{
-    std::string reason;
-    const std::unique_ptr<SoundFile> file = SoundFile::open(path, &reason);
-    if (!file)
-        return failed(error, reason);
-    const SF_INFO &info = file->info();
-    metadata = readFileMetadata(file->handle(), info.format, path);
-    return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
-                         static_cast<unsigned long long>(file->size()));
-}
+namespace {
 
-HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
+// The facts of the file at path and, given metadata, what it says of itself.
+HeaderFacts readHeader(const std::string &path, std::string &error, FileMetadata *metadata)
 {
     // Opened without blocking: a FIFO or a device must not hold a reader.
     std::string reason;
@@ -99,8 +90,22 @@ HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
     if (!file)
         return failed(error, reason);
     const SF_INFO &info = file->info();
+    if (metadata)
+        *metadata = readFileMetadata(file->handle(), info.format, path);
     return factsFromInfo(info.format, info.frames, info.samplerate, info.channels,
                          static_cast<unsigned long long>(file->size()));
+}
+
+} // namespace
+
+HeaderFacts SoundHeaderReader::readWithMetadata(const std::string &path, std::string &error, FileMetadata &metadata)
+{
+    return readHeader(path, error, &metadata);
+}
+
+HeaderFacts SoundHeaderReader::read(const std::string &path, std::string &error)
+{
+    return readHeader(path, error, nullptr);
 }
 
 } // namespace auralist
