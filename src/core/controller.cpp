@@ -176,12 +176,26 @@ void Controller::find()
             ++passedOver;
         }
     };
-    if (narrowing) {
-        for (std::uint32_t i : m_lastHits)
-            consider(i);
-    } else {
-        for (size_t i = 0; i < all.size(); ++i)
-            consider(static_cast<std::uint32_t>(i));
+    // The positions worth trying: the last hits, or every sound whose name
+    // has the words' letters. Their names lie far apart in memory, so each
+    // is asked for a few positions ahead of its comparison.
+    std::vector<std::uint32_t> lettered;
+    if (!narrowing) {
+        lettered.reserve(all.size() / 4);
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (allText || (store.nameLetters(all[i]) & rest.nameLetters) == rest.nameLetters)
+                lettered.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    const std::vector<std::uint32_t> &candidates = narrowing ? m_lastHits : lettered;
+    constexpr std::size_t kEntryAhead = 16;
+    constexpr std::size_t kNameAhead = 8;
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        if (k + kEntryAhead < candidates.size())
+            store.prefetchEntry(all[candidates[k + kEntryAhead]]);
+        if (k + kNameAhead < candidates.size())
+            store.prefetchFoldedName(all[candidates[k + kNameAhead]]);
+        consider(candidates[k]);
     }
     std::vector<std::string> hints = query.hints;
     if (passedOver > 0)
