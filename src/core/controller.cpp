@@ -11,6 +11,13 @@
 
 namespace auralist {
 
+namespace {
+
+// How often a live find runs again while facts and analyses stream in.
+constexpr std::chrono::milliseconds kRefindInterval{300};
+
+} // namespace
+
 Controller::Controller(const Services &services, TableController &tableController, BrowserView &view)
     : m_engine(services.engine),
       m_fs(services.fileSystem),
@@ -26,6 +33,12 @@ Controller::Controller(const Services &services, TableController &tableControlle
 {
     if (m_catalogue)
         m_catalogue->setListener(this);
+    m_refind.setSingleShot(true);
+    m_refind.setInterval(kRefindInterval);
+    QObject::connect(&m_refind, &QTimer::timeout, [this] {
+        if (m_findIsLive)
+            find();
+    });
 }
 
 Controller::~Controller()
@@ -129,6 +142,7 @@ void Controller::find()
         m_tableController.setListValues({}, {});
     const std::string_view typed(text.constData(), static_cast<size_t>(text.size()));
     const Query query = parseQuery(typed);
+    m_findIsLive = !query.empty() && (!query.dependsOnNamesOnly() || searchAllText());
     if (query.empty()) {
         m_lastFind.clear();
         m_view.setFindHint(QString::fromStdString(joined(query.hints)));
@@ -212,6 +226,12 @@ void Controller::find()
     m_lastFindList = m_items.get();
     setMatches(std::move(matches));
     m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
+}
+
+void Controller::tableControllerValuesChanged(TableController &)
+{
+    if (m_findIsLive && !m_refind.isActive())
+        m_refind.start();
 }
 
 bool Controller::searchAllText() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <Qt>
 
 #include <chrono>
@@ -188,6 +189,7 @@ public:
     void tableControllerRowsWillChange(TableController &) override;
     void tableControllerRowsDidChange(TableController &) override;
     void tableControllerDidSort(TableController &) override;
+    void tableControllerValuesChanged(TableController &) override;
     void tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to) override;
     void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total) override;
     // Sound delegate.
@@ -290,6 +292,10 @@ private:
     std::vector<std::uint32_t> m_lastHits;
     const void *m_lastFindList = nullptr;
     std::uint64_t m_lastFindVersion = 0;
+    // A find whose answer changes with what is learned of the sounds (a
+    // length, a tag, a tempo) runs again, at most this often, as it is.
+    bool m_findIsLive = false;
+    QTimer m_refind;
     std::uint64_t m_itemsVersion = 0;
 
     // The catalogue, and the list shown from it.

@@ -187,9 +187,18 @@ void Controller::tableControllerStoreExtended(TableController &, const RecordSto
 
 void Controller::catalogueFoldersChanged(std::vector<CataloguedFolder> folders)
 {
+    const auto same = [](const CataloguedFolder &a, const CataloguedFolder &b) {
+        return a.path == b.path && a.sounds == b.sounds && a.offline == b.offline;
+    };
+    const bool changed
+        = !m_folders.empty() && !std::equal(m_folders.begin(), m_folders.end(), folders.begin(), folders.end(), same);
     m_folders = std::move(folders);
     m_view.setLibraryFolders(m_folders);
     m_view.setLibrarySelection(m_shownKind, m_shownFolder);
+    // Every sound, shown while a folder is forgotten, comes or goes: the
+    // list (and the search on it) is asked for again.
+    if (changed && m_shownKind == Catalogue::ListKind::AllSounds)
+        showLibraryList(Catalogue::ListKind::AllSounds, {});
 }
 
 void Controller::catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks)

@@ -377,6 +377,13 @@ bool Query::onlyRequiredWords() const
                        [](const Term &t) { return !t.negated && (t.field == Field::Word || t.field == Field::Name); });
 }
 
+bool Query::dependsOnNamesOnly() const
+{
+    return std::all_of(terms.begin(), terms.end(), [](const Term &t) {
+        return t.field == Field::Word || t.field == Field::Name || t.field == Field::Path;
+    });
+}
+
 bool Query::needsAnalysis() const
 {
     return std::any_of(terms.begin(), terms.end(), [](const Term &t) {

@@ -69,6 +69,9 @@ struct Query {
     bool onlyRequiredWords() const;
     // Needs what the analysis learns (type, note, BPM, loudness).
     bool needsAnalysis() const;
+    // True when only the names and folders decide the matches: the answer
+    // does not change as headers are read, sounds analysed or marked.
+    bool dependsOnNamesOnly() const;
 };
 
 Query parseQuery(std::string_view text);

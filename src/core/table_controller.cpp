@@ -162,8 +162,8 @@ void TableController::traitsKnown(const RecordStorePtr &store, const std::vector
             traits.reason = store->reasonNumber(r.error);
         store->setTraits(r.record, traits);
     }
-    if (store == m_items->store() && rowCount() > 0 && !results.empty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    if (store == m_items->store() && !results.empty())
+        recordsChanged();
 }
 
 void TableController::traitsArrived(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
@@ -188,9 +188,8 @@ void TableController::factsArrived(const RecordStorePtr &store, const std::vecto
         if (!r.metadata.empty())
             store->setMetadata(r.record, r.metadata);
     }
-    // One notice for every row: the view repaints only what it shows.
-    if (store == m_items->store() && rowCount() > 0)
-        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    if (store == m_items->store())
+        recordsChanged();
 }
 
 void TableController::appDidFinishLaunching()
@@ -536,8 +535,11 @@ const std::string *TableController::unplayableReason(const SoundRecord &item) co
 
 void TableController::recordsChanged()
 {
+    // One notice for every row: the view repaints only what it shows.
     if (rowCount() > 0)
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    if (m_delegate)
+        m_delegate->tableControllerValuesChanged(*this);
 }
 
 void TableController::reloadData()

@@ -68,6 +68,9 @@ public:
     }
     // The user sorted the rows by clicking a header.
     virtual void tableControllerDidSort(TableController &) { }
+    // What is known of the rows' records changed: facts read, sounds
+    // analysed, favourites or tags set.
+    virtual void tableControllerValuesChanged(TableController &) { }
     // Of the sounds of the list that wanted analysing, done are analysed.
     virtual void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)
     {

@@ -855,6 +855,19 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QTRY_COMPARE(int(again.items()->size()), 4);
     QCOMPARE(findField->text(), QString("is:fav"));
     QTRY_COMPARE(model->rowCount(), 1);
+    // Live as it is shown: the favourite, one no more, leaves the search;
+    // made one again in the list of the others, it leaves that.
+    m_browser->tableController().selectItemAtIndex(0);
+    again.toggleFavourite();
+    QTRY_COMPARE(model->rowCount(), 0);
+    findField->setText("-is:fav");
+    QTRY_COMPARE(model->rowCount(), 4);
+    for (int r = 0; r < 4; ++r) {
+        if (model->index(r, 0).data().toString() == marked)
+            m_browser->tableController().selectItemAtIndex(r);
+    }
+    again.toggleFavourite();
+    QTRY_COMPARE(model->rowCount(), 3);
     // Renamed and removed, as its menu does.
     m_browser->window().answerNextSearchName("Best");
     again.renameSavedSearch(again.savedSearches().front().id);
@@ -871,6 +884,8 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     m_alerts.answer = 0;
     again.forgetFolder(root);
     QTRY_COMPARE(pane2->count(), 3);
+    // Every sound, shown, follows: the forgotten folder's sounds leave it.
+    QTRY_COMPARE(int(again.items()->size()), 0);
     QVERIFY(std::filesystem::exists(root + "/kick.wav"));
     m_browser.reset();
     library.reset();

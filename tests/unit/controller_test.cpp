@@ -23,6 +23,7 @@ using namespace auralist::fakes;
 using auralist::testing::CapturedOutput;
 using auralist::testing::dropNames;
 using auralist::testing::Rig;
+using auralist::testing::spinUntil;
 using auralist::testing::TempDir;
 
 TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
@@ -172,6 +173,46 @@ TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
     rig.controller.find();
     EXPECT_EQ(rig.names().size(), 4U);
     EXPECT_EQ(rig.controller.items(), rig.controller.matches());
+}
+
+TEST(Find, AQueryOnWhatIsReadRunsAgainAsItIsRead)
+{
+    TempDir tmp;
+    Rig rig;
+    dropNames(rig, tmp, {"kick short.wav", "kick long.wav", "snare.wav"});
+    rig.view.find = "kick len:<3s";
+    rig.controller.find();
+    EXPECT_TRUE(rig.names().empty()); // no length known yet
+    const RecordStorePtr store = rig.controller.items()->store();
+    const auto lasting = [&](const char *name, std::int64_t seconds) {
+        FactsResult r;
+        for (std::uint32_t i = 0; i < store->size(); ++i) {
+            if (store->name(i) == name)
+                r.record = i;
+        }
+        r.facts.state = HeaderFacts::State::Read;
+        r.facts.rate = 1000;
+        r.facts.channels = 1;
+        r.facts.frames = seconds * 1000;
+        return r;
+    };
+    rig.tableController.factsArrived(store, {lasting("kick short.wav", 1), lasting("kick long.wav", 9)});
+    EXPECT_TRUE(spinUntil([&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return rig.names() == std::vector<std::string>{"kick short.wav"};
+    }));
+    // A find of names alone is not run again when facts arrive.
+    rig.view.find = "kick";
+    rig.controller.find();
+    rig.tableController.factsArrived(store, {lasting("snare.wav", 2)});
+    rig.view.find = "snare"; // not found by the find shown
+    spinUntil(
+        [] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            return false;
+        },
+        400);
+    EXPECT_EQ(rig.names().size(), 2U);
 }
 
 TEST(Playback, StateMachineFollowsTheRows)
