@@ -200,6 +200,75 @@ struct RemovalResult {
     Status status = Status::Failed;
     // The system's reason, for the user, when nothing was removed.
     std::string error;
+    // Moved to the Trash: where the file is now, and its .trashinfo.
+    std::string trashedAs;
+    std::string trashInfo;
+};
+
+// What a file is, to tell later whether it is still the one an operation
+// made or moved: the same file (device, inode) with the same contents as
+// far as size and time can say.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+// One thing to do to the user's files.
+struct FileStep {
+    enum class Kind : std::uint8_t {
+        CopyInto, // path into the folder target, under a free name
+        MoveInto, // the same, the source removed once the copy is verified
+        Rename, // path to the name target, in its folder
+        RemoveCopy, // path, if it is still the file expected
+        MoveBack, // path (still the file expected) to exactly target
+        ExportRegion, // frames first..last of path as a new file in the folder target
+    };
+    Kind kind = Kind::CopyInto;
+    std::string path;
+    std::string target;
+    std::optional<FileStamp> expected;
+    // MoveBack of a file out of the Trash: its .trashinfo, removed after.
+    std::string trashInfo;
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+};
+
+struct FileResult {
+    enum class Status : std::uint8_t {
+        Done,
+        Refused, // not done: the file is not what was expected, or the name is taken
+        Failed, // not done: the system refused (the reason says why)
+        Cancelled,
+    };
+    Status status = Status::Failed;
+    std::string made; // where the file is now (Done)
+    FileStamp stamp; // of what is at made
+    std::string error; // for the user
+};
+
+// Copies, moves and renames the user's files off the window's thread, one
+// job after another. Nothing is ever overwritten, nothing partial is ever
+// left under a final name, and a source is removed only once its copy is
+// complete and verified.
+class FileOperations {
+public:
+    FileOperations() = default;
+    virtual ~FileOperations() = default;
+    FileOperations(const FileOperations &) = delete;
+    FileOperations &operator=(const FileOperations &) = delete;
+
+    // Both called on the window's thread: progress now and then while the
+    // job runs (steps done, bytes done of the bytes it copies), finished
+    // once with a result for each step.
+    using Progress = std::function<void(std::size_t steps, std::uint64_t bytes, std::uint64_t totalBytes)>;
+    using Finished = std::function<void(std::vector<FileResult> results)>;
+    // Returns the job's number.
+    virtual std::uint64_t run(std::vector<FileStep> steps, Finished finished, Progress progress) = 0;
+    // The job's step under way is undone and the rest are not begun.
+    virtual void cancel(std::uint64_t job) = 0;
 };
 
 class FileSystem {

@@ -14,6 +14,7 @@
 
 #include "core/file_type.h"
 #include "core/url_escape.h"
+#include "platform/descriptor.h"
 #include "platform/system_reason.h"
 
 namespace auralist {
@@ -40,37 +41,6 @@ EntryKind kindOfDirent(unsigned char type)
     case DT_UNKNOWN: return EntryKind::Unknown;
     default: return EntryKind::Other;
     }
-}
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) { }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-// The folder part and the name part of a path.
-std::pair<std::string, std::string> splitPath(const std::string &path)
-{
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    const size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos)
-        return {".", trimmed};
-    if (slash == 0)
-        return {"/", trimmed.substr(1)};
-    return {trimmed.substr(0, slash), trimmed.substr(slash + 1)};
 }
 
 std::string percentEncodePath(const std::string &path)
@@ -126,19 +96,19 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
     std::string trash = homeTrash();
     std::string infoPathPrefix; // empty: absolute paths in .trashinfo
     if (!makeDirectories(trash + "/files", 0700) || !makeDirectories(trash + "/info", 0700))
-        return {RemovalResult::Status::Failed, "the Trash folder " + trash + " cannot be made"};
+        return {RemovalResult::Status::Failed, "the Trash folder " + trash + " cannot be made", {}, {}};
     struct stat trashStat { };
     if (::stat((trash + "/files").c_str(), &trashStat) != 0 || trashStat.st_dev != device) {
         const std::string top = topDirectoryOf(absoluteFolder, device);
         trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(::getuid());
         infoPathPrefix = top;
         if (!makeDirectories(trash + "/files", 0700) || !makeDirectories(trash + "/info", 0700))
-            return {RemovalResult::Status::Failed, "no Trash folder can be made on this volume"};
+            return {RemovalResult::Status::Failed, "no Trash folder can be made on this volume", {}, {}};
     }
     Fd filesFd(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     Fd infoFd(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (filesFd.get() < 0 || infoFd.get() < 0)
-        return {RemovalResult::Status::Failed, systemReason(errno)};
+        return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
 
     std::string original = (absoluteFolder == "/" ? std::string() : absoluteFolder) + "/" + name;
     if (!infoPathPrefix.empty() && infoPathPrefix != "/")
@@ -158,20 +128,20 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
         if (infoFile.get() < 0) {
             if (errno == EEXIST)
                 continue;
-            return {RemovalResult::Status::Failed, systemReason(errno)};
+            return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
         }
         const bool written = ::write(infoFile.get(), info.data(), info.size()) == static_cast<ssize_t>(info.size());
         struct stat existing { };
         if (written && ::fstatat(filesFd.get(), trashName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
             && ::renameat(parentFd, name.c_str(), filesFd.get(), trashName.c_str()) == 0)
-            return {RemovalResult::Status::Removed, {}};
+            return {RemovalResult::Status::Removed, {}, trash + "/files/" + trashName, trash + "/info/" + infoName};
         const int error = written ? errno : EIO;
         ::unlinkat(infoFd.get(), infoName.c_str(), 0);
         if (written && error == ENOENT)
             continue; // the files name was taken: try the next one
-        return {RemovalResult::Status::Failed, systemReason(error)};
+        return {RemovalResult::Status::Failed, systemReason(error), {}, {}};
     }
-    return {RemovalResult::Status::Failed, "no free name in the Trash"};
+    return {RemovalResult::Status::Failed, "no free name in the Trash", {}, {}};
 }
 
 } // namespace
@@ -222,45 +192,45 @@ std::optional<FileIdentity> PosixFileSystem::identify(const std::string &path)
 RemovalResult PosixFileSystem::removeFile(const std::string &path, const FileIdentity &expected, bool toTrash)
 {
     if (expected.kind == EntryKind::Directory)
-        return {RemovalResult::Status::IsFolder, {}};
+        return {RemovalResult::Status::IsFolder, {}, {}, {}};
     const auto [folder, name] = splitPath(path);
     if (name.empty() || name == "." || name == "..")
-        return {RemovalResult::Status::Changed, {}};
+        return {RemovalResult::Status::Changed, {}, {}, {}};
     // Everything below works relative to the folder opened once, so that a
     // folder of the path renamed or replaced meanwhile cannot redirect it.
     Fd parent(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (parent.get() < 0) {
         if (errno == ENOENT)
-            return {RemovalResult::Status::Gone, {}};
-        return {RemovalResult::Status::Failed, systemReason(errno)};
+            return {RemovalResult::Status::Gone, {}, {}, {}};
+        return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
     }
     struct stat now { };
     if (::fstatat(parent.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT)
-            return {RemovalResult::Status::Gone, {}};
-        return {RemovalResult::Status::Failed, systemReason(errno)};
+            return {RemovalResult::Status::Gone, {}, {}, {}};
+        return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
     }
     const FileIdentity current{static_cast<std::uint64_t>(now.st_dev), static_cast<std::uint64_t>(now.st_ino),
                                kindOfMode(now.st_mode)};
     if (current.kind == EntryKind::Directory)
-        return {RemovalResult::Status::IsFolder, {}};
+        return {RemovalResult::Status::IsFolder, {}, {}, {}};
     if (current != expected)
-        return {RemovalResult::Status::Changed, {}};
+        return {RemovalResult::Status::Changed, {}, {}, {}};
     if (toTrash) {
         char resolved[PATH_MAX];
         if (!::realpath(folder.c_str(), resolved))
-            return {RemovalResult::Status::Failed, systemReason(errno)};
+            return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
         struct stat folderStat { };
         if (::fstat(parent.get(), &folderStat) != 0)
-            return {RemovalResult::Status::Failed, systemReason(errno)};
+            return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
         return moveToTrash(parent.get(), resolved, name, folderStat.st_dev);
     }
     if (::unlinkat(parent.get(), name.c_str(), 0) != 0) {
         if (errno == ENOENT)
-            return {RemovalResult::Status::Gone, {}};
-        return {RemovalResult::Status::Failed, systemReason(errno)};
+            return {RemovalResult::Status::Gone, {}, {}, {}};
+        return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
     }
-    return {RemovalResult::Status::Removed, {}};
+    return {RemovalResult::Status::Removed, {}, {}, {}};
 }
 
 } // namespace auralist

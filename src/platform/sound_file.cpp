@@ -102,6 +102,15 @@ std::unique_ptr<SoundFile> SoundFile::adopt(int fd, std::int64_t size, std::stri
     return file;
 }
 
+SNDFILE *SoundFile::create(int fd, SF_INFO &info, std::string *error)
+{
+    const std::lock_guard<std::mutex> turn(libsndfileTurn());
+    SNDFILE *file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    if (!file && error)
+        *error = sf_strerror(nullptr);
+    return file;
+}
+
 SoundFile::~SoundFile()
 {
     if (m_file)

@@ -40,6 +40,10 @@ public:
     // which it takes (and closes, whatever the outcome).
     static std::unique_ptr<SoundFile> adopt(int fd, std::int64_t size, std::string *error = nullptr);
 
+    // A new sound file written to fd (left open) in info's format, or null
+    // with the reason in *error.
+    static SNDFILE *create(int fd, SF_INFO &info, std::string *error = nullptr);
+
     ~SoundFile();
     SoundFile(const SoundFile &) = delete;
     SoundFile &operator=(const SoundFile &) = delete;

@@ -36,7 +36,7 @@ public:
     RemovalResult removeFile(const std::string &path, const FileIdentity &expected, bool toTrash) override
     {
         if (failRemovals)
-            return {RemovalResult::Status::Failed, "Read-only file system"};
+            return {RemovalResult::Status::Failed, "Read-only file system", {}, {}};
         return PosixFileSystem::removeFile(path, expected, toTrash);
     }
     bool failRemovals = false;

@@ -14,32 +14,12 @@
 #include "core/url_escape.h"
 
 using namespace auralist;
+using auralist::testing::listing;
 using auralist::testing::Rig;
 using auralist::testing::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every entry below root with what it is: a file's contents, a link's
-// target, or "folder". Two listings differ exactly where something changed.
-std::map<std::string, std::string> listing(const std::string &root)
-{
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string rel = it->path().lexically_relative(root).string();
-        if (it->is_symlink()) {
-            out[rel] = "link to " + fs::read_symlink(it->path()).string();
-        } else if (it->is_directory()) {
-            out[rel] = "folder";
-        } else {
-            std::ifstream in(it->path(), std::ios::binary);
-            std::stringstream contents;
-            contents << in.rdbuf();
-            out[rel] = "file " + std::to_string(std::hash<std::string>{}(contents.str()));
-        }
-    }
-    return out;
-}
 
 std::map<std::string, std::string> without(std::map<std::string, std::string> map, const std::string &key)
 {

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include <unistd.h>
@@ -85,5 +87,27 @@ public:
 private:
     std::FILE *m_file;
 };
+
+// Every entry below root with what it is: a file's contents, a link's
+// target, or "folder". Two listings differ exactly where something changed.
+inline std::map<std::string, std::string> listing(const std::string &root)
+{
+    std::map<std::string, std::string> out;
+    for (auto it = std::filesystem::recursive_directory_iterator(root);
+         it != std::filesystem::recursive_directory_iterator(); ++it) {
+        const std::string rel = it->path().lexically_relative(root).string();
+        if (it->is_symlink()) {
+            out[rel] = "link to " + std::filesystem::read_symlink(it->path()).string();
+        } else if (it->is_directory()) {
+            out[rel] = "folder";
+        } else {
+            std::ifstream in(it->path(), std::ios::binary);
+            std::stringstream contents;
+            contents << in.rdbuf();
+            out[rel] = "file " + std::to_string(std::hash<std::string>{}(contents.str()));
+        }
+    }
+    return out;
+}
 
 } // namespace auralist::testing

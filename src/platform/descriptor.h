@@ -1,0 +1,47 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+
+namespace auralist {
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) { }
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) { }
+    Fd &operator=(Fd &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// The folder part and the name part of a path.
+inline std::pair<std::string, std::string> splitPath(const std::string &path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos)
+        return {".", trimmed};
+    if (slash == 0)
+        return {"/", trimmed.substr(1)};
+    return {trimmed.substr(0, slash), trimmed.substr(slash + 1)};
+}
+
+} // namespace auralist
