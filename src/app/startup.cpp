@@ -31,11 +31,13 @@
 #include "catalogue/library.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
+#include "core/file_type.h"
 #include "core/line_output.h"
 #include "core/marketing.h"
 #include "core/table_controller.h"
 #include "core/updater.h"
 #include "library/header_pool.h"
+#include "ui/name_editor.h"
 #include "library/scanner.h"
 #include "platform/curl_http.h"
 #include "platform/decoder_messages.h"
@@ -65,11 +67,12 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_tableController = std::make_unique<TableController>(services.diagnostics);
     if (!services.scanner)
         m_inlineScanner = std::make_unique<InlineScanner>(services.fileSystem, services.diagnostics.output());
+    m_fileWorker = std::make_unique<files::FileWorker>();
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,
                              services.diagnostics, services.scanner ? *services.scanner : *m_inlineScanner,
-                             services.catalogue},
+                             services.catalogue, m_fileWorker.get()},
         *m_tableController, *m_window);
     // cppcheck-suppress useInitializationList
     m_updater = std::make_unique<Updater>(
@@ -196,6 +199,7 @@ std::vector<Stoppable *> Browser::threads() const
     if (m_analysisPool)
         units.push_back(m_analysisPool.get());
     units.push_back(m_summaryWorker.get());
+    units.push_back(m_fileWorker.get());
     return units;
 }
 
@@ -306,12 +310,54 @@ void Browser::connectActions()
         });
     }
     connectLibrary();
+    connectTriage();
     m_window->deletePanel()->setActions([c] { c->cancelDelete(); }, [c] { c->approveDelete(); });
     m_window->setWindowWillClose([this, c] {
         saveLayout();
         c->windowWillClose(true);
     });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });
+}
+
+void Browser::connectTriage()
+{
+    Ui::MainWindow &ui = m_window->ui();
+    Controller *c = m_controller.get();
+    MainWindow *w = m_window.get();
+    const auto showDestinations = [c, w] {
+        std::vector<QString> names;
+        for (const std::string &f : c->destinations())
+            names.push_back(TableController::displayText(lastPathComponent(f)));
+        w->setDestinationNames(names);
+    };
+    showDestinations();
+    QObject::connect(w, &MainWindow::copyToDestination, w, [c](int n) { c->copyToDestination(static_cast<std::size_t>(n)); });
+    QObject::connect(w, &MainWindow::moveToDestination, w, [c](int n) { c->moveToDestination(static_cast<std::size_t>(n)); });
+    QObject::connect(ui.actionDestinations, &QAction::triggered, w, [c, showDestinations] {
+        c->editDestinations();
+        showDestinations();
+    });
+    QObject::connect(ui.actionUndo, &QAction::triggered, w, [c] { c->undo(); });
+    QObject::connect(ui.actionRedo, &QAction::triggered, w, [c] { c->redo(); });
+    QObject::connect(ui.stopFiles, &QToolButton::clicked, w, [c] { c->cancelFileJob(); });
+    QObject::connect(ui.actionShowInFolder, &QAction::triggered, w, [c] { c->showInFolder(); });
+    QObject::connect(ui.actionCopyPath, &QAction::triggered, w, [c] { c->copyPaths(); });
+    QObject::connect(ui.actionExportList, &QAction::triggered, w, [c] { c->exportList(); });
+    // F2: the name of the selected row, edited where it is shown.
+    TableController *tc = m_tableController.get();
+    tc->setRenamer([c](const SoundRecord &record, const std::string &name) { c->renameRecord(record, name); });
+    DragTable *table = w->table();
+    const int nameColumn = tc->columnOf("name");
+    if (nameColumn >= 0)
+        table->setItemDelegateForColumn(nameColumn, new NameEditor(table));
+    QObject::connect(ui.actionRename, &QAction::triggered, w, [tc, table, nameColumn] {
+        const int row = tc->selectedItemIndex();
+        if (row < 0 || nameColumn < 0)
+            return;
+        const QModelIndex index = tc->index(row, nameColumn);
+        table->setCurrentIndex(index);
+        table->edit(index);
+    });
 }
 
 void Browser::connectLibrary()

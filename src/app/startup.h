@@ -8,6 +8,7 @@
 #include "core/mailbox.h"
 #include "core/services.h"
 #include "core/worker_thread.h"
+#include "files/file_worker.h"
 
 namespace auralist {
 
@@ -78,11 +79,13 @@ private:
     void saveLayout();
     void appFinishedLaunching(const std::vector<std::string> &paths);
     void connectLibrary();
+    void connectTriage();
 
     ServiceSet m_services;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<TableController> m_tableController;
     std::unique_ptr<IntakeScanner> m_inlineScanner; // when none was given
+    std::unique_ptr<files::FileWorker> m_fileWorker;
     std::unique_ptr<Controller> m_controller;
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<Marketing> m_marketing;

@@ -667,6 +667,39 @@ std::vector<Root> Database::roots()
     return out;
 }
 
+bool Database::moveSounds(const std::vector<std::pair<std::string, std::string>> &moves)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    const std::vector<Root> known = roots();
+    Statement move(m_db, (std::string("UPDATE sounds SET path = ?1, path_key = path_key(?1), root = ?3") + kAtPath2).c_str());
+    bool ok = move.ok();
+    for (const auto &[from, to] : moves) {
+        std::int64_t root = 0;
+        std::size_t longest = 0;
+        for (const Root &r : known) {
+            const std::string folder = r.path.ends_with('/') ? r.path : r.path + '/';
+            if (to.starts_with(folder) && folder.size() > longest) {
+                root = r.id;
+                longest = folder.size();
+            }
+        }
+        if (root == 0) {
+            const std::size_t slash = to.rfind('/');
+            root = rememberRoot(slash == 0 ? std::string("/") : to.substr(0, slash));
+        }
+        move.bind(1, to);
+        move.bind(2, from);
+        move.bind(3, root);
+        ok = ok && root != 0 && move.run();
+    }
+    if (ok && exec("RELEASE edit"))
+        return true;
+    noteWriteError();
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
 bool Database::setFavourite(const std::vector<std::string> &paths, bool on)
 {
     if (!exec("SAVEPOINT edit"))

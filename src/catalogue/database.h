@@ -141,6 +141,10 @@ public:
     std::vector<Root> roots();
     // Marks the sounds at paths (in any root); true once saved.
     bool setFavourite(const std::vector<std::string> &paths, bool on);
+    // Each sound at a first path is now at its second, with everything
+    // known of it: under the remembered folder that holds the new path, or
+    // under its own folder, remembered for it.
+    bool moveSounds(const std::vector<std::pair<std::string, std::string>> &moves);
     bool setTags(const std::vector<std::string> &paths, const std::string &tags);
     // Every sound with a mark or tags, in any root.
     std::vector<SoundRow> markedSounds();

@@ -633,6 +633,14 @@ void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, st
     });
 }
 
+void Library::moveSounds(std::vector<std::pair<std::string, std::string>> moves)
+{
+    m_writer.post([this, moves = std::move(moves)](Database &db) {
+        if (db.moveSounds(moves))
+            tellFolders(db);
+    });
+}
+
 void Library::setFavourite(std::vector<std::string> paths, bool on)
 {
     const std::string what = "favourite of " + std::to_string(paths.size());

@@ -49,6 +49,7 @@ public:
     void saveSearch(const std::string &name, const std::string &query) override;
     void renameSearch(std::int64_t id, const std::string &name) override;
     void removeSearch(std::int64_t id) override;
+    void moveSounds(std::vector<std::pair<std::string, std::string>> moves) override;
     void setFavourite(std::vector<std::string> paths, bool on) override;
     void setTags(std::vector<std::string> paths, std::string tags) override;
     void notePlayed(const std::string &path) override;

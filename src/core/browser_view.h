@@ -96,6 +96,25 @@ public:
     // The line under the find field: why a term of the query was read as
     // text, or what it passed over; empty hides it.
     virtual void setFindHint(const QString &text) { (void)text; }
+    // Edit > Destinations: the folders, edited; nothing when cancelled.
+    virtual std::optional<std::vector<std::string>> askForDestinations(const std::vector<std::string> &current)
+    {
+        (void)current;
+        return std::nullopt;
+    }
+    // A file operation that takes a while: what it is doing, with a way to
+    // stop it; hidden when it is done.
+    virtual void showFileProgress(const QString &text) { (void)text; }
+    virtual void hideFileProgress() { }
+    // The Edit menu's Undo and Redo items (empty: nothing to undo or redo).
+    virtual void setUndoTitles(const QString &undo, const QString &redo)
+    {
+        (void)undo;
+        (void)redo;
+    }
+    // File > Export List: the file to write and its format (a name ending
+    // in .csv is CSV); nothing when cancelled.
+    virtual std::optional<std::string> askForListFile() { return std::nullopt; }
 
     // Ends the application once control returns to the event loop.
     virtual void terminate() = 0;

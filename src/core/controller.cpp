@@ -29,7 +29,8 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_view(view),
       m_scanner(services.scanner),
       m_catalogue(services.catalogue),
-      m_catalogueService(services.catalogue)
+      m_catalogueService(services.catalogue),
+      m_files(services.files)
 {
     if (m_catalogue)
         m_catalogue->setListener(this);

@@ -46,6 +46,8 @@ public:
         IntakeScanner &scanner;
         // The saved catalogue (null: none).
         Catalogue *catalogue = nullptr;
+        // Where copies, moves and renames are carried out (null: nowhere).
+        FileOperations *files = nullptr;
     };
 
     Controller(const Services &services, TableController &tableController, BrowserView &view);
@@ -173,6 +175,36 @@ public:
                                const std::vector<Likeness> &found) override;
     void catalogueUnanalysedArrived(std::uint64_t request, std::int64_t last,
                                     const std::vector<std::string> &paths) override;
+
+    // Triage: the destination folders (setting destinations, up to nine),
+    // copies and moves of the selected sounds to the n-th (0-based), their
+    // renaming, and the undoing and redoing of each.
+    static constexpr std::size_t kMostDestinations = 9;
+    std::vector<std::string> destinations() const;
+    void setDestinations(const std::vector<std::string> &folders);
+    void editDestinations();
+    void copyToDestination(std::size_t n);
+    void moveToDestination(std::size_t n);
+    // Renames the file of record (from the name's editor).
+    void renameRecord(const SoundRecord &record, const std::string &newName);
+    void undo();
+    void redo();
+    QString undoTitle() const;
+    QString redoTitle() const;
+    bool fileJobRunning() const { return m_fileJob != 0; }
+    void cancelFileJob();
+    // Sound > Show in Folder and Copy Path, for the selected sounds.
+    void showInFolder();
+    void copyPaths();
+    // File > Export List: the rows shown, in their order, as M3U (paths)
+    // or CSV (every visible column).
+    enum class ListFormat : std::uint8_t { M3u, Csv };
+    std::string exportedList(ListFormat format) const;
+    void exportList();
+    // A region of the selected sound (frames), written as a new file into
+    // folder; done(path) once it is there (empty: it is not).
+    void exportRegion(std::int64_t first, std::int64_t last, const std::string &folder,
+                      std::function<void(const std::string &)> done = {});
 
     // Deletion.
     void deleteSelected();
@@ -320,6 +352,44 @@ private:
     bool m_toldProblem = false;
     bool m_toldWriteFailure = false;
     QElapsedTimer m_listAsked; // since the list (or its check) was asked for
+
+    // One decision that can be undone: what it did to which sounds.
+    struct Undoable {
+        enum class Kind : std::uint8_t { Copy, Move, Rename, Trash, Marks };
+        struct Item {
+            SoundRecord record;
+            std::string from; // where the file was (Copy: the source)
+            std::string to; // where it is now (Copy: the copy; Trash: in the Trash)
+            FileStamp stamp; // what is at to
+            std::string trashInfo;
+            bool favouriteBefore = false;
+            bool favouriteAfter = false;
+            std::string tagsBefore;
+            std::string tagsAfter;
+        };
+        Kind kind = Kind::Copy;
+        std::string folder; // the destination of a copy or move
+        std::vector<Item> items;
+    };
+    void runFiles(const QString &doing, std::vector<FileStep> steps,
+                  std::function<void(std::vector<FileResult>)> finished);
+    void sendToDestination(std::size_t n, bool move);
+    void didUndo(Undoable entry, bool redoing);
+    void pushUndoable(Undoable entry);
+    static Undoable::Item undoItem(const SoundRecord &record, std::string from, std::string to,
+                                   const FileStamp &stamp);
+    void showUndoTitles();
+    // The record now names the file at path (moved, renamed, restored).
+    void recordMoved(const SoundRecord &record, const std::string &path);
+    void applyMarks(const Undoable &entry, bool after);
+    void tellFileProblems(const QString &title, const std::vector<std::string> &problems);
+    FileOperations *m_files = nullptr;
+    std::uint64_t m_fileJob = 0; // the job under way (0: none)
+    std::size_t m_fileJobs = 0; // jobs asked for and not finished
+    QElapsedTimer m_fileJobStarted;
+    Undoable m_trashed; // what the deletion under way put in the Trash
+    std::vector<Undoable> m_undo;
+    std::vector<Undoable> m_redo;
 
     // What the delete question was about: each sound, and what its file
     // was when asked.

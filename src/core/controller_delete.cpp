@@ -50,7 +50,7 @@ void Controller::deleteRecords(std::vector<SoundRecord> records)
     if (records.size() == 1) {
         message = QStringLiteral("Are you sure you want to delete %1?").arg(quotedName(records.front()));
         detail = trash ? QStringLiteral("The file is moved to the Trash.")
-                       : QStringLiteral("The file is removed from the disk.");
+                       : QStringLiteral("The file is removed from the disk. This cannot be undone.");
     } else {
         message = QStringLiteral("Are you sure you want to delete these %1 sounds?").arg(records.size());
         // The names, as many as a question can show, then what deleting does.
@@ -61,7 +61,7 @@ void Controller::deleteRecords(std::vector<SoundRecord> records)
             detail += QStringLiteral("\u2026and %1 more\n").arg(records.size() - kNamesShown);
         detail += QLatin1Char('\n')
             + (trash ? QStringLiteral("The files are moved to the Trash.")
-                     : QStringLiteral("The files are removed from the disk."));
+                     : QStringLiteral("The files are removed from the disk. This cannot be undone."));
     }
     // What the question is about is noted now: on approval only those very
     // files or links are removed.
@@ -105,6 +105,8 @@ void Controller::sheetDidEnd(int returnCode)
 
     if (returnCode == 1) {
         std::vector<std::string> refusals;
+        m_trashed = Undoable();
+        m_trashed.kind = Undoable::Kind::Trash;
         for (size_t i = 0; i < asked.size(); ++i) {
             // Only what is still listed: a row gone since is not touched.
             if (m_tableController.rowOf(asked[i]) < 0)
@@ -112,6 +114,9 @@ void Controller::sheetDidEnd(int returnCode)
             if (auto refusal = deleteAsked(asked[i], identities[i]))
                 refusals.push_back(std::move(*refusal));
         }
+        // What went to the Trash can come back from it.
+        pushUndoable(std::move(m_trashed));
+        m_trashed.items.clear();
         if (!refusals.empty()) {
             std::string text;
             for (const std::string &r : refusals)
@@ -138,6 +143,13 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
         return std::nullopt;
     }
     const RemovalResult result = m_fs.removeFile(path, *identity, moveToTrash());
+    if (result.status == RemovalResult::Status::Removed && !result.trashedAs.empty()) {
+        if (const auto stamp = m_fs.stamp(result.trashedAs)) {
+            Undoable::Item item = undoItem(record, path, result.trashedAs, *stamp);
+            item.trashInfo = result.trashInfo;
+            m_trashed.items.push_back(std::move(item));
+        }
+    }
     switch (result.status) {
     case RemovalResult::Status::Removed:
     case RemovalResult::Status::Gone:

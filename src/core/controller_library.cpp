@@ -290,10 +290,22 @@ std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord>
     std::vector<std::string> paths;
     paths.reserve(selected.size());
     RecordStore &store = *m_tableController.items()->store();
+    // What each was and became, to be undone.
+    Undoable entry;
+    entry.kind = Undoable::Kind::Marks;
     for (const SoundRecord &r : selected) {
+        Undoable::Item item;
+        item.record = r;
+        item.favouriteBefore = store.favourite(r.index());
+        item.tagsBefore = store.tags(r.index());
         mark(store, r.index());
+        item.favouriteAfter = store.favourite(r.index());
+        item.tagsAfter = store.tags(r.index());
+        if (item.favouriteAfter != item.favouriteBefore || item.tagsAfter != item.tagsBefore)
+            entry.items.push_back(std::move(item));
         paths.emplace_back(r.path());
     }
+    pushUndoable(std::move(entry));
     m_tableController.recordsChanged();
     return paths;
 }

@@ -187,6 +187,8 @@ public:
     std::string_view foldedName() const { return m_store->foldedName(m_index); }
     std::optional<std::string_view> value(std::string_view key) const { return m_store->value(m_index, key); }
     void setValue(std::string_view key, std::string value) const { m_store->setValue(m_index, key, std::move(value)); }
+    void setFavourite(bool on) const { m_store->setFavourite(m_index, on); }
+    void setTags(std::string tags) const { m_store->setTags(m_index, std::move(tags)); }
     const HeaderFacts &facts() const { return m_store->facts(m_index); }
 
     const RecordStore *store() const { return m_store.get(); }

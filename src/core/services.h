@@ -118,6 +118,10 @@ public:
     virtual bool openUrl(const std::string &url) = 0;
     // Tells the desktop that the item at path changed (may do nothing).
     virtual void noteFileSystemChanged(const std::string &path) = 0;
+    // Asks the file manager to show the files, selected in their folder.
+    virtual void showInFolder(const std::vector<std::string> &paths) { (void)paths; }
+    // Puts the paths on the clipboard, as text and as a list of files.
+    virtual void copyPaths(const std::vector<std::string> &paths) { (void)paths; }
 };
 
 class Alerts {
@@ -225,6 +229,7 @@ struct FileStep {
         RemoveCopy, // path, if it is still the file expected
         MoveBack, // path (still the file expected) to exactly target
         ExportRegion, // frames first..last of path as a new file in the folder target
+        WriteText, // target as the whole of the file path, in place of what was there
     };
     Kind kind = Kind::CopyInto;
     std::string path;
@@ -293,6 +298,12 @@ public:
     // Removes (or moves to the Trash) the file or link at path, but only
     // when it is still what `expected` names. Never removes a folder.
     virtual RemovalResult removeFile(const std::string &path, const FileIdentity &expected, bool toTrash) = 0;
+    // What the item at path is now (a final link is not followed).
+    virtual std::optional<FileStamp> stamp(const std::string &path)
+    {
+        (void)path;
+        return std::nullopt;
+    }
 };
 
 // Scans what an intake was handed, away from the caller, printing the
@@ -469,6 +480,9 @@ public:
         (void)name;
     }
     virtual void removeSearch(std::int64_t id) { (void)id; }
+    // Each sound at a first path has been moved or renamed to its second:
+    // its favourite, tags and all go with it.
+    virtual void moveSounds(std::vector<std::pair<std::string, std::string>> moves) { (void)moves; }
     virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
     virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;
     virtual void notePlayed(const std::string &path) = 0;

@@ -574,6 +574,12 @@ int TableController::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : static_cast<int>(m_items->size());
 }
 
+int TableController::columnOf(const std::string &key) const
+{
+    const auto it = std::find(m_columns.begin(), m_columns.end(), key);
+    return it == m_columns.end() ? -1 : static_cast<int>(it - m_columns.begin());
+}
+
 int TableController::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
@@ -672,17 +678,25 @@ Qt::ItemFlags TableController::flags(const QModelIndex &index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled;
-    if (shouldEditTableColumn(index.column(), index.row()))
+    if (shouldEditTableColumn(index.column(), index.row())
+        || (m_renamer && identifierForColumn(index.column()) == "name"))
         f |= Qt::ItemIsEditable;
     return f;
 }
 
 bool TableController::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    if (role != Qt::EditRole || !index.isValid() || index.row() >= static_cast<int>(m_items->size()) || !m_isEditable)
+    if (role != Qt::EditRole || !index.isValid() || index.row() >= static_cast<int>(m_items->size()))
         return false;
     const SoundRecord item = (*m_items)[static_cast<size_t>(index.row())];
     const QByteArray bytes = QFile::encodeName(value.toString());
+    if (m_renamer && identifierForColumn(index.column()) == "name") {
+        // The name changes once the file's does.
+        m_renamer(item, std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
+        return true;
+    }
+    if (!m_isEditable)
+        return false;
     item.setValue(identifierForColumn(index.column()),
                   std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
     emit dataChanged(index, index);

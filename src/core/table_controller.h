@@ -47,6 +47,10 @@ public:
     void setDelegate(TableControllerDelegate *delegate) { m_delegate = delegate; }
     TableControllerDelegate *delegate() const { return m_delegate; }
     void setIsEditable(bool editable) { m_isEditable = editable; }
+    // The name column is edited in place, and what is typed handed to
+    // renamer (as native bytes), which renames the file.
+    using Renamer = std::function<void(const SoundRecord &, const std::string &)>;
+    void setRenamer(Renamer renamer) { m_renamer = std::move(renamer); }
     bool isEditable() const { return m_isEditable; }
 
     // Launch finished: double-clicks in the table reach doubleClick().
@@ -133,6 +137,8 @@ public:
     // The paths of the given rows, in the order given, as drag data.
     QMimeData *writeRows(const std::vector<int> &rows) const;
     std::string identifierForColumn(int column) const;
+    // The column of key; -1 when none shows it.
+    int columnOf(const std::string &key) const;
 
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -180,6 +186,7 @@ private:
     // Keyed by record object: every list shares the same ones.
     std::unordered_map<SoundRecord, std::string, SoundRecordHash> m_unplayable;
     SoundRecord m_playing;
+    Renamer m_renamer;
     HeaderFeed *m_headerFeed = nullptr;
     TraitFeed *m_traitFeed = nullptr;
     std::string m_listKey;

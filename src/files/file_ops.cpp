@@ -352,6 +352,39 @@ FileResult writeNew(const std::string &folder, const std::string &name, const st
     }
 }
 
+FileResult writeText(const std::string &path, const std::string &text)
+{
+    const auto [folder, name] = splitPath(path);
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return failed("The folder " + quoted(splitPath(folder).second) + " cannot be opened", errno);
+    // A hidden name beside it, renamed over it once whole.
+    const std::string temp = "." + name + ".auralist-" + std::to_string(::getpid());
+    Fd out(::openat(dir.get(), temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666));
+    if (out.get() < 0)
+        return failed(quoted(name) + " cannot be written", errno);
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const ssize_t n = ::write(out.get(), text.data() + at, text.size() - at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::unlinkat(dir.get(), temp.c_str(), 0);
+            return failed(quoted(name) + " was not written", error);
+        }
+        at += static_cast<std::size_t>(n);
+    }
+    if (::fsync(out.get()) != 0 || ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) != 0) {
+        const int error = errno;
+        ::unlinkat(dir.get(), temp.c_str(), 0);
+        return failed(quoted(name) + " was not written", error);
+    }
+    struct stat st { };
+    ::fstat(out.get(), &st);
+    return done(path, stampOf(st));
+}
+
 std::optional<FileStamp> stampAt(const std::string &path)
 {
     struct stat st { };

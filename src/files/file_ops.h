@@ -46,6 +46,9 @@ FileResult moveBack(const std::string &path, const FileStamp &expected, const st
 // A new file in folder, named name or the first free numbered name, of
 // what write(fd) writes; nothing is named if it returns false.
 FileResult writeNew(const std::string &folder, const std::string &name, const std::function<bool(int fd)> &write);
+// text as the whole of the file path: written beside it, then put in its
+// place at once.
+FileResult writeText(const std::string &path, const std::string &text);
 // The bytes a step copies, if it copies (a rename copies none).
 std::uint64_t bytesToCopy(const FileStep &step);
 

@@ -112,6 +112,7 @@ std::vector<FileResult> FileWorker::carryOut(const Job &job)
             results.push_back(step.expected ? moveBack(step.path, *step.expected, step.target, step.trashInfo, hooks)
                                             : FileResult{});
             break;
+        case FileStep::Kind::WriteText: results.push_back(writeText(step.path, step.target)); break;
         case FileStep::Kind::ExportRegion:
             results.push_back(exportRegion(step.path, step.first, step.last, step.target, hooks));
             break;

@@ -12,6 +12,7 @@ public:
     std::uint32_t fileTypeCode(const std::string &path) override;
     std::optional<FileIdentity> identify(const std::string &path) override;
     RemovalResult removeFile(const std::string &path, const FileIdentity &expected, bool toTrash) override;
+    std::optional<FileStamp> stamp(const std::string &path) override;
 };
 
 } // namespace auralist

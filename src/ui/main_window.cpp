@@ -2,6 +2,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QFile>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -219,6 +225,147 @@ std::optional<QString> MainWindow::askForTags(const QString &current, int count)
     if (!ok)
         return std::nullopt;
     return dialog.textValue();
+}
+
+std::optional<std::vector<std::string>> MainWindow::askForDestinations(const std::vector<std::string> &current)
+{
+    if (m_destinationsAnswer) {
+        std::optional<std::vector<std::string>> answer = std::move(m_destinationsAnswer);
+        m_destinationsAnswer.reset();
+        return answer;
+    }
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("destinations"));
+    dialog.setWindowTitle(QStringLiteral("Destinations"));
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *explain = new QLabel(QStringLiteral("Ctrl+1 to Ctrl+9 copy the selected sounds to these folders, "
+                                              "Ctrl+Shift+1 to Ctrl+Shift+9 move them there."),
+                               &dialog);
+    explain->setWordWrap(true);
+    layout->addWidget(explain);
+    auto *list = new QListWidget(&dialog);
+    list->setAccessibleName(QStringLiteral("Destination folders"));
+    const auto addFolder = [list](const std::string &folder) {
+        auto *item = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(folder)), list);
+        item->setData(Qt::UserRole, QByteArray::fromStdString(folder));
+    };
+    for (const std::string &f : current)
+        addFolder(f);
+    layout->addWidget(list);
+    auto *buttons = new QHBoxLayout;
+    auto *add = new QPushButton(QStringLiteral("Add\u2026"), &dialog);
+    auto *remove = new QPushButton(QStringLiteral("Remove"), &dialog);
+    auto *up = new QPushButton(QStringLiteral("Move Up"), &dialog);
+    auto *down = new QPushButton(QStringLiteral("Move Down"), &dialog);
+    for (QPushButton *b : {add, remove, up, down})
+        buttons->addWidget(b);
+    layout->addLayout(buttons);
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    layout->addWidget(box);
+    connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    const auto update = [=] {
+        add->setEnabled(list->count() < 9);
+        remove->setEnabled(list->currentRow() >= 0);
+        up->setEnabled(list->currentRow() > 0);
+        down->setEnabled(list->currentRow() >= 0 && list->currentRow() < list->count() - 1);
+    };
+    connect(list, &QListWidget::currentRowChanged, &dialog, update);
+    connect(add, &QPushButton::clicked, &dialog, [&dialog, addFolder, update] {
+        const QString folder = QFileDialog::getExistingDirectory(&dialog, QStringLiteral("Add a Destination"));
+        if (!folder.isEmpty())
+            addFolder(QFile::encodeName(folder).toStdString());
+        update();
+    });
+    connect(remove, &QPushButton::clicked, &dialog, [list, update] {
+        delete list->takeItem(list->currentRow());
+        update();
+    });
+    const auto shift = [list, update](int by) {
+        const int row = list->currentRow();
+        if (row < 0 || row + by < 0 || row + by >= list->count())
+            return;
+        QListWidgetItem *item = list->takeItem(row);
+        list->insertItem(row + by, item);
+        list->setCurrentRow(row + by);
+        update();
+    };
+    connect(up, &QPushButton::clicked, &dialog, [shift] { shift(-1); });
+    connect(down, &QPushButton::clicked, &dialog, [shift] { shift(1); });
+    update();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    std::vector<std::string> folders;
+    for (int i = 0; i < list->count(); ++i)
+        folders.push_back(list->item(i)->data(Qt::UserRole).toByteArray().toStdString());
+    return folders;
+}
+
+std::optional<std::string> MainWindow::askForListFile()
+{
+    if (m_listFileAnswer) {
+        std::optional<std::string> answer = std::move(m_listFileAnswer);
+        m_listFileAnswer.reset();
+        return answer;
+    }
+    QString filter;
+    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Export List"),
+                                                      QDir::homePath() + QStringLiteral("/Sounds.m3u"),
+                                                      QStringLiteral("M3U playlist (*.m3u);;CSV table (*.csv)"), &filter);
+    if (file.isEmpty())
+        return std::nullopt;
+    QString chosen = file;
+    if (!chosen.contains(QLatin1Char('.')))
+        chosen += filter.startsWith(QStringLiteral("CSV")) ? QStringLiteral(".csv") : QStringLiteral(".m3u");
+    return QFile::encodeName(chosen).toStdString();
+}
+
+void MainWindow::showFileProgress(const QString &text)
+{
+    m_ui->fileStatus->setText(text);
+    m_ui->fileStatus->show();
+    m_ui->stopFiles->show();
+}
+
+void MainWindow::hideFileProgress()
+{
+    m_ui->fileStatus->hide();
+    m_ui->stopFiles->hide();
+}
+
+void MainWindow::setUndoTitles(const QString &undo, const QString &redo)
+{
+    m_ui->actionUndo->setText(undo.isEmpty() ? QStringLiteral("&Undo") : undo);
+    m_ui->actionUndo->setEnabled(!undo.isEmpty());
+    m_ui->actionRedo->setText(redo.isEmpty() ? QStringLiteral("&Redo") : redo);
+    m_ui->actionRedo->setEnabled(!redo.isEmpty());
+}
+
+void MainWindow::setDestinationNames(const std::vector<QString> &names)
+{
+    for (QMenu *menu : {m_ui->menuCopyTo, m_ui->menuMoveTo}) {
+        const bool move = menu == m_ui->menuMoveTo;
+        if (menu->actions().isEmpty()) {
+            for (int n = 0; n < 9; ++n) {
+                QAction *action = menu->addAction(QString());
+                // Shortcuts that work while the menu is closed.
+                addAction(action);
+                action->setShortcut(QKeySequence((move ? Qt::CTRL | Qt::SHIFT : Qt::CTRL) | (Qt::Key_1 + n)));
+                connect(action, &QAction::triggered, this, [this, n, move] {
+                    if (move)
+                        emit moveToDestination(n);
+                    else
+                        emit copyToDestination(n);
+                });
+            }
+        }
+        const QList<QAction *> actions = menu->actions();
+        for (int n = 0; n < 9; ++n) {
+            const bool set = n < static_cast<int>(names.size());
+            actions[n]->setText(set ? QStringLiteral("&%1 %2").arg(n + 1).arg(names[static_cast<size_t>(n)])
+                                    : QStringLiteral("&%1 (no destination)").arg(n + 1));
+        }
+    }
 }
 
 MainWindow::~MainWindow() = default;

@@ -70,6 +70,18 @@ public:
     // dialog.
     void answerNextTagsQuestion(QString answer) { m_tagsAnswer = std::move(answer); }
 
+    std::optional<std::vector<std::string>> askForDestinations(const std::vector<std::string> &current) override;
+    // Tests: the next question about destinations is answered with these.
+    void answerNextDestinations(std::vector<std::string> folders) { m_destinationsAnswer = std::move(folders); }
+    std::optional<std::string> askForListFile() override;
+    void answerNextListFile(std::string file) { m_listFileAnswer = std::move(file); }
+    void showFileProgress(const QString &text) override;
+    void hideFileProgress() override;
+    void setUndoTitles(const QString &undo, const QString &redo) override;
+    // The Copy To and Move To menus' items, Ctrl+1 to Ctrl+9 and
+    // Ctrl+Shift+1 to Ctrl+Shift+9, named after the destinations.
+    void setDestinationNames(const std::vector<QString> &names);
+
     // Where a library entry keeps its kind and folder.
     static constexpr int kKindRole = Qt::UserRole + 1;
     static constexpr int kFolderRole = Qt::UserRole + 2;
@@ -81,6 +93,8 @@ signals:
     // The user chose an entry of the library pane.
     void libraryEntryChosen(int kind, const QByteArray &folder);
     void savedSearchChosen(qint64 id);
+    void copyToDestination(int n);
+    void moveToDestination(int n);
 
 public:
     // TextField: the version text field.
@@ -99,6 +113,8 @@ private:
     int m_tagsAsked = 0;
     std::optional<QString> m_tagsAnswer;
     std::optional<QString> m_searchNameAnswer;
+    std::optional<std::vector<std::string>> m_destinationsAnswer;
+    std::optional<std::string> m_listFileAnswer;
     QLabel *m_findHint = nullptr;
     void placeFindHint();
     void fillLibrary();

@@ -240,7 +240,7 @@ void GuiTest::spaceInTheDeleteSheetNeverDeletes()
     QTest::keyClick(table, Qt::Key_Delete);
     DeletePanel *panel = m_browser->window().deletePanel();
     QTRY_VERIFY(panel->isVisible());
-    QCOMPARE(panel->deletePanelDetail()->text(), QString("The file is removed from the disk."));
+    QCOMPARE(panel->deletePanelDetail()->text(), QString("The file is removed from the disk. This cannot be undone."));
     // Space, wherever the panel's focus is, presses neither button.
     QTRY_VERIFY(QApplication::focusWidget() == panel->deleteButton());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);

@@ -506,7 +506,7 @@ TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
     ASSERT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "b.wav", "a.wav"}));
     rig.select(2);
     c.deleteSelected();
-    EXPECT_EQ(rig.view.panelDetail, "The file is removed from the disk.");
+    EXPECT_EQ(rig.view.panelDetail, "The file is removed from the disk. This cannot be undone.");
     c.approveDelete();
     EXPECT_FALSE(std::filesystem::exists(a));
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));

@@ -1,0 +1,562 @@
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <memory>
+
+#include "core/controller.h"
+#include "core/file_type.h"
+#include "core/string_utils.h"
+#include "core/table_controller.h"
+#include "core/uri_list.h"
+
+namespace auralist {
+
+namespace {
+
+constexpr const char *kDestinationsKey = "destinations";
+// A job shows its progress once it has taken this long.
+constexpr qint64 kProgressAfterMs = 1000;
+
+std::string nameOf(const std::string &path)
+{
+    return std::string(lastPathComponent(path));
+}
+
+QString shown(const std::string &bytes)
+{
+    return TableController::displayText(bytes);
+}
+
+FileStep fileStep(FileStep::Kind kind, std::string path, std::string target)
+{
+    FileStep s;
+    s.kind = kind;
+    s.path = std::move(path);
+    s.target = std::move(target);
+    return s;
+}
+
+QString countOf(std::size_t n, const char *one, const char *many)
+{
+    return QString::fromStdString(groupedDigits(n)) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
+}
+
+QString titleFor(int kind)
+{
+    using Kind = std::uint8_t;
+    switch (static_cast<Kind>(kind)) {
+    case 0: return QStringLiteral("Copy");
+    case 1: return QStringLiteral("Move");
+    case 2: return QStringLiteral("Rename");
+    case 3: return QStringLiteral("Delete");
+    default: return QStringLiteral("Favourite and Tags");
+    }
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string csvField(const QString &text)
+{
+    const std::string s = text.toStdString();
+    if (s.find_first_of(",\"\r\n") == std::string::npos)
+        return s;
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + '"';
+}
+
+} // namespace
+
+std::vector<std::string> Controller::destinations() const
+{
+    const auto value = m_settings.value(kDestinationsKey);
+    if (!value)
+        return {};
+    std::vector<std::string> folders = pathsFromUriList(*value);
+    if (folders.size() > kMostDestinations)
+        folders.resize(kMostDestinations);
+    return folders;
+}
+
+void Controller::setDestinations(const std::vector<std::string> &folders)
+{
+    std::vector<std::string> kept;
+    for (const std::string &f : folders) {
+        if (!f.empty() && kept.size() < kMostDestinations && std::find(kept.begin(), kept.end(), f) == kept.end())
+            kept.push_back(f);
+    }
+    m_settings.setValue(kDestinationsKey, uriListForPaths(kept));
+    m_settings.sync();
+}
+
+void Controller::editDestinations()
+{
+    if (const auto folders = m_view.askForDestinations(destinations()))
+        setDestinations(*folders);
+}
+
+void Controller::copyToDestination(std::size_t n)
+{
+    sendToDestination(n, false);
+}
+
+void Controller::moveToDestination(std::size_t n)
+{
+    sendToDestination(n, true);
+}
+
+void Controller::tellFileProblems(const QString &title, const std::vector<std::string> &problems)
+{
+    if (problems.empty())
+        return;
+    constexpr std::size_t kShown = 12;
+    std::string text;
+    for (std::size_t i = 0; i < problems.size() && i < kShown; ++i)
+        text += (text.empty() ? "" : "\n") + problems[i];
+    if (problems.size() > kShown)
+        text += "\n\u2026and " + std::to_string(problems.size() - kShown) + " more";
+    m_alerts.runAlert(title.toStdString(), text, "OK", "");
+}
+
+void Controller::runFiles(const QString &doing, std::vector<FileStep> steps,
+                          std::function<void(std::vector<FileResult>)> finished)
+{
+    if (!m_files || steps.empty())
+        return;
+    const std::size_t count = steps.size();
+    ++m_fileJobs;
+    m_fileJobStarted.start();
+    const auto job = std::make_shared<std::uint64_t>(0);
+    *job = m_files->run(
+        std::move(steps),
+        [this, job, finished = std::move(finished)](std::vector<FileResult> results) {
+            if (--m_fileJobs == 0) {
+                m_fileJob = 0;
+                m_view.hideFileProgress();
+            }
+            finished(std::move(results));
+        },
+        [this, doing, count](std::size_t steps, std::uint64_t bytes, std::uint64_t total) {
+            if (m_fileJobStarted.elapsed() < kProgressAfterMs)
+                return;
+            QString text = doing + QLatin1Char(' ') + QString::fromStdString(groupedDigits(std::min(count, steps + 1)))
+                + QStringLiteral(" of ") + countOf(count, "sound", "sounds");
+            if (total > 0)
+                text += QStringLiteral(" (%1%)").arg(static_cast<int>(100.0 * static_cast<double>(bytes)
+                                                                       / static_cast<double>(total)));
+            m_view.showFileProgress(text + QStringLiteral("\u2026"));
+        });
+    m_fileJob = *job;
+}
+
+void Controller::cancelFileJob()
+{
+    if (m_files && m_fileJob != 0)
+        m_files->cancel(m_fileJob);
+}
+
+void Controller::sendToDestination(std::size_t n, bool move)
+{
+    const std::vector<std::string> folders = destinations();
+    if (n >= folders.size()) {
+        m_view.setStatusText(QStringLiteral("No destination %1: set it with Edit \u25b8 Destinations\u2026").arg(n + 1));
+        return;
+    }
+    const std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    if (selected.empty() || !m_files)
+        return;
+    const std::string folder = folders[n];
+    std::vector<FileStep> steps;
+    for (const SoundRecord &r : selected)
+        steps.push_back(fileStep(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
+    runFiles(move ? QStringLiteral("Moving") : QStringLiteral("Copying"), steps,
+             [this, selected, steps, folder, move](std::vector<FileResult> results) {
+                 Undoable entry;
+                 entry.kind = move ? Undoable::Kind::Move : Undoable::Kind::Copy;
+                 entry.folder = folder;
+                 std::vector<std::string> problems;
+                 std::vector<std::pair<std::string, std::string>> moves;
+                 for (std::size_t i = 0; i < results.size() && i < selected.size(); ++i) {
+                     const FileResult &r = results[i];
+                     if (!r.error.empty())
+                         problems.push_back(r.error);
+                     if (r.status == FileResult::Status::Cancelled && problems.empty())
+                         problems.emplace_back("Stopped: the rest were left where they are.");
+                     if (r.status != FileResult::Status::Done || r.made == steps[i].path)
+                         continue;
+                     entry.items.push_back(undoItem(selected[i], steps[i].path, r.made, r.stamp));
+                     m_desktop.noteFileSystemChanged(r.made);
+                     if (move) {
+                         recordMoved(selected[i], r.made);
+                         moves.emplace_back(steps[i].path, r.made);
+                     }
+                 }
+                 if (m_catalogue && !moves.empty())
+                     m_catalogue->moveSounds(std::move(moves));
+                 const std::size_t done = entry.items.size();
+                 pushUndoable(std::move(entry));
+                 m_view.setStatusText((move ? QStringLiteral("Moved ") : QStringLiteral("Copied "))
+                                      + countOf(done, "sound", "sounds") + QStringLiteral(" to ")
+                                      + shown(nameOf(folder)));
+                 tellFileProblems(move ? QStringLiteral("Move") : QStringLiteral("Copy"), problems);
+             });
+}
+
+void Controller::recordMoved(const SoundRecord &record, const std::string &path)
+{
+    if (!record)
+        return;
+    record.setValue("path", path);
+    record.setValue("name", nameOf(path));
+    m_tableController.recordsChanged();
+    ++m_itemsVersion;
+    updateTitle();
+}
+
+void Controller::renameRecord(const SoundRecord &record, const std::string &newName)
+{
+    if (!record || !m_files)
+        return;
+    const std::string path(record.path());
+    if (newName == nameOf(path) || newName.empty())
+        return;
+    runFiles(QStringLiteral("Renaming"), {fileStep(FileStep::Kind::Rename, path, newName)},
+             [this, record, path](std::vector<FileResult> results) {
+                 const FileResult &r = results.front();
+                 if (r.status != FileResult::Status::Done) {
+                     tellFileProblems(QStringLiteral("Rename"), {r.error});
+                     return;
+                 }
+                 recordMoved(record, r.made);
+                 m_desktop.noteFileSystemChanged(r.made);
+                 if (m_catalogue)
+                     m_catalogue->moveSounds({{path, r.made}});
+                 Undoable entry;
+                 entry.kind = Undoable::Kind::Rename;
+                 entry.items.push_back(undoItem(record, path, r.made, r.stamp));
+                 pushUndoable(std::move(entry));
+             });
+}
+
+Controller::Undoable::Item Controller::undoItem(const SoundRecord &record, std::string from, std::string to,
+                                                const FileStamp &stamp)
+{
+    Undoable::Item item;
+    item.record = record;
+    item.from = std::move(from);
+    item.to = std::move(to);
+    item.stamp = stamp;
+    return item;
+}
+
+void Controller::pushUndoable(Undoable entry)
+{
+    if (entry.items.empty())
+        return;
+    m_undo.push_back(std::move(entry));
+    m_redo.clear();
+    constexpr std::size_t kKept = 100;
+    if (m_undo.size() > kKept)
+        m_undo.erase(m_undo.begin());
+    showUndoTitles();
+}
+
+QString Controller::undoTitle() const
+{
+    return m_undo.empty() ? QString() : QStringLiteral("Undo ") + titleFor(static_cast<int>(m_undo.back().kind));
+}
+
+QString Controller::redoTitle() const
+{
+    return m_redo.empty() ? QString() : QStringLiteral("Redo ") + titleFor(static_cast<int>(m_redo.back().kind));
+}
+
+void Controller::showUndoTitles()
+{
+    m_view.setUndoTitles(undoTitle(), redoTitle());
+}
+
+void Controller::applyMarks(const Undoable &entry, bool after)
+{
+    std::vector<std::string> on;
+    std::vector<std::string> off;
+    std::map<std::string, std::vector<std::string>> byTags;
+    for (const Undoable::Item &item : entry.items) {
+        if (!item.record)
+            continue;
+        const bool favourite = after ? item.favouriteAfter : item.favouriteBefore;
+        const std::string &tags = after ? item.tagsAfter : item.tagsBefore;
+        item.record.setFavourite(favourite);
+        item.record.setTags(tags);
+        const std::string path(item.record.path());
+        (favourite ? on : off).push_back(path);
+        byTags[tags].push_back(path);
+    }
+    m_tableController.recordsChanged();
+    if (!m_catalogue)
+        return;
+    if (!on.empty())
+        m_catalogue->setFavourite(std::move(on), true);
+    if (!off.empty())
+        m_catalogue->setFavourite(std::move(off), false);
+    for (auto &[tags, paths] : byTags)
+        m_catalogue->setTags(std::move(paths), tags);
+}
+
+void Controller::undo()
+{
+    if (m_undo.empty())
+        return;
+    Undoable entry = std::move(m_undo.back());
+    m_undo.pop_back();
+    showUndoTitles();
+    if (entry.kind == Undoable::Kind::Marks) {
+        applyMarks(entry, false);
+        m_redo.push_back(std::move(entry));
+        showUndoTitles();
+        return;
+    }
+    std::vector<FileStep> steps;
+    for (const Undoable::Item &item : entry.items) {
+        FileStep s = fileStep(entry.kind == Undoable::Kind::Copy ? FileStep::Kind::RemoveCopy : FileStep::Kind::MoveBack,
+                              item.to, item.from);
+        s.expected = item.stamp;
+        s.trashInfo = item.trashInfo;
+        steps.push_back(std::move(s));
+    }
+    const auto shared = std::make_shared<Undoable>(std::move(entry));
+    runFiles(QStringLiteral("Undoing"), std::move(steps), [this, shared](std::vector<FileResult> results) {
+        Undoable &entry = *shared;
+        std::vector<std::string> problems;
+        std::vector<std::pair<std::string, std::string>> moves;
+        Undoable redone = entry;
+        redone.items.clear();
+        for (std::size_t i = 0; i < results.size() && i < entry.items.size(); ++i) {
+            const FileResult &r = results[i];
+            Undoable::Item &item = entry.items[i];
+            if (r.status != FileResult::Status::Done) {
+                problems.push_back(r.error.empty() ? "\u201c" + nameOf(item.to) + "\u201d was left as it is"
+                                                   : r.error);
+                continue;
+            }
+            m_desktop.noteFileSystemChanged(item.from);
+            switch (entry.kind) {
+            case Undoable::Kind::Copy: break;
+            case Undoable::Kind::Trash:
+                // Back in its folder, and in the list.
+                recordMoved(item.record, item.from);
+                if (item.record && m_tableController.rowOf(item.record) < 0) {
+                    if (m_items && m_items != m_tableController.items())
+                        m_items->rows().push_back(item.record.index());
+                    m_tableController.appendRows({item.record.index()});
+                    ++m_itemsVersion;
+                }
+                break;
+            default:
+                recordMoved(item.record, item.from);
+                moves.emplace_back(item.to, item.from);
+                break;
+            }
+            item.stamp = r.stamp;
+            redone.items.push_back(item);
+        }
+        if (m_catalogue && !moves.empty())
+            m_catalogue->moveSounds(std::move(moves));
+        if (!redone.items.empty())
+            m_redo.push_back(std::move(redone));
+        showUndoTitles();
+        updateTitle();
+        tellFileProblems(QStringLiteral("Undo"), problems);
+    });
+}
+
+void Controller::redo()
+{
+    if (m_redo.empty())
+        return;
+    Undoable entry = std::move(m_redo.back());
+    m_redo.pop_back();
+    showUndoTitles();
+    switch (entry.kind) {
+    case Undoable::Kind::Marks:
+        applyMarks(entry, true);
+        m_undo.push_back(std::move(entry));
+        showUndoTitles();
+        return;
+    case Undoable::Kind::Trash: {
+        // Into the Trash again, if each is still the file that came out.
+        Undoable again = entry;
+        again.items.clear();
+        std::vector<std::string> problems;
+        for (Undoable::Item item : entry.items) {
+            const auto now = m_fs.stamp(item.from);
+            const auto identity = m_fs.identify(item.from);
+            if (!now || !identity || now->inode != item.stamp.inode || now->device != item.stamp.device) {
+                problems.push_back("\u201c" + nameOf(item.from) + "\u201d has changed since, and is kept");
+                continue;
+            }
+            const RemovalResult r = m_fs.removeFile(item.from, *identity, true);
+            if (r.status != RemovalResult::Status::Removed || r.trashedAs.empty()) {
+                problems.push_back("\u201c" + nameOf(item.from) + "\u201d could not be moved to the Trash: " + r.error);
+                continue;
+            }
+            item.to = r.trashedAs;
+            item.trashInfo = r.trashInfo;
+            item.stamp = m_fs.stamp(r.trashedAs).value_or(FileStamp{});
+            m_desktop.noteFileSystemChanged(item.from);
+            if (item.record)
+                removeDeletedRecord(item.record);
+            again.items.push_back(item);
+        }
+        if (!again.items.empty())
+            m_undo.push_back(std::move(again));
+        showUndoTitles();
+        updateTitle();
+        tellFileProblems(QStringLiteral("Redo"), problems);
+        return;
+    }
+    default: break;
+    }
+    std::vector<FileStep> steps;
+    for (const Undoable::Item &item : entry.items) {
+        switch (entry.kind) {
+        case Undoable::Kind::Copy: steps.push_back(fileStep(FileStep::Kind::CopyInto, item.from, entry.folder)); break;
+        case Undoable::Kind::Move: steps.push_back(fileStep(FileStep::Kind::MoveInto, item.from, entry.folder)); break;
+        default: steps.push_back(fileStep(FileStep::Kind::Rename, item.from, nameOf(item.to))); break;
+        }
+    }
+    const auto shared = std::make_shared<Undoable>(std::move(entry));
+    runFiles(QStringLiteral("Redoing"), std::move(steps), [this, shared](std::vector<FileResult> results) {
+        Undoable &entry = *shared;
+        Undoable again = entry;
+        again.items.clear();
+        std::vector<std::string> problems;
+        std::vector<std::pair<std::string, std::string>> moves;
+        for (std::size_t i = 0; i < results.size() && i < entry.items.size(); ++i) {
+            const FileResult &r = results[i];
+            Undoable::Item item = entry.items[i];
+            if (r.status != FileResult::Status::Done) {
+                problems.push_back(r.error);
+                continue;
+            }
+            item.to = r.made;
+            item.stamp = r.stamp;
+            m_desktop.noteFileSystemChanged(r.made);
+            if (entry.kind != Undoable::Kind::Copy) {
+                recordMoved(item.record, r.made);
+                moves.emplace_back(item.from, r.made);
+            }
+            again.items.push_back(item);
+        }
+        if (m_catalogue && !moves.empty())
+            m_catalogue->moveSounds(std::move(moves));
+        if (!again.items.empty())
+            m_undo.push_back(std::move(again));
+        showUndoTitles();
+        tellFileProblems(QStringLiteral("Redo"), problems);
+    });
+}
+
+void Controller::showInFolder()
+{
+    std::vector<std::string> paths;
+    for (const SoundRecord &r : m_tableController.selectedItems())
+        paths.emplace_back(r.path());
+    if (!paths.empty())
+        m_desktop.showInFolder(paths);
+}
+
+void Controller::copyPaths()
+{
+    std::vector<std::string> paths;
+    for (const SoundRecord &r : m_tableController.selectedItems())
+        paths.emplace_back(r.path());
+    if (!paths.empty())
+        m_desktop.copyPaths(paths);
+}
+
+std::string Controller::exportedList(ListFormat format) const
+{
+    const int rows = m_tableController.rowCount();
+    std::string out;
+    if (format == ListFormat::M3u) {
+        out = "#EXTM3U\n";
+        for (int row = 0; row < rows; ++row) {
+            const SoundRecord r = (*m_tableController.items())[static_cast<std::size_t>(row)];
+            out += std::string(r.path()) + '\n';
+        }
+        return out;
+    }
+    const int columns = m_tableController.columnCount();
+    std::vector<int> visible;
+    for (int c = 0; c < columns; ++c)
+        visible.push_back(c);
+    std::string line;
+    for (const int c : visible)
+        line += (line.empty() ? "" : ",")
+            + csvField(m_tableController.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+    out += line + (line.empty() ? "path" : ",path") + "\r\n";
+    for (int row = 0; row < rows; ++row) {
+        line.clear();
+        for (const int c : visible)
+            line += (line.empty() ? "" : ",")
+                + csvField(m_tableController.data(m_tableController.index(row, c), Qt::DisplayRole).toString());
+        const SoundRecord r = (*m_tableController.items())[static_cast<std::size_t>(row)];
+        out += line + (visible.empty() ? "" : ",") + csvField(shown(std::string(r.path()))) + "\r\n";
+    }
+    return out;
+}
+
+void Controller::exportList()
+{
+    const auto file = m_view.askForListFile();
+    if (!file || !m_files)
+        return;
+    const bool csv = file->size() >= 4 && std::equal(file->end() - 4, file->end(), ".csv", [](char a, char b) {
+                         return std::tolower(static_cast<unsigned char>(a)) == b;
+                     });
+    const int rows = m_tableController.rowCount();
+    runFiles(QStringLiteral("Writing"),
+             {fileStep(FileStep::Kind::WriteText, *file, exportedList(csv ? ListFormat::Csv : ListFormat::M3u))},
+             [this, rows, file = *file](std::vector<FileResult> results) {
+                 if (results.front().status != FileResult::Status::Done) {
+                     tellFileProblems(QStringLiteral("Export List"), {results.front().error});
+                     return;
+                 }
+                 m_view.setStatusText(QStringLiteral("Exported ") + countOf(static_cast<std::size_t>(rows), "sound", "sounds")
+                                      + QStringLiteral(" to ") + shown(nameOf(file)));
+             });
+}
+
+void Controller::exportRegion(std::int64_t first, std::int64_t last, const std::string &folder,
+                              std::function<void(const std::string &)> done)
+{
+    const SoundRecord record = m_tableController.selectedItem();
+    if (!record || !m_files || last < first) {
+        if (done)
+            done({});
+        return;
+    }
+    FileStep s = fileStep(FileStep::Kind::ExportRegion, std::string(record.path()), folder);
+    s.first = first;
+    s.last = last;
+    runFiles(QStringLiteral("Writing the region of"), {s},
+             [this, done = std::move(done)](std::vector<FileResult> results) {
+                 const FileResult &r = results.front();
+                 if (r.status != FileResult::Status::Done) {
+                     tellFileProblems(QStringLiteral("Export Region"), {r.error});
+                     if (done)
+                         done({});
+                     return;
+                 }
+                 m_desktop.noteFileSystemChanged(r.made);
+                 m_view.setStatusText(QStringLiteral("Wrote ") + shown(nameOf(r.made)));
+                 if (done)
+                     done(r.made);
+             });
+}
+
+} // namespace auralist
