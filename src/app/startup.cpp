@@ -37,7 +37,6 @@
 #include "core/table_controller.h"
 #include "core/updater.h"
 #include "library/header_pool.h"
-#include "ui/name_editor.h"
 #include "library/scanner.h"
 #include "platform/curl_http.h"
 #include "platform/decoder_messages.h"
@@ -51,6 +50,7 @@
 #include "ui/drag_table.h"
 #include "ui/keyboard_shortcuts.h"
 #include "ui/main_window.h"
+#include "ui/name_editor.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 #include "waveform/summary_worker.h"
@@ -331,8 +331,10 @@ void Browser::connectTriage()
         w->setDestinationNames(names);
     };
     showDestinations();
-    QObject::connect(w, &MainWindow::copyToDestination, w, [c](int n) { c->copyToDestination(static_cast<std::size_t>(n)); });
-    QObject::connect(w, &MainWindow::moveToDestination, w, [c](int n) { c->moveToDestination(static_cast<std::size_t>(n)); });
+    QObject::connect(w, &MainWindow::copyToDestination, w,
+                     [c](int n) { c->copyToDestination(static_cast<std::size_t>(n)); });
+    QObject::connect(w, &MainWindow::moveToDestination, w,
+                     [c](int n) { c->moveToDestination(static_cast<std::size_t>(n)); });
     QObject::connect(ui.actionDestinations, &QAction::triggered, w, [c, showDestinations] {
         c->editDestinations();
         showDestinations();
@@ -347,13 +349,13 @@ void Browser::connectTriage()
     TableController *tc = m_tableController.get();
     tc->setRenamer([c](const SoundRecord &record, const std::string &name) { c->renameRecord(record, name); });
     DragTable *table = w->table();
-    const int nameColumn = tc->columnOf("name");
-    if (nameColumn >= 0)
-        table->setItemDelegateForColumn(nameColumn, new NameEditor(table));
-    QObject::connect(ui.actionRename, &QAction::triggered, w, [tc, table, nameColumn] {
+    auto *editor = new NameEditor(table);
+    QObject::connect(ui.actionRename, &QAction::triggered, w, [tc, table, editor] {
         const int row = tc->selectedItemIndex();
+        const int nameColumn = tc->columnOf("name");
         if (row < 0 || nameColumn < 0)
             return;
+        table->setItemDelegateForColumn(nameColumn, editor);
         const QModelIndex index = tc->index(row, nameColumn);
         table->setCurrentIndex(index);
         table->edit(index);

@@ -80,6 +80,10 @@ public:
         return true;
     }
     void noteFileSystemChanged(const std::string &path) override { changed.push_back(path); }
+    void showInFolder(const std::vector<std::string> &paths) override { shown = paths; }
+    void copyPaths(const std::vector<std::string> &paths) override { copied = paths; }
+    std::vector<std::string> shown;
+    std::vector<std::string> copied;
     std::vector<std::string> opened;
     std::vector<std::string> changed;
 };

@@ -41,6 +41,7 @@
 #include "ui/main_window.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
+#include "unit/test_support.h"
 
 using namespace auralist;
 using namespace auralist::fakes;
@@ -67,6 +68,7 @@ private slots:
     void analysisFillsItsColumnsAndTheStatusLine();
     void findSimilarInTheListAndInEveryFolder();
     void theFindFieldTakesAQuery();
+    void triageKeysCopyMoveRenameAndUndo();
 
 private:
     // The window as the application runs it: a scanner thread and a
@@ -575,7 +577,7 @@ void GuiTest::severalSelectedSoundsAreDeletedAfterOneQuestion()
     QTRY_VERIFY(panel->isVisible());
     QCOMPARE(panel->deletePanelMessage()->text(), QString("Are you sure you want to delete these 3 sounds?"));
     QCOMPARE(panel->deletePanelDetail()->text(),
-             QString("a.wav\nb.wav\nc.wav\n\nThe files are removed from the disk."));
+             QString("a.wav\nb.wav\nc.wav\n\nThe files are removed from the disk. This cannot be undone."));
     QTest::mouseClick(panel->deleteButton(), Qt::LeftButton);
     QTRY_VERIFY(!panel->isVisible());
     for (const char *name : {"a.wav", "b.wav", "c.wav"})
@@ -983,6 +985,166 @@ void GuiTest::findSimilarInTheListAndInEveryFolder()
     QTest::keyClick(table, Qt::Key_Escape);
     QTRY_COMPARE(model->rowCount(), 3);
     w.ui().actionSimilarEverywhere->trigger();
+}
+
+void GuiTest::triageKeysCopyMoveRenameAndUndo()
+{
+    using auralist::testing::listing;
+    namespace fs = std::filesystem;
+    const std::string in = m_dir + "/in";
+    const std::string kicks = m_dir + "/Kicks";
+    const std::string keep = m_dir + "/Keep";
+    for (const std::string &d : {in, kicks, keep})
+        fs::create_directories(d);
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        std::ofstream(in + "/" + name) << name;
+    std::ofstream(kicks + "/a.wav") << "another a";
+    m_browser->controller().droppedFilesInWell({in});
+    MainWindow &w = m_browser->window();
+    Controller &c = m_browser->controller();
+    TableController &tc = m_browser->tableController();
+    QAbstractItemModel *model = w.table()->model();
+    DragTable *table = w.table();
+    // Edit > Destinations, answered: the menus name them.
+    w.answerNextDestinations({kicks, keep});
+    w.ui().actionDestinations->trigger();
+    QCOMPARE(c.destinations(), (std::vector<std::string>{kicks, keep}));
+    QCOMPARE(w.ui().menuCopyTo->actions().at(0)->text(), QString("&1 Kicks"));
+    QCOMPARE(w.ui().menuMoveTo->actions().at(1)->shortcut().toString(), QString("Ctrl+Shift+2"));
+    const auto before = listing(m_dir);
+    const auto hashOf
+        = [](const std::string &text) { return "file " + std::to_string(std::hash<std::string>{}(text)); };
+
+    // Ctrl+1 copies a.wav to Kicks, where a.wav is taken: "a 2.wav".
+    table->setFocus();
+    tc.selectItemAtIndex(0);
+    QTest::keyClick(table, Qt::Key_1, Qt::ControlModifier);
+    QTRY_VERIFY(fs::exists(kicks + "/a 2.wav"));
+    auto now = before;
+    now["Kicks/a 2.wav"] = hashOf("a.wav");
+    QCOMPARE(listing(m_dir), now);
+    QTRY_COMPARE(w.ui().actionUndo->text(), QString("Undo Copy"));
+    // Undone: the copy goes; redone: it comes again.
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(listing(m_dir), before);
+    QTRY_VERIFY(w.ui().actionRedo->isEnabled());
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(listing(m_dir), now);
+    QTRY_COMPARE(w.ui().actionUndo->text(), QString("Undo Copy"));
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(listing(m_dir), before);
+
+    // Ctrl+Shift+2 moves b.wav to Keep: the row stays and names the new path.
+    tc.selectItemAtIndex(1);
+    QTest::keyClick(table, Qt::Key_2, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_VERIFY(fs::exists(keep + "/b.wav"));
+    now = before;
+    now.erase("in/b.wav");
+    now["Keep/b.wav"] = hashOf("b.wav");
+    QCOMPARE(listing(m_dir), now);
+    QCOMPARE(int(model->rowCount()), 3);
+    QTRY_COMPARE(tc.selectedItem().path(), std::string_view(keep + "/b.wav"));
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(listing(m_dir), before);
+    QTRY_COMPARE(tc.selectedItem().path(), std::string_view(in + "/b.wav"));
+
+    // F2 edits the name with its stem selected; typing keeps ".wav".
+    tc.selectItemAtIndex(2);
+    QTest::keyClick(table, Qt::Key_F2);
+    QLineEdit *editor = nullptr;
+    QTRY_VERIFY((editor = qobject_cast<QLineEdit *>(QApplication::focusWidget())) != nullptr);
+    QTRY_COMPARE(editor->selectedText(), QString("c"));
+    QTest::keyClicks(editor, "crash");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCOMPARE(editor->text(), QString("crash.wav"));
+    QTRY_VERIFY(fs::exists(in + "/crash.wav"));
+    QTRY_COMPARE(model->index(2, tc.columnOf("name")).data().toString(), QString("crash.wav"));
+    now = before;
+    now.erase("in/c.wav");
+    now["in/crash.wav"] = hashOf("c.wav");
+    QCOMPARE(listing(m_dir), now);
+    // A name that is taken is refused and said; nothing changes.
+    m_alerts.shown.clear();
+    c.renameRecord(tc.selectedItem(), "a.wav");
+    QTRY_COMPARE(m_alerts.shown.size(), size_t(1));
+    QVERIFY(m_alerts.shown[0].message.find("already taken") != std::string::npos);
+    QCOMPARE(listing(m_dir), now);
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(listing(m_dir), before);
+    QTRY_COMPARE(model->index(2, tc.columnOf("name")).data().toString(), QString("c.wav"));
+
+    // An undo whose file changed since is refused, and says why.
+    tc.selectItemAtIndex(0);
+    QTest::keyClick(table, Qt::Key_2, Qt::ControlModifier);
+    QTRY_VERIFY(fs::exists(keep + "/a.wav"));
+    QTRY_COMPARE(w.ui().actionUndo->text(), QString("Undo Copy"));
+    std::ofstream(keep + "/a.wav", std::ios::app) << " edited";
+    const auto edited = listing(m_dir);
+    m_alerts.shown.clear();
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(m_alerts.shown.size(), size_t(1));
+    QVERIFY(m_alerts.shown[0].message.find("changed") != std::string::npos);
+    QCOMPARE(listing(m_dir), edited);
+    fs::remove(keep + "/a.wav");
+
+    // A deletion to the Trash comes back, with its row.
+    const QByteArray data = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_dir + "/data"));
+    c.setMoveToTrash(true);
+    tc.selectItemAtIndex(1);
+    const auto withTrash = [&] {
+        auto l = listing(m_dir);
+        for (auto it = l.begin(); it != l.end();)
+            it = it->first.starts_with("data") ? l.erase(it) : std::next(it);
+        return l;
+    };
+    QTest::keyClick(table, Qt::Key_Delete);
+    QTRY_VERIFY(w.deletePanel()->isVisible());
+    QTest::mouseClick(w.deletePanel()->deleteButton(), Qt::LeftButton);
+    QTRY_COMPARE(model->rowCount(), 2);
+    QVERIFY(!fs::exists(in + "/b.wav"));
+    QCOMPARE(w.ui().actionUndo->text(), QString("Undo Delete"));
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(model->rowCount(), 3);
+    QCOMPARE(withTrash(), before);
+    QVERIFY(fs::is_empty(m_dir + "/data/Trash/info"));
+    qputenv("XDG_DATA_HOME", data);
+
+    // Favourites are undone too.
+    tc.selectItemAtIndex(0);
+    c.toggleFavourite();
+    QVERIFY(tc.selectedItem().store()->favourite(tc.selectedItem().index()));
+    QCOMPARE(w.ui().actionUndo->text(), QString("Undo Favourite and Tags"));
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(!tc.selectedItem().store()->favourite(tc.selectedItem().index()));
+
+    // Show in Folder and Copy Path hand the selected paths on.
+    c.showInFolder();
+    QCOMPARE(m_desktop.shown, (std::vector<std::string>{std::string(tc.selectedItem().path())}));
+    w.ui().actionCopyPath->trigger();
+    QCOMPARE(m_desktop.copied, m_desktop.shown);
+
+    // Export List: the rows, in order, as M3U and as CSV.
+    w.answerNextListFile(m_dir + "/list.m3u");
+    w.ui().actionExportList->trigger();
+    QTRY_VERIFY(fs::exists(m_dir + "/list.m3u"));
+    std::ifstream m3u(m_dir + "/list.m3u");
+    const std::string m3uText((std::istreambuf_iterator<char>(m3u)), std::istreambuf_iterator<char>());
+    std::string rows = "#EXTM3U\n";
+    for (int r = 0; r < model->rowCount(); ++r)
+        rows += in + "/" + model->index(r, tc.columnOf("name")).data().toString().toStdString() + "\n";
+    QCOMPARE(m3uText, rows);
+    w.answerNextListFile(m_dir + "/list.csv");
+    w.ui().actionExportList->trigger();
+    QTRY_VERIFY(fs::exists(m_dir + "/list.csv"));
+    std::ifstream csv(m_dir + "/list.csv");
+    std::string header;
+    std::getline(csv, header);
+    QVERIFY(header.starts_with("Name,"));
+    QVERIFY(header.ends_with(",path\r"));
+    std::string first;
+    std::getline(csv, first);
+    QVERIFY(first.starts_with("a.wav,"));
 }
 
 void GuiTest::theFindFieldTakesAQuery()
