@@ -345,6 +345,10 @@ void Browser::connectTriage()
     QObject::connect(ui.actionShowInFolder, &QAction::triggered, w, [c] { c->showInFolder(); });
     QObject::connect(ui.actionCopyPath, &QAction::triggered, w, [c] { c->copyPaths(); });
     QObject::connect(ui.actionExportList, &QAction::triggered, w, [c] { c->exportList(); });
+    QObject::connect(ui.waveform, &WaveformStrip::regionChosen, w,
+                     [c](double start, double end) { c->setRegion(start, end); });
+    QObject::connect(ui.waveform, &WaveformStrip::regionCleared, w, [c] { c->clearRegion(); });
+    QObject::connect(ui.actionExportRegion, &QAction::triggered, w, [c] { c->exportRegionToDestination(); });
     // F2: the name of the selected row, edited where it is shown.
     TableController *tc = m_tableController.get();
     tc->setRenamer([c](const SoundRecord &record, const std::string &name) { c->renameRecord(record, name); });

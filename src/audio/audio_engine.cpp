@@ -48,6 +48,8 @@ public:
         m_engine.stop(m_serial);
     }
     bool isPlaying() const override { return m_playing; }
+    void setRegion(double startSeconds, double endSeconds) override { m_region = {startSeconds, endSeconds}; }
+    Player::Region region() const { return m_region; }
     void setLooping(bool looping) override
     {
         m_looping = looping;
@@ -84,6 +86,7 @@ public:
     int rate() const { return m_rate; }
 
 private:
+    Player::Region m_region;
     AudioEngine &m_engine;
     std::string m_path;
     SoundDelegate *m_delegate = nullptr;
@@ -171,7 +174,7 @@ std::uint64_t AudioEngine::start(const std::shared_ptr<PlayerSound> &sound, doub
 {
     const std::uint64_t serial = m_nextSerial++;
     m_live[serial] = sound;
-    m_player->play(serial, sound->path(), startSeconds, looping, sound->level());
+    m_player->play(serial, sound->path(), startSeconds, looping, sound->level(), sound->region());
     return serial;
 }
 

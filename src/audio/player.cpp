@@ -8,6 +8,37 @@ namespace auralist::audio {
 
 namespace {
 
+// Frames first to last of another decoder, as a sound of their own.
+class RegionDecoder : public Decoder {
+public:
+    RegionDecoder(std::unique_ptr<Decoder> inner, std::int64_t first, std::int64_t last)
+        : m_inner(std::move(inner)), m_first(first), m_length(last - first + 1)
+    {
+        m_inner->seek(m_first);
+    }
+    int sampleRate() const override { return m_inner->sampleRate(); }
+    std::int64_t frames() const override { return m_length; }
+    std::int64_t read(float *out, std::int64_t count) override
+    {
+        const std::int64_t got = m_inner->read(out, std::min(count, m_length - m_at));
+        m_at += std::max<std::int64_t>(got, 0);
+        return got;
+    }
+    bool seek(std::int64_t frame) override
+    {
+        if (!m_inner->seek(m_first + frame))
+            return false;
+        m_at = frame;
+        return true;
+    }
+
+private:
+    std::unique_ptr<Decoder> m_inner;
+    std::int64_t m_first;
+    std::int64_t m_length;
+    std::int64_t m_at = 0;
+};
+
 // How often the player thread looks at the ring while a sound plays.
 constexpr auto kTick = std::chrono::milliseconds(2);
 // A fade the output never finishes (it has stopped calling) is given up on.
@@ -76,39 +107,40 @@ void Player::post(Command command)
     m_wake.notify_one();
 }
 
-void Player::play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping, Level known)
+void Player::play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping, Level known,
+                  Region region)
 {
-    post({Command::Kind::Play, serial, path, 0, looping, 0, startSeconds, known});
+    post({Command::Kind::Play, serial, path, 0, looping, 0, startSeconds, known, region});
 }
 
 void Player::stop(std::uint64_t serial)
 {
-    post({Command::Kind::Stop, serial, {}, 0, false, 0, 0, {}});
+    post({Command::Kind::Stop, serial, {}, 0, false, 0, 0, {}, {}});
 }
 
 void Player::seek(std::uint64_t serial, std::int64_t frame)
 {
-    post({Command::Kind::Seek, serial, {}, frame, false, 0, 0, {}});
+    post({Command::Kind::Seek, serial, {}, frame, false, 0, 0, {}, {}});
 }
 
 void Player::setLooping(std::uint64_t serial, bool looping)
 {
-    post({Command::Kind::Loop, serial, {}, 0, looping, 0, 0, {}});
+    post({Command::Kind::Loop, serial, {}, 0, looping, 0, 0, {}, {}});
 }
 
 void Player::queue(std::uint64_t after, std::uint64_t next, const std::string &path, Level known)
 {
-    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0, 0, known});
+    post({Command::Kind::Queue, after, path, static_cast<std::int64_t>(next), false, 0, 0, known, {}});
 }
 
 void Player::setLoudnessMatch(bool on, double target)
 {
-    post({Command::Kind::Match, 0, {}, 0, on, 0, target, {}});
+    post({Command::Kind::Match, 0, {}, 0, on, 0, target, {}, {}});
 }
 
 void Player::setLevel(std::uint64_t serial, Level level)
 {
-    post({Command::Kind::Level, serial, {}, 0, false, 0, 0, level});
+    post({Command::Kind::Level, serial, {}, 0, false, 0, 0, level, {}});
 }
 
 float Player::matchingGain(const Level &level, double target)
@@ -134,7 +166,7 @@ float Player::gainFor(const std::string &path, Level known) const
 
 void Player::warmUp(int rate)
 {
-    post({Command::Kind::Warm, 0, {}, rate, false, 0, 0, {}});
+    post({Command::Kind::Warm, 0, {}, rate, false, 0, 0, {}, {}});
 }
 
 void Player::run()
@@ -319,6 +351,7 @@ Player::Current Player::currentFor(std::uint64_t serial, std::unique_ptr<Decoder
     current.looping = looping;
     current.rate = decoder->sampleRate();
     current.length = std::max<std::int64_t>(0, decoder->frames());
+    current.fileLength = current.length;
     current.decoder = std::move(decoder);
     return current;
 }
@@ -344,7 +377,7 @@ void Player::finishFade()
     std::optional<Command> pending = std::move(m_pending);
     m_pending.reset();
     if (pending && pending->kind == Command::Kind::Seek && m_current) {
-        applySeek(pending->frame);
+        applySeek(pending->frame - m_current->offset);
     } else {
         if (m_current)
             finishCurrent(false);
@@ -367,6 +400,18 @@ void Player::start(Command &command)
         return;
     }
     const int rate = decoder->sampleRate();
+    const std::int64_t fileLength = std::max<std::int64_t>(0, decoder->frames());
+    std::int64_t offset = 0;
+    double startSeconds = command.seconds;
+    if (command.region.end > command.region.start && rate > 0) {
+        const std::int64_t first = std::clamp<std::int64_t>(std::llround(command.region.start * rate), 0, fileLength);
+        const std::int64_t end = std::clamp<std::int64_t>(std::llround(command.region.end * rate), 0, fileLength);
+        if (end > first) {
+            decoder = std::make_unique<RegionDecoder>(std::move(decoder), first, end - 1);
+            offset = first;
+            startSeconds = std::max(0.0, startSeconds - static_cast<double>(first) / rate);
+        }
+    }
     const float gain = gainFor(command.path, command.level);
     m_gainSnap.store(true, std::memory_order_release);
     if (!m_output.open(rate, &Player::render, this, error)) {
@@ -380,13 +425,15 @@ void Player::start(Command &command)
     m_outputOpen = true;
     m_fadeFrames.store(std::max(1, rate * kFadeMilliseconds / 1000), std::memory_order_relaxed);
     m_current = currentFor(command.serial, std::move(decoder), command.flag);
+    m_current->offset = offset;
+    m_current->fileLength = fileLength;
     m_current->gain = gain;
     m_current->commandAt = command.at;
     m_handedOffFrom = 0;
-    applySeek(std::clamp<std::int64_t>(std::llround(std::max(0.0, command.seconds) * rate), 0, m_current->length));
+    applySeek(std::clamp<std::int64_t>(std::llround(startSeconds * rate), 0, m_current->length));
     PlayerEvent e = event(PlayerEvent::Kind::Started, m_current->serial);
-    e.frame = m_current->segments.front().fileStart;
-    e.length = m_current->length;
+    e.frame = m_current->segments.front().fileStart + offset;
+    e.length = m_current->fileLength;
     e.rate = rate;
     send(e);
 }
@@ -510,7 +557,7 @@ void Player::watch()
         m_current->startReported = true;
         m_producing.store(!m_current->end || m_current->successor, std::memory_order_release);
         PlayerEvent e = event(PlayerEvent::Kind::Started, m_current->serial);
-        e.length = m_current->length;
+        e.length = m_current->fileLength;
         e.rate = m_current->rate;
         send(e);
     }
@@ -562,8 +609,8 @@ PlayerEvent Player::positionEvent(std::uint64_t consumed) const
     // server still holds.
     const auto held = static_cast<std::uint64_t>(std::max<std::int64_t>(0, m_output.latencyFrames()));
     const std::uint64_t heard = std::max(consumed - std::min(consumed, held), m_current->segments.front().streamStart);
-    e.frame = positionOf(heard);
-    e.length = m_current->length;
+    e.frame = positionOf(heard) + m_current->offset;
+    e.length = m_current->fileLength;
     e.rate = m_current->rate;
     return e;
 }

@@ -67,6 +67,12 @@ struct SoundLevel {
     double peak = std::numeric_limits<double>::quiet_NaN();
 };
 
+// A part of a sound, in seconds.
+struct PlayRegion {
+    double start = 0;
+    double end = 0;
+};
+
 // Plays one sound at a time.
 //
 // Threads: commands come from any thread (the GUI's) through a briefly
@@ -110,7 +116,11 @@ public:
     // Commands, from any thread. A serial names the sound they are about;
     // commands about another sound than the current one are ignored.
     // known: the sound's level where the analysis has it.
-    void play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping, Level known = {});
+    // region: only the frames from start to end (seconds) play, and a loop
+    // goes round them; positions are still the file's. None when end <= start.
+    using Region = PlayRegion;
+    void play(std::uint64_t serial, const std::string &path, double startSeconds, bool looping, Level known = {},
+              Region region = {});
     void stop(std::uint64_t serial);
     void seek(std::uint64_t serial, std::int64_t frame);
     void setLooping(std::uint64_t serial, bool looping);
@@ -154,6 +164,7 @@ private:
         std::int64_t at = 0;
         double seconds = 0;
         Level level;
+        Region region;
     };
     // Where a run of frames in the stream came from in the file.
     struct Segment {
@@ -178,7 +189,9 @@ private:
         bool corrected = false; // its gain changed once while it played
         bool looping = false;
         int rate = 0;
-        std::int64_t length = 0;
+        std::int64_t length = 0; // of what plays: the region, or the whole file
+        std::int64_t offset = 0; // where that begins in the file
+        std::int64_t fileLength = 0;
         std::deque<Segment> segments;
         std::deque<std::uint64_t> passEnds; // stream indexes
         std::optional<std::uint64_t> end; // stream index of the last frame + 1

@@ -112,6 +112,14 @@ public:
         (void)undo;
         (void)redo;
     }
+    // The region shown on the waveform (end <= start: none), and the file
+    // of it that a drag out of the waveform hands on (empty: none yet).
+    virtual void showRegion(double start, double end)
+    {
+        (void)start;
+        (void)end;
+    }
+    virtual void setRegionFile(const std::string &path) { (void)path; }
     // File > Export List: the file to write and its format (a name ending
     // in .csv is CSV); nothing when cancelled.
     virtual std::optional<std::string> askForListFile() { return std::nullopt; }

@@ -201,9 +201,18 @@ public:
     enum class ListFormat : std::uint8_t { M3u, Csv };
     std::string exportedList(ListFormat format) const;
     void exportList();
-    // A region of the selected sound (frames), written as a new file into
-    // folder; done(path) once it is there (empty: it is not).
-    void exportRegion(std::int64_t first, std::int64_t last, const std::string &folder,
+    // A region of the current sound, from start to end (seconds), chosen on
+    // the waveform: it alone plays and loops; it is written to the cache
+    // folder at once, for dragging out. Cleared by clearRegion (Escape) and
+    // when another sound becomes the current one.
+    void setRegion(double start, double end);
+    void clearRegion();
+    std::optional<std::pair<double, double>> region() const;
+    // Sound > Export Region: the region as a new file in the first destination.
+    void exportRegionToDestination();
+    // Frames first..last of record, written as a new file into folder;
+    // done(path) once it is there (empty: it is not).
+    void exportRegion(const SoundRecord &record, std::int64_t first, std::int64_t last, const std::string &folder,
                       std::function<void(const std::string &)> done = {});
 
     // Deletion.
@@ -376,8 +385,7 @@ private:
     void sendToDestination(std::size_t n, bool move);
     void didUndo(Undoable entry, bool redoing);
     void pushUndoable(Undoable entry);
-    static Undoable::Item undoItem(const SoundRecord &record, std::string from, std::string to,
-                                   const FileStamp &stamp);
+    static Undoable::Item undoItem(const SoundRecord &record, std::string from, std::string to, const FileStamp &stamp);
     void showUndoTitles();
     // The record now names the file at path (moved, renamed, restored).
     void recordMoved(const SoundRecord &record, const std::string &path);
@@ -388,6 +396,16 @@ private:
     std::size_t m_fileJobs = 0; // jobs asked for and not finished
     QElapsedTimer m_fileJobStarted;
     Undoable m_trashed; // what the deletion under way put in the Trash
+    struct Region {
+        SoundRecord record;
+        double start = 0;
+        double end = 0;
+        std::string file; // written for dragging out (empty: not yet)
+        FileStamp stamp;
+    };
+    std::optional<Region> m_region;
+    // The region's frames in its file.
+    std::pair<std::int64_t, std::int64_t> regionFrames() const;
     std::vector<Undoable> m_undo;
     std::vector<Undoable> m_redo;
 

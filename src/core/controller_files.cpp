@@ -3,6 +3,11 @@
 #include <map>
 #include <memory>
 
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cmath>
+
 #include "core/controller.h"
 #include "core/file_type.h"
 #include "core/string_utils.h"
@@ -66,6 +71,19 @@ std::string csvField(const QString &text)
         out += c;
     }
     return out + '"';
+}
+
+// Where regions made for dragging out are written:
+// $XDG_CACHE_HOME/Auralist/regions (made if need be); empty when it cannot be.
+std::string regionCacheFolder()
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty())
+        return {};
+    const QString folder = cache + QStringLiteral("/Auralist/regions");
+    if (!QDir().mkpath(folder))
+        return {};
+    return QFile::encodeName(folder).toStdString();
 }
 
 } // namespace
@@ -145,8 +163,8 @@ void Controller::runFiles(const QString &doing, std::vector<FileStep> steps,
             QString text = doing + QLatin1Char(' ') + QString::fromStdString(groupedDigits(std::min(count, steps + 1)))
                 + QStringLiteral(" of ") + countOf(count, "sound", "sounds");
             if (total > 0)
-                text += QStringLiteral(" (%1%)").arg(static_cast<int>(100.0 * static_cast<double>(bytes)
-                                                                       / static_cast<double>(total)));
+                text += QStringLiteral(" (%1%)").arg(
+                    static_cast<int>(100.0 * static_cast<double>(bytes) / static_cast<double>(total)));
             m_view.showFileProgress(text + QStringLiteral("\u2026"));
         });
     m_fileJob = *job;
@@ -162,7 +180,8 @@ void Controller::sendToDestination(std::size_t n, bool move)
 {
     const std::vector<std::string> folders = destinations();
     if (n >= folders.size()) {
-        m_view.setStatusText(QStringLiteral("No destination %1: set it with Edit \u25b8 Destinations\u2026").arg(n + 1));
+        m_view.setStatusText(
+            QStringLiteral("No destination %1: set it with Edit \u25b8 Destinations\u2026").arg(n + 1));
         return;
     }
     const std::vector<SoundRecord> selected = m_tableController.selectedItems();
@@ -171,7 +190,8 @@ void Controller::sendToDestination(std::size_t n, bool move)
     const std::string folder = folders[n];
     std::vector<FileStep> steps;
     for (const SoundRecord &r : selected)
-        steps.push_back(fileStep(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
+        steps.push_back(
+            fileStep(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
     runFiles(move ? QStringLiteral("Moving") : QStringLiteral("Copying"), steps,
              [this, selected, steps, folder, move](std::vector<FileResult> results) {
                  Undoable entry;
@@ -321,8 +341,9 @@ void Controller::undo()
     }
     std::vector<FileStep> steps;
     for (const Undoable::Item &item : entry.items) {
-        FileStep s = fileStep(entry.kind == Undoable::Kind::Copy ? FileStep::Kind::RemoveCopy : FileStep::Kind::MoveBack,
-                              item.to, item.from);
+        FileStep s
+            = fileStep(entry.kind == Undoable::Kind::Copy ? FileStep::Kind::RemoveCopy : FileStep::Kind::MoveBack,
+                       item.to, item.from);
         s.expected = item.stamp;
         s.trashInfo = item.trashInfo;
         steps.push_back(std::move(s));
@@ -338,8 +359,7 @@ void Controller::undo()
             const FileResult &r = results[i];
             Undoable::Item &item = entry.items[i];
             if (r.status != FileResult::Status::Done) {
-                problems.push_back(r.error.empty() ? "\u201c" + nameOf(item.to) + "\u201d was left as it is"
-                                                   : r.error);
+                problems.push_back(r.error.empty() ? "\u201c" + nameOf(item.to) + "\u201d was left as it is" : r.error);
                 continue;
             }
             m_desktop.noteFileSystemChanged(item.from);
@@ -526,15 +546,104 @@ void Controller::exportList()
                      tellFileProblems(QStringLiteral("Export List"), {results.front().error});
                      return;
                  }
-                 m_view.setStatusText(QStringLiteral("Exported ") + countOf(static_cast<std::size_t>(rows), "sound", "sounds")
+                 m_view.setStatusText(QStringLiteral("Exported ")
+                                      + countOf(static_cast<std::size_t>(rows), "sound", "sounds")
                                       + QStringLiteral(" to ") + shown(nameOf(file)));
              });
 }
 
-void Controller::exportRegion(std::int64_t first, std::int64_t last, const std::string &folder,
-                              std::function<void(const std::string &)> done)
+std::pair<std::int64_t, std::int64_t> Controller::regionFrames() const
 {
-    const SoundRecord record = m_tableController.selectedItem();
+    if (!m_region)
+        return {0, -1};
+    const int rate = m_region->record.facts().rate;
+    const std::int64_t length = m_region->record.facts().frames;
+    const auto first = static_cast<std::int64_t>(std::llround(m_region->start * rate));
+    auto last = static_cast<std::int64_t>(std::llround(m_region->end * rate)) - 1;
+    if (length > 0)
+        last = std::min(last, length - 1);
+    return {first, last};
+}
+
+std::optional<std::pair<double, double>> Controller::region() const
+{
+    if (!m_region)
+        return std::nullopt;
+    return std::make_pair(m_region->start, m_region->end);
+}
+
+void Controller::setRegion(double start, double end)
+{
+    const SoundRecord record = m_sound ? m_soundRecord
+        : currentTrackInRows()         ? (*m_tableController.items())[static_cast<std::size_t>(m_currentTrack)]
+                                       : SoundRecord();
+    if (start > end)
+        std::swap(start, end);
+    const int rate = record ? record.facts().rate : 0;
+    if (!record || rate <= 0 || (end - start) * rate < 1) {
+        clearRegion();
+        return;
+    }
+    // The file made for the last region goes (if it is still the one made).
+    if (m_region && !m_region->file.empty() && m_files) {
+        FileStep s = fileStep(FileStep::Kind::RemoveCopy, m_region->file, {});
+        s.expected = m_region->stamp;
+        m_files->run({s}, [](std::vector<FileResult>) {}, {});
+    }
+    m_region = Region{record, start, end, {}, {}};
+    m_view.showRegion(start, end);
+    m_view.setRegionFile({});
+    if (m_sound && record == m_soundRecord) {
+        m_sound->setRegion(start, end);
+        if (m_sound->isPlaying())
+            m_sound->playFrom(start);
+    }
+    const std::string cache = regionCacheFolder();
+    if (cache.empty())
+        return;
+    const auto [first, last] = regionFrames();
+    exportRegion(record, first, last, cache, [this, record, start, end](const std::string &path) {
+        if (path.empty() || !m_region || !(m_region->record == record) || m_region->start != start
+            || m_region->end != end)
+            return;
+        m_region->file = path;
+        m_region->stamp = m_fs.stamp(path).value_or(FileStamp{});
+        m_view.setRegionFile(path);
+    });
+}
+
+void Controller::clearRegion()
+{
+    if (!m_region)
+        return;
+    m_region.reset();
+    m_view.showRegion(0, 0);
+    m_view.setRegionFile({});
+    if (m_sound) {
+        m_sound->setRegion(0, 0);
+        if (m_sound->isPlaying())
+            m_sound->playFrom(m_position);
+    }
+}
+
+void Controller::exportRegionToDestination()
+{
+    if (!m_region) {
+        m_view.setStatusText(QStringLiteral("Select a region first: Shift+drag on the waveform"));
+        return;
+    }
+    const std::vector<std::string> folders = destinations();
+    if (folders.empty()) {
+        m_view.setStatusText(QStringLiteral("No destination: set one with Edit \u25b8 Destinations\u2026"));
+        return;
+    }
+    const auto [first, last] = regionFrames();
+    exportRegion(m_region->record, first, last, folders.front());
+}
+
+void Controller::exportRegion(const SoundRecord &record, std::int64_t first, std::int64_t last,
+                              const std::string &folder, std::function<void(const std::string &)> done)
+{
     if (!record || !m_files || last < first) {
         if (done)
             done({});
@@ -543,8 +652,9 @@ void Controller::exportRegion(std::int64_t first, std::int64_t last, const std::
     FileStep s = fileStep(FileStep::Kind::ExportRegion, std::string(record.path()), folder);
     s.first = first;
     s.last = last;
+    const bool quiet = static_cast<bool>(done);
     runFiles(QStringLiteral("Writing the region of"), {s},
-             [this, done = std::move(done)](std::vector<FileResult> results) {
+             [this, quiet, done = std::move(done)](std::vector<FileResult> results) {
                  const FileResult &r = results.front();
                  if (r.status != FileResult::Status::Done) {
                      tellFileProblems(QStringLiteral("Export Region"), {r.error});
@@ -553,7 +663,8 @@ void Controller::exportRegion(std::int64_t first, std::int64_t last, const std::
                      return;
                  }
                  m_desktop.noteFileSystemChanged(r.made);
-                 m_view.setStatusText(QStringLiteral("Wrote ") + shown(nameOf(r.made)));
+                 if (!quiet)
+                     m_view.setStatusText(QStringLiteral("Wrote ") + shown(nameOf(r.made)));
                  if (done)
                      done(r.made);
              });

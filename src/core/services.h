@@ -66,6 +66,13 @@ public:
     virtual void setLooping(bool looping) = 0;
     // Moves a playing sound to seconds from its start.
     virtual void seekTo(double seconds) = 0;
+    // From the next play on, only the region from start to end (seconds)
+    // plays, and a loop goes round it; end <= start: the whole sound.
+    virtual void setRegion(double startSeconds, double endSeconds)
+    {
+        (void)startSeconds;
+        (void)endSeconds;
+    }
     // How loud it is (LUFS, dBTP), where the analysis knows: with matched
     // loudness on, it plays at the gain that brings it to the target.
     virtual void setLevel(double loudness, double peak)

@@ -5,10 +5,9 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QVBoxLayout>
-#include <QFile>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -17,6 +16,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QToolTip>
+#include <QVBoxLayout>
 
 #include "core/query.h"
 #include "core/string_utils.h"
@@ -309,9 +309,9 @@ std::optional<std::string> MainWindow::askForListFile()
         return answer;
     }
     QString filter;
-    const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Export List"),
-                                                      QDir::homePath() + QStringLiteral("/Sounds.m3u"),
-                                                      QStringLiteral("M3U playlist (*.m3u);;CSV table (*.csv)"), &filter);
+    const QString file = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export List"), QDir::homePath() + QStringLiteral("/Sounds.m3u"),
+        QStringLiteral("M3U playlist (*.m3u);;CSV table (*.csv)"), &filter);
     if (file.isEmpty())
         return std::nullopt;
     QString chosen = file;
@@ -331,6 +331,16 @@ void MainWindow::hideFileProgress()
 {
     m_ui->fileStatus->hide();
     m_ui->stopFiles->hide();
+}
+
+void MainWindow::showRegion(double start, double end)
+{
+    m_ui->waveform->setRegion(start, end);
+}
+
+void MainWindow::setRegionFile(const std::string &path)
+{
+    m_ui->waveform->setRegionFile(path);
 }
 
 void MainWindow::setUndoTitles(const QString &undo, const QString &redo)

@@ -78,6 +78,8 @@ public:
     void showFileProgress(const QString &text) override;
     void hideFileProgress() override;
     void setUndoTitles(const QString &undo, const QString &redo) override;
+    void showRegion(double start, double end) override;
+    void setRegionFile(const std::string &path) override;
     // The Copy To and Move To menus' items, Ctrl+1 to Ctrl+9 and
     // Ctrl+Shift+1 to Ctrl+Shift+9, named after the destinations.
     void setDestinationNames(const std::vector<QString> &names);

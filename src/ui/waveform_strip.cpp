@@ -1,5 +1,9 @@
 #include "ui/waveform_strip.h"
 
+#include <QApplication>
+#include <QDrag>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -7,6 +11,7 @@
 #include <cmath>
 
 #include "core/diagnostics.h"
+#include "core/uri_list.h"
 
 namespace auralist {
 
@@ -34,6 +39,7 @@ void WaveformStrip::showTrack(const std::string &path)
         return;
     m_path = path;
     m_summary.reset();
+    setRegion(0, 0);
     ++m_generation;
     m_asked.start();
     if (!path.empty()) {
@@ -140,14 +146,110 @@ void WaveformStrip::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton || lengthSeconds() <= 0)
         return;
+    const double at = secondsAt(int(event->position().x()));
+    if (event->modifiers() & Qt::ShiftModifier) {
+        // Focus for Escape, which clears the region.
+        setFocus(Qt::MouseFocusReason);
+        m_choosing = true;
+        m_anchor = at;
+        setRegion(at, at);
+        return;
+    }
+    m_pressedAt = event->position().toPoint();
+    m_pressedInRegion = hasRegion() && at >= m_regionStart && at <= m_regionEnd;
+    if (hasRegion() && !m_pressedInRegion) {
+        setRegion(0, 0);
+        emit regionCleared();
+    }
     m_sinceScrub.start();
-    emit seekRequested(secondsAt(int(event->position().x())));
+    emit seekRequested(at);
+}
+
+void WaveformStrip::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_choosing)
+        return;
+    m_choosing = false;
+    if (hasRegion())
+        emit regionChosen(m_regionStart, m_regionEnd);
+    else
+        emit regionCleared();
+}
+
+void WaveformStrip::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && hasRegion()) {
+        setRegion(0, 0);
+        emit regionCleared();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void WaveformStrip::setRegion(double start, double end)
+{
+    if (start > end)
+        std::swap(start, end);
+    m_regionStart = start;
+    m_regionEnd = end;
+    if (!hasRegion())
+        m_regionFile.clear();
+    showRegionLabel();
+    update();
+}
+
+QString WaveformStrip::regionText() const
+{
+    if (!hasRegion())
+        return {};
+    return QStringLiteral("Region from %1 s, %2 s long")
+        .arg(m_regionStart, 0, 'f', 3)
+        .arg(m_regionEnd - m_regionStart, 0, 'f', 3);
+}
+
+void WaveformStrip::showRegionLabel()
+{
+    if (!m_regionLabel) {
+        m_regionLabel = new QLabel(this);
+        m_regionLabel->setObjectName(QStringLiteral("regionLabel"));
+        m_regionLabel->setAccessibleName(QStringLiteral("Region"));
+        m_regionLabel->setTextFormat(Qt::PlainText);
+        m_regionLabel->setAutoFillBackground(true);
+        m_regionLabel->setMargin(2);
+    }
+    m_regionLabel->setText(regionText());
+    m_regionLabel->adjustSize();
+    m_regionLabel->move(4, 4);
+    m_regionLabel->setVisible(hasRegion());
+    setAccessibleDescription(regionText());
+}
+
+void WaveformStrip::dragRegionOut()
+{
+    if (m_regionFile.empty())
+        return;
+    auto *mime = new QMimeData;
+    mime->setData(QString::fromLatin1(kUriListMimeType), QByteArray::fromStdString(uriListForPaths({m_regionFile})));
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->exec(Qt::CopyAction);
 }
 
 void WaveformStrip::mouseMoveEvent(QMouseEvent *event)
 {
     if (!(event->buttons() & Qt::LeftButton) || lengthSeconds() <= 0)
         return;
+    if (m_choosing) {
+        setRegion(m_anchor, secondsAt(int(event->position().x())));
+        return;
+    }
+    // A drag from inside the region takes its file along.
+    if (m_pressedInRegion && !m_regionFile.empty()
+        && (event->position().toPoint() - m_pressedAt).manhattanLength() >= QApplication::startDragDistance()) {
+        m_pressedInRegion = false;
+        dragRegionOut();
+        return;
+    }
     if (m_sinceScrub.isValid() && m_sinceScrub.elapsed() < kScrubMilliseconds)
         return;
     m_sinceScrub.start();
@@ -220,6 +322,13 @@ void WaveformStrip::paintEvent(QPaintEvent *)
         QColor played = pal.color(QPalette::Highlight);
         played.setAlpha(40);
         p.fillRect(QRect(0, 0, headX, h), played);
+    }
+    if (hasRegion() && length > 0) {
+        QColor shade = pal.color(QPalette::Highlight);
+        shade.setAlpha(90);
+        const int from = int(std::lround(m_regionStart / length * w));
+        const int to = int(std::lround(m_regionEnd / length * w));
+        p.fillRect(QRect(from, 0, std::max(1, to - from), h), shade);
     }
     // Peaks: the lowest and highest sample under each pixel column.
     const waveform::PeakSummary &s = *m_summary;

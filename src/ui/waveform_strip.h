@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
@@ -58,16 +59,31 @@ public:
     // Where the playhead is drawn now, in seconds.
     double playheadSeconds() const;
 
+    // The region (Shift+drag selects one; Escape or a click outside it
+    // clears it), shaded, with its start and length in a label a screen
+    // reader reads. end <= start: none.
+    void setRegion(double start, double end);
+    bool hasRegion() const { return m_regionEnd > m_regionStart; }
+    double regionStart() const { return m_regionStart; }
+    double regionEnd() const { return m_regionEnd; }
+    QString regionText() const;
+    // The file of the region, which a drag from inside it hands on.
+    void setRegionFile(const std::string &path) { m_regionFile = path; }
+
 signals:
     // The user clicked or dragged to seconds in the shown sound.
     void seekRequested(double seconds);
     // A summary (or more of one) has been drawn for the shown sound.
     void summaryShown();
+    void regionChosen(double start, double end);
+    void regionCleared();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     QSize sizeHint() const override { return {400, 120}; }
     QSize minimumSizeHint() const override { return {100, 48}; }
 
@@ -90,6 +106,16 @@ private:
     QElapsedTimer m_sinceScrub;
     QElapsedTimer m_asked; // since the shown sound was asked for
     Requester m_requester;
+    double m_regionStart = 0;
+    double m_regionEnd = 0;
+    bool m_choosing = false; // a Shift+drag under way
+    double m_anchor = 0; // where it began, in seconds
+    QPoint m_pressedAt;
+    bool m_pressedInRegion = false;
+    std::string m_regionFile;
+    QLabel *m_regionLabel = nullptr;
+    void showRegionLabel();
+    void dragRegionOut();
 };
 
 } // namespace auralist

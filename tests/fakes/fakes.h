@@ -30,6 +30,8 @@ public:
     bool isPlaying() const override { return playing; }
     void setLooping(bool on) override { looping = on; }
     void seekTo(double seconds) override { seeks.push_back(seconds); }
+    void setRegion(double start, double end) override { region = {start, end}; }
+    std::pair<double, double> region{0, 0};
     std::string path;
     bool looping = false;
     std::vector<double> seeks;

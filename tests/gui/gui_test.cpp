@@ -69,6 +69,7 @@ private slots:
     void findSimilarInTheListAndInEveryFolder();
     void theFindFieldTakesAQuery();
     void triageKeysCopyMoveRenameAndUndo();
+    void aRegionOfTheWaveformIsChosenPlayedAndWritten();
 
 private:
     // The window as the application runs it: a scanner thread and a
@@ -1145,6 +1146,86 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     std::string first;
     std::getline(csv, first);
     QVERIFY(first.starts_with("a.wav,"));
+}
+
+void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
+{
+    namespace fs = std::filesystem;
+    startWithHeaderPool();
+    const QByteArray cacheWas = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(m_dir + "/cache"));
+    const auto restore = qScopeGuard([&] { qputenv("XDG_CACHE_HOME", cacheWas); });
+    fs::create_directories(m_dir + "/in");
+    fs::create_directories(m_dir + "/Keep");
+    std::vector<float> samples(48000 * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>(((i * 37) % 2000) / 1000.0 - 1.0) * 0.8F;
+    auralist::testing::writeSoundFile(m_dir + "/in/take.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, samples);
+    Controller &c = m_browser->controller();
+    TableController &tc = m_browser->tableController();
+    c.droppedFilesInWell({m_dir + "/in"});
+    QTRY_VERIFY(tc.selectedItem() && tc.selectedItem().facts().rate == 48000);
+    WaveformStrip *strip = m_browser->window().ui().waveform;
+    QTRY_VERIFY(strip->lengthSeconds() > 0.9);
+
+    // Shift+drag from a quarter to a half of the strip.
+    const int y = strip->height() / 2;
+    const QPoint from(strip->width() / 4, y);
+    const QPoint to(strip->width() / 2, y);
+    QTest::mousePress(strip, Qt::LeftButton, Qt::ShiftModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), strip->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     Qt::ShiftModifier);
+    QApplication::sendEvent(strip, &move);
+    QTest::mouseRelease(strip, Qt::LeftButton, Qt::ShiftModifier, to);
+    QVERIFY(c.region().has_value());
+    const auto [start, end] = *c.region();
+    QVERIFY(std::abs(start - 0.25) < 0.01);
+    QVERIFY(std::abs(end - 0.5) < 0.01);
+    // Read as a screen reader would: the label names it.
+    auto *label = strip->findChild<QLabel *>("regionLabel");
+    QVERIFY(label && label->isVisible());
+    QCOMPARE(label->accessibleName(), QString("Region"));
+    QVERIFY(label->text().startsWith("Region from 0.2"));
+    // The sound plays it alone.
+    if (!c.playModeOn())
+        QTest::keyClick(m_browser->window().table(), Qt::Key_Space);
+    QTRY_VERIFY(m_engine.last && m_engine.last->playing);
+    QCOMPARE(m_engine.last->region, std::make_pair(start, end));
+
+    // It is written to the cache for dragging out, frame for frame.
+    const auto first = static_cast<sf_count_t>(std::llround(start * 48000));
+    const auto last = static_cast<sf_count_t>(std::llround(end * 48000)) - 1;
+    const auto framesOf = [](const std::string &path, sf_count_t from, sf_count_t count) {
+        SF_INFO info{};
+        SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+        std::vector<short> out(static_cast<std::size_t>(count * 2));
+        if (f) {
+            sf_seek(f, from, SEEK_SET);
+            out.resize(static_cast<std::size_t>(sf_readf_short(f, out.data(), count) * 2));
+            sf_close(f);
+        }
+        return out;
+    };
+    std::string cached;
+    QTRY_VERIFY(fs::exists(m_dir + "/cache/Auralist/regions") && !fs::is_empty(m_dir + "/cache/Auralist/regions"));
+    for (const auto &e : fs::directory_iterator(m_dir + "/cache/Auralist/regions"))
+        cached = e.path().string();
+    QVERIFY(cached.ends_with(".wav"));
+    QVERIFY(framesOf(cached, 0, last - first + 1) == framesOf(m_dir + "/in/take.wav", first, last - first + 1));
+
+    // Ctrl+E writes it into the first destination.
+    c.setDestinations({m_dir + "/Keep"});
+    QTest::keyClick(m_browser->window().table(), Qt::Key_E, Qt::ControlModifier);
+    QTRY_VERIFY(!fs::is_empty(m_dir + "/Keep"));
+    const std::string written = fs::directory_iterator(m_dir + "/Keep")->path().string();
+    QVERIFY(framesOf(written, 0, last - first + 1) == framesOf(m_dir + "/in/take.wav", first, last - first + 1));
+
+    // Escape on the waveform clears it, and the sound plays whole again.
+    strip->setFocus();
+    QTest::keyClick(strip, Qt::Key_Escape);
+    QVERIFY(!c.region().has_value());
+    QVERIFY(!label->isVisible());
+    QCOMPARE(m_engine.last->region, std::make_pair(0.0, 0.0));
 }
 
 void GuiTest::theFindFieldTakesAQuery()

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 
 #include <atomic>
@@ -200,6 +202,44 @@ TEST(Player, LoopWrapsExactlyAndReportsEachPass)
     // The next sound starts clean after it.
     rig.player.play(2, "1000", 0, false);
     EXPECT_EQ(rig.play(10).front(), 1.0F);
+}
+
+TEST(Player, ARegionPlaysAloneAndLoopsRoundItsBounds)
+{
+    Rig rig;
+    // Frames 200 to 499 of a 1000-frame sound, looping.
+    rig.player.play(1, "1000", 0, true, {}, {0.2, 0.5});
+    const auto heard = rig.play(1000);
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(heard[i], static_cast<float>(200 + i % 300 + 1)) << "frame " << i;
+    EXPECT_EQ(rig.player.underruns(), 0U);
+    {
+        // Positions and the length are the file's, not the region's.
+        const std::lock_guard<std::mutex> lock(rig.mutex);
+        EXPECT_EQ(rig.events.front().kind, Kind::Started);
+        EXPECT_EQ(rig.events.front().frame, 200);
+        EXPECT_EQ(rig.events.front().length, 1000);
+        for (const PlayerEvent &e : rig.events) {
+            if (e.kind == Kind::Position) {
+                EXPECT_GE(e.frame, 200);
+                EXPECT_LE(e.frame, 500);
+            }
+        }
+    }
+    // A seek is to a frame of the file.
+    rig.player.seek(1, 450);
+    const auto after = rig.play(400);
+    const auto first = std::find(after.begin(), after.end(), 451.0F);
+    ASSERT_NE(first, after.end());
+    EXPECT_EQ(*(first + 50), 201.0F); // round to the region's start
+    // Not looping, a play started inside it ends at its end.
+    rig.player.play(2, "1000", 0.45, false, {}, {0.2, 0.5});
+    const auto last = rig.play(200);
+    const auto start = std::find(last.begin(), last.end(), 451.0F);
+    ASSERT_NE(start, last.end());
+    EXPECT_EQ(*(start + 49), 500.0F);
+    EXPECT_EQ(*(start + 50), 0.0F);
+    EXPECT_TRUE(rig.finished(2, true));
 }
 
 TEST(Player, StopFadesOutButAStartIsNeverFaded)
