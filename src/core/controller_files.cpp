@@ -2,6 +2,7 @@
 #include <cctype>
 #include <map>
 #include <memory>
+#include <numeric>
 
 #include <QDir>
 #include <QStandardPaths>
@@ -61,7 +62,7 @@ QString titleFor(int kind)
 // A CSV field: quoted when it holds a comma, a quote or a line break.
 std::string csvField(const QString &text)
 {
-    const std::string s = text.toStdString();
+    std::string s = text.toStdString();
     if (s.find_first_of(",\"\r\n") == std::string::npos)
         return s;
     std::string out = "\"";
@@ -187,8 +188,9 @@ void Controller::sendToDestination(std::size_t n, bool move)
     const std::vector<SoundRecord> selected = m_tableController.selectedItems();
     if (selected.empty() || !m_files)
         return;
-    const std::string folder = folders[n];
+    const std::string &folder = folders[n];
     std::vector<FileStep> steps;
+    steps.reserve(selected.size());
     for (const SoundRecord &r : selected)
         steps.push_back(
             fileStep(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
@@ -511,9 +513,8 @@ std::string Controller::exportedList(ListFormat format) const
         return out;
     }
     const int columns = m_tableController.columnCount();
-    std::vector<int> visible;
-    for (int c = 0; c < columns; ++c)
-        visible.push_back(c);
+    std::vector<int> visible(static_cast<std::size_t>(std::max(columns, 0)));
+    std::iota(visible.begin(), visible.end(), 0);
     std::string line;
     for (const int c : visible)
         line += (line.empty() ? "" : ",")
@@ -588,7 +589,7 @@ void Controller::setRegion(double start, double end)
     if (m_region && !m_region->file.empty() && m_files) {
         FileStep s = fileStep(FileStep::Kind::RemoveCopy, m_region->file, {});
         s.expected = m_region->stamp;
-        m_files->run({s}, [](std::vector<FileResult>) {}, {});
+        m_files->run({s}, [](const std::vector<FileResult> &) {}, {});
     }
     m_region = Region{record, start, end, {}, {}};
     m_view.showRegion(start, end);

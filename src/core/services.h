@@ -489,7 +489,7 @@ public:
     virtual void removeSearch(std::int64_t id) { (void)id; }
     // Each sound at a first path has been moved or renamed to its second:
     // its favourite, tags and all go with it.
-    virtual void moveSounds(std::vector<std::pair<std::string, std::string>> moves) { (void)moves; }
+    virtual void moveSounds(std::vector<std::pair<std::string, std::string>> moves) = 0;
     virtual void setFavourite(std::vector<std::string> paths, bool on) = 0;
     virtual void setTags(std::vector<std::string> paths, std::string tags) = 0;
     virtual void notePlayed(const std::string &path) = 0;

@@ -38,7 +38,7 @@ void QtDesktop::showInFolder(const std::vector<std::string> &paths)
     QStringList uris;
     for (const std::string &p : paths)
         uris.push_back(QString::fromStdString(fileUrlForPath(p)));
-    const std::string first = paths.front();
+    const std::string &first = paths.front();
     const std::size_t slash = first.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : first.substr(0, slash);
     const auto openFolder = [this, folder] { openUrl(fileUrlForPath(folder)); };

@@ -6,6 +6,7 @@ import hashlib
 import http.server
 import math
 import os
+import re
 import shutil
 import signal
 import socket
@@ -786,6 +787,72 @@ class WholeLibrarySearch(unittest.TestCase):
                 if rec:
                     rec.stop()
                 self.assertEqual(app.close(), 0)
+        finally:
+            shutil.rmtree(d, ignore_errors=True)
+
+
+class Triage(unittest.TestCase):
+    def test_keys_copy_move_rename_and_undo_on_the_disk(self):
+        d = tempfile.mkdtemp(prefix="auralist-triage-")
+        tree = os.path.join(d, "tree")
+        sounds = os.path.join(tree, "sounds")
+        kicks = os.path.join(tree, "Kicks")
+        os.makedirs(sounds)
+        os.makedirs(kicks)
+        for name in ("a kick.wav", "b snare.wav"):
+            tone(os.path.join(sounds, name), seconds=0.3)
+        config = os.path.join(d, "config", "Auralist")
+        os.makedirs(config)
+        with open(os.path.join(config, "Auralist.conf"), "w") as f:
+            f.write("[General]\ndestinations=file://%s\nautoAdvance=false\n" % kicks.replace(" ", "%20"))
+        env = {"XDG_CONFIG_HOME": os.path.join(d, "config"), "AURALIST_SITE_HOST": "", "AURALIST_DEBUG": "1"}
+
+        def settle(expected, timeout=10):
+            deadline = time.time() + timeout
+            while time.time() < deadline and listing(tree) != expected:
+                time.sleep(0.05)
+            return listing(tree)
+
+        try:
+            app = App([sounds], env)
+            try:
+                window = find_window("^sounds .+ 2 sounds .+ Auralist$", timeout=15)
+                self.assertIsNotNone(window, app.output())
+                self.assertTrue(app.wait_for(b"done\n", timeout=10), app.output())
+                before = listing(tree)
+                a = before[b"sounds/a kick.wav"]
+                # Ctrl+1 copies the selected sound to the first destination.
+                press_in(window, "ctrl+1")
+                copied = dict(before)
+                copied[b"Kicks/a kick.wav"] = a
+                self.assertEqual(settle(copied), copied)
+                # Ctrl+Shift+1 moves it there: the name is taken, so " 2".
+                press_in(window, "ctrl+shift+1")
+                moved = dict(copied)
+                del moved[b"sounds/a kick.wav"]
+                moved[b"Kicks/a kick 2.wav"] = a
+                self.assertEqual(settle(moved), moved)
+                # Undone twice: moved back, then the copy goes.
+                press_in(window, "ctrl+z")
+                self.assertEqual(settle(copied), copied)
+                press_in(window, "ctrl+z")
+                self.assertEqual(settle(before), before)
+                # F2 renames in place; the extension stays.
+                press_in(window, "F2")
+                time.sleep(0.3)
+                subprocess.run(["xdotool", "type", "--delay", "20", "808"], check=True)
+                press_in(window, "Return")
+                renamed = dict(before)
+                del renamed[b"sounds/a kick.wav"]
+                renamed[b"sounds/808.wav"] = a
+                self.assertEqual(settle(renamed), renamed)
+                press_in(window, "ctrl+z")
+                self.assertEqual(settle(before), before)
+            finally:
+                self.assertEqual(app.close(), 0)
+            stalls = re.findall(rb"longest event-loop stall: (-?\d+) ms", app.errors())
+            self.assertTrue(stalls, app.errors())
+            print("\ntriage: longest event-loop stall %s ms" % stalls[-1].decode(), file=sys.stderr)
         finally:
             shutil.rmtree(d, ignore_errors=True)
 
