@@ -672,7 +672,8 @@ bool Database::moveSounds(const std::vector<std::pair<std::string, std::string>>
     if (!exec("SAVEPOINT edit"))
         return false;
     const std::vector<Root> known = roots();
-    Statement move(m_db, (std::string("UPDATE sounds SET path = ?1, path_key = path_key(?1), root = ?3") + kAtPath2).c_str());
+    Statement move(m_db,
+                   (std::string("UPDATE sounds SET path = ?1, path_key = path_key(?1), root = ?3") + kAtPath2).c_str());
     bool ok = move.ok();
     for (const auto &[from, to] : moves) {
         std::int64_t root = 0;

@@ -14,7 +14,7 @@ FileWorker::FileWorker()
 
 FileWorker::~FileWorker()
 {
-    requestStop();
+    stop();
     m_thread.join();
 }
 
@@ -35,6 +35,11 @@ void FileWorker::cancel(std::uint64_t job)
 }
 
 void FileWorker::requestStop()
+{
+    stop();
+}
+
+void FileWorker::stop()
 {
     m_stopping.store(true, std::memory_order_relaxed);
     {

@@ -40,6 +40,7 @@ private:
         Progress progress;
     };
     void loop();
+    void stop();
     std::vector<FileResult> carryOut(const Job &job);
 
     Mailbox m_mailbox;

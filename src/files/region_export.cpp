@@ -85,7 +85,7 @@ FileResult exportRegion(const std::string &source, std::int64_t first, std::int6
     std::string fileName = regionFileName(name, static_cast<double>(first) / info.samplerate,
                                           static_cast<double>(last + 1) / info.samplerate, flac);
     if (!flac && !aiff && !fileName.ends_with(".wav") && !fileName.ends_with(".WAV"))
-        fileName = fileName.substr(0, fileName.rfind('.')) + ".wav";
+        fileName.replace(fileName.rfind('.'), std::string::npos, ".wav");
     const bool floats = isFloatSubtype(outInfo.format & SF_FORMAT_SUBMASK);
     bool cancelled = false;
     const auto write = [&](int fd) {

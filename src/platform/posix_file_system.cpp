@@ -133,8 +133,13 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
         const bool written = ::write(infoFile.get(), info.data(), info.size()) == static_cast<ssize_t>(info.size());
         struct stat existing { };
         if (written && ::fstatat(filesFd.get(), trashName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0
-            && ::renameat(parentFd, name.c_str(), filesFd.get(), trashName.c_str()) == 0)
-            return {RemovalResult::Status::Removed, {}, trash + "/files/" + trashName, trash + "/info/" + infoName};
+            && ::renameat(parentFd, name.c_str(), filesFd.get(), trashName.c_str()) == 0) {
+            std::string trashedAs = trash;
+            trashedAs.append("/files/").append(trashName);
+            std::string trashInfo = trash;
+            trashInfo.append("/info/").append(infoName);
+            return {RemovalResult::Status::Removed, {}, std::move(trashedAs), std::move(trashInfo)};
+        }
         const int error = written ? errno : EIO;
         ::unlinkat(infoFd.get(), infoName.c_str(), 0);
         if (written && error == ENOENT)

@@ -5,9 +5,9 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
-#include <QFile>
 #include <QUrl>
 
 #include "core/uri_list.h"
@@ -40,7 +40,9 @@ void QtDesktop::showInFolder(const std::vector<std::string> &paths)
         uris.push_back(QString::fromStdString(fileUrlForPath(p)));
     const std::string &first = paths.front();
     const std::size_t slash = first.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : first.substr(0, slash);
+    const std::string folder = slash == std::string::npos ? std::string(".")
+        : slash == 0                                      ? "/"
+                                                          : first.substr(0, slash);
     const auto openFolder = [this, folder] { openUrl(fileUrlForPath(folder)); };
     QDBusConnection bus = m_bus.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(m_bus);
     if (!bus.isConnected()) {

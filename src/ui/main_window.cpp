@@ -296,6 +296,7 @@ std::optional<std::vector<std::string>> MainWindow::askForDestinations(const std
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     std::vector<std::string> folders;
+    folders.reserve(static_cast<std::size_t>(list->count()));
     for (int i = 0; i < list->count(); ++i)
         folders.push_back(list->item(i)->data(Qt::UserRole).toByteArray().toStdString());
     return folders;
