@@ -385,6 +385,8 @@ private:
     void sendToDestination(std::size_t n, bool move);
     void didUndo(Undoable entry, bool redoing);
     void pushUndoable(Undoable entry);
+    // What an undo or redo of kind is called in the Edit menu.
+    static QString titleOf(Undoable::Kind kind);
     static Undoable::Item undoItem(const SoundRecord &record, std::string from, std::string to, const FileStamp &stamp);
     void showUndoTitles();
     // The record now names the file at path (moved, renamed, restored).

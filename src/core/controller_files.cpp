@@ -47,18 +47,6 @@ QString countOf(std::size_t n, const char *one, const char *many)
     return QString::fromStdString(groupedDigits(n)) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
 }
 
-QString titleFor(int kind)
-{
-    using Kind = std::uint8_t;
-    switch (static_cast<Kind>(kind)) {
-    case 0: return QStringLiteral("Copy");
-    case 1: return QStringLiteral("Move");
-    case 2: return QStringLiteral("Rename");
-    case 3: return QStringLiteral("Delete");
-    default: return QStringLiteral("Favourite and Tags");
-    }
-}
-
 // A CSV field: quoted when it holds a comma, a quote or a line break.
 std::string csvField(const QString &text)
 {
@@ -286,14 +274,26 @@ void Controller::pushUndoable(Undoable entry)
     showUndoTitles();
 }
 
+QString Controller::titleOf(Undoable::Kind kind)
+{
+    switch (kind) {
+    case Undoable::Kind::Copy: return QStringLiteral("Copy");
+    case Undoable::Kind::Move: return QStringLiteral("Move");
+    case Undoable::Kind::Rename: return QStringLiteral("Rename");
+    case Undoable::Kind::Trash: return QStringLiteral("Delete");
+    case Undoable::Kind::Marks: break;
+    }
+    return QStringLiteral("Favourite and Tags");
+}
+
 QString Controller::undoTitle() const
 {
-    return m_undo.empty() ? QString() : QStringLiteral("Undo ") + titleFor(static_cast<int>(m_undo.back().kind));
+    return m_undo.empty() ? QString() : QStringLiteral("Undo ") + titleOf(m_undo.back().kind);
 }
 
 QString Controller::redoTitle() const
 {
-    return m_redo.empty() ? QString() : QStringLiteral("Redo ") + titleFor(static_cast<int>(m_redo.back().kind));
+    return m_redo.empty() ? QString() : QStringLiteral("Redo ") + titleOf(m_redo.back().kind);
 }
 
 void Controller::showUndoTitles()

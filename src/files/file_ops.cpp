@@ -19,13 +19,6 @@ namespace auralist::files {
 
 namespace {
 
-FileStamp stampOf(const struct stat &st)
-{
-    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                     static_cast<std::int64_t>(st.st_size),
-                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
 std::string quoted(const std::string &name)
 {
     return "\xe2\x80\x9c" + name + "\xe2\x80\x9d";

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 #include <utility>
+
+#include "core/services.h"
 
 namespace auralist {
 
@@ -29,6 +32,14 @@ public:
 private:
     int m_fd;
 };
+
+// What stat says of a file, as a stamp to tell it again by.
+inline FileStamp stampOf(const struct stat &st)
+{
+    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                     static_cast<std::int64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
 
 // The folder part and the name part of a path.
 inline std::pair<std::string, std::string> splitPath(const std::string &path)

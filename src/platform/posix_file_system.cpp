@@ -243,9 +243,7 @@ std::optional<FileStamp> PosixFileSystem::stamp(const std::string &path)
     struct stat st { };
     if (::lstat(path.c_str(), &st) != 0)
         return std::nullopt;
-    return FileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                     static_cast<std::int64_t>(st.st_size),
-                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    return stampOf(st);
 }
 
 } // namespace auralist
