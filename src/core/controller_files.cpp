@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "core/controller.h"
+#include "core/diagnostics.h"
 #include "core/file_type.h"
 #include "core/string_utils.h"
 #include "core/table_controller.h"
@@ -137,9 +138,13 @@ void Controller::runFiles(const QString &doing, std::vector<FileStep> steps,
     ++m_fileJobs;
     m_fileJobStarted.start();
     const auto job = std::make_shared<std::uint64_t>(0);
+    QElapsedTimer took;
+    took.start();
     *job = m_files->run(
         std::move(steps),
-        [this, job, finished = std::move(finished)](std::vector<FileResult> results) {
+        [this, job, doing, count, took, finished = std::move(finished)](std::vector<FileResult> results) {
+            debugLog("files: " + doing.toStdString() + ' ' + std::to_string(count) + " in "
+                     + std::to_string(took.elapsed()) + " ms");
             if (--m_fileJobs == 0) {
                 m_fileJob = 0;
                 m_view.hideFileProgress();

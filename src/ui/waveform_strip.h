@@ -69,6 +69,7 @@ public:
     QString regionText() const;
     // The file of the region, which a drag from inside it hands on.
     void setRegionFile(const std::string &path) { m_regionFile = path; }
+    const std::string &regionFile() const { return m_regionFile; }
 
 signals:
     // The user clicked or dragged to seconds in the shown sound.

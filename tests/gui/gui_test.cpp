@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QDrag>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -29,6 +30,7 @@
 #include "core/diagnostics.h"
 #include "core/header_facts.h"
 #include "core/table_controller.h"
+#include "core/uri_list.h"
 #include "fakes/fakes.h"
 #include "library/scanner.h"
 #include "platform/posix_file_system.h"
@@ -1212,6 +1214,29 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
         cached = e.path().string();
     QVERIFY(cached.ends_with(".wav"));
     QVERIFY(framesOf(cached, 0, last - first + 1) == framesOf(m_dir + "/in/take.wav", first, last - first + 1));
+
+    // A drag from inside the region hands that file on. The drag is looked
+    // at while it runs, then called off.
+    QByteArray dragged;
+    const auto dragFrom = [&](QPoint at) {
+        dragged.clear();
+        QTimer::singleShot(200, strip, [&] {
+            if (auto *drag = strip->findChild<QDrag *>())
+                dragged = drag->mimeData()->data("text/uri-list");
+            QDrag::cancel();
+        });
+        QTest::mousePress(strip, Qt::LeftButton, {}, at);
+        const QPoint away = at + QPoint(0, QApplication::startDragDistance() + 20);
+        QMouseEvent pull(QEvent::MouseMove, QPointF(away), strip->mapToGlobal(QPointF(away)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(strip, &pull);
+        QTest::mouseRelease(strip, Qt::LeftButton, {}, away);
+        QTest::qWait(300);
+    };
+    QTRY_VERIFY(strip->regionFile() == cached);
+    dragFrom(QPoint(strip->width() * 3 / 8, y));
+    QCOMPARE(dragged, QByteArray::fromStdString(auralist::uriListForPaths({cached})));
+    QVERIFY(c.region().has_value());
 
     // Ctrl+E writes it into the first destination.
     c.setDestinations({m_dir + "/Keep"});
