@@ -371,6 +371,10 @@ private:
             std::string to; // where it is now (Copy: the copy; Trash: in the Trash)
             FileStamp stamp; // what is at to
             std::string trashInfo;
+            // Trash: where its row was, shown and in the whole list, when
+            // it left them (-1: not there).
+            std::ptrdiff_t shownAt = -1;
+            std::ptrdiff_t listedAt = -1;
             bool favouriteBefore = false;
             bool favouriteAfter = false;
             std::string tagsBefore;

@@ -147,6 +147,12 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
         if (const auto stamp = m_fs.stamp(result.trashedAs)) {
             Undoable::Item item = undoItem(record, path, result.trashedAs, *stamp);
             item.trashInfo = result.trashInfo;
+            item.shownAt = m_tableController.rowOf(record);
+            if (m_items && m_items != m_tableController.items()) {
+                const std::vector<std::uint32_t> &rows = m_items->rows();
+                const auto at = std::find(rows.begin(), rows.end(), record.index());
+                item.listedAt = at == rows.end() ? -1 : at - rows.begin();
+            }
             m_trashed.items.push_back(std::move(item));
         }
     }

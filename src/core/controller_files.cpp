@@ -362,6 +362,7 @@ void Controller::undo()
         std::vector<std::pair<std::string, std::string>> moves;
         Undoable redone = entry;
         redone.items.clear();
+        std::vector<const Undoable::Item *> returned;
         for (std::size_t i = 0; i < results.size() && i < entry.items.size(); ++i) {
             const FileResult &r = results[i];
             Undoable::Item &item = entry.items[i];
@@ -375,12 +376,8 @@ void Controller::undo()
             case Undoable::Kind::Trash:
                 // Back in its folder, and in the list.
                 recordMoved(item.record, item.from);
-                if (item.record && m_tableController.rowOf(item.record) < 0) {
-                    if (m_items && m_items != m_tableController.items())
-                        m_items->rows().push_back(item.record.index());
-                    m_tableController.appendRows({item.record.index()});
-                    ++m_itemsVersion;
-                }
+                if (item.record && m_tableController.rowOf(item.record) < 0)
+                    returned.push_back(&item);
                 break;
             default:
                 recordMoved(item.record, item.from);
@@ -389,6 +386,19 @@ void Controller::undo()
             }
             item.stamp = r.stamp;
             redone.items.push_back(item);
+        }
+        // Rows come back where they were, the last to leave first, so each
+        // finds the rows around it as they were when it left.
+        for (auto it = returned.rbegin(); it != returned.rend(); ++it) {
+            const Undoable::Item &item = **it;
+            if (m_items && m_items != m_tableController.items()) {
+                std::vector<std::uint32_t> &rows = m_items->rows();
+                const auto at
+                    = item.listedAt < 0 ? rows.size() : std::min(rows.size(), static_cast<std::size_t>(item.listedAt));
+                rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(at), item.record.index());
+            }
+            m_tableController.insertRow(static_cast<int>(item.shownAt), item.record.index());
+            ++m_itemsVersion;
         }
         if (m_catalogue && !moves.empty())
             m_catalogue->moveSounds(std::move(moves));

@@ -83,6 +83,16 @@ void TableController::appendRows(const std::vector<std::uint32_t> &records)
     endInsertRows();
 }
 
+void TableController::insertRow(int row, std::uint32_t record)
+{
+    if (row < 0 || row > rowCount())
+        row = rowCount();
+    beginInsertRows(QModelIndex(), row, row);
+    std::vector<std::uint32_t> &rows = m_items->rows();
+    rows.insert(rows.begin() + row, record);
+    endInsertRows();
+}
+
 void TableController::readHeaders()
 {
     if (m_headerFeed) {

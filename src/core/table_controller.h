@@ -43,6 +43,8 @@ public:
     void setItemsExtending(SoundList items);
     // New records at the end of the list, shown as new rows.
     void appendRows(const std::vector<std::uint32_t> &records);
+    // Puts one record's row at row (past the end, or -1: last).
+    void insertRow(int row, std::uint32_t record);
     const SoundList &items() const { return m_items; }
     void setDelegate(TableControllerDelegate *delegate) { m_delegate = delegate; }
     TableControllerDelegate *delegate() const { return m_delegate; }
