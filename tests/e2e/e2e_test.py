@@ -216,12 +216,22 @@ class Browser(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
-    def assert_unbroken(self, rec, what, seconds, margin=0.25):
+    def assert_unbroken(self, rec, what, seconds, margin=0.25, app=None):
         """The recording holds at least `seconds` of a 441 Hz sine without
-        a break or a silence; the figures are printed for the README."""
-        length, breaks, silence = tone_breaks(rec.samples(), 441, margin=margin)
+        a break or a silence; the figures are printed for the README. With
+        the app (run with AURALIST_DEBUG), a failure says how many underruns
+        the player itself counted, to tell its gaps from the server's."""
+        samples = rec.samples()
+        length, breaks, silence = tone_breaks(samples, 441, margin=margin)
         print("\n%s: %.3f s of tone, %d breaks, longest silence %d frames" % (what, length, len(breaks), silence),
               file=sys.stderr)
+        if breaks or silence >= 3:
+            left = samples[0::2]
+            start = next(i for i, v in enumerate(left) if abs(v) > 3000)
+            player = re.findall(rb"player: \d+ underruns in this run", app.errors()) if app else []
+            print("breaks at %s s into the tone; %s" % (", ".join("%.4f" % ((b - start) / 44100) for b in breaks[:8]),
+                                                      player[-1].decode() if player else "no count from the player"),
+                  file=sys.stderr)
         self.assertGreater(length, seconds)
         self.assertEqual(breaks, [])
         self.assertLess(silence, 3)
@@ -291,14 +301,14 @@ class Browser(unittest.TestCase):
         for name in ("1.wav", "2.wav", "3.wav"):
             tone(os.path.join(sounds, name), seconds=1, freq=441)
         rec = Recorder()
-        app = App([sounds], self.env)
+        app = App([sounds], dict(self.env, AURALIST_DEBUG="1"))
         try:
             self.assertTrue(app.wait_for(b"done\n", count=3, timeout=15), app.output())
             time.sleep(0.5)
         finally:
             self.assertEqual(app.close(), 0)
             rec.stop()
-        self.assert_unbroken(rec, "auto-advance", 2.95, margin=0.05)
+        self.assert_unbroken(rec, "auto-advance", 2.95, margin=0.05, app=app)
 
     def test_space_stops_and_restarts(self):
         sounds = os.path.join(self.dir, "long")
