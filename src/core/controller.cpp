@@ -281,11 +281,16 @@ void Controller::tableControllerRowsDidChange(TableController &)
     queueNextTrack();
 }
 
+bool Controller::wholeListApart() const
+{
+    return m_items && m_items != m_tableController.items();
+}
+
 void Controller::tableControllerDidSort(TableController &)
 {
     // The whole sound list takes the sort too, so that the list a find
     // filters (and the one it returns to) is in the order shown.
-    if (m_items && m_items != m_tableController.items()) {
+    if (wholeListApart()) {
         m_tableController.applySort(m_items);
         ++m_itemsVersion;
     }

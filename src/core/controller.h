@@ -393,6 +393,9 @@ private:
     static QString titleOf(Undoable::Kind kind);
     static Undoable::Item undoItem(const SoundRecord &record, std::string from, std::string to, const FileStamp &stamp);
     void showUndoTitles();
+    // Whether the whole sound list is apart from the rows shown (a find
+    // shows part of it), so that what changes the rows changes it too.
+    bool wholeListApart() const;
     // The record now names the file at path (moved, renamed, restored).
     void recordMoved(const SoundRecord &record, const std::string &path);
     void applyMarks(const Undoable &entry, bool after);

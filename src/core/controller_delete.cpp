@@ -148,11 +148,8 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
             Undoable::Item item = undoItem(record, path, result.trashedAs, *stamp);
             item.trashInfo = result.trashInfo;
             item.shownAt = m_tableController.rowOf(record);
-            if (m_items && m_items != m_tableController.items()) {
-                const std::vector<std::uint32_t> &rows = m_items->rows();
-                const auto at = std::find(rows.begin(), rows.end(), record.index());
-                item.listedAt = at == rows.end() ? -1 : at - rows.begin();
-            }
+            if (wholeListApart())
+                item.listedAt = m_items->positionOf(record.index());
             m_trashed.items.push_back(std::move(item));
         }
     }
@@ -184,7 +181,7 @@ void Controller::removeDeletedRecord(const SoundRecord &record)
         return;
     }
     const std::string path(*pathValue);
-    if (m_items && m_items != m_tableController.items()) {
+    if (wholeListApart()) {
         m_items->removePath(path);
         ++m_itemsVersion;
     }

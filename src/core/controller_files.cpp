@@ -391,12 +391,8 @@ void Controller::undo()
         // finds the rows around it as they were when it left.
         for (auto it = returned.rbegin(); it != returned.rend(); ++it) {
             const Undoable::Item &item = **it;
-            if (m_items && m_items != m_tableController.items()) {
-                std::vector<std::uint32_t> &rows = m_items->rows();
-                const auto at
-                    = item.listedAt < 0 ? rows.size() : std::min(rows.size(), static_cast<std::size_t>(item.listedAt));
-                rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(at), item.record.index());
-            }
+            if (wholeListApart())
+                m_items->insertAt(item.listedAt, item.record.index());
             m_tableController.insertRow(static_cast<int>(item.shownAt), item.record.index());
             ++m_itemsVersion;
         }

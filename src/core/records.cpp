@@ -279,6 +279,19 @@ bool SoundRecord::equalEntries(const SoundRecord &other) const
         && m_store->editedEntries(m_index) == other.m_store->editedEntries(other.m_index);
 }
 
+std::ptrdiff_t RecordList::positionOf(std::uint32_t record) const
+{
+    const auto it = std::find(m_rows.begin(), m_rows.end(), record);
+    return it == m_rows.end() ? -1 : it - m_rows.begin();
+}
+
+void RecordList::insertAt(std::ptrdiff_t position, std::uint32_t record)
+{
+    if (position < 0 || position > static_cast<std::ptrdiff_t>(m_rows.size()))
+        position = static_cast<std::ptrdiff_t>(m_rows.size());
+    m_rows.insert(m_rows.begin() + position, record);
+}
+
 bool RecordList::containsPath(std::string_view path) const
 {
     return std::any_of(m_rows.begin(), m_rows.end(), [&](std::uint32_t r) { return m_store->path(r) == path; });

@@ -231,6 +231,11 @@ public:
     void append(std::string_view path) { m_rows.push_back(m_store->add(path)); }
     // Lists a record of this list's store last.
     void push_back(const SoundRecord &record) { m_rows.push_back(record.index()); }
+    // Where a record of this list's store is first listed (-1: nowhere).
+    std::ptrdiff_t positionOf(std::uint32_t record) const;
+    // Lists a record of this list's store at position (past the end, or
+    // -1: last).
+    void insertAt(std::ptrdiff_t position, std::uint32_t record);
     // Whether a listed record's "path" is exactly path.
     bool containsPath(std::string_view path) const;
     // Takes every record whose "path" is exactly path out of the list.

@@ -88,8 +88,7 @@ void TableController::insertRow(int row, std::uint32_t record)
     if (row < 0 || row > rowCount())
         row = rowCount();
     beginInsertRows(QModelIndex(), row, row);
-    std::vector<std::uint32_t> &rows = m_items->rows();
-    rows.insert(rows.begin() + row, record);
+    m_items->insertAt(row, record);
     endInsertRows();
 }
 
@@ -341,9 +340,7 @@ int TableController::rowOf(const SoundRecord &record) const
 {
     if (!record || record.store() != m_items->store().get())
         return -1;
-    const auto &rows = m_items->rows();
-    const auto it = std::find(rows.begin(), rows.end(), record.index());
-    return it == rows.end() ? -1 : static_cast<int>(it - rows.begin());
+    return static_cast<int>(m_items->positionOf(record.index()));
 }
 
 TableController::KeptSelection TableController::keepSelection() const

@@ -166,8 +166,9 @@ class Recorder:
 
 def tone_breaks(samples, freq, rate=44100, margin=0.25):
     """Where a recorded continuous sine (left channel) breaks: the length
-    of the stretch where it sounds, the frames where it departs from a sine
-    (a gap, a click, a jump), and the longest run of silence inside it. The
+    of the stretch where it sounds, the times (in seconds into it) where it
+    departs from a sine (a gap, a click, a jump), and the longest run of
+    silence inside it. The
     first and last `margin` seconds are left out (the start, and the fade
     when the program is closed)."""
     left = samples[0::2]
@@ -179,7 +180,7 @@ def tone_breaks(samples, freq, rate=44100, margin=0.25):
     breaks, run, longest = [], 0, 0
     for n in range(a + 2, b):
         if abs(left[n] - (k * left[n - 1] - left[n - 2])) > 300:
-            breaks.append(n)
+            breaks.append((n - loud[0]) / rate)
         run = run + 1 if abs(left[n]) < 150 else 0
         longest = max(longest, run)
     return (loud[-1] - loud[0]) / rate, breaks, longest
@@ -221,15 +222,12 @@ class Browser(unittest.TestCase):
         a break or a silence; the figures are printed for the README. With
         the app (run with AURALIST_DEBUG), a failure says how many underruns
         the player itself counted, to tell its gaps from the server's."""
-        samples = rec.samples()
-        length, breaks, silence = tone_breaks(samples, 441, margin=margin)
+        length, breaks, silence = tone_breaks(rec.samples(), 441, margin=margin)
         print("\n%s: %.3f s of tone, %d breaks, longest silence %d frames" % (what, length, len(breaks), silence),
               file=sys.stderr)
         if breaks or silence >= 3:
-            left = samples[0::2]
-            start = next(i for i, v in enumerate(left) if abs(v) > 3000)
             player = re.findall(rb"player: \d+ underruns in this run", app.errors()) if app else []
-            print("breaks at %s s into the tone; %s" % (", ".join("%.4f" % ((b - start) / 44100) for b in breaks[:8]),
+            print("breaks at %s s into the tone; %s" % (", ".join("%.4f" % b for b in breaks[:8]),
                                                       player[-1].decode() if player else "no count from the player"),
                   file=sys.stderr)
         self.assertGreater(length, seconds)

@@ -49,6 +49,15 @@ using namespace auralist;
 using namespace auralist::fakes;
 using auralist::testing::writeSoundFile;
 
+// The first column of every row, top to bottom, as shown.
+static QStringList shownNames(const QAbstractItemModel *model)
+{
+    QStringList names;
+    for (int r = 0; r < model->rowCount(); ++r)
+        names << model->index(r, 0).data().toString();
+    return names;
+}
+
 class GuiTest : public QObject {
     Q_OBJECT
 private slots:
@@ -953,12 +962,7 @@ void GuiTest::findSimilarInTheListAndInEveryFolder()
             similarity = col;
     }
     QVERIFY(similarity >= 0);
-    const auto names = [&] {
-        QStringList out;
-        for (int r = 0; r < model->rowCount(); ++r)
-            out << model->index(r, 0).data().toString();
-        return out;
-    };
+    const auto names = [&] { return shownNames(model); };
 
     // Ctrl+Shift+F on the tone: within the list, the tone itself first at
     // 100 %, the fifth before the noise.
@@ -1094,13 +1098,7 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     const QByteArray data = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_dir + "/data"));
     c.setMoveToTrash(true);
-    const auto rowNames = [&] {
-        QStringList names;
-        for (int r = 0; r < model->rowCount(); ++r)
-            names << model->data(model->index(r, 0)).toString();
-        return names;
-    };
-    const QStringList rowsBefore = rowNames();
+    const QStringList rowsBefore = shownNames(model);
     QCOMPARE(rowsBefore.size(), 3);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(model->index(0, 0)).center());
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier,
@@ -1116,11 +1114,11 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     QTRY_VERIFY(w.deletePanel()->isVisible());
     QTest::mouseClick(w.deletePanel()->deleteButton(), Qt::LeftButton);
     QTRY_COMPARE(model->rowCount(), 1);
-    QCOMPARE(rowNames(), QStringList({rowsBefore[1]}));
+    QCOMPARE(shownNames(model), QStringList({rowsBefore[1]}));
     QCOMPARE(w.ui().actionUndo->text(), QString("Undo Delete"));
     QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
     QTRY_COMPARE(model->rowCount(), 3);
-    QCOMPARE(rowNames(), rowsBefore);
+    QCOMPARE(shownNames(model), rowsBefore);
     QCOMPARE(withTrash(), before);
     QVERIFY(fs::is_empty(m_dir + "/data/Trash/info"));
     qputenv("XDG_DATA_HOME", data);
@@ -1306,12 +1304,7 @@ void GuiTest::theFindFieldTakesAQuery()
         }
         return true;
     }());
-    const auto names = [&] {
-        QStringList out;
-        for (int r = 0; r < model->rowCount(); ++r)
-            out << model->index(r, 0).data().toString();
-        return out;
-    };
+    const auto names = [&] { return shownNames(model); };
     // The field says what it takes.
     QVERIFY(find->toolTip().contains("len:<3s"));
     find->setFocus();
