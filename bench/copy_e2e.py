@@ -3,10 +3,11 @@
 1,000 files of 1 MB copied to a folder on the same disk, by Ctrl+A and Ctrl+1
 in Auralist (from the key to the last file in place) and by
 `cp SOURCE/* DEST` (from start to exit), nine times each in one run of the
-program (Ctrl+N copies to the N-th destination), taking turns at going first, each begun with nothing left to write back and its copies
-removed once timed; the throughput ratio is cp's time over Auralist's, over all the runs
-together, for the fastest of each, and the median of the runs' own. The
-program's own log gives the time its file thread took and the longest
+program (Ctrl+N copies to the N-th destination), taking turns at going
+first, each begun with nothing left to write back and its copies removed
+once timed; the throughput ratio is cp's time over Auralist's, over all the
+runs together, for the fastest of each, and the median of the runs' own.
+The program's own log gives the time its file thread took and the longest
 event-loop stall meanwhile.
 
     python3 bench/copy_e2e.py build/auralist [FOLDER]
@@ -52,13 +53,23 @@ def wait_count(folder, count, timeout=120):
     raise SystemExit("only %d files arrived" % len(os.listdir(folder)))
 
 
+def settle(folder):
+    """Removes a measure's copies and waits for the disk to be idle again."""
+    for name in os.listdir(folder):
+        os.unlink(os.path.join(folder, name))
+    subprocess.run(["sync"], check=False)
+    time.sleep(1.0)
+
+
 def by_cp(source, dest):
     os.makedirs(dest)
     names = [os.path.join(source, n) for n in sorted(os.listdir(source))]
     subprocess.run(["sync"], check=False)
     start = time.monotonic()
     subprocess.run(["cp"] + names + [dest], check=True)
-    return time.monotonic() - start
+    took = time.monotonic() - start
+    settle(dest)
+    return took
 
 
 class Auralist:
@@ -88,6 +99,7 @@ class Auralist:
         took = wait_count(dest, COUNT) - start
         time.sleep(0.2)  # the job's end is logged
         inside = re.findall(r"files: Copying \d+ in (\d+) ms", open(self.log, errors="replace").read())
+        settle(dest)
         return took, (int(inside[-1]) / 1000 if inside else None)
 
     def close(self):
@@ -99,14 +111,6 @@ class Auralist:
             self.proc.wait()
         longest = re.findall(r"longest event-loop stall: (-?\d+) ms", open(self.log, errors="replace").read())
         return int(longest[-1]) if longest else None
-
-
-def settle(folder):
-    """Removes a measure's copies and waits for the disk to be idle again."""
-    for name in os.listdir(folder):
-        os.unlink(os.path.join(folder, name))
-    subprocess.run(["sync"], check=False)
-    time.sleep(1.0)
 
 
 def main():
@@ -121,36 +125,29 @@ def main():
         subprocess.run(["sync"], check=False)
         dests = [os.path.join(tmp, "auralist%d" % run) for run in range(RUNS)]
         program = Auralist(tmp, source, dests)
-        ratios = []
-        rows = []
+        cps, ours = [], []
         for run in range(RUNS):
             cp_dest = os.path.join(tmp, "cp%d" % run)
             if run % 2 == 0:
                 cp = by_cp(source, cp_dest)
-                settle(cp_dest)
-                ours, inside = program.copy(run + 1, dests[run])
-                settle(dests[run])
+                took, inside = program.copy(run + 1, dests[run])
             else:
-                ours, inside = program.copy(run + 1, dests[run])
-                settle(dests[run])
+                took, inside = program.copy(run + 1, dests[run])
                 cp = by_cp(source, cp_dest)
-                settle(cp_dest)
-            ratios.append(cp / ours)
-            rows.append((cp, ours))
+            cps.append(cp)
+            ours.append(took)
             print("run %d: cp %.2f s, Auralist %.2f s (its file thread %s s; %.0f MB/s against %.0f MB/s): "
                   "%.2f x cp's throughput"
-                  % (run + 1, cp, ours, "%.2f" % inside if inside is not None else "?", COUNT * SIZE / ours / 1e6,
-                     COUNT * SIZE / cp / 1e6, cp / ours), flush=True)
+                  % (run + 1, cp, took, "%.2f" % inside if inside is not None else "?", COUNT * SIZE / took / 1e6,
+                     COUNT * SIZE / cp / 1e6, cp / took), flush=True)
         print("longest event-loop stall meanwhile: %s ms" % program.close())
-        print("fastest: cp %.2f s, Auralist %.2f s: %.2f x" % (min(r[0] for r in rows), min(r[1] for r in rows),
-                                                            min(r[0] for r in rows) / min(r[1] for r in rows)))
-        ratios.sort()
+        print("fastest: cp %.2f s, Auralist %.2f s: %.2f x" % (min(cps), min(ours), min(cps) / min(ours)))
+        ratios = sorted(c / o for c, o in zip(cps, ours))
         print("median of the runs' ratios %.2f x cp's throughput" % ratios[len(ratios) // 2])
         # This disk's speed swings by 2-4x from one copy to the next, whoever
         # copies, so the sums over the runs are the fairer measure.
         print("all runs: cp %.2f s, Auralist %.2f s: %.2f x cp's throughput"
-              % (sum(r[0] for r in rows), sum(r[1] for r in rows),
-                 sum(r[0] for r in rows) / sum(r[1] for r in rows)))
+              % (sum(cps), sum(ours), sum(cps) / sum(ours)))
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 

@@ -4,8 +4,8 @@
 //                   an unnamed file, then linked under its name), and by
 //                   `cp SOURCE/* DEST`, taking turns at going first, each
 //                   begun with nothing left to write back; counter vs_cp is
-//                   cp's time over ours (>= 0.9 wanted). AURALIST_BENCH_DIR names the disk's
-//                   folder (default /var/tmp).
+//                   cp's time over ours (>= 0.9 wanted). AURALIST_BENCH_DIR
+//                   names the disk's folder (default /var/tmp).
 #include <benchmark/benchmark.h>
 
 #include <chrono>

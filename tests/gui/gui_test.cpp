@@ -1227,24 +1227,21 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
 
     // A drag from inside the region hands that file on. The drag is looked
     // at while it runs, then called off.
-    QByteArray dragged;
-    const auto dragFrom = [&](QPoint at) {
-        dragged.clear();
-        QTimer::singleShot(200, strip, [&] {
-            if (auto *drag = strip->findChild<QDrag *>())
-                dragged = drag->mimeData()->data("text/uri-list");
-            QDrag::cancel();
-        });
-        QTest::mousePress(strip, Qt::LeftButton, {}, at);
-        const QPoint away = at + QPoint(0, QApplication::startDragDistance() + 20);
-        QMouseEvent pull(QEvent::MouseMove, QPointF(away), strip->mapToGlobal(QPointF(away)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(strip, &pull);
-        QTest::mouseRelease(strip, Qt::LeftButton, {}, away);
-        QTest::qWait(300);
-    };
     QTRY_VERIFY(strip->regionFile() == cached);
-    dragFrom(QPoint(strip->width() * 3 / 8, y));
+    QByteArray dragged;
+    QTimer::singleShot(200, strip, [&] {
+        if (auto *drag = strip->findChild<QDrag *>())
+            dragged = drag->mimeData()->data("text/uri-list");
+        QDrag::cancel();
+    });
+    const QPoint inside(strip->width() * 3 / 8, y);
+    const QPoint away = inside + QPoint(0, QApplication::startDragDistance() + 20);
+    QTest::mousePress(strip, Qt::LeftButton, {}, inside);
+    QMouseEvent pull(QEvent::MouseMove, QPointF(away), strip->mapToGlobal(QPointF(away)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(strip, &pull);
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, away);
+    QTest::qWait(300);
     QCOMPARE(dragged, QByteArray::fromStdString(auralist::uriListForPaths({cached})));
     QVERIFY(c.region().has_value());
 
