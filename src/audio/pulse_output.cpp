@@ -37,8 +37,14 @@ PulseOutput::PulseOutput() : m_loop(pa_threaded_mainloop_new())
 {
     if (!m_loop)
         return;
-    pa_threaded_mainloop_start(m_loop);
+    // Queued before the loop's thread runs: once it runs, every call into
+    // the loop from another thread must hold its lock, and this one makes a
+    // defer event the running loop may be touching at the same moment.
     pa_threaded_mainloop_once_unlocked(m_loop, &PulseOutput::becomeRealtime, this);
+    if (pa_threaded_mainloop_start(m_loop) < 0) {
+        pa_threaded_mainloop_free(m_loop);
+        m_loop = nullptr;
+    }
 }
 
 // On the mainloop's thread, once. Round robin at the server's own

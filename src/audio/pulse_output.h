@@ -34,6 +34,8 @@ public:
     // Whether the output's thread runs with real-time scheduling (known
     // once the thread has started: false until then).
     bool realtime() const { return m_realtime.load(std::memory_order_acquire) > 0; }
+    // Whether the output's thread has run its first event yet.
+    bool realtimeKnown() const { return m_realtime.load(std::memory_order_acquire) != 0; }
 
 private:
     static void onContextState(pa_context *context, void *self);

@@ -248,8 +248,8 @@ bool Database::openFile()
         return false;
     }
     // Another window's writer may hold the file for a moment: wait for it
-    // rather than fail.
-    sqlite3_busy_timeout(m_db, 5000);
+    // rather than fail, as long as the writer's patience lasts.
+    sqlite3_busy_handler(m_db, &Database::onBusy, this);
     sqlite3_create_function(m_db, "path_key", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &pathKey, nullptr,
                             nullptr);
     return true;
@@ -269,8 +269,23 @@ Database::Health Database::health()
     };
     for (int attempt = 0;; ++attempt) {
         Health health = Health::Healthy;
-        const int rc = sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;",
-                                    nullptr, nullptr, nullptr);
+        // The journal is cut back to 64 MB whenever it is emptied. A file
+        // already in WAL mode is not asked again: that would wait for
+        // another connection's write to end.
+        int rc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA journal_size_limit=67108864;",
+                              nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            std::string mode;
+            {
+                Statement read(m_db, "PRAGMA journal_mode");
+                rc = read.step();
+                if (rc == SQLITE_ROW)
+                    mode = read.bytes(0);
+            }
+            if (rc == SQLITE_ROW)
+                rc = mode == "wal" ? SQLITE_OK
+                                   : sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        }
         if (rc != SQLITE_OK) {
             health = judge(rc);
         } else {
@@ -299,6 +314,9 @@ bool Database::migrate()
     // file at one version or the next. The version is read inside it, so
     // a second window opening the same new file at the same moment finds
     // the step already taken.
+    // Already at this version: nothing to take a lock for.
+    if (schemaVersion() == kSchemaVersion)
+        return true;
     for (;;) {
         if (!exec("BEGIN IMMEDIATE"))
             return false;
@@ -399,9 +417,78 @@ std::string Database::takeWriteError()
     return std::exchange(m_writeError, std::string());
 }
 
+int Database::onBusy(void *self, int attempts)
+{
+    auto *db = static_cast<Database *>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (attempts == 0)
+        db->m_busySince = now;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - db->m_busySince).count();
+    if (waited >= db->m_lockPatience.load(std::memory_order_relaxed))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(attempts < 10 ? 2 : 20));
+    return 1;
+}
+
 bool Database::begin()
 {
-    return exec("BEGIN IMMEDIATE");
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    m_begun = std::chrono::steady_clock::now();
+    m_changesAtBegin = sqlite3_total_changes64(m_db);
+    return true;
+}
+
+bool Database::inTransaction() const
+{
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
+}
+
+bool Database::commitNow()
+{
+    if (!inTransaction())
+        return m_db != nullptr;
+    const bool ok = commit();
+    begin();
+    return ok;
+}
+
+void Database::pause(const std::function<void()> &meanwhile)
+{
+    m_breathing = true;
+    commit();
+    if (m_breath)
+        m_breath();
+    if (meanwhile)
+        meanwhile();
+    begin();
+    m_breathing = false;
+}
+
+void Database::breathe()
+{
+    if (m_breathing || !inTransaction())
+        return;
+    const auto age = std::chrono::steady_clock::now() - m_begun;
+    if (age < std::chrono::milliseconds(kBreathMilliseconds)
+        && sqlite3_total_changes64(m_db) - m_changesAtBegin < kBreathRows)
+        return;
+    pause({});
+}
+
+void Database::unlocked(const std::function<void()> &work)
+{
+    if (m_breathing || !inTransaction()) {
+        work();
+        return;
+    }
+    pause(work);
+}
+
+void Database::checkpoint()
+{
+    if (m_db && !inTransaction())
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
 }
 
 bool Database::commit()
@@ -737,6 +824,27 @@ bool Database::setTags(const std::vector<std::string> &paths, const std::string 
     return false;
 }
 
+Database::Marked Database::mark(const MarkEdit &edit)
+{
+    const bool favourite = edit.kind == MarkEdit::Kind::Favourite;
+    Statement set(m_db, (std::string(favourite ? "UPDATE sounds SET favourite = ?1" : "UPDATE sounds SET tags = ?1")
+                         + kAtPath2)
+                            .c_str());
+    if (favourite)
+        set.bind(1, std::int64_t{edit.on ? 1 : 0});
+    else
+        set.bindText(1, edit.tags);
+    set.bind(2, edit.path);
+    if (!set.run()) {
+        // Another connection's lock passes; anything else is told.
+        const int primary = sqlite3_errcode(m_db) & 0xFF;
+        if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED)
+            noteWriteError();
+        return Marked::Failed;
+    }
+    return sqlite3_changes(m_db) > 0 ? Marked::Done : Marked::NoSuchSound;
+}
+
 std::vector<SoundRow> Database::markedSounds()
 {
     std::vector<SoundRow> out;
@@ -1027,7 +1135,15 @@ bool Database::backupIfDue(std::time_t now)
         ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
     }
     sqlite3_close_v2(copy);
-    // Only a whole copy takes the backup's name.
+    // Only a whole copy that reads back whole takes the backup's name.
+    copy = nullptr;
+    if (ok && sqlite3_open_v2(partial.c_str(), &copy, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        Statement check(copy, "PRAGMA quick_check");
+        ok = check.step() == SQLITE_ROW && check.bytes(0) == "ok";
+    } else {
+        ok = false;
+    }
+    sqlite3_close_v2(copy);
     if (ok)
         fs::rename(partial, target, error);
     if (!ok || error) {

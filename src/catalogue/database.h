@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -11,6 +13,7 @@
 
 struct sqlite3;
 
+#include "catalogue/mark_journal.h"
 #include "core/services.h"
 #include "core/sound_traits.h"
 
@@ -94,6 +97,29 @@ public:
     // its own, whole or not at all, inside or outside one).
     bool begin();
     bool commit();
+    bool inTransaction() const;
+    // What the open transaction holds, committed now, and a new one begun;
+    // true when everything written so far is on disk.
+    bool commitNow();
+
+    // A long piece of work is written in bounded transactions: breathe()
+    // between its steps commits what the open transaction holds once it
+    // is older than kBreathMilliseconds or has kBreathRows changes, lets
+    // the writer run what cannot wait (marks and tags), and begins again.
+    // unlocked(work) does work (reading files) with no transaction open, so
+    // no other connection waits on this one meanwhile.
+    static constexpr int kBreathMilliseconds = 250;
+    static constexpr std::int64_t kBreathRows = 50000;
+    using Breath = std::function<void()>;
+    void setBreath(Breath breath) { m_breath = std::move(breath); }
+    void breathe();
+    void unlocked(const std::function<void()> &work);
+    // How long a write waits for a lock another connection holds before
+    // it gives up (and is tried again later); 0 gives up at once.
+    void setLockPatience(int milliseconds) { m_lockPatience.store(milliseconds, std::memory_order_relaxed); }
+    // The journal kept within its limit: what is in it copied into the
+    // file and the journal started again (after a large piece and at quit).
+    void checkpoint();
 
     // The id of the root at path, remembered now if it was not.
     std::int64_t rememberRoot(const std::string &path);
@@ -146,6 +172,11 @@ public:
     // under its own folder, remembered for it.
     bool moveSounds(const std::vector<std::pair<std::string, std::string>> &moves);
     bool setTags(const std::vector<std::string> &paths, const std::string &tags);
+    // One mark on the sound at path, on its own (no savepoint; a failure
+    // other than another connection's lock is noted): whether the sound was there to be marked, or the write
+    // met a lock or failed.
+    enum class Marked { Done, NoSuchSound, Failed };
+    Marked mark(const MarkEdit &edit);
     // Every sound with a mark or tags, in any root.
     std::vector<SoundRow> markedSounds();
     // The sound at path; else, when print is not empty, one with that
@@ -197,10 +228,20 @@ private:
     void noteWriteError();
     bool checked(bool ok);
 
+    static int onBusy(void *self, int attempts);
+    // Commits the open transaction, lets the writer breathe, begins again.
+    void pause(const std::function<void()> &meanwhile);
+
     std::string m_path;
     std::string m_problem;
     std::string m_writeError;
     sqlite3 *m_db = nullptr;
+    Breath m_breath;
+    std::chrono::steady_clock::time_point m_begun;
+    std::int64_t m_changesAtBegin = 0;
+    bool m_breathing = false;
+    std::atomic<int> m_lockPatience{10000};
+    std::chrono::steady_clock::time_point m_busySince;
 };
 
 } // namespace auralist::catalogue

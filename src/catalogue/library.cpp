@@ -215,13 +215,20 @@ void writeReconciled(Database &db, std::int64_t root, const std::vector<SoundRow
             changed.push_back(row);
     }
     db.beginReplace();
-    // A moved sound's old entry goes with the new one written: its marks
-    // are the new one's now.
+    // In pieces, each committed on its own when the work runs long. A
+    // moved sound's new entry is written before its old one goes (its
+    // marks are the new one's now), so a cut between them loses no mark.
+    constexpr std::size_t kPiece = 8192;
+    for (std::size_t k = 0; k < changed.size(); k += kPiece) {
+        const auto from = changed.begin() + static_cast<std::ptrdiff_t>(k);
+        db.upsertSounds(root, std::vector<SoundRow>(from, from + static_cast<std::ptrdiff_t>(
+                                                                    std::min(kPiece, changed.size() - k))));
+        db.breathe();
+    }
     std::vector<std::string> left;
     for (const auto &[from, to] : result.moved)
         left.push_back(from);
     db.forgetSounds(left);
-    db.upsertSounds(root, changed);
     if (!result.mostlyGone)
         db.forgetSounds(result.gone);
 }
@@ -237,6 +244,7 @@ long long msSince(Clock::time_point start)
 
 Library::Library(std::string path, Now now)
     : m_now(std::move(now)),
+      m_journal(path + ".marks"),
       m_writer(
           std::move(path),
           [this](Database::Opened opened, const std::string &problem) {
@@ -251,11 +259,75 @@ Library::Library(std::string path, Now now)
               tell([why](Listener &l) { l.catalogueProblem(Problem::WriteFailed, why); });
           })
 {
+    // Marks left from the last run (a kill, a quit while the catalogue was
+    // held) are written first.
     m_writer.post([this](Database &db) {
-        db.backupIfDue(m_now());
+        m_marks = m_journal.read();
+        if (!m_marks.empty())
+            debugLog("catalogue: " + std::to_string(m_marks.size()) + " marks from the last run");
+        settleMarks(db);
         tellFolders(db);
         tellSearches(db);
     });
+    // The backup copies the file as it is: no transaction may be open.
+    m_writer.post([this](Database &db) { db.backupIfDue(m_now()); }, {}, Writer::Order::Alone);
+    m_writer.setIdle([this](Database &db) {
+        if (m_marksFailed)
+            settleMarks(db);
+        return m_marksFailed;
+    });
+}
+
+void Library::settleMarks(Database &db)
+{
+    if (m_marks.empty())
+        return;
+    std::vector<MarkEdit> left;
+    std::unordered_set<std::string_view> held; // a sound with a mark kept: its later marks wait too
+    bool failed = false;
+    for (const MarkEdit &edit : m_marks) {
+        if (!held.count(edit.path)) {
+            const Database::Marked marked = db.mark(edit);
+            if (marked == Database::Marked::Done)
+                continue;
+            failed = failed || marked == Database::Marked::Failed;
+        }
+        left.push_back(edit);
+        held.insert(left.back().path);
+    }
+    // What was marked leaves the journal only once it is committed.
+    if (!db.commitNow()) {
+        m_marksFailed = true;
+        return;
+    }
+    m_marksFailed = failed;
+    if (left.size() != m_marks.size()) {
+        m_marks = std::move(left);
+        m_journal.replace(m_marks);
+    }
+}
+
+void Library::postMarks(std::vector<MarkEdit> edits, std::string what)
+{
+    auto shared = std::make_shared<std::vector<MarkEdit>>(std::move(edits));
+    m_writer.post(
+        [this, shared, what = std::move(what), start = Clock::now()](Database &db) {
+            settleMarks(db);
+            std::unordered_set<std::string_view> pending;
+            for (const MarkEdit &e : m_marks)
+                pending.insert(e.path);
+            const auto kept = std::count_if(shared->begin(), shared->end(),
+                                            [&](const MarkEdit &e) { return pending.count(e.path) != 0; });
+            debugLog("catalogue: " + what
+                     + (kept == 0 ? " saved in " + std::to_string(msSince(start)) + " ms"
+                                  : ": " + std::to_string(kept) + " kept until they can be written"));
+        },
+        {}, Writer::Order::Soon,
+        [this, shared] {
+            // On the disk first, before any wait on the catalogue.
+            m_journal.append(*shared);
+            m_marks.insert(m_marks.end(), shared->begin(), shared->end());
+        });
 }
 
 Library::~Library()
@@ -374,20 +446,37 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                     if (!alone)
                         db.beginReplace();
                     const PathIndex none;
+                    // Each chunk is committed as it is written, and the
+                    // files are looked at with no transaction open: marks
+                    // made meanwhile are written between chunks, and a
+                    // recording cut short keeps what it has.
+                    bool whole = true;
                     for (size_t k = 0; k < members[r].size(); k += kChunk) {
+                        if (m_stopping.load(std::memory_order_relaxed)) {
+                            whole = false;
+                            break;
+                        }
                         const std::size_t n = std::min(kChunk, members[r].size() - k);
-                        std::vector<SoundRow> rows = lookAt(n, [&](std::size_t j) { return pathAt(k + j); });
-                        fingerprint(rows, known, none);
+                        std::vector<SoundRow> rows;
+                        db.unlocked([&] {
+                            rows = lookAt(n, [&](std::size_t j) { return pathAt(k + j); });
+                            fingerprint(rows, known, none);
+                        });
                         if (alone)
                             db.insertSounds(root, rows);
                         else
                             db.upsertSounds(root, rows);
+                        settleMarks(db);
+                        db.breathe();
                     }
-                    if (!alone)
+                    if (!alone && whole)
                         db.pruneUnseen(root);
                     continue;
                 }
-                const Reconciled found = reconcileRoot(db, root, roots[r], known, lookAt(members[r].size(), pathAt), 0);
+                std::vector<SoundRow> seen;
+                db.unlocked([&] { seen = lookAt(members[r].size(), pathAt); });
+                const Reconciled found = reconcileRoot(db, root, roots[r], known, std::move(seen), 0);
+                settleMarks(db);
                 for (size_t k = 0; k < found.rows.size(); ++k) {
                     if (found.rows[k].favourite || !found.rows[k].tags.empty())
                         marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
@@ -635,28 +724,32 @@ void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, st
 
 void Library::moveSounds(std::vector<std::pair<std::string, std::string>> moves)
 {
-    m_writer.post([this, moves = std::move(moves)](Database &db) {
-        if (db.moveSounds(moves))
-            tellFolders(db);
-    });
+    m_writer.post(
+        [this, moves = std::move(moves)](Database &db) {
+            if (db.moveSounds(moves))
+                tellFolders(db);
+        },
+        {}, Writer::Order::Soon);
 }
 
 void Library::setFavourite(std::vector<std::string> paths, bool on)
 {
-    const std::string what = "favourite of " + std::to_string(paths.size());
-    m_writer.post([paths = std::move(paths), on](Database &db) { db.setFavourite(paths, on); },
-                  [what, start = Clock::now()] {
-                      debugLog("catalogue: " + what + " saved in " + std::to_string(msSince(start)) + " ms");
-                  });
+    std::string what = "favourite of " + std::to_string(paths.size());
+    std::vector<MarkEdit> edits;
+    edits.reserve(paths.size());
+    for (std::string &path : paths)
+        edits.push_back({MarkEdit::Kind::Favourite, std::move(path), on, {}});
+    postMarks(std::move(edits), std::move(what));
 }
 
 void Library::setTags(std::vector<std::string> paths, std::string tags)
 {
-    const std::string what = "tags of " + std::to_string(paths.size());
-    m_writer.post([paths = std::move(paths), tags = std::move(tags)](Database &db) { db.setTags(paths, tags); },
-                  [what, start = Clock::now()] {
-                      debugLog("catalogue: " + what + " saved in " + std::to_string(msSince(start)) + " ms");
-                  });
+    std::string what = "tags of " + std::to_string(paths.size());
+    std::vector<MarkEdit> edits;
+    edits.reserve(paths.size());
+    for (std::string &path : paths)
+        edits.push_back({MarkEdit::Kind::Tags, std::move(path), false, tags});
+    postMarks(std::move(edits), std::move(what));
 }
 
 void Library::notePlayed(const std::string &path)
@@ -710,7 +803,7 @@ Reconciled Library::reconcileRoot(Database &db, std::int64_t root, const std::st
     const auto start = Clock::now();
     const std::size_t count = seen.size();
     const PathIndex knownAt(known.size(), [&known](std::size_t i) { return std::string_view(known[i].path); });
-    fingerprint(seen, known, knownAt);
+    db.unlocked([&] { fingerprint(seen, known, knownAt); });
     const auto looked = Clock::now();
     Reconciled result = reconcile(known, knownAt, std::move(seen), true);
     if (knownCount > known.size())

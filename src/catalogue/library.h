@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/database.h"
+#include "catalogue/mark_journal.h"
 #include "catalogue/reconcile.h"
 #include "catalogue/similar_sounds.h"
 #include "catalogue/writer.h"
@@ -129,6 +130,16 @@ private:
         std::vector<std::pair<std::uint32_t, std::uint32_t>> labels;
     };
     Labelled m_labelled;
+    // Writer thread only: the marks not yet known to be in the catalogue
+    // (their sound not recorded yet, or the write met a lock), in order,
+    // as the journal beside the catalogue holds them.
+    MarkJournal m_journal;
+    std::vector<MarkEdit> m_marks;
+    bool m_marksFailed = false; // one met a lock or a failure: tried again when idle
+    // Writes what m_marks holds that has a sound to mark, keeping the
+    // order of each sound's marks; what is in the catalogue leaves them.
+    void settleMarks(Database &db);
+    void postMarks(std::vector<MarkEdit> edits, std::string what);
     Writer m_writer; // last: its thread goes first
 };
 

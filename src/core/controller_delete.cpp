@@ -31,13 +31,7 @@ void Controller::deleteSelected()
 {
     if (m_deleteOpen)
         return;
-    std::vector<SoundRecord> records = m_tableController.selectedItems();
-    if (records.empty()) {
-        // A selection past the rows the table reports still has its row.
-        if (const SoundRecord record = m_tableController.selectedItem())
-            records.push_back(record);
-    }
-    deleteRecords(std::move(records));
+    deleteRecords(m_tableController.allSelectedItems());
 }
 
 void Controller::deleteRecords(std::vector<SoundRecord> records)

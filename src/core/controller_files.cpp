@@ -178,7 +178,7 @@ void Controller::sendToDestination(std::size_t n, bool move)
             QStringLiteral("No destination %1: set it with Edit \u25b8 Destinations\u2026").arg(n + 1));
         return;
     }
-    const std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    const std::vector<SoundRecord> selected = m_tableController.allSelectedItems();
     if (selected.empty() || !m_files)
         return;
     const std::string &folder = folders[n];
@@ -496,7 +496,7 @@ void Controller::redo()
 void Controller::showInFolder()
 {
     std::vector<std::string> paths;
-    for (const SoundRecord &r : m_tableController.selectedItems())
+    for (const SoundRecord &r : m_tableController.allSelectedItems())
         paths.emplace_back(r.path());
     if (!paths.empty())
         m_desktop.showInFolder(paths);
@@ -505,7 +505,7 @@ void Controller::showInFolder()
 void Controller::copyPaths()
 {
     std::vector<std::string> paths;
-    for (const SoundRecord &r : m_tableController.selectedItems())
+    for (const SoundRecord &r : m_tableController.allSelectedItems())
         paths.emplace_back(r.path());
     if (!paths.empty())
         m_desktop.copyPaths(paths);

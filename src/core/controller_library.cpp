@@ -312,7 +312,7 @@ std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord>
 
 void Controller::toggleFavourite()
 {
-    const std::vector<SoundRecord> selected = m_tableController.selectedItems();
+    const std::vector<SoundRecord> selected = m_tableController.allSelectedItems();
     if (selected.empty())
         return;
     // All become favourites, unless all are already.
@@ -326,12 +326,7 @@ void Controller::toggleFavourite()
 
 void Controller::editTags()
 {
-    std::vector<SoundRecord> selected = m_tableController.selectedItems();
-    // A selection past the rows the table reports still has its row.
-    if (selected.empty()) {
-        if (const SoundRecord record = m_tableController.selectedItem())
-            selected.push_back(record);
-    }
+    std::vector<SoundRecord> selected = m_tableController.allSelectedItems();
     if (selected.empty())
         return;
     const std::string_view first = selected.front().store()->tags(selected.front().index());

@@ -433,6 +433,20 @@ std::vector<SoundRecord> TableController::selectedItems() const
     return out;
 }
 
+std::vector<SoundRecord> TableController::allSelectedItems() const
+{
+    std::vector<SoundRecord> out;
+    if (!m_tableView)
+        return out;
+    const std::vector<int> rows = m_tableView->selectedRowIndexes();
+    out.reserve(rows.size());
+    for (int row : rows) {
+        if (row >= 0 && row < static_cast<int>(m_items->size()))
+            out.push_back((*m_items)[static_cast<size_t>(row)]);
+    }
+    return out;
+}
+
 int TableController::selectedItemIndex() const
 {
     return m_tableView ? m_tableView->selectedRow() : -1;

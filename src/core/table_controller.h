@@ -111,6 +111,9 @@ public:
     // The row the record is in; -1 when it is not listed.
     int rowOf(const SoundRecord &record) const;
     std::vector<SoundRecord> selectedItems() const;
+    // Every selected row's record, in row order, however far down: what an
+    // action on the selection acts on. Prints nothing.
+    std::vector<SoundRecord> allSelectedItems() const;
     int selectedItemIndex() const;
     SoundRecord selectedItem() const;
     void selectItemAtIndex(int row);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/audio_engine.h"
+#include "audio/pulse_output.h"
 #include "test_support.h"
 
 using namespace auralist;
@@ -188,4 +189,39 @@ TEST(AudioEngine, ReportsOnTheMainThreadAndHandsOverWhatFollows)
     }
     spinUntil([&] { return !problems.empty(); });
     EXPECT_EQ(problems.size(), 1U);
+}
+
+// The sound output's own thread is started and stopped with every start and
+// quit of the program. Made and ended hundreds of times while other threads
+// keep both cores busy, it must never trip libpulse's checks on its loop.
+TEST(PulseOutput, StartsAndStopsHundredsOfTimesUnderLoad)
+{
+    std::atomic<bool> done{false};
+    std::vector<std::thread> load;
+    for (int i = 0; i < 2; ++i)
+        load.emplace_back([&done] {
+            volatile unsigned spin = 0;
+            while (!done.load(std::memory_order_relaxed))
+                spin = spin + 1;
+        });
+    constexpr int kStarts = 1000;
+    int known = 0;
+    for (int i = 0; i < kStarts; ++i) {
+        PulseOutput output;
+        // Give the loop's thread a moment now and then, so that some stops
+        // come after its first event and some before.
+        if (i % 4 == 0)
+            std::this_thread::yield();
+        if (i % 50 == 0) {
+            for (int wait = 0; wait < 200 && !output.realtimeKnown(); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            known += output.realtimeKnown() ? 1 : 0;
+        }
+    }
+    done = true;
+    for (auto &thread : load)
+        thread.join();
+    // The thread's first event (asking for its scheduling) ran every time it
+    // was waited for.
+    EXPECT_EQ(known, kStarts / 50);
 }

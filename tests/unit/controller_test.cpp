@@ -494,6 +494,38 @@ TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
     c.cancelDelete();
 }
 
+// Every action on a selection acts on all of it, however far down it
+// reaches; the limit's line belongs to the selection's change alone.
+TEST(Playback, ActionsOnASelectionOfTwelveThousandTakeEveryRow)
+{
+    Rig rig;
+    SoundList list = makeSoundList();
+    for (int i = 0; i < 12000; ++i)
+        list->append("/sounds/s" + std::to_string(i) + ".wav");
+    rig.controller.setItems(list);
+    Controller &c = rig.controller;
+    std::vector<int> all(12000);
+    for (int i = 0; i < 12000; ++i)
+        all[static_cast<size_t>(i)] = i;
+    rig.table.setSelectedRows(all, 0);
+    rig.out.take();
+
+    c.toggleFavourite();
+    int marked = 0;
+    for (const SoundRecord &r : *rig.tableController.items())
+        marked += r.store()->favourite(r.index()) ? 1 : 0;
+    EXPECT_EQ(marked, 12000);
+    c.copyPaths();
+    ASSERT_EQ(rig.desktop.copied.size(), 12000U);
+    EXPECT_EQ(rig.desktop.copied.back(), "/sounds/s11999.wav");
+    c.showInFolder();
+    EXPECT_EQ(rig.desktop.shown.size(), 12000U);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete these 12000 sounds?");
+    c.cancelDelete();
+    EXPECT_EQ(rig.out.take().find("selectedItems row:"), std::string::npos);
+}
+
 TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
 {
     TempDir tmp;
