@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QSlider>
 #include <QSplitter>
 #include <QThread>
@@ -21,6 +22,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "analysis/analyse.h"
@@ -500,6 +503,53 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
     m_updater->appDidFinishLaunching();
 }
 
+namespace {
+
+// Written by the handler of a quitting signal, read on the window's thread.
+int g_quitSignalPipe = -1; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a signal handler's only way out
+
+extern "C" void onQuitSignal(int number)
+{
+    const char byte = static_cast<char>(number);
+    // Nothing else is safe in a handler; a full pipe already says it.
+    [[maybe_unused]] const ssize_t written = ::write(g_quitSignalPipe, &byte, 1);
+}
+
+// SIGTERM (a logout, a service manager, kill), SIGINT and SIGHUP quit as
+// closing the window does: the settings saved, the catalogue closed, every
+// thread stopped in order. A second such signal ends the process at once.
+// Caught from the start; acted on once the window is there to close.
+int catchQuitSignals()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    g_quitSignalPipe = fds[1];
+    struct sigaction action {};
+    action.sa_handler = &onQuitSignal;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int number : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(number, &action, nullptr);
+    return fds[0];
+}
+
+void quitOnSignals(int fd, QWidget &window)
+{
+    if (fd < 0)
+        return;
+    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, fd] {
+        char byte = 0;
+        while (::read(fd, &byte, 1) > 0) {
+        }
+        debugLog("quitting on signal " + std::to_string(static_cast<int>(byte)));
+        window.close();
+    });
+}
+
+} // namespace
+
 int runAuralist(int argc, char **argv)
 {
     // Large blocks (a big list's buffers, a check's scratch space) come
@@ -516,6 +566,7 @@ int runAuralist(int argc, char **argv)
     case CommandLine::Action::Error: std::fputs(commandLine.error.c_str(), stderr); return 2;
     case CommandLine::Action::Run: break;
     }
+    const int quitSignals = catchQuitSignals();
     DecoderMessages::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Auralist"));
@@ -554,6 +605,7 @@ int runAuralist(int argc, char **argv)
     alerts.setParent(&browser.window());
     engine.setOutputProblemHandler(
         [&alerts](const std::string &message) { alerts.runAlert("Sound Output", message, "OK", ""); });
+    quitOnSignals(quitSignals, browser.window());
     browser.launch(paths);
     const int status = QApplication::exec();
 

@@ -1133,6 +1133,8 @@ bool Database::backupIfDue(std::time_t now)
         sqlite3_backup *backup = sqlite3_backup_init(copy, "main", m_db, "main");
         ok = backup && sqlite3_backup_step(backup, -1) == SQLITE_DONE;
         ok = sqlite3_backup_finish(backup) == SQLITE_OK && ok;
+        // A file of its own, with no journal beside it to go astray.
+        ok = ok && sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     sqlite3_close_v2(copy);
     // Only a whole copy that reads back whole takes the backup's name.

@@ -92,14 +92,39 @@ void DragTable::arrangeColumns()
         const std::string &id = ids[static_cast<size_t>(c)];
         if (id == "path" && ids.size() > 2)
             header->setSectionResizeMode(c, QHeaderView::Stretch);
-        else if (id != "name")
+        else
             header->resizeSection(c, initialWidth(id));
+    }
+    // At first what a collector judges a sound by comes first, after its
+    // name: the analysis and the favourite, then the format and what is
+    // said of it. Where it is, its rate, channels, size and peak start
+    // hidden; the header's menu brings them back, and the user's own
+    // arrangement is kept from then on.
+    static const char *const kFirst[] = {"name",      "length", "loudness", "type",        "bpm",
+                                         "note",      "favourite", "format", "tags", "description"};
+    int place = 0;
+    for (const char *id : kFirst) {
+        const auto it = std::find(ids.begin(), ids.end(), std::string(id));
+        if (it == ids.end())
+            continue;
+        header->moveSection(header->visualIndex(static_cast<int>(it - ids.begin())), place++);
+    }
+    if (ids.size() > 2) {
+        for (const char *id : {"path", "rate", "channels", "size", "peak"}) {
+            const auto it = std::find(ids.begin(), ids.end(), std::string(id));
+            if (it != ids.end())
+                header->setSectionHidden(static_cast<int>(it - ids.begin()), true);
+        }
     }
     fitColumns();
 }
 
 int DragTable::initialWidth(const std::string &column)
 {
+    if (column == "name")
+        return 260;
+    if (column == "description")
+        return 200;
     if (column == "format" || column == "tags")
         return 110;
     if (column == "loudness")

@@ -865,6 +865,78 @@ class Triage(unittest.TestCase):
             shutil.rmtree(d, ignore_errors=True)
 
 
+class Quitting(unittest.TestCase):
+    """A signal quits as closing the window does, and the program starts and
+    quits cleanly again and again."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="auralist-quit-")
+        self.env = {"XDG_CONFIG_HOME": os.path.join(self.dir, "config"), "AURALIST_SITE_HOST": "",
+                    "AURALIST_DEBUG": "1"}
+        self.sounds = os.path.join(self.dir, "sounds")
+        os.makedirs(self.sounds)
+        for name, freq in (("a.wav", 441), ("b.wav", 551), ("c.wav", 661)):
+            tone(os.path.join(self.sounds, name), seconds=2, freq=freq)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def test_sigterm_and_sigint_save_and_close_everything(self):
+        import sqlite3
+        db = os.path.join(self.dir, "data", "Auralist", "library.db")
+        conf = os.path.join(self.dir, "config", "Auralist", "Auralist.conf")
+        for number in (signal.SIGTERM, signal.SIGINT):
+            if os.path.exists(conf):
+                os.remove(conf)
+            app = App([self.sounds], self.env)
+            try:
+                self.assertTrue(app.wait_for(b"format: wav\n", timeout=15), app.errors()[-2000:])
+                app.key("ctrl+End")
+                app.key("ctrl+d")
+                time.sleep(0.5)
+                start = time.time()
+                app.proc.send_signal(number)
+                code = app.proc.wait(10)
+                took = time.time() - start
+            finally:
+                if app.proc.poll() is None:
+                    app.proc.kill()
+                    app.proc.wait()
+            print("\nquit on signal %d in %.0f ms" % (number, took * 1000), file=sys.stderr)
+            self.assertEqual(code, 0, app.errors()[-2000:])
+            self.assertIn(b"quitting on signal %d" % number, app.errors())
+            self.assertLess(took, 5)
+            # The settings were saved and the catalogue closed with its
+            # journal emptied; the favourite is in it (the second Ctrl+D
+            # takes it back).
+            with open(conf) as f:
+                self.assertIn("windowSize", f.read())
+            wal = db + "-wal"
+            self.assertTrue(not os.path.exists(wal) or os.path.getsize(wal) == 0)
+            with sqlite3.connect("file:%s?mode=ro" % db, uri=True) as c:
+                self.assertEqual(c.execute("SELECT count(*) FROM sounds WHERE favourite = 1").fetchall(),
+                                 [(1 if number == signal.SIGTERM else 0,)])
+            self.assertFalse(os.path.exists(db + ".marks"))
+
+    def test_starts_and_quits_many_times(self):
+        # More in scripts/soak (AURALIST_STARTS); each start plays, quits on
+        # a signal at a different moment, and never aborts.
+        starts = int(os.environ.get("AURALIST_STARTS", "12"))
+        for i in range(starts):
+            app = App([self.sounds], self.env)
+            try:
+                self.assertTrue(app.wait_for(b"format: wav\n", timeout=20), (i, app.errors()[-2000:]))
+                time.sleep((i % 4) * 0.05)
+                app.proc.send_signal(signal.SIGTERM)
+                code = app.proc.wait(10)
+            finally:
+                if app.proc.poll() is None:
+                    app.proc.kill()
+                    app.proc.wait()
+            self.assertEqual(code, 0, (i, app.errors()[-2000:]))
+            self.assertNotIn(b"Assertion", app.errors())
+
+
 class Launch(unittest.TestCase):
     def test_named_folder_plays_behind_a_launch_time_alert(self):
         d = tempfile.mkdtemp(prefix="auralist-launch-")
@@ -908,6 +980,12 @@ def walk(node, seen, depth=0):
         return
     seen.append("%s\t%s\t%s\t%s" % (role, name, description.replace("\t", "\\t"),
                                      ("checkable" if checkable else "") + (" checked" if checked else "")))
+    if role in ("table", "table column header"):
+        try:
+            e = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            seen.append("EXTENT|%s|%s|%d|%d" % (role, name, e.x, e.width))
+        except Exception:
+            pass
     for i in range(min(node.childCount, 200)):
         walk(node.getChildAtIndex(i), seen, depth + 1)
 deadline = time.time() + 20
@@ -958,6 +1036,20 @@ class ScreenReader(unittest.TestCase):
             self.assertIn(("label", "Version"), seen, r.stdout[-3000:])
             self.assertIn(("table cell", "kick 1.wav"), seen, r.stdout[-3000:])
             self.assertIn(("table column header", "Name"), seen, r.stdout[-3000:])
+            # At the first size, what a sound is judged by shows without
+            # scrolling sideways.
+            extents = {}
+            for line in r.stdout.splitlines():
+                if line.startswith("EXTENT|"):
+                    _, role, name, x, width = line.split("|")
+                    extents.setdefault((role, name), (int(x), int(width)))
+            table = [v for k, v in extents.items() if k[0] == "table"]
+            self.assertTrue(table, r.stdout[-3000:])
+            left, right = table[0][0], table[0][0] + table[0][1]
+            for title in ("Name", "Length", "Loudness", "Type", "BPM", "Note", "Favourite"):
+                x, width = extents.get(("table column header", title), (-1, 0))
+                self.assertTrue(width > 0 and x >= left and x + width <= right,
+                                "%s at %d+%d, the table %d..%d" % (title, x, width, left, right))
             # Where the sound is and which one plays, not only the labels'
             # names; the Loop button says whether it is on.
             self.assertRegex(described.get(("label", "Time"), ""), r"^0:\d\d\.\d / 0:30\.0$", r.stdout[-3000:])

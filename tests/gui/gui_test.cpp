@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include <cmath>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sndfile.h>
@@ -57,6 +58,29 @@ static QStringList shownNames(const QAbstractItemModel *model)
         names << model->index(r, 0).data().toString();
     return names;
 }
+
+// Acts on a dialog or menu once it is up, however long that takes: a
+// following call opens it and runs it in a loop of its own, during which
+// this polls. tryAct answers whether it found what it wanted and acted.
+class WhenShown {
+public:
+    explicit WhenShown(std::function<bool()> tryAct) : m_tryAct(std::move(tryAct))
+    {
+        m_timer.callOnTimeout([this] {
+            if (!m_done && m_tryAct()) {
+                m_done = true;
+                m_timer.stop();
+            }
+        });
+        m_timer.start(20);
+    }
+    bool done() const { return m_done; }
+
+private:
+    std::function<bool()> m_tryAct;
+    QTimer m_timer;
+    bool m_done = false;
+};
 
 class GuiTest : public QObject {
     Q_OBJECT
@@ -450,17 +474,25 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     QCOMPARE(model->index(2, 0).data().toString(), QString("long.wav"));
 
     // The header's menu hides a column.
-    QTimer::singleShot(100, [] {
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        QVERIFY(menu);
-        for (QAction *a : menu->actions()) {
-            if (a->text() == "Rate")
-                a->trigger();
-        }
-        menu->close();
-    });
-    emit header->customContextMenuRequested(QPoint(10, 5));
+    // The rate starts hidden; the header's menu shows it, and hides the format.
     QVERIFY(header->isSectionHidden(column(kRateKey)));
+    for (const char *title : {"Rate", "Format"}) {
+        const WhenShown chosen([title] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return false;
+            for (QAction *a : menu->actions()) {
+                if (a->text() == title)
+                    a->trigger();
+            }
+            menu->close();
+            return true;
+        });
+        emit header->customContextMenuRequested(QPoint(10, 5));
+        QVERIFY(chosen.done());
+    }
+    QVERIFY(!header->isSectionHidden(column(kRateKey)));
+    QVERIFY(header->isSectionHidden(column(kFormatKey)));
     header->resizeSection(0, 321);
     m_browser->window().resize(700, 420);
     QTest::qWait(50);
@@ -471,7 +503,8 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     m_browser = makeBrowser();
     QVERIFY(QTest::qWaitForWindowExposed(&m_browser->window()));
     header = m_browser->window().table()->horizontalHeader();
-    QVERIFY(header->isSectionHidden(column(kRateKey)));
+    QVERIFY(!header->isSectionHidden(column(kRateKey)));
+    QVERIFY(header->isSectionHidden(column(kFormatKey)));
     QCOMPARE(header->sectionSize(0), 321);
     QCOMPARE(m_browser->window().size(), QSize(700, 420));
     // The sort is kept: shown, and the next list comes in in its order.
@@ -549,13 +582,16 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
     // Open Folder starts where a folder was last opened.
     m_settings.values["openFolder"] = m_dir;
     QString shownAt;
-    QTimer::singleShot(200, [&shownAt] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            shownAt = dialog->directory().absolutePath();
-            dialog->reject();
-        }
+    const WhenShown opened([&shownAt] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return false;
+        shownAt = dialog->directory().absolutePath();
+        dialog->reject();
+        return true;
     });
     m_browser->window().ui().actionOpen->trigger();
+    QVERIFY(opened.done());
     QCOMPARE(shownAt, QString::fromStdString(m_dir));
 
     // Every key the window answers to is in the help.
@@ -1229,10 +1265,13 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
     // at while it runs, then called off.
     QTRY_VERIFY(strip->regionFile() == cached);
     QByteArray dragged;
-    QTimer::singleShot(200, strip, [&] {
-        if (auto *drag = strip->findChild<QDrag *>())
-            dragged = drag->mimeData()->data("text/uri-list");
+    const WhenShown pulled([&] {
+        auto *drag = strip->findChild<QDrag *>();
+        if (!drag)
+            return false;
+        dragged = drag->mimeData()->data("text/uri-list");
         QDrag::cancel();
+        return true;
     });
     const QPoint inside(strip->width() * 3 / 8, y);
     const QPoint away = inside + QPoint(0, QApplication::startDragDistance() + 20);
@@ -1241,7 +1280,7 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
                      Qt::NoModifier);
     QApplication::sendEvent(strip, &pull);
     QTest::mouseRelease(strip, Qt::LeftButton, {}, away);
-    QTest::qWait(300);
+    QTRY_VERIFY(pulled.done());
     QCOMPARE(dragged, QByteArray::fromStdString(auralist::uriListForPaths({cached})));
     QVERIFY(c.region().has_value());
 
