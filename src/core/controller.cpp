@@ -1,4 +1,5 @@
 #include "core/controller.h"
+#include "core/file_type.h"
 
 #include "core/query.h"
 
@@ -77,6 +78,7 @@ void Controller::windowWillClose(bool isMainWindow)
 
 void Controller::appWillTerminate()
 {
+    rememberCurrentSound();
     m_settings.sync();
 }
 
@@ -271,7 +273,8 @@ void Controller::tableControllerRowsDidChange(TableController &)
 {
     // The current track stays on its sound; where that has left the rows,
     // it is the row now at its place.
-    const int row = m_keptTrack ? m_tableController.rowOf(m_keptTrack) : -1;
+    const bool hadTrack = static_cast<bool>(m_keptTrack);
+    const int row = hadTrack ? m_tableController.rowOf(m_keptTrack) : -1;
     m_keptTrack = {};
     if (row >= 0)
         m_currentTrack = row;
@@ -279,6 +282,18 @@ void Controller::tableControllerRowsDidChange(TableController &)
         m_currentTrack = std::max(0, rowCount() - 1);
     // What follows the playing sound may be another row now.
     queueNextTrack();
+    // With nothing playing, the window names and draws the current sound:
+    // where its sound left the rows, the one that took its place.
+    if (hadTrack && row < 0 && !(m_sound && m_sound->isPlaying())) {
+        QString name;
+        if (currentTrackInRows()) {
+            const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
+            if (const auto path = record.value("path"))
+                name = TableController::displayText(std::string(lastPathComponent(*path)));
+        }
+        m_view.setTrackName(name);
+        updateWaveform();
+    }
 }
 
 bool Controller::wholeListApart() const

@@ -159,6 +159,8 @@ public:
     // Started without paths: the list shown at the last quit (a setting,
     // reopenLast, on by default).
     void reopenLast();
+    // Keeps which sound is current, for reopenLast at the next start.
+    void rememberCurrentSound();
     bool catalogueAvailable() const { return m_catalogue != nullptr; }
     const std::vector<CataloguedFolder> &libraryFolders() const { return m_folders; }
     // Catalogue listener.
@@ -355,6 +357,7 @@ private:
     std::int64_t m_backgroundDone = 0;
     std::chrono::steady_clock::time_point m_analysisStarted;
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
+    bool m_reopening = false; // the list asked for is the one shown at the last quit
     std::string m_shownFolder;
     std::vector<std::string> m_intakeRoots; // what the intake in progress was handed
     std::string m_lastNoted; // the sound last noted as played

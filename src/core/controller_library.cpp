@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <numeric>
 #include <unordered_set>
+#include <utility>
 
 #include "core/controller.h"
 #include "core/diagnostics.h"
@@ -13,6 +14,9 @@ namespace {
 
 constexpr const char *kReopenLastKey = "reopenLast";
 constexpr const char *kLastShownKey = "lastShown";
+// The sound that was current when Auralist last quit: current again when
+// the list comes back.
+constexpr const char *kLastSoundKey = "lastSound";
 constexpr const char *kLastShownListKey = "lastShownList";
 
 const char *listName(Catalogue::ListKind kind)
@@ -91,7 +95,18 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     m_tableController.readHeaders();
     startAnalysis();
     m_currentTrack = 0;
-    m_tableController.selectItemAtIndex(0);
+    if (std::exchange(m_reopening, false)) {
+        if (const auto last = m_settings.value(kLastSoundKey); last && !last->empty()) {
+            const std::vector<std::uint32_t> &rows = m_tableController.items()->rows();
+            for (std::size_t row = 0; row < rows.size(); ++row) {
+                if (store->path(rows[row]) == *last) {
+                    m_currentTrack = static_cast<int>(row);
+                    break;
+                }
+            }
+        }
+    }
+    selectRow(m_currentTrack);
     m_view.setLibrarySelection(m_shownKind, m_shownFolder);
     m_view.setLabelText(QString());
     updateTitle();
@@ -352,6 +367,13 @@ void Controller::editTags()
         m_catalogue->setTags(std::move(paths), text);
 }
 
+void Controller::rememberCurrentSound()
+{
+    const SoundRecord current
+        = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)] : SoundRecord();
+    m_settings.setValue(kLastSoundKey, current ? std::string(current.path()) : std::string());
+}
+
 void Controller::reopenLast()
 {
     if (!m_catalogue || !settingIsOn(kReopenLastKey, true))
@@ -359,6 +381,7 @@ void Controller::reopenLast()
     const auto kind = m_settings.value(kLastShownListKey);
     if (!kind)
         return;
+    m_reopening = true;
     if (*kind == "favourites")
         showLibraryList(Catalogue::ListKind::Favourites, {});
     else if (*kind == "recent")

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
 
@@ -61,6 +62,17 @@ MainWindow::MainWindow(QWidget *parent)
     m_findHint->setMargin(3);
     m_findHint->setFrameShape(QFrame::StyledPanel);
     m_findHint->hide();
+    // The field's clear button is a control of its own to a screen reader.
+    for (QAction *action : m_ui->find->actions()) {
+        action->setText(QStringLiteral("Clear Find"));
+        action->setToolTip(QStringLiteral("Clear Find"));
+    }
+    for (QToolButton *button : m_ui->find->findChildren<QToolButton *>())
+        button->setAccessibleName(QStringLiteral("Clear Find"));
+    m_labelText = m_ui->label->text();
+    m_ui->label->installEventFilter(this);
+    // From the find field, Tab goes on to the list, as Down and Return do.
+    QWidget::setTabOrder(m_ui->find, m_ui->table);
     // The waveform grows with the window, a quarter of what the list gets.
     m_ui->splitter->setStretchFactor(0, 1);
     m_ui->splitter->setStretchFactor(1, 3);
@@ -453,7 +465,17 @@ void MainWindow::placeFindHint()
 
 void MainWindow::setLabelText(const QString &text)
 {
-    m_ui->label->setText(text);
+    m_labelText = text;
+    m_ui->label->setToolTip(text);
+    fitLabel();
+}
+
+// The line beside the controls is cut short to its room, never over them:
+// the whole of it is in its tooltip.
+void MainWindow::fitLabel()
+{
+    const int room = std::max(0, m_ui->label->contentsRect().width());
+    m_ui->label->setText(m_ui->label->fontMetrics().elidedText(m_labelText, Qt::ElideRight, room));
 }
 
 void MainWindow::displayLabel()
@@ -551,6 +573,8 @@ void MainWindow::setText(const QString &text)
 // Down or Return go on to the list.
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_ui->label && event->type() == QEvent::Resize)
+        fitLabel();
     if (watched == m_ui->find && event->type() == QEvent::KeyPress) {
         switch (static_cast<QKeyEvent *>(event)->key()) {
         case Qt::Key_Escape: m_ui->find->clear(); return true;

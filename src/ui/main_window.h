@@ -111,6 +111,8 @@ protected:
 private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     DeletePanel *m_deletePanel;
+    QString m_labelText; // the label's whole text, before it is cut to its room
+    void fitLabel();
     std::function<void()> m_willClose;
     int m_tagsAsked = 0;
     std::optional<QString> m_tagsAnswer;

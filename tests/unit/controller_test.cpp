@@ -526,6 +526,28 @@ TEST(Playback, ActionsOnASelectionOfTwelveThousandTakeEveryRow)
     EXPECT_EQ(rig.out.take().find("selectedItems row:"), std::string::npos);
 }
 
+// A find that leaves out the current sound while nothing plays: the
+// window names and draws the sound now current, not the one gone.
+TEST(Playback, AFindThatLeavesOutTheCurrentSoundMovesTheLabelAndWaveform)
+{
+    Rig rig;
+    SoundList list = makeSoundList();
+    for (const char *name : {"/s/kick.wav", "/s/snare.wav", "/s/hat.wav"})
+        list->append(name);
+    rig.controller.setItems(list);
+    rig.view.trackName = "kick.wav";
+    rig.select(0);
+    EXPECT_EQ(rig.view.waveform, "/s/kick.wav");
+    rig.view.find = "hat";
+    rig.controller.find();
+    EXPECT_EQ(rig.view.trackName, "hat.wav");
+    EXPECT_EQ(rig.view.waveform, "/s/hat.wav");
+    // A find that keeps it changes nothing.
+    rig.view.find = "a";
+    rig.controller.find();
+    EXPECT_EQ(rig.view.trackName, "hat.wav");
+}
+
 TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
 {
     TempDir tmp;
