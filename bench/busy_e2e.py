@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Sound on a busy machine: an 8 s sine played by Auralist and by paplay,
-one after the other in each run, while busy loops and a niced fuzzing run
-load the machine; the sink's monitor is recorded and every silent gap
-inside the tone is counted.
+one after the other in each run, under each load in turn; the sink's
+monitor is recorded and every silent gap inside the tone is counted.
 
-usage: bench/busy_e2e.py build/auralist [RUNS]
+The loads:
+  stress  stress-ng loading the processors, memory and the disk at once
+          (--cpu 2 --vm 1 --vm-bytes 1G --hdd 1)
+  busy    two busy loops and a niced fuzzing run (a niced busy loop where
+          the fuzz build of scripts/fuzz is not there)
+
+usage: bench/busy_e2e.py build/auralist [RUNS] [LOAD,...]
 Needs a display, a PulseAudio server with a null sink as the default (as
-./test starts them), sox, parec and wmctrl; the fuzz build of scripts/fuzz."""
+./test starts them), sox, parec, wmctrl and stress-ng."""
 import array
 import os
 import subprocess
@@ -16,7 +21,9 @@ import time
 
 BINARY = os.path.abspath(sys.argv[1])
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 10
+LOADS = sys.argv[3].split(",") if len(sys.argv) > 3 else ["stress", "busy"]
 RATE = 44100
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def gaps(raw, min_ms=2.0):
@@ -65,34 +72,59 @@ def record(command, seconds, close_window=False):
     return gaps(data)
 
 
+def start_load(name):
+    if name == "stress":
+        return [subprocess.Popen(["stress-ng", "--cpu", "2", "--vm", "1", "--vm-bytes", "1G", "--hdd", "1",
+                                  "--timeout", "3600s", "--quiet"], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, start_new_session=True)]
+    procs = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(2)]
+    if os.path.exists(os.path.join(ROOT, "build-fuzz")):
+        procs.append(subprocess.Popen(["nice", "-n", "10", os.path.join(ROOT, "scripts/fuzz"), "4000"],
+                                      env=dict(os.environ, TARGETS="sound_decode"), cwd=ROOT,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                      start_new_session=True))
+    else:
+        procs.append(subprocess.Popen(["nice", "-n", "10", "sh", "-c", "while :; do :; done"],
+                                      start_new_session=True))
+    return procs
+
+
+def stop_load(procs):
+    for p in procs:
+        try:
+            os.killpg(p.pid, 9)
+        except (ProcessLookupError, PermissionError):
+            p.kill()
+        p.wait()
+
+
 def main():
     tmp = tempfile.mkdtemp(prefix="auralist-busy-")
     tone = os.path.join(tmp, "sine.wav")
     subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "2", "-b", "16", tone, "synth", "8", "sine", "441",
                     "vol", "0.5"], check=True)
-    load = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(3)]
-    fuzz = subprocess.Popen(["nice", "-n", "10", "scripts/fuzz", "4000"], env=dict(os.environ, TARGETS="sound_decode"),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(5)
-    results = {"auralist": [], "paplay": []}
-    try:
-        for run in range(RUNS):
-            env_conf = os.path.join(tmp, "config%d" % run)
-            os.environ["XDG_CONFIG_HOME"] = env_conf
-            a = record([BINARY, tone], 9.0, close_window=True)
-            p = record(["paplay", tone], 0.0)
-            results["auralist"].append(a)
-            results["paplay"].append(p)
-            print("run %2d: auralist %s, paplay %s" % (run + 1, a, p), flush=True)
-    finally:
-        for l in load:
-            l.kill()
-        fuzz.terminate()
-        subprocess.run(["pkill", "-P", str(fuzz.pid)])
-    for who, rs in results.items():
-        broken = [r for r in rs if r is None or r]
-        worst = max([max(r) for r in rs if r] or [0])
-        print("%s: %d of %d runs unbroken; longest gap %.1f ms" % (who, len(rs) - len(broken), len(rs), worst))
+    summary = []
+    for load_name in LOADS:
+        load = start_load(load_name)
+        time.sleep(3)
+        results = {"auralist": [], "paplay": []}
+        try:
+            for run in range(RUNS):
+                os.environ["XDG_CONFIG_HOME"] = os.path.join(tmp, "config%d" % run)
+                os.environ["XDG_DATA_HOME"] = os.path.join(tmp, "data%d" % run)
+                a = record([BINARY, tone], 9.0, close_window=True)
+                p = record(["paplay", tone], 0.0)
+                results["auralist"].append(a)
+                results["paplay"].append(p)
+                print("%s run %2d: auralist %s, paplay %s" % (load_name, run + 1, a, p), flush=True)
+        finally:
+            stop_load(load)
+        for who, rs in results.items():
+            broken = [r for r in rs if r is None or r]
+            worst = max([max(r) for r in rs if r] or [0])
+            summary.append("%-6s %-8s %2d of %2d runs unbroken; longest gap %.1f ms"
+                           % (load_name, who, len(rs) - len(broken), len(rs), worst))
+    print("\n".join(summary))
 
 
 if __name__ == "__main__":

@@ -114,7 +114,7 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioOutput> output, Player::Opener ope
             // closed before this engine goes.
             toMain.post([this, event] { deliver(event); });
         },
-        m_clock, Player::Options{true, 16384, {}, std::move(measure)});
+        m_clock, Player::Options{true, 65536, {}, std::move(measure)});
     // Most sounds are at 44.1 kHz: the stream is ready before the first.
     m_player->warmUp(44100);
 }

@@ -31,6 +31,11 @@ public:
     // faded tail) and asks for frames again at once: a new sound is heard
     // without waiting behind it.
     virtual void flush() = 0;
+    // Steady: the sound has been playing a while, and the server may hold
+    // more of it ahead, so that a late thread on a busy machine is ridden
+    // out; not steady (at each start and seek): a small buffer, so the
+    // first frames are heard at once. Kept until the next call or open().
+    virtual void setSteady(bool steady) { (void)steady; }
     // The stream or its server has gone away since open().
     virtual bool failed() const = 0;
     // How long a frame handed to render takes to be heard, in frames.

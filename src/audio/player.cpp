@@ -43,6 +43,10 @@ private:
 constexpr auto kTick = std::chrono::milliseconds(2);
 // A fade the output never finishes (it has stopped calling) is given up on.
 constexpr std::int64_t kFadeTimeoutMicros = 100000;
+// What is decoded before a sound starts; the ring fills up as it plays.
+constexpr std::size_t kStartFrames = 16384;
+// How long a sound plays before the server may hold more of it ahead.
+constexpr std::int64_t kSteadyAfterMicros = 300000;
 // Frames decoded at a time.
 constexpr std::int64_t kChunkFrames = 2048;
 
@@ -464,13 +468,17 @@ void Player::applySeek(std::int64_t frame)
     c.startReported = false;
     m_firstFrameAt.store(0, std::memory_order_relaxed);
     m_producing.store(true, std::memory_order_release);
-    fill();
+    // As much as a start needs: the rest of the ring fills as it plays.
+    fill(kStartFrames);
+    // A small buffer while it starts, so it is heard at once.
+    m_steady = false;
+    m_output.setSteady(false);
     m_output.flush();
 }
 
 // Decodes ahead into the ring. A looping sound goes back to its start at
 // its end, so the frame after its last is its first.
-void Player::fill()
+void Player::fill(std::size_t most)
 {
     if (!m_current || m_fading)
         return;
@@ -484,8 +492,10 @@ void Player::fill()
         c = follow(*c);
     }
     bool wrapped = false;
-    while (m_ring.writable() > 0) {
-        const auto want = std::min<std::int64_t>(kChunkFrames, static_cast<std::int64_t>(m_ring.writable()));
+    std::size_t filled = 0;
+    while (m_ring.writable() > 0 && filled < most) {
+        const auto want = std::min<std::int64_t>(
+            kChunkFrames, static_cast<std::int64_t>(std::min(m_ring.writable(), most - filled)));
         const std::int64_t got = c->decoder->read(m_scratch.data(), want);
         if (got > 0 && c->gain != 1.0F) {
             for (std::size_t i = 0; i < static_cast<std::size_t>(got) * FrameRing::kChannels; ++i)
@@ -493,6 +503,7 @@ void Player::fill()
         }
         if (got > 0) {
             m_ring.write(m_scratch.data(), static_cast<size_t>(got));
+            filled += static_cast<std::size_t>(got);
             wrapped = false;
             continue;
         }
@@ -599,6 +610,13 @@ void Player::watch()
     if (now >= c.nextPosition) {
         c.nextPosition = now + std::int64_t{kPositionMilliseconds} * 1000;
         send(positionEvent(consumed));
+    }
+    // Once it plays, the server may hold more of it ahead: the ring is
+    // full by now, and a late thread on a busy machine no longer breaks it.
+    const std::int64_t first = m_firstFrameAt.load(std::memory_order_acquire);
+    if (!m_steady && c.startReported && first != 0 && now - first >= kSteadyAfterMicros) {
+        m_steady = true;
+        m_output.setSteady(true);
     }
 }
 

@@ -101,7 +101,7 @@ public:
     struct Options {
         // False for tests: no thread, pump() is called by hand.
         bool threaded = true;
-        std::size_t ringFrames = 16384;
+        std::size_t ringFrames = 65536;
         // Tests: called on the player thread as a fade is withdrawn, where
         // the output may take its next frames.
         std::function<void()> fadeWithdrawn;
@@ -216,7 +216,8 @@ private:
     void finishFade();
     void start(Command &command);
     void applySeek(std::int64_t frame);
-    void fill();
+    // Decodes ahead into the ring, most frames at most.
+    void fill(std::size_t most = std::numeric_limits<std::size_t>::max());
     void watch();
     void endAtPass();
     void dropQueued(Current &current);
@@ -275,6 +276,7 @@ private:
     enum FadeState : int { kNoFade, kFadeRequested, kFaded };
     std::atomic<int> m_fade{kNoFade};
     std::atomic<bool> m_producing{false};
+    bool m_steady = false; // player thread: the output was told the sound plays steadily
     std::atomic<std::int64_t> m_firstFrameAt{0};
     // The output takes frames up to this stream index and drops the rest
     // (what was decoded past a loop's end before looping was turned off).

@@ -31,6 +31,19 @@ private:
     pa_threaded_mainloop *m_loop;
 };
 
+// What is asked of the server: to hold target milliseconds ahead, asking
+// for more every few milliseconds.
+pa_buffer_attr bufferOf(const pa_sample_spec &spec, int target)
+{
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(target * PA_USEC_PER_MSEC, &spec));
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestMilliseconds * PA_USEC_PER_MSEC, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
+}
+
 } // namespace
 
 PulseOutput::PulseOutput() : m_loop(pa_threaded_mainloop_new())
@@ -197,12 +210,8 @@ bool PulseOutput::open(int rate, Render render, void *context, std::string &erro
     }
     pa_stream_set_state_callback(m_stream, &PulseOutput::onStreamState, this);
     pa_stream_set_write_callback(m_stream, &PulseOutput::onWrite, this);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetMilliseconds * PA_USEC_PER_MSEC, &spec));
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestMilliseconds * PA_USEC_PER_MSEC, &spec));
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const pa_buffer_attr attr = bufferOf(spec, kTargetMilliseconds);
+    m_steady = false;
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE
                                                       | PA_STREAM_INTERPOLATE_TIMING);
     if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
@@ -234,6 +243,20 @@ void PulseOutput::flush()
         if (pa_operation *op = pa_stream_flush(m_stream, nullptr, nullptr))
             pa_operation_unref(op);
     }
+}
+
+void PulseOutput::setSteady(bool steady)
+{
+    if (!m_loop)
+        return;
+    const Locked lock(m_loop);
+    if (!m_stream || steady == m_steady || pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        return;
+    m_steady = steady;
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(m_rate), 2};
+    const pa_buffer_attr attr = bufferOf(spec, steady ? kSteadyMilliseconds : kTargetMilliseconds);
+    if (pa_operation *op = pa_stream_set_buffer_attr(m_stream, &attr, nullptr, nullptr))
+        pa_operation_unref(op);
 }
 
 void PulseOutput::close()

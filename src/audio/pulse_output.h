@@ -21,6 +21,8 @@ class PulseOutput : public AudioOutput {
 public:
     // Asked of the server: how much it may hold ahead of the speaker.
     static constexpr int kTargetMilliseconds = 40;
+    // ... and once a sound plays steadily.
+    static constexpr int kSteadyMilliseconds = 200;
 
     PulseOutput();
     ~PulseOutput() override;
@@ -28,6 +30,7 @@ public:
     bool open(int rate, Render render, void *context, std::string &error) override;
     void close() override;
     void flush() override;
+    void setSteady(bool steady) override;
     bool failed() const override { return m_failed.load(std::memory_order_acquire); }
     std::int64_t latencyFrames() const override;
 
@@ -55,6 +58,7 @@ private:
     std::atomic<bool> m_failed{false};
     std::atomic<int> m_realtime{0}; // 0 not yet known, 1 granted, -1 refused
     bool m_realtimeLogged = false; // player thread
+    bool m_steady = false; // under the loop's lock
 };
 
 } // namespace auralist::audio

@@ -401,6 +401,7 @@ Database::Opened Database::open()
 
 void Database::noteWriteError()
 {
+    ++m_writeErrors;
     if (m_writeError.empty() && m_db)
         m_writeError = sqlite3_errmsg(m_db);
 }

@@ -211,6 +211,8 @@ public:
     // Why the first edit or commit that failed since the last call failed
     // (a full disk, a file gone read-only); empty when none did.
     std::string takeWriteError();
+    // How many edits or commits have failed since the file was opened.
+    std::uint64_t writeErrors() const { return m_writeErrors; }
 
     // Takes today's backup unless there is one; keeps the newest three.
     bool backupIfDue(std::time_t now);
@@ -235,6 +237,7 @@ private:
     std::string m_path;
     std::string m_problem;
     std::string m_writeError;
+    std::uint64_t m_writeErrors = 0;
     sqlite3 *m_db = nullptr;
     Breath m_breath;
     std::chrono::steady_clock::time_point m_begun;

@@ -274,7 +274,11 @@ Library::Library(std::string path, Now now)
     m_writer.setIdle([this](Database &db) {
         if (m_marksFailed)
             settleMarks(db);
-        return m_marksFailed;
+        if (!m_unrecorded.empty() && m_now() - m_recordTried >= kRecordAgainSeconds) {
+            for (Unrecorded &again : std::exchange(m_unrecorded, {}))
+                recordIntake(again.roots, again.store);
+        }
+        return m_marksFailed || !m_unrecorded.empty();
     });
 }
 
@@ -411,6 +415,7 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
     m_writer.post(
         [this, roots, store, timing](Database &db) {
             *timing = static_cast<long long>(store->size());
+            const std::uint64_t failedBefore = db.writeErrors();
             // Each record belongs to the first root it is under.
             std::vector<std::vector<std::uint32_t>> members(roots.size());
             for (std::uint32_t i = 0; i < store->size(); ++i) {
@@ -486,6 +491,12 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 tell([store, marks = std::move(marks)](Listener &l) mutable {
                     l.catalogueMarksArrived(store, std::move(marks));
                 });
+            // Not all of it is on the disk (a full disk): recorded again
+            // later, and the marks waiting for its sounds with it.
+            if (!db.commitNow() || db.writeErrors() != failedBefore) {
+                m_unrecorded.push_back({roots, store});
+                m_recordTried = m_now();
+            }
             tellFolders(db);
             ::malloc_trim(0);
         },

@@ -136,6 +136,15 @@ private:
     MarkJournal m_journal;
     std::vector<MarkEdit> m_marks;
     bool m_marksFailed = false; // one met a lock or a failure: tried again when idle
+    // Writer thread only: intakes whose recording failed (a full disk),
+    // recorded again now and then until one takes.
+    struct Unrecorded {
+        std::vector<std::string> roots;
+        RecordStorePtr store;
+    };
+    std::vector<Unrecorded> m_unrecorded;
+    std::time_t m_recordTried = 0;
+    static constexpr std::time_t kRecordAgainSeconds = 30;
     // Writes what m_marks holds that has a sound to mark, keeping the
     // order of each sound's marks; what is in the catalogue leaves them.
     void settleMarks(Database &db);

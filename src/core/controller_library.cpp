@@ -247,10 +247,16 @@ void Controller::catalogueProblem(Catalogue::Problem problem, const std::string 
         if (m_toldWriteFailure)
             return;
         m_toldWriteFailure = true;
+        // Said as it is: another program holding the file is not a full disk.
+        const bool held = detail.find("locked") != std::string::npos || detail.find("busy") != std::string::npos;
         m_alerts.runAlert("Library Not Saved",
-                          "A change to the library could not be saved (" + detail
-                              + "). What the window shows is kept while Auralist runs; free some space (or make "
-                                "the folder writable) and make the change again to keep it.",
+                          "A change to the library could not be saved (" + detail + "). "
+                              + (held ? std::string("Another program (perhaps a second Auralist) is holding the "
+                                                    "library; favourites and tags are kept and saved as soon as it "
+                                                    "lets go.")
+                                      : std::string("What the window shows is kept while Auralist runs; favourites "
+                                                    "and tags are saved once space is free (or the folder is "
+                                                    "writable) again.")),
                           "OK", "");
         return;
     }

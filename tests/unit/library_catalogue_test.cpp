@@ -915,3 +915,33 @@ TEST(Library, TheDailyBackupIsTakenAndRestoresADamagedCatalogue)
     ASSERT_TRUE(heard.list);
     EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{f.at("hat.wav")});
 }
+
+// A recording that could not be saved (a full disk) is recorded again once
+// it can be, and the marks made meanwhile land with it.
+TEST(Library, ARecordingThatFailedIsRecordedAgainWithItsMarks)
+{
+    const Folder f;
+    Heard heard;
+    const std::string file = f.dir.path() + "/library.db";
+    std::atomic<std::time_t> now{5000};
+    catalogue::Library library(file, [&now] { return now.load(); });
+    library.setListener(&heard);
+    settle(library);
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw, "CREATE TRIGGER refuse BEFORE INSERT ON sounds BEGIN SELECT RAISE(FAIL, 'disk full'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    library.recordIntake({f.root}, storeOf(f.all()));
+    library.setFavourite({f.at("snare.wav")}, true);
+    settle(library);
+    ASSERT_FALSE(heard.problems.empty());
+    EXPECT_EQ(heard.problems[0], Catalogue::Problem::WriteFailed);
+    EXPECT_EQ(favouriteIn(file, f.at("snare.wav")), -1);
+    // Space again; a while later the folder is recorded, the mark with it.
+    ASSERT_EQ(sqlite3_exec(raw, "DROP TRIGGER refuse", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+    now += 60;
+    EXPECT_TRUE(spinUntil([&] { return favouriteIn(file, f.at("snare.wav")) == 1; }, 20000));
+    EXPECT_EQ(favouriteIn(file, f.at("kick.wav")), 0);
+}

@@ -38,6 +38,8 @@ public:
         ++closes;
     }
     void flush() override { ++flushes; }
+    void setSteady(bool on) override { steady.push_back(on); }
+    std::vector<bool> steady;
     bool failed() const override { return lost.load(); }
     std::int64_t latencyFrames() const override { return latency; }
 
@@ -514,4 +516,30 @@ TEST(Player, MatchedLoudnessBringsEachSoundToTheTargetUnderThePeakCeiling)
         ASSERT_NEAR(gainAt(i), up, 1e-4) << "frame " << i;
     for (std::size_t i = 1; i < 600; ++i)
         ASSERT_LE(std::abs(gainAt(i) - gainAt(i - 1)), 0.02F) << "frame " << i;
+}
+
+// A sound starts on a small buffer and the server may hold more of it
+// only once it has played a while; a seek or a new sound starts small
+// again. A start decodes no more than it needs; the rest of the ring
+// fills as it plays.
+TEST(Player, TheBufferGrowsOnceASoundPlaysAndIsSmallAtEachStart)
+{
+    Rig rig(65536);
+    rig.player.play(1, "200000", 0, false);
+    rig.player.pump();
+    ASSERT_FALSE(rig.output.steady.empty());
+    EXPECT_FALSE(rig.output.steady.back());
+    rig.play(256);
+    EXPECT_FALSE(rig.output.steady.back());
+    rig.clock.now += 400000;
+    rig.play(256);
+    EXPECT_TRUE(rig.output.steady.back());
+    // Decoded ahead, well past what a start takes.
+    const auto heard = rig.play(40000, 2048);
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(heard[i], static_cast<float>(512 + i + 1)) << "frame " << i;
+    EXPECT_EQ(rig.player.underruns(), 0U);
+    rig.player.seek(1, 100);
+    rig.play(64);
+    EXPECT_FALSE(rig.output.steady.back());
 }
