@@ -511,7 +511,7 @@ void GuiTest::headerColumnsFillInAndTheLayoutIsRemembered()
     QVERIFY(header->isSectionHidden(column(kFormatKey)));
     header->resizeSection(0, 321);
     m_browser->window().resize(700, 420);
-    QTest::qWait(50);
+    QTRY_COMPARE(m_browser->window().size(), QSize(700, 420));
 
     // Closed and opened again: the same size, widths and columns.
     m_browser->window().close();
@@ -708,9 +708,8 @@ void GuiTest::menusTheWaveformAndWhatTheWindowShows()
     QHeaderView *header = table->horizontalHeader();
     header->setSectionHidden(1, true);
     table->fitColumns();
-    QTest::qWait(20);
     int last = header->count() - 1;
-    QVERIFY(header->sectionPosition(last) + header->sectionSize(last) >= header->viewport()->width() - 2);
+    QTRY_VERIFY(header->sectionPosition(last) + header->sectionSize(last) >= header->viewport()->width() - 2);
     header->setSectionHidden(1, false);
     table->fitColumns();
 
