@@ -12,8 +12,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QShortcut>
-#include <QSocketNotifier>
 #include <QSlider>
+#include <QSocketNotifier>
 #include <QSplitter>
 #include <QThread>
 #include <QTimer>
@@ -506,7 +506,8 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
 namespace {
 
 // Written by the handler of a quitting signal, read on the window's thread.
-int g_quitSignalPipe = -1; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a signal handler's only way out
+int g_quitSignalPipe
+    = -1; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a signal handler's only way out
 
 extern "C" void onQuitSignal(int number)
 {
@@ -525,7 +526,7 @@ int catchQuitSignals()
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
     g_quitSignalPipe = fds[1];
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = &onQuitSignal;
     action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigemptyset(&action.sa_mask);
@@ -541,8 +542,7 @@ void quitOnSignals(int fd, QWidget &window)
     auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &window);
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, fd] {
         char byte = 0;
-        while (::read(fd, &byte, 1) > 0) {
-        }
+        while (::read(fd, &byte, 1) > 0) { }
         debugLog("quitting on signal " + std::to_string(static_cast<int>(byte)));
         window.close();
     });

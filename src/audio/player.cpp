@@ -494,8 +494,8 @@ void Player::fill(std::size_t most)
     bool wrapped = false;
     std::size_t filled = 0;
     while (m_ring.writable() > 0 && filled < most) {
-        const auto want = std::min<std::int64_t>(
-            kChunkFrames, static_cast<std::int64_t>(std::min(m_ring.writable(), most - filled)));
+        const auto want = std::min<std::int64_t>(kChunkFrames,
+                                                 static_cast<std::int64_t>(std::min(m_ring.writable(), most - filled)));
         const std::int64_t got = c->decoder->read(m_scratch.data(), want);
         if (got > 0 && c->gain != 1.0F) {
             for (std::size_t i = 0; i < static_cast<std::size_t>(got) * FrameRing::kChannels; ++i)

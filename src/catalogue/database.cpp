@@ -272,7 +272,8 @@ Database::Health Database::health()
         // The journal is cut back to 64 MB whenever it is emptied. A file
         // already in WAL mode is not asked again: that would wait for
         // another connection's write to end.
-        int rc = sqlite3_exec(m_db, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA journal_size_limit=67108864;",
+        int rc = sqlite3_exec(m_db,
+                              "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON; PRAGMA journal_size_limit=67108864;",
                               nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK) {
             std::string mode;
@@ -459,7 +460,7 @@ void Database::pause(const std::function<void()> &meanwhile)
     m_breathing = true;
     commit();
     if (m_breath)
-        m_breath();
+        m_breath(*this);
     if (meanwhile)
         meanwhile();
     begin();
@@ -828,9 +829,10 @@ bool Database::setTags(const std::vector<std::string> &paths, const std::string 
 Database::Marked Database::mark(const MarkEdit &edit)
 {
     const bool favourite = edit.kind == MarkEdit::Kind::Favourite;
-    Statement set(m_db, (std::string(favourite ? "UPDATE sounds SET favourite = ?1" : "UPDATE sounds SET tags = ?1")
-                         + kAtPath2)
-                            .c_str());
+    Statement set(
+        m_db,
+        (std::string(favourite ? "UPDATE sounds SET favourite = ?1" : "UPDATE sounds SET tags = ?1") + kAtPath2)
+            .c_str());
     if (favourite)
         set.bind(1, std::int64_t{edit.on ? 1 : 0});
     else

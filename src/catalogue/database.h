@@ -110,7 +110,7 @@ public:
     // no other connection waits on this one meanwhile.
     static constexpr int kBreathMilliseconds = 250;
     static constexpr std::int64_t kBreathRows = 50000;
-    using Breath = std::function<void()>;
+    using Breath = std::function<void(Database &)>;
     void setBreath(Breath breath) { m_breath = std::move(breath); }
     void breathe();
     void unlocked(const std::function<void()> &work);

@@ -221,8 +221,9 @@ void writeReconciled(Database &db, std::int64_t root, const std::vector<SoundRow
     constexpr std::size_t kPiece = 8192;
     for (std::size_t k = 0; k < changed.size(); k += kPiece) {
         const auto from = changed.begin() + static_cast<std::ptrdiff_t>(k);
-        db.upsertSounds(root, std::vector<SoundRow>(from, from + static_cast<std::ptrdiff_t>(
-                                                                    std::min(kPiece, changed.size() - k))));
+        db.upsertSounds(
+            root,
+            std::vector<SoundRow>(from, from + static_cast<std::ptrdiff_t>(std::min(kPiece, changed.size() - k))));
         db.breathe();
     }
     std::vector<std::string> left;

@@ -105,7 +105,7 @@ void Writer::run()
     const Database::Opened opened = db.open();
     if (m_opened)
         m_opened(opened, db.problem());
-    db.setBreath([this, &db] { breathe(db); });
+    db.setBreath([this](Database &open) { breathe(open); });
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_db = &db;

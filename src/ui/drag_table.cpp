@@ -100,8 +100,8 @@ void DragTable::arrangeColumns()
     // said of it. Where it is, its rate, channels, size and peak start
     // hidden; the header's menu brings them back, and the user's own
     // arrangement is kept from then on.
-    static const char *const kFirst[] = {"name",      "length", "loudness", "type",        "bpm",
-                                         "note",      "favourite", "format", "tags", "description"};
+    static const char *const kFirst[]
+        = {"name", "length", "loudness", "type", "bpm", "note", "favourite", "format", "tags", "description"};
     int place = 0;
     for (const char *id : kFirst) {
         const auto it = std::find(ids.begin(), ids.end(), std::string(id));

@@ -20,9 +20,9 @@
 #include <cstring>
 
 #include <cmath>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sndfile.h>
 
 #include "app/startup.h"

@@ -929,7 +929,8 @@ TEST(Library, ARecordingThatFailedIsRecordedAgainWithItsMarks)
     settle(library);
     sqlite3 *raw = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(raw, "CREATE TRIGGER refuse BEFORE INSERT ON sounds BEGIN SELECT RAISE(FAIL, 'disk full'); END;",
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TRIGGER refuse BEFORE INSERT ON sounds BEGIN SELECT RAISE(FAIL, 'disk full'); END;",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     library.recordIntake({f.root}, storeOf(f.all()));
