@@ -304,6 +304,8 @@ void Player::handle(Command &command)
             m_current->looping = command.flag;
             if (!command.flag)
                 endAtPass();
+            else
+                loopAfterEnd();
         } else if (m_pending && m_pending->serial == command.serial && m_pending->kind == Command::Kind::Play)
             m_pending->flag = command.flag;
         return;
@@ -523,6 +525,23 @@ void Player::fill(std::size_t most)
         m_producing.store(false, std::memory_order_release);
         break;
     }
+}
+
+// Looping turned on once the whole sound is decoded (a short one): while
+// its end is still ahead of the listener, the start goes in right behind
+// it, as if it had been looping all along.
+void Player::loopAfterEnd()
+{
+    Current &c = *m_current;
+    constexpr std::uint64_t kRoom = 1024; // frames the listener must still have ahead
+    if (!c.end || c.successor || m_fading || *c.end != m_ring.written()
+        || m_limit.load(std::memory_order_acquire) != kNoLimit || m_ring.consumed() + kRoom > *c.end
+        || !c.decoder->seek(0))
+        return;
+    c.passEnds.push_back(*c.end);
+    c.segments.push_back({*c.end, 0});
+    c.end.reset();
+    m_producing.store(true, std::memory_order_release);
 }
 
 // Looping turned off: the pass under way is the last one heard, however

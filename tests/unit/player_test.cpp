@@ -543,3 +543,19 @@ TEST(Player, TheBufferGrowsOnceASoundPlaysAndIsSmallAtEachStart)
     rig.play(64);
     EXPECT_FALSE(rig.output.steady.back());
 }
+
+// A short sound is decoded whole at once; looping turned on while it plays
+// still wraps without a gap, the first frame right after the last.
+TEST(Player, LoopingTurnedOnAfterTheWholeSoundIsDecodedWrapsWithoutAGap)
+{
+    Rig rig(65536);
+    rig.player.play(1, "3000", 0, false);
+    auto heard = rig.play(500);
+    rig.player.setLooping(1, true);
+    const auto more = rig.play(7000);
+    heard.insert(heard.end(), more.begin(), more.end());
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(heard[i], static_cast<float>(i % 3000 + 1)) << "frame " << i;
+    EXPECT_EQ(rig.player.underruns(), 0U);
+    EXPECT_EQ(rig.kinds(1), (std::vector<Kind>{Kind::Started, Kind::PassEnded, Kind::PassEnded}));
+}
