@@ -184,7 +184,8 @@ void Player::run()
             break;
         if (!m_commands.empty())
             continue;
-        if (m_current || m_fading || m_pending)
+        // A sound handed off and still to be reported keeps the clock going.
+        if (m_current || m_fading || m_pending || !m_lateFinishes.empty())
             m_wake.wait_for(lock, kTick);
         else
             m_wake.wait(lock);
@@ -558,6 +559,18 @@ void Player::endAtPass()
     m_limit.store(end, std::memory_order_release);
 }
 
+// Reports every sound handed off and not yet reported as finished.
+void Player::flushLateFinishes(std::int64_t now)
+{
+    while (!m_lateFinishes.empty()) {
+        PlayerEvent e = event(PlayerEvent::Kind::Finished, m_lateFinishes.front().serial);
+        e.playedToEnd = true;
+        e.lateMicros = std::max<std::int64_t>(0, now - m_lateFinishes.front().due);
+        m_lateFinishes.pop_front();
+        send(e);
+    }
+}
+
 // Follows what the output has taken: passes and the end are reported once
 // the listener has heard them, positions every 50 ms.
 void Player::watch()
@@ -619,6 +632,9 @@ void Player::watch()
         const Report report = c.reports.front();
         c.reports.pop_front();
         if (report.final) {
+            // What was handed off before it ended before it, whatever the
+            // server's latency said since: told first.
+            flushLateFinishes(now);
             finishCurrent(true, now - report.due);
             return;
         }

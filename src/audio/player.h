@@ -219,6 +219,7 @@ private:
     // Decodes ahead into the ring, most frames at most.
     void fill(std::size_t most = std::numeric_limits<std::size_t>::max());
     void watch();
+    void flushLateFinishes(std::int64_t now);
     void loopAfterEnd();
     void endAtPass();
     void dropQueued(Current &current);

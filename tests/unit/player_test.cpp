@@ -41,7 +41,12 @@ public:
     void setSteady(bool on) override { steady.push_back(on); }
     std::vector<bool> steady;
     bool failed() const override { return lost.load(); }
-    std::int64_t latencyFrames() const override { return latency; }
+    std::int64_t latencyFrames() const override
+    {
+        const std::int64_t now = latency;
+        latency = std::max<std::int64_t>(0, latency - latencyDrop);
+        return now;
+    }
 
     // The left channel of the next frames frames the output asks for.
     std::vector<float> pull(size_t frames)
@@ -62,7 +67,10 @@ public:
     int flushes = 0;
     bool refuse = false;
     std::atomic<bool> lost{false};
-    std::int64_t latency = 0;
+    // What the server holds: less by latencyDrop each time it is asked, as
+    // a server's interpolated latency moves between two questions.
+    mutable std::int64_t latency = 0;
+    std::int64_t latencyDrop = 0;
 
 private:
     // Set by the player thread, read by the output's: as a real output's
@@ -558,4 +566,31 @@ TEST(Player, LoopingTurnedOnAfterTheWholeSoundIsDecodedWrapsWithoutAGap)
         ASSERT_EQ(heard[i], static_cast<float>(i % 3000 + 1)) << "frame " << i;
     EXPECT_EQ(rig.player.underruns(), 0U);
     EXPECT_EQ(rig.kinds(1), (std::vector<Kind>{Kind::Started, Kind::PassEnded, Kind::PassEnded}));
+}
+
+// A sound handed off to one that ends at once (nothing in it to hear): the
+// first is reported finished before the second, however the server's
+// latency moved between the two, so the window hears of them in order.
+TEST(Player, ASoundHandedOffIsReportedFinishedBeforeTheOneThatFollowsIt)
+{
+    Rig rig(65536);
+    rig.player.play(1, "500", 0, false);
+    rig.player.pump();
+    rig.player.queue(1, 2, "0");
+    rig.output.latency = 1000;
+    rig.output.latencyDrop = 50;
+    rig.play(600);
+    for (int i = 0; i < 2000; ++i) {
+        rig.clock.now += 10000;
+        rig.player.pump();
+    }
+    std::vector<std::uint64_t> finished;
+    {
+        const std::lock_guard<std::mutex> lock(rig.mutex);
+        for (const auto &e : rig.events) {
+            if (e.kind == Kind::Finished)
+                finished.push_back(e.serial);
+        }
+    }
+    EXPECT_EQ(finished, (std::vector<std::uint64_t>{1, 2}));
 }
