@@ -201,7 +201,9 @@ public:
     // File > Export List: the rows shown, in their order, as M3U (paths)
     // or CSV (every visible column).
     enum class ListFormat : std::uint8_t { M3u, Csv };
-    std::string exportedList(ListFormat format) const;
+    // leftOut (if given): how many sounds the list could not name (an M3U
+    // line cannot hold a path with a line break in it).
+    std::string exportedList(ListFormat format, std::size_t *leftOut = nullptr) const;
     void exportList();
     // A region of the current sound, from start to end (seconds), chosen on
     // the waveform: it alone plays and loops; it is written to the cache

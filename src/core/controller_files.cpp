@@ -49,9 +49,13 @@ QString countOf(std::size_t n, const char *one, const char *many)
 }
 
 // A CSV field: quoted when it holds a comma, a quote or a line break.
-std::string csvField(const QString &text)
+// A CSV cell. One that a spreadsheet would take for a formula (it begins
+// with =, +, -, @, a tab or a carriage return) is written as text, after an
+// apostrophe.
+std::string csvField(std::string s)
 {
-    std::string s = text.toStdString();
+    if (!s.empty() && std::string_view("=+-@\t\r").find(s.front()) != std::string_view::npos)
+        s.insert(s.begin(), '\'');
     if (s.find_first_of(",\"\r\n") == std::string::npos)
         return s;
     std::string out = "\"";
@@ -511,15 +515,25 @@ void Controller::copyPaths()
         m_desktop.copyPaths(paths);
 }
 
-std::string Controller::exportedList(ListFormat format) const
+std::string Controller::exportedList(ListFormat format, std::size_t *leftOut) const
 {
     const int rows = m_tableController.rowCount();
     std::string out;
+    if (leftOut)
+        *leftOut = 0;
     if (format == ListFormat::M3u) {
         out = "#EXTM3U\n";
         for (int row = 0; row < rows; ++row) {
             const SoundRecord r = (*m_tableController.items())[static_cast<std::size_t>(row)];
-            out += std::string(r.path()) + '\n';
+            const std::string_view path = r.path();
+            // A line break would make the rest of the path an entry of
+            // its own: such a sound is left out, and said to be.
+            if (path.find_first_of("\r\n") != std::string_view::npos) {
+                if (leftOut)
+                    ++*leftOut;
+                continue;
+            }
+            out += std::string(path) + '\n';
         }
         return out;
     }
@@ -529,15 +543,19 @@ std::string Controller::exportedList(ListFormat format) const
     std::string line;
     for (const int c : visible)
         line += (line.empty() ? "" : ",")
-            + csvField(m_tableController.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+            + csvField(m_tableController.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toStdString());
     out += line + (line.empty() ? "path" : ",path") + "\r\n";
     for (int row = 0; row < rows; ++row) {
         line.clear();
         for (const int c : visible)
             line += (line.empty() ? "" : ",")
-                + csvField(m_tableController.data(m_tableController.index(row, c), Qt::DisplayRole).toString());
+                + csvField(m_tableController.data(m_tableController.index(row, c), Qt::DisplayRole)
+                               .toString()
+                               .toStdString());
         const SoundRecord r = (*m_tableController.items())[static_cast<std::size_t>(row)];
-        out += line + (visible.empty() ? "" : ",") + csvField(shown(std::string(r.path()))) + "\r\n";
+        // The path's own bytes, so that it names the file even where it is
+        // not UTF-8.
+        out += line + (visible.empty() ? "" : ",") + csvField(std::string(r.path())) + "\r\n";
     }
     return out;
 }
@@ -551,16 +569,21 @@ void Controller::exportList()
                          return std::tolower(static_cast<unsigned char>(a)) == b;
                      });
     const int rows = m_tableController.rowCount();
-    runFiles(QStringLiteral("Writing"),
-             {fileStep(FileStep::Kind::WriteText, *file, exportedList(csv ? ListFormat::Csv : ListFormat::M3u))},
-             [this, rows, file = *file](std::vector<FileResult> results) {
+    std::size_t leftOut = 0;
+    std::string text = exportedList(csv ? ListFormat::Csv : ListFormat::M3u, &leftOut);
+    runFiles(QStringLiteral("Writing"), {fileStep(FileStep::Kind::WriteText, *file, std::move(text))},
+             [this, rows, leftOut, file = *file](std::vector<FileResult> results) {
                  if (results.front().status != FileResult::Status::Done) {
                      tellFileProblems(QStringLiteral("Export List"), {results.front().error});
                      return;
                  }
-                 m_view.setStatusText(QStringLiteral("Exported ")
-                                      + countOf(static_cast<std::size_t>(rows), "sound", "sounds")
-                                      + QStringLiteral(" to ") + shown(nameOf(file)));
+                 QString said = QStringLiteral("Exported ")
+                     + countOf(static_cast<std::size_t>(rows) - leftOut, "sound", "sounds") + QStringLiteral(" to ")
+                     + shown(nameOf(file));
+                 if (leftOut > 0)
+                     said += QStringLiteral("; ") + countOf(leftOut, "sound", "sounds")
+                         + QStringLiteral(" left out (a line break in the name)");
+                 m_view.setStatusText(said);
              });
 }
 

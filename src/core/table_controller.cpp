@@ -622,16 +622,20 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return static_cast<int>(item == m_playing ? RowStatus::Playing : RowStatus::None);
     }
     if (role == Qt::ToolTipRole) {
+        // Every tooltip is shown as text: a name or a file's own words are
+        // never markup.
+        const QVariant tip = data(index, kPlainToolTipRole);
+        return tip.isNull() ? tip : QVariant(plainTip(tip.toString()));
+    }
+    if (role == kPlainToolTipRole) {
         if (const std::string *reason = unplayableReason(item))
             return QStringLiteral("Cannot play: %1").arg(displayText(*reason));
     }
     const std::string key = identifierForColumn(index.column());
-    if (role == Qt::ToolTipRole && !isTraitKey(key)) {
-        // What the file says of itself, as text: nothing in it is markup.
+    if (role == kPlainToolTipRole && !isTraitKey(key)) {
+        // What the file says of itself.
         if (const FileMetadata *m = item.store()->metadata(item.index()); m && !m->text.empty())
-            return QStringLiteral("<qt>%1</qt>")
-                .arg(
-                    QString::fromStdString(m->text).toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+            return QString::fromStdString(m->text);
     }
     if (role == Qt::TextAlignmentRole
         && ((isFactKey(key) && key != kFormatKey) || (isTraitKey(key) && key != kTypeKey) || key == kDuplicateKey
@@ -641,10 +645,10 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return QVariant::fromValue(Qt::AlignCenter);
     if (role == Qt::AccessibleTextRole && key == RecordStore::kFavouriteKey)
         return item.store()->favourite(item.index()) ? QStringLiteral("Favourite") : QString();
-    if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole)
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != kPlainToolTipRole)
         return {};
     if (key == kDuplicateKey || key == kSimilarityKey) {
-        if (role == Qt::ToolTipRole || key != m_listKey)
+        if (role == kPlainToolTipRole || key != m_listKey)
             return {};
         const auto value = listValue(item.index());
         if (!value)
@@ -654,7 +658,7 @@ QVariant TableController::data(const QModelIndex &index, int role) const
     }
     if (isTraitKey(key)) {
         const SoundTraits &traits = item.store()->traits(item.index());
-        if (role == Qt::ToolTipRole)
+        if (role == kPlainToolTipRole)
             return traits.state == SoundTraits::State::Failed
                 ? QStringLiteral("Could not be analysed: %1").arg(displayText(item.store()->reason(traits.reason)))
                 : QVariant();
@@ -674,7 +678,7 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     if (isFactKey(key)) {
-        if (role == Qt::ToolTipRole)
+        if (role == kPlainToolTipRole)
             return {};
         const std::string text = factText(item.facts(), key);
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -683,6 +687,13 @@ QVariant TableController::data(const QModelIndex &index, int role) const
     if (!v)
         return QString();
     return displayText(*v);
+}
+
+QString TableController::plainTip(const QString &text)
+{
+    if (!text.contains(QLatin1Char('<')) && !text.contains(QLatin1Char('&')))
+        return text;
+    return QStringLiteral("<qt>%1</qt>").arg(text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
 }
 
 QVariant TableController::headerData(int section, Qt::Orientation orientation, int role) const

@@ -158,6 +158,11 @@ public:
 
     // For display only: native bytes shown as text.
     static QString displayText(std::string_view bytes);
+    // A tooltip that shows text as it is: what could be taken for markup
+    // (a name such as "<h1>Big.wav") is escaped, line breaks kept.
+    static QString plainTip(const QString &text);
+    // A cell's tooltip before it is made safe to show (plainTip).
+    static constexpr int kPlainToolTipRole = Qt::UserRole + 40;
 
 signals:
     // The user chose another sort.

@@ -21,6 +21,7 @@
 
 #include "core/query.h"
 #include "core/string_utils.h"
+#include "core/table_controller.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
 #include "ui/waveform_strip.h"
@@ -69,6 +70,11 @@ MainWindow::MainWindow(QWidget *parent)
     }
     for (QToolButton *button : m_ui->find->findChildren<QToolButton *>())
         button->setAccessibleName(QStringLiteral("Clear Find"));
+    // What these show comes from file names, paths and tags: text, never
+    // markup.
+    for (QLabel *label : {m_ui->trackName, m_ui->label, m_ui->timeLabel, m_ui->loopLabel, m_ui->analysisStatus,
+                          m_ui->fileStatus, m_deletePanel->deletePanelMessage(), m_deletePanel->deletePanelDetail()})
+        label->setTextFormat(Qt::PlainText);
     m_labelText = m_ui->label->text();
     m_ui->label->installEventFilter(this);
     // From the find field, Tab goes on to the list, as Down and Return do.
@@ -170,7 +176,8 @@ void MainWindow::fillLibrary()
         if (f.offline)
             text += QStringLiteral(" \u2014 offline");
         QListWidgetItem *item = add(text, Catalogue::ListKind::Folder, bytes);
-        item->setToolTip(QFile::decodeName(bytes) + (f.offline ? QStringLiteral(" (not connected)") : QString()));
+        item->setToolTip(TableController::plainTip(QFile::decodeName(bytes)
+                                                   + (f.offline ? QStringLiteral(" (not connected)") : QString())));
         if (f.offline)
             item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
     }
@@ -183,7 +190,7 @@ void MainWindow::fillLibrary()
         item->setFont(italic);
         item->setData(kKindRole, kSearchKind);
         item->setData(kSearchRole, static_cast<qlonglong>(search.id));
-        item->setToolTip(QString::fromStdString(search.query));
+        item->setToolTip(TableController::plainTip(QString::fromStdString(search.query)));
         item->setData(Qt::AccessibleTextRole, QStringLiteral("Saved search ") + QString::fromStdString(search.name));
     }
     // The entry chosen stays chosen.
@@ -466,7 +473,7 @@ void MainWindow::placeFindHint()
 void MainWindow::setLabelText(const QString &text)
 {
     m_labelText = text;
-    m_ui->label->setToolTip(text);
+    m_ui->label->setToolTip(TableController::plainTip(text));
     fitLabel();
 }
 

@@ -318,6 +318,21 @@ void GuiTest::findFieldKeysAndTheShortWindow()
         QVERIFY(named);
         find->clear();
     }
+    {
+        // Names are text wherever they are shown: "<h1>" is not a heading.
+        MainWindow &w = m_browser->window();
+        w.setTrackName(QStringLiteral("plain.wav"));
+        const int plain = w.ui().trackName->sizeHint().height();
+        w.setTrackName(QStringLiteral("<h1>Big</h1><font size=7>RED</font>.wav"));
+        QCOMPARE(w.ui().trackName->sizeHint().height(), plain);
+        QVERIFY(w.ui().trackName->text().startsWith(QStringLiteral("<h1>")));
+        w.showDeletePanel(QStringLiteral("Are you sure you want to delete these 2 sounds?"),
+                          QStringLiteral("<h1>Big.wav\n<font size=7>RED.wav"));
+        QLabel *detail = w.findChild<DeletePanel *>()->deletePanelDetail();
+        QCOMPARE(detail->textFormat(), Qt::PlainText);
+        QVERIFY(detail->sizeHint().height() < 4 * w.fontMetrics().height());
+        w.hideDeletePanel();
+    }
 
     file("kick.wav");
     file("snare.wav");

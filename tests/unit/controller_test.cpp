@@ -940,3 +940,26 @@ TEST(Delete, EachSoundOfSeveralIsCheckedAndEachRefusalIsReported)
     EXPECT_NE(both.find("y.wav\xe2\x80\x9d could not be deleted"), std::string::npos);
     EXPECT_EQ(rig.names().size(), 2U);
 }
+
+// An exported list cannot be forged by what a name holds: a cell a
+// spreadsheet would run is written as text, a path with a line break is
+// left out of an M3U (and counted), and the CSV's path is the file's own
+// bytes.
+TEST(Export, NamesCannotForgeCellsOrEntries)
+{
+    Rig rig;
+    SoundList list = makeSoundList();
+    for (const char *path : {"/s/=HYPERLINK(1).wav", "/s/evil\n/etc/passwd.wav", "/s/-2+3.wav", "/s/caf\xe9.wav"})
+        list->append(path);
+    rig.controller.setItems(list);
+    std::size_t leftOut = 0;
+    const std::string m3u = rig.controller.exportedList(Controller::ListFormat::M3u, &leftOut);
+    EXPECT_EQ(m3u, "#EXTM3U\n/s/=HYPERLINK(1).wav\n/s/-2+3.wav\n/s/caf\xe9.wav\n");
+    EXPECT_EQ(leftOut, 1U);
+    const std::string csv = rig.controller.exportedList(Controller::ListFormat::Csv, &leftOut);
+    EXPECT_EQ(leftOut, 0U);
+    EXPECT_NE(csv.find("\r\n'=HYPERLINK(1).wav,/s/=HYPERLINK(1).wav,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("'-2+3.wav,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",/s/caf\xe9.wav\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",\"/s/evil\n/etc/passwd.wav\"\r\n"), std::string::npos) << csv;
+}
