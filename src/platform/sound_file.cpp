@@ -42,7 +42,10 @@ const char *notRegularFileReason(mode_t mode)
 
 bool isPlayableInfo(const SF_INFO &info, std::string &error)
 {
-    if (info.channels <= 0 || info.samplerate <= 0 || info.samplerate > 768000 || info.channels > 256
+    // A rate under 1 kHz is no sound anyone made: a header that claims one
+    // is damaged or lying.
+    constexpr int kLowestRate = 1000;
+    if (info.channels <= 0 || info.samplerate < kLowestRate || info.samplerate > 768000 || info.channels > 256
         || info.frames < 0) {
         error = "Its sample rate or channel count cannot be played.";
         return false;

@@ -119,11 +119,17 @@ double WaveformStrip::displayGain() const
     return std::clamp(1.0 / m_summary->peak, 1.0, 1000.0);
 }
 
+// The header's length is a claim until the whole file has been read;
+// then what was there is the length.
+std::int64_t WaveformStrip::shownFrames(const waveform::PeakSummary &summary)
+{
+    return summary.complete ? summary.frames : std::max(summary.lengthFrames, summary.frames);
+}
+
 double WaveformStrip::lengthSeconds() const
 {
     if (m_summary && m_summary->sampleRate > 0) {
-        const std::int64_t frames = std::max(m_summary->lengthFrames, m_summary->frames);
-        return double(frames) / m_summary->sampleRate;
+        return double(shownFrames(*m_summary)) / m_summary->sampleRate;
     }
     return m_reportedLength;
 }
@@ -256,6 +262,22 @@ void WaveformStrip::mouseMoveEvent(QMouseEvent *event)
     emit seekRequested(secondsAt(int(event->position().x())));
 }
 
+double WaveformStrip::timeScaleStep(int width, double length)
+{
+    if (width <= 0 || !(length > 0) || !std::isfinite(length))
+        return 0;
+    for (double s : {0.01, 0.05, 0.1, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 300.0, 600.0}) {
+        if (width * s / length >= kTickSpacing)
+            return s;
+    }
+    // Hours and more: ten times longer each time, however long the header
+    // claims the sound is.
+    double step = 3600;
+    while (width * step / length < kTickSpacing)
+        step *= 10;
+    return step;
+}
+
 // A light tick every 0.1, 0.5, 1, 2, 5, 10, 30 or 60 s (or more), at least
 // 64 px apart, each with its time beside it.
 void WaveformStrip::drawTimeScale(QPainter &p, double length) const
@@ -264,13 +286,9 @@ void WaveformStrip::drawTimeScale(QPainter &p, double length) const
     const int h = height();
     QColor tick = palette().color(QPalette::Text);
     tick.setAlpha(60);
-    double step = 600;
-    for (double s : {0.01, 0.05, 0.1, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 300.0, 600.0}) {
-        if (w * s / length >= 64) {
-            step = s;
-            break;
-        }
-    }
+    const double step = timeScaleStep(w, length);
+    if (step <= 0)
+        return;
     QFont small = font();
     small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
     p.setFont(small);
@@ -332,7 +350,7 @@ void WaveformStrip::paintEvent(QPaintEvent *)
     }
     // Peaks: the lowest and highest sample under each pixel column.
     const waveform::PeakSummary &s = *m_summary;
-    const auto total = static_cast<double>(std::max(s.lengthFrames, s.frames));
+    const auto total = static_cast<double>(shownFrames(s));
     const double mid = h / 2.0;
     const double half = h / 2.0 - 2;
     const auto gain = static_cast<float>(displayGain());

@@ -55,6 +55,11 @@ public:
 
     const std::string &track() const { return m_path; }
     std::shared_ptr<const waveform::PeakSummary> summary() const { return m_summary; }
+    // The time scale's step, in seconds, for a strip width pixels wide
+    // showing length seconds: ticks at least kTickSpacing apart, so there
+    // are never more of them than the width has room for (0: none).
+    static constexpr int kTickSpacing = 64;
+    static double timeScaleStep(int width, double length);
     double lengthSeconds() const;
     // Where the playhead is drawn now, in seconds.
     double playheadSeconds() const;
@@ -93,6 +98,7 @@ private:
     std::shared_ptr<const waveform::PeakSummary> cached(const std::string &path);
     double secondsAt(int x) const;
     void drawTimeScale(QPainter &p, double length) const;
+    static std::int64_t shownFrames(const waveform::PeakSummary &summary);
 
     std::string m_path;
     std::uint64_t m_generation = 0;

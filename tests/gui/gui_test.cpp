@@ -403,6 +403,15 @@ void GuiTest::auditionControlsInTheWindow()
 
 void GuiTest::clickInTheWaveformSeeksAndPlays()
 {
+    // However long a header claims a sound is, the scale has no more ticks
+    // than the strip has room for.
+    for (const double length : {0.2, 3.0, 3600.0, 1e9, double(std::int64_t{1} << 36) / 1000}) {
+        const double step = WaveformStrip::timeScaleStep(800, length);
+        QVERIFY(step > 0);
+        QVERIFY2(length / step <= 800.0 / WaveformStrip::kTickSpacing + 1, qPrintable(QString::number(length)));
+    }
+    QCOMPARE(WaveformStrip::timeScaleStep(800, std::nan("")), 0.0);
+
     // A real 4 s sound, so the strip has a real summary to show.
     const std::string path = m_dir + "/four seconds.wav";
     std::vector<float> frames(2 * 44100 * 4);

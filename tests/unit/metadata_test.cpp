@@ -151,3 +151,45 @@ TEST(Metadata, HostileChunksAreBoundedAndTheSoundStillReads)
     EXPECT_EQ(facts.state, HeaderFacts::State::Read);
     EXPECT_EQ(facts.frames, 44100);
 }
+
+namespace {
+
+// A FLAC whose STREAMINFO claims what it likes: rate (20 bits) and total
+// frames (36 bits) written over what libsndfile wrote.
+void claim(const std::string &path, std::uint32_t rate, std::uint64_t frames)
+{
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    unsigned char b[8];
+    f.seekg(18);
+    f.read(reinterpret_cast<char *>(b), 8);
+    // rate: 20 bits; then channels-1 (3), bits-1 (5), total frames (36).
+    b[0] = static_cast<unsigned char>(rate >> 12);
+    b[1] = static_cast<unsigned char>(rate >> 4);
+    b[2] = static_cast<unsigned char>((rate & 0xF) << 4 | (b[2] & 0x0F));
+    b[3] = static_cast<unsigned char>((b[3] & 0xF0) | ((frames >> 32) & 0x0F));
+    for (int i = 0; i < 4; ++i)
+        b[4 + i] = static_cast<unsigned char>(frames >> (24 - 8 * i));
+    f.seekp(18);
+    f.write(reinterpret_cast<const char *>(b), 8);
+}
+
+} // namespace
+
+// A header's length and rate are claims: an absurd rate is a file that
+// cannot play; an absurd length at a real rate reads, bounded.
+TEST(Metadata, ALyingStreamInfoIsAClaimNotAFact)
+{
+    TempDir tmp;
+    const std::string slow = tmp.path() + "/slow.flac";
+    writeWith(slow, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, [](SNDFILE *) {});
+    claim(slow, 1, (std::uint64_t{1} << 36) - 1);
+    HeaderFacts facts;
+    read(slow, &facts);
+    EXPECT_EQ(facts.state, HeaderFacts::State::Failed);
+
+    const std::string huge = tmp.path() + "/huge.flac";
+    writeWith(huge, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, [](SNDFILE *) {});
+    claim(huge, 44100, (std::uint64_t{1} << 36) - 1);
+    read(huge, &facts);
+    EXPECT_EQ(facts.rate, 44100U);
+}
