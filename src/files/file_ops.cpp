@@ -217,6 +217,10 @@ FileResult transfer(const std::string &source, const std::optional<FileStamp> &e
         return refused(quoted(sourceName) + " has been changed or replaced since");
     if (S_ISDIR(link.st_mode))
         return refused(quoted(sourceName) + " is a folder");
+    // A pipe, a device or a socket is never opened: reading one may never
+    // end, and holds up every step after it.
+    if (!S_ISREG(link.st_mode) && !S_ISLNK(link.st_mode))
+        return refused(quoted(sourceName) + " is not a file, and was left out");
     Fd targetDir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (targetDir.get() < 0)
         return failed("The folder " + quoted(splitPath(folder).second) + " cannot be opened", errno);
@@ -246,12 +250,21 @@ FileResult transfer(const std::string &source, const std::optional<FileStamp> &e
         }
     }
 
-    Fd in(::openat(sourceDir.get(), sourceName.c_str(), O_RDONLY | O_CLOEXEC));
+    // A move takes the file itself, never what a link put in its place
+    // points to: the file opened must be the one looked at.
+    if (removeSource && S_ISLNK(link.st_mode))
+        return refused(quoted(sourceName) + " is a link, and was not moved");
+    // Without waiting: a link may lead to a pipe.
+    Fd in(::openat(sourceDir.get(), sourceName.c_str(),
+                   O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (removeSource ? O_NOFOLLOW : 0)));
     if (in.get() < 0)
         return failed(quoted(sourceName) + " cannot be read", errno);
     struct stat before { };
     if (::fstat(in.get(), &before) != 0 || !S_ISREG(before.st_mode))
-        return refused(quoted(sourceName) + " is not a file");
+        return refused(quoted(sourceName) + " is not a file, and was left out");
+    if (removeSource && (before.st_dev != link.st_dev || before.st_ino != link.st_ino))
+        return refused(quoted(sourceName) + " has been changed or replaced since");
+    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
     Pending out(targetDir.get(), before.st_mode & 0777);
     if (out.fd() < 0)
         return failed("Nothing can be written in " + quoted(splitPath(folder).second), errno);

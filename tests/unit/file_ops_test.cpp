@@ -394,3 +394,31 @@ TEST(FileOps, ARegionIsWrittenSampleExactInTheSourcesFormat)
     EXPECT_EQ(listing(root),
               changed(before, {{"junk.wav", "file " + std::to_string(std::hash<std::string>{}("RIFF not really"))}}));
 }
+
+// A pipe (or a link to one) is left out at once, and says so; the copies
+// after it go on. A move takes the file itself: a link put in its place
+// is not followed to move what it points to.
+TEST(FileOps, PipesAreLeftOutAndAMoveNeverFollowsALink)
+{
+    TempDir tmp;
+    const std::string root = tmp.path();
+    writeFile(root + "/in/kick.wav", "kick");
+    writeFile(root + "/private/secret.wav", "secret");
+    fs::create_directories(root + "/out");
+    ASSERT_EQ(::mkfifo((root + "/in/pipe.wav").c_str(), 0644), 0);
+    fs::create_symlink(root + "/in/pipe.wav", root + "/in/link to pipe.wav");
+    fs::create_symlink(root + "/private/secret.wav", root + "/in/swapped.wav");
+    const Listing before = listing(root);
+
+    for (const char *name : {"pipe.wav", "link to pipe.wav"}) {
+        const FileResult r = copyInto(root + "/in/" + name, root + "/out");
+        EXPECT_EQ(r.status, FileResult::Status::Refused) << name;
+        EXPECT_NE(r.error.find("not a file"), std::string::npos) << r.error;
+    }
+    EXPECT_EQ(moveInto(root + "/in/pipe.wav", root + "/out", copying()).status, FileResult::Status::Refused);
+    EXPECT_EQ(copyInto(root + "/in/kick.wav", root + "/out").status, FileResult::Status::Done);
+    // The link, moved as across file systems: refused, both left alone.
+    const FileResult moved = moveInto(root + "/in/swapped.wav", root + "/out", copying());
+    EXPECT_EQ(moved.status, FileResult::Status::Refused) << moved.error;
+    EXPECT_EQ(listing(root), changed(before, {{"out/kick.wav", before.at("in/kick.wav")}}));
+}

@@ -89,7 +89,8 @@ private:
 };
 
 // Every entry below root with what it is: a file's contents, a link's
-// target, or "folder". Two listings differ exactly where something changed.
+// target, "folder", or "special" (a pipe, a device). Two listings differ
+// exactly where something changed.
 inline std::map<std::string, std::string> listing(const std::string &root)
 {
     std::map<std::string, std::string> out;
@@ -100,6 +101,8 @@ inline std::map<std::string, std::string> listing(const std::string &root)
             out[rel] = "link to " + std::filesystem::read_symlink(it->path()).string();
         } else if (it->is_directory()) {
             out[rel] = "folder";
+        } else if (!it->is_regular_file()) {
+            out[rel] = "special"; // a pipe or a device: never opened
         } else {
             std::ifstream in(it->path(), std::ios::binary);
             std::stringstream contents;
