@@ -351,6 +351,7 @@ void Browser::connectTriage()
     QObject::connect(ui.waveform, &WaveformStrip::regionChosen, w,
                      [c](double start, double end) { c->setRegion(start, end); });
     QObject::connect(ui.waveform, &WaveformStrip::regionCleared, w, [c] { c->clearRegion(); });
+    QObject::connect(ui.waveform, &WaveformStrip::regionDraggedOut, w, [c] { c->regionDraggedOut(); });
     QObject::connect(ui.actionExportRegion, &QAction::triggered, w, [c] { c->exportRegionToDestination(); });
     // F2: the name of the selected row, edited where it is shown.
     TableController *tc = m_tableController.get();

@@ -377,6 +377,13 @@ Database::Opened Database::open()
     const bool existed = fs::exists(m_path, error);
     if (!openFile())
         return Opened::Unavailable;
+    // A catalogue of a newer Auralist is left byte for byte as it is: not
+    // even its journal mode is touched.
+    if (existed && schemaVersion() > kSchemaVersion) {
+        m_problem = "The catalogue was made by a newer Auralist.";
+        close();
+        return Opened::Unavailable;
+    }
     const Health found = health();
     if (found != Health::Damaged) {
         if (found == Health::Healthy && migrate())

@@ -210,6 +210,8 @@ public:
     // folder at once, for dragging out. Cleared by clearRegion (Escape) and
     // when another sound becomes the current one.
     void setRegion(double start, double end);
+    // The region's file was dropped on another program: it is kept.
+    void regionDraggedOut();
     void clearRegion();
     std::optional<std::pair<double, double>> region() const;
     // Sound > Export Region: the region as a new file in the first destination.
@@ -416,7 +418,9 @@ private:
         double end = 0;
         std::string file; // written for dragging out (empty: not yet)
         FileStamp stamp;
+        bool handedOn = false; // its file was dragged out to another program
     };
+    void dropRegionFile();
     std::optional<Region> m_region;
     // The region's frames in its file.
     std::pair<std::int64_t, std::int64_t> regionFrames() const;

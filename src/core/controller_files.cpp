@@ -619,13 +619,8 @@ void Controller::setRegion(double start, double end)
         clearRegion();
         return;
     }
-    // The file made for the last region goes (if it is still the one made).
-    if (m_region && !m_region->file.empty() && m_files) {
-        FileStep s = fileStep(FileStep::Kind::RemoveCopy, m_region->file, {});
-        s.expected = m_region->stamp;
-        m_files->run({s}, [](const std::vector<FileResult> &) {}, {});
-    }
-    m_region = Region{record, start, end, {}, {}};
+    dropRegionFile();
+    m_region = Region{record, start, end, {}, {}, false};
     m_view.showRegion(start, end);
     m_view.setRegionFile({});
     if (m_sound && record == m_soundRecord) {
@@ -647,10 +642,28 @@ void Controller::setRegion(double start, double end)
     });
 }
 
+// The file made for the region goes (if it is still the one made), unless
+// it was dragged out: a program it was dropped on may still read it.
+void Controller::dropRegionFile()
+{
+    if (!m_region || m_region->file.empty() || m_region->handedOn || !m_files)
+        return;
+    FileStep s = fileStep(FileStep::Kind::RemoveCopy, m_region->file, {});
+    s.expected = m_region->stamp;
+    m_files->run({s}, [](const std::vector<FileResult> &) {}, {});
+}
+
+void Controller::regionDraggedOut()
+{
+    if (m_region)
+        m_region->handedOn = true;
+}
+
 void Controller::clearRegion()
 {
     if (!m_region)
         return;
+    dropRegionFile();
     m_region.reset();
     m_view.showRegion(0, 0);
     m_view.setRegionFile({});

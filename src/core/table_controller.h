@@ -161,6 +161,10 @@ public:
     // A tooltip that shows text as it is: what could be taken for markup
     // (a name such as "<h1>Big.wav") is escaped, line breaks kept.
     static QString plainTip(const QString &text);
+    // A name edited from original's shown text: the bytes of what the
+    // user left as it was are original's own (a name that is not UTF-8
+    // keeps them), what was typed is UTF-8.
+    static std::string editedBytes(std::string_view original, const QString &edited);
     // A cell's tooltip before it is made safe to show (plainTip).
     static constexpr int kPlainToolTipRole = Qt::UserRole + 40;
 

@@ -28,6 +28,8 @@ public:
         return *this;
     }
     int get() const { return m_fd; }
+    // Gives the descriptor up to the caller, who closes it.
+    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;

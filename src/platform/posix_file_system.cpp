@@ -89,6 +89,71 @@ std::string topDirectoryOf(const std::string &absoluteFolder, dev_t device)
     }
 }
 
+// The name a file takes in the Trash: its own, shortened (as file managers
+// do) where its .trashinfo and a number would not fit in a name; the
+// extension is kept, and no character is cut in two. The .trashinfo keeps
+// the whole original path.
+std::string trashNameFor(const std::string &name)
+{
+    constexpr std::size_t kRoom = 255 - std::char_traits<char>::length(".trashinfo") - 4;
+    if (name.size() <= kRoom)
+        return name;
+    const std::size_t dot = name.rfind('.');
+    const std::string extension
+        = dot != std::string::npos && dot > 0 && name.size() - dot <= 16 ? name.substr(dot) : "";
+    std::size_t keep = kRoom - extension.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return name.substr(0, keep) + extension;
+}
+
+// Opens the folder name in dirFd, made (0700) if it is not there, only if
+// it is a real folder (never a link) that belongs to this user and that no
+// one else may enter: -1 otherwise.
+int openOwnFolder(int dirFd, const std::string &name)
+{
+    if (dirFd < 0)
+        return -1;
+    if (::mkdirat(dirFd, name.c_str(), 0700) != 0 && errno != EEXIST)
+        return -1;
+    Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st { };
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return -1;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 0077) != 0) {
+        errno = EPERM;
+        return -1;
+    }
+    return fd.release();
+}
+
+// The Trash of the volume whose top folder is top, as the freedesktop
+// rules have it, never following a link: $top/.Trash/$uid when $top/.Trash
+// is a real folder with the sticky bit, else $top/.Trash-$uid; each made
+// 0700 where it is not there, and taken only when it is this user's own.
+// where: its path. -1 when there is none that is safe.
+int openVolumeTrash(const std::string &top, std::string &where)
+{
+    Fd topFd(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (topFd.get() < 0)
+        return -1;
+    const std::string uid = std::to_string(::getuid());
+    const std::string prefix = top == "/" ? std::string() : top;
+    Fd shared(::openat(topFd.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st { };
+    if (shared.get() >= 0 && ::fstat(shared.get(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0) {
+        const int mine = openOwnFolder(shared.get(), uid);
+        if (mine >= 0) {
+            where = prefix + "/.Trash/" + uid;
+            return mine;
+        }
+    }
+    const int own = openOwnFolder(topFd.get(), ".Trash-" + uid);
+    if (own >= 0)
+        where = prefix + "/.Trash-" + uid;
+    return own;
+}
+
 // Moves parentFd/name into a Trash folder (with its .trashinfo), the home
 // trash when it lies on the same file system, else the volume's own one.
 RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const std::string &name, dev_t device)
@@ -98,15 +163,24 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
     if (!makeDirectories(trash + "/files", 0700) || !makeDirectories(trash + "/info", 0700))
         return {RemovalResult::Status::Failed, "the Trash folder " + trash + " cannot be made", {}, {}};
     struct stat trashStat { };
+    Fd filesFd;
+    Fd infoFd;
     if (::stat((trash + "/files").c_str(), &trashStat) != 0 || trashStat.st_dev != device) {
         const std::string top = topDirectoryOf(absoluteFolder, device);
-        trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(::getuid());
         infoPathPrefix = top;
-        if (!makeDirectories(trash + "/files", 0700) || !makeDirectories(trash + "/info", 0700))
-            return {RemovalResult::Status::Failed, "no Trash folder can be made on this volume", {}, {}};
+        Fd volumeTrash(openVolumeTrash(top, trash));
+        filesFd = Fd(openOwnFolder(volumeTrash.get(), "files"));
+        infoFd = Fd(openOwnFolder(volumeTrash.get(), "info"));
+        if (filesFd.get() < 0 || infoFd.get() < 0)
+            return {RemovalResult::Status::Failed,
+                    "this volume has no Trash folder that is safely yours (a link, or another user's, is in its "
+                    "place); nothing was moved",
+                    {},
+                    {}};
+    } else {
+        filesFd = Fd(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        infoFd = Fd(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    Fd filesFd(::open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    Fd infoFd(::open((trash + "/info").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (filesFd.get() < 0 || infoFd.get() < 0)
         return {RemovalResult::Status::Failed, systemReason(errno), {}, {}};
 
@@ -120,8 +194,9 @@ RemovalResult moveToTrash(int parentFd, const std::string &absoluteFolder, const
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     const std::string info = "[Trash Info]\nPath=" + percentEncodePath(original) + "\nDeletionDate=" + date + "\n";
 
+    const std::string base = trashNameFor(name);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::string trashName = attempt == 0 ? name : name + "." + std::to_string(attempt);
+        const std::string trashName = attempt == 0 ? base : base + "." + std::to_string(attempt);
         const std::string infoName = trashName + ".trashinfo";
         // Claiming the .trashinfo name first makes the files name ours.
         Fd infoFile(::openat(infoFd.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));

@@ -9,6 +9,13 @@ namespace auralist {
 DeletePanel::DeletePanel(QWidget *parent) : QDialog(parent), m_ui(std::make_unique<Ui::DeletePanel>())
 {
     m_ui->setupUi(this);
+    // However long the names it lists, the question stays on the screen
+    // with its buttons in reach: its lines wrap within a width it keeps.
+    constexpr int kWidest = 640;
+    for (QLabel *label : {m_ui->deletePanelMessage, m_ui->deletePanelDetail}) {
+        label->setWordWrap(true);
+        label->setMaximumWidth(kWidest);
+    }
     m_ui->deleteButton->installEventFilter(this);
     m_ui->cancelButton->installEventFilter(this);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, [this] {

@@ -447,6 +447,8 @@ void MainWindow::display()
 void MainWindow::setStatusText(const QString &text)
 {
     m_ui->analysisStatus->setText(text);
+    // Squeezed where room is short: the whole of it in its tooltip.
+    m_ui->analysisStatus->setToolTip(TableController::plainTip(text));
     m_ui->analysisStatus->setVisible(!text.isEmpty());
 }
 

@@ -238,7 +238,8 @@ void WaveformStrip::dragRegionOut()
     mime->setData(QString::fromLatin1(kUriListMimeType), QByteArray::fromStdString(uriListForPaths({m_regionFile})));
     auto *drag = new QDrag(this);
     drag->setMimeData(mime);
-    drag->exec(Qt::CopyAction);
+    if (drag->exec(Qt::CopyAction) != Qt::IgnoreAction)
+        emit regionDraggedOut();
 }
 
 void WaveformStrip::mouseMoveEvent(QMouseEvent *event)

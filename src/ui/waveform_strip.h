@@ -83,6 +83,8 @@ signals:
     void summaryShown();
     void regionChosen(double start, double end);
     void regionCleared();
+    // The region's file was dropped on another program.
+    void regionDraggedOut();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

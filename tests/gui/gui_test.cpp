@@ -328,9 +328,17 @@ void GuiTest::findFieldKeysAndTheShortWindow()
         QVERIFY(w.ui().trackName->text().startsWith(QStringLiteral("<h1>")));
         w.showDeletePanel(QStringLiteral("Are you sure you want to delete these 2 sounds?"),
                           QStringLiteral("<h1>Big.wav\n<font size=7>RED.wav"));
-        QLabel *detail = w.findChild<DeletePanel *>()->deletePanelDetail();
+        auto *panel = w.findChild<DeletePanel *>();
+        QLabel *detail = panel->deletePanelDetail();
         QCOMPARE(detail->textFormat(), Qt::PlainText);
         QVERIFY(detail->sizeHint().height() < 4 * w.fontMetrics().height());
+        w.hideDeletePanel();
+        // A name of 251 bytes: the question stays narrower than the screen.
+        w.showDeletePanel(QStringLiteral("Are you sure you want to delete %1.wav?").arg(QString(247, QLatin1Char('x'))),
+                          QStringLiteral("The file is moved to the Trash."));
+        QTRY_VERIFY(panel->isVisible());
+        QVERIFY(panel->width() < w.screen()->availableGeometry().width());
+        QVERIFY(panel->deleteButton()->geometry().right() <= panel->width());
         w.hideDeletePanel();
     }
 

@@ -476,3 +476,26 @@ TEST(Database, SavedSearchesKeepTheirNamesAndOrder)
     EXPECT_EQ(searches[0].name, "Grooves");
     EXPECT_EQ(searches[0].query, "type:loop");
 }
+
+// A catalogue made by a newer Auralist is refused and left byte for byte
+// as it was, its journal mode too.
+TEST(Catalogue, ANewerCatalogueIsLeftExactlyAsItIs)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw, "CREATE TABLE future(x); PRAGMA user_version=99;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    const auto bytes = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const std::string before = bytes();
+    Database db(file);
+    EXPECT_EQ(db.open(), Database::Opened::Unavailable);
+    EXPECT_NE(db.problem().find("newer"), std::string::npos) << db.problem();
+    EXPECT_EQ(bytes(), before);
+    EXPECT_FALSE(std::filesystem::exists(file + "-wal"));
+}

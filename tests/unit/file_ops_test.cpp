@@ -186,6 +186,22 @@ TEST(FileOps, AFileInTheTrashComesBackWithoutItsTrashInfo)
     EXPECT_EQ(listing(root + "/sounds"), before);
     EXPECT_TRUE(fs::is_empty(root + "/data/Trash/files"));
     EXPECT_TRUE(fs::is_empty(root + "/data/Trash/info"));
+    // A name of 251 bytes goes in under a shortened one (its .trashinfo
+    // would not fit a name otherwise), extension kept, and comes back whole.
+    const std::string longName = std::string(119, 'x') + "\xc3\xa9" + std::string(126, 'y') + ".wav";
+    ASSERT_EQ(longName.size(), 251U);
+    writeFile(root + "/sounds/" + longName, "long");
+    const RemovalResult shortened
+        = posix.removeFile(root + "/sounds/" + longName, *posix.identify(root + "/sounds/" + longName), true);
+    ASSERT_EQ(shortened.status, RemovalResult::Status::Removed) << shortened.error;
+    const std::string trashedName = fs::path(shortened.trashedAs).filename().string();
+    EXPECT_LT(trashedName.size() + 10, 256U);
+    EXPECT_TRUE(trashedName.ends_with(".wav"));
+    EXPECT_NE(contentsOf(shortened.trashInfo).find("yyyy.wav\n"), std::string::npos);
+    const FileResult whole = moveBack(shortened.trashedAs, *stampAt(shortened.trashedAs), root + "/sounds/" + longName,
+                                      shortened.trashInfo);
+    ASSERT_EQ(whole.status, FileResult::Status::Done) << whole.error;
+    EXPECT_EQ(contentsOf(root + "/sounds/" + longName), "long");
     if (dataHome)
         ::setenv("XDG_DATA_HOME", kept.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
     else
@@ -421,4 +437,62 @@ TEST(FileOps, PipesAreLeftOutAndAMoveNeverFollowsALink)
     const FileResult moved = moveInto(root + "/in/swapped.wav", root + "/out", copying());
     EXPECT_EQ(moved.status, FileResult::Status::Refused) << moved.error;
     EXPECT_EQ(listing(root), changed(before, {{"out/kick.wav", before.at("in/kick.wav")}}));
+}
+
+// On a volume anyone may write to (here a tmpfs such as /dev/shm, apart
+// from the home Trash), another user's link in place of this user's Trash
+// is never followed: nothing is moved, and the reason is told. Without it,
+// the Trash made is this user's alone.
+TEST(FileOps, TheTrashOfAnotherVolumeIsNeverSomeoneElsesFolder)
+{
+    TempDir home;
+    const char *dataHome = std::getenv("XDG_DATA_HOME"); // NOLINT(concurrency-mt-unsafe)
+    const std::string kept = dataHome ? dataHome : "";
+    ::setenv("XDG_DATA_HOME", (home.path() + "/data").c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    const auto restore = [&] {
+        if (dataHome)
+            ::setenv("XDG_DATA_HOME", kept.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+        else
+            ::unsetenv("XDG_DATA_HOME"); // NOLINT(concurrency-mt-unsafe)
+    };
+    struct stat homeStat { };
+    ASSERT_EQ(::stat(home.path().c_str(), &homeStat), 0);
+    std::string volume;
+    for (const char *candidate : {"/dev/shm", "/run/shm", "/run"}) {
+        struct stat st { };
+        if (::stat(candidate, &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev != homeStat.st_dev
+            && ::access(candidate, W_OK) == 0) {
+            volume = candidate;
+            break;
+        }
+    }
+    const std::string uidTrash = volume + "/.Trash-" + std::to_string(::getuid());
+    std::error_code error;
+    if (volume.empty() || fs::exists(fs::symlink_status(uidTrash, error))) {
+        restore();
+        GTEST_SKIP() << "no volume apart from the home Trash without a Trash already";
+    }
+    std::string folder = volume + "/auralist-trash-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder.data()));
+    writeFile(folder + "/hat.wav", "hat");
+    fs::create_directories(home.path() + "/attacker");
+    fs::create_directory_symlink(home.path() + "/attacker", uidTrash);
+    PosixFileSystem posix;
+    const RemovalResult refused = posix.removeFile(folder + "/hat.wav", *posix.identify(folder + "/hat.wav"), true);
+    EXPECT_EQ(refused.status, RemovalResult::Status::Failed);
+    EXPECT_NE(refused.error.find("safely yours"), std::string::npos) << refused.error;
+    EXPECT_EQ(contentsOf(folder + "/hat.wav"), "hat");
+    EXPECT_TRUE(fs::is_empty(home.path() + "/attacker"));
+    fs::remove(uidTrash);
+
+    const RemovalResult trashed = posix.removeFile(folder + "/hat.wav", *posix.identify(folder + "/hat.wav"), true);
+    EXPECT_EQ(trashed.status, RemovalResult::Status::Removed) << trashed.error;
+    EXPECT_EQ(trashed.trashedAs, uidTrash + "/files/hat.wav");
+    struct stat made { };
+    EXPECT_EQ(::lstat(uidTrash.c_str(), &made), 0);
+    EXPECT_TRUE(S_ISDIR(made.st_mode));
+    EXPECT_EQ(made.st_mode & 0777, 0700U);
+    fs::remove_all(uidTrash, error);
+    fs::remove_all(folder, error);
+    restore();
 }

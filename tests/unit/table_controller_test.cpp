@@ -120,3 +120,19 @@ TEST(TableController, TooltipsShowNamesAsText)
     EXPECT_FALSE(tip.contains(QStringLiteral("<font")));
     EXPECT_EQ(tc.index(1, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("plain.wav"));
 }
+
+// A rename keeps the bytes the user did not change: a name that is not
+// UTF-8 is not rewritten with replacement characters.
+TEST(TableController, AnEditedNameKeepsTheBytesLeftAsTheyWere)
+{
+    const std::string latin("caf\xe9 loop.wav");
+    const QString shown = TableController::displayText(latin);
+    EXPECT_EQ(TableController::editedBytes(latin, shown), latin);
+    QString longer = shown;
+    longer.insert(shown.size() - 4, QStringLiteral(" 2"));
+    EXPECT_EQ(TableController::editedBytes(latin, longer), "caf\xe9 loop 2.wav");
+    QString renamed = shown;
+    renamed.replace(0, 3, QStringLiteral("Th\u00e9"));
+    EXPECT_EQ(TableController::editedBytes(latin, renamed), "Th\xc3\xa9\xe9 loop.wav");
+    EXPECT_EQ(TableController::editedBytes("kick.wav", QStringLiteral("snare.wav")), "snare.wav");
+}
