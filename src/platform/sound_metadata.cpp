@@ -127,12 +127,33 @@ std::string chunkOf(SNDFILE *file, const char *id)
     return std::string(data.data(), std::min<std::size_t>(found.datalen, data.size()));
 }
 
-bool hasChunk(SNDFILE *file, const char *id)
+// Whether the file has a chunk of that id no bigger than kMostChunk: a tag
+// library reads a tag whole, so a bigger one is not handed to it.
+bool hasSmallChunk(SNDFILE *file, const char *id)
 {
     SF_CHUNK_INFO info{};
     std::strncpy(info.id, id, sizeof info.id - 1);
     info.id_size = 4;
-    return sf_get_chunk_iterator(file, &info) != nullptr;
+    SF_CHUNK_ITERATOR *it = sf_get_chunk_iterator(file, &info);
+    SF_CHUNK_INFO found{};
+    return it && sf_get_chunk_size(it, &found) == SF_ERR_NO_ERROR && found.datalen <= kMostChunk;
+}
+
+// Whether an MP3's ID3v2 tag (its size in the header's synchsafe bytes) is
+// small enough to be read whole; true where there is none.
+bool id3TagIsSmall(const std::string &path)
+{
+    unsigned char header[10] = {};
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    const std::size_t got = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
+    if (got < sizeof header || std::memcmp(header, "ID3", 3) != 0)
+        return true;
+    const std::size_t size = (std::size_t{header[6]} & 0x7F) << 21 | (std::size_t{header[7]} & 0x7F) << 14
+        | (std::size_t{header[8]} & 0x7F) << 7 | (std::size_t{header[9]} & 0x7F);
+    return size <= kMostChunk;
 }
 
 std::string fromTagLib(const TagLib::String &s)
@@ -255,12 +276,12 @@ FileMetadata readFileMetadata(SNDFILE *file, int format, const std::string &path
             if (m.description.empty())
                 m.description = cleanMetadataText(note, kMostField);
         }
-        if (hasChunk(file, "id3 ") || hasChunk(file, "ID3 ")) {
+        if (hasSmallChunk(file, "id3 ") || hasSmallChunk(file, "ID3 ")) {
             TagLib::RIFF::WAV::File wav(path.c_str(), false);
             if (wav.isValid())
                 readId3(m, wav.ID3v2Tag());
         }
-    } else if (major == SF_FORMAT_MPEG) {
+    } else if (major == SF_FORMAT_MPEG && id3TagIsSmall(path)) {
         TagLib::MPEG::File mp3(path.c_str(), false);
         if (mp3.isValid())
             readId3(m, mp3.ID3v2Tag());

@@ -193,3 +193,25 @@ TEST(Metadata, ALyingStreamInfoIsAClaimNotAFact)
     read(huge, &facts);
     EXPECT_EQ(facts.rate, 44100U);
 }
+
+// A tag of megabytes is not handed to the tag library, which reads a tag
+// whole: the sound still reads, without what that tag says.
+TEST(Metadata, AHugeTagIsNotReadWhole)
+{
+    const TempDir dir;
+    const std::string big = dir.path() + "/big tag.wav";
+    writeWith(big, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](SNDFILE *) {});
+    {
+        TagLib::RIFF::WAV::File w(big.c_str());
+        ASSERT_TRUE(w.isValid());
+        w.ID3v2Tag()->setTitle("Big tag");
+        auto *filler = new TagLib::ID3v2::TextIdentificationFrame("TIT3", TagLib::String::UTF8);
+        filler->setText(TagLib::String(std::string(3 << 20, 'f')));
+        w.ID3v2Tag()->addFrame(filler);
+        ASSERT_TRUE(w.save());
+    }
+    HeaderFacts facts;
+    const FileMetadata m = read(big, &facts);
+    EXPECT_EQ(facts.state, HeaderFacts::State::Read);
+    EXPECT_EQ(m.text.find("Big tag"), std::string::npos) << m.text.substr(0, 200);
+}
