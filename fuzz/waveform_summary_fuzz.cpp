@@ -1,6 +1,7 @@
 // Arbitrary bytes written to a file, opened as the waveform worker does and
 // summarised: a summary (perhaps empty, with a reason), never a crash or a
-// hang, and never a peak outside what the frames hold.
+// hang, never a peak outside what the frames hold, and a time scale with
+// room for its ticks however long the header says the sound is.
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "audio/decoder.h"
 #include "scratch_file.h"
 #include "waveform/peak_summary.h"
+#include "waveform/time_scale.h"
 
 namespace {
 
@@ -49,5 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto whole = summary->peakOf(0, summary->frames);
     if (summary->frames > 0 && !(std::isnan(whole.low) || std::isnan(whole.high)) && whole.low > whole.high)
         std::abort();
+    // The length and rate the header claims drive the time scale: never
+    // more ticks than a strip has room for.
+    if (summary->sampleRate > 0) {
+        const double claimed = double(summary->lengthFrames) / summary->sampleRate;
+        for (const int width : {1, 800, 4000}) {
+            const double step = auralist::waveform::timeScaleStep(width, claimed);
+            if (claimed > 0 && (step <= 0 || claimed / step > double(width) / auralist::waveform::kTickSpacing + 1))
+                std::abort();
+        }
+    }
     return 0;
 }

@@ -265,18 +265,7 @@ void WaveformStrip::mouseMoveEvent(QMouseEvent *event)
 
 double WaveformStrip::timeScaleStep(int width, double length)
 {
-    if (width <= 0 || !(length > 0) || !std::isfinite(length))
-        return 0;
-    for (double s : {0.01, 0.05, 0.1, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 300.0, 600.0}) {
-        if (width * s / length >= kTickSpacing)
-            return s;
-    }
-    // Hours and more: ten times longer each time, however long the header
-    // claims the sound is.
-    double step = 3600;
-    while (width * step / length < kTickSpacing)
-        step *= 10;
-    return step;
+    return waveform::timeScaleStep(width, length);
 }
 
 // A light tick every 0.1, 0.5, 1, 2, 5, 10, 30 or 60 s (or more), at least

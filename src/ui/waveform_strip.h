@@ -12,6 +12,7 @@
 #include <string>
 
 #include "waveform/peak_summary.h"
+#include "waveform/time_scale.h"
 
 namespace auralist {
 
@@ -58,7 +59,7 @@ public:
     // The time scale's step, in seconds, for a strip width pixels wide
     // showing length seconds: ticks at least kTickSpacing apart, so there
     // are never more of them than the width has room for (0: none).
-    static constexpr int kTickSpacing = 64;
+    static constexpr int kTickSpacing = waveform::kTickSpacing;
     static double timeScaleStep(int width, double length);
     double lengthSeconds() const;
     // Where the playhead is drawn now, in seconds.
