@@ -7,6 +7,9 @@
 //       (record_ms); the write-ahead log's largest size meanwhile
 //       (wal_MB_max) and after the catalogue is closed (wal_MB_after), and
 //       the database's size per sound after closing (bytes_per_sound).
+//   stopDuringRecording/N  the same recording, stopped (as at quit) once its
+//       first rows have landed: the time the stop takes (stop_ms), and how
+//       many of the sounds were kept (kept).
 #include <benchmark/benchmark.h>
 
 #include <sqlite3.h>
@@ -118,8 +121,50 @@ void markDuringRecording(benchmark::State &state)
     }
 }
 
+void stopDuringRecording(benchmark::State &state)
+{
+    const auto count = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) {
+        const fs::path dir = fs::temp_directory_path() / ("auralist-catalogue-stop-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const std::string file = (dir / "library.db").string();
+        double stopMs = 0;
+        {
+            catalogue::Library library(file);
+            auto big = std::make_shared<RecordStore>();
+            const std::string root = (dir / "Big").string();
+            for (std::size_t i = 0; i < count; ++i)
+                big->add(root + "/folder " + std::to_string(i / 1000) + "/sound " + std::to_string(i) + ".wav");
+            library.recordIntake({root}, big);
+            sqlite3 *reader = nullptr;
+            sqlite3_open_v2(file.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
+            sqlite3_busy_timeout(reader, 1000);
+            const std::string first(big->path(0));
+            while (favouriteIn(reader, first) < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            sqlite3_close(reader);
+            const auto asked = Steady::now();
+            library.requestStop();
+            library.waitStopped(asked + std::chrono::seconds(30));
+            stopMs = std::chrono::duration<double, std::milli>(Steady::now() - asked).count();
+        }
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt *st = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM sounds", -1, &st, nullptr);
+        const double kept = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_double(st, 0) : 0;
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+        state.counters["stop_ms"] = stopMs;
+        state.counters["kept"] = kept;
+        fs::remove_all(dir);
+    }
+}
+
 } // namespace
 
+BENCHMARK(stopDuringRecording)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(markDuringRecording)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
