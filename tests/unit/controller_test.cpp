@@ -468,13 +468,23 @@ TEST(Intake, ListsEachFolderAsAFileManagerDoesDepthFirst)
         (std::vector<std::string>{"a.wav", "A.wav", "z.wav", "y.wav", "take 1.wav", "Take 2.wav", "take 10.wav"}));
 }
 
-TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
+namespace {
+
+// /sounds/s0.wav to /sounds/s11999.wav.
+SoundList twelveThousandSounds()
 {
-    Rig rig;
     SoundList list = makeSoundList();
     for (int i = 0; i < 12000; ++i)
         list->append("/sounds/s" + std::to_string(i) + ".wav");
-    rig.controller.setItems(list);
+    return list;
+}
+
+} // namespace
+
+TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
+{
+    Rig rig;
+    rig.controller.setItems(twelveThousandSounds());
     Controller &c = rig.controller;
     rig.out.take();
     rig.select(11000);
@@ -499,10 +509,7 @@ TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
 TEST(Playback, ActionsOnASelectionOfTwelveThousandTakeEveryRow)
 {
     Rig rig;
-    SoundList list = makeSoundList();
-    for (int i = 0; i < 12000; ++i)
-        list->append("/sounds/s" + std::to_string(i) + ".wav");
-    rig.controller.setItems(list);
+    rig.controller.setItems(twelveThousandSounds());
     Controller &c = rig.controller;
     std::vector<int> all(12000);
     for (int i = 0; i < 12000; ++i)

@@ -67,7 +67,7 @@ TEST(TableController, SortsWithDigitRunsByValueInTheOwnersList)
     EXPECT_EQ((*list)[2].name(), "track 1");
 }
 
-TEST(TableController, SelectionLimitDelegateAndDragOut)
+TEST(TableController, SelectionLimitDelegateDragOutAndTooltips)
 {
     auralist::testing::CapturedOutput out;
     Diagnostics d(out.file());
@@ -101,20 +101,9 @@ TEST(TableController, SelectionLimitDelegateAndDragOut)
     EXPECT_EQ(pathsFromUriList(data.toStdString()), (std::vector<std::string>{"/tmp/b.wav", "/tmp/caf\xe9 #1.wav"}));
     EXPECT_TRUE(pathsFromUriList("http://example.org/a.wav\r\n# comment\r\nfile://otherhost/x\r\n").empty());
     EXPECT_EQ(pathsFromUriList("file://localhost/a%20b.wav\n"), (std::vector<std::string>{"/a b.wav"}));
-}
 
-// A name that looks like markup is shown as it is in its tooltip.
-TEST(TableController, TooltipsShowNamesAsText)
-{
-    auralist::testing::CapturedOutput out;
-    Diagnostics diagnostics(out.file());
-    TableController tc(diagnostics);
-    fakes::FakeTableView table;
-    tc.setTableView(&table);
-    SoundList list = makeSoundList();
-    list->append("/s/<font color=red size=7>RED.wav");
-    list->append("/s/plain.wav");
-    tc.setItems(list);
+    // A name that looks like markup is shown as it is in its tooltip.
+    tc.setItems(listOf({"<font color=red size=7>RED.wav", "plain.wav"}));
     const QString tip = tc.index(0, 0).data(Qt::ToolTipRole).toString();
     EXPECT_TRUE(tip.contains(QStringLiteral("&lt;font color=red size=7&gt;RED.wav"))) << tip.toStdString();
     EXPECT_FALSE(tip.contains(QStringLiteral("<font")));
