@@ -457,13 +457,13 @@ TEST(FileOps, TheTrashOfAnotherVolumeIsNeverSomeoneElsesFolder)
     };
     struct stat homeStat { };
     ASSERT_EQ(::stat(home.path().c_str(), &homeStat), 0);
-    // A mount of its own (its parent lies on another device), so that it is
-    // the top of the volume its Trash goes to.
+    // A mount of its own (its parent lies on another device; not a link to
+    // somewhere else), so that it is the top of the volume its Trash goes to.
     std::string volume;
     for (const char *candidate : {"/dev/shm", "/run/shm", "/run"}) {
         struct stat st { };
         struct stat parent { };
-        if (::stat(candidate, &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev != homeStat.st_dev
+        if (::lstat(candidate, &st) == 0 && S_ISDIR(st.st_mode) && st.st_dev != homeStat.st_dev
             && ::stat(fs::path(candidate).parent_path().c_str(), &parent) == 0 && parent.st_dev != st.st_dev
             && ::access(candidate, W_OK) == 0) {
             volume = candidate;
