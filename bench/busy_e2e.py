@@ -52,7 +52,10 @@ def record(command, seconds, close_window=False):
         rec = subprocess.Popen(["parec", "--latency-msec=20", "-d", "test_null.monitor", "--format=s16le",
                                 "--rate=%d" % RATE, "--channels=2"], stdout=out)
     time.sleep(0.5)
-    proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    err_path = raw + ".err"
+    err = open(err_path, "wb")
+    proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=err,
+                            env=dict(os.environ, AURALIST_DEBUG="1"))
     time.sleep(seconds)
     if close_window:
         r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(proc.pid)], capture_output=True,
@@ -66,10 +69,19 @@ def record(command, seconds, close_window=False):
     time.sleep(0.3)
     rec.send_signal(2)
     rec.wait()
+    err.close()
     with open(raw, "rb") as f:
         data = f.read()
     os.unlink(raw)
-    return gaps(data)
+    found = gaps(data)
+    if found is None:
+        # Nothing heard at all: what the program said, to tell its miss
+        # from the recorder's.
+        with open(err_path, "rb") as f:
+            print("nothing heard (%d bytes recorded); the program said:\n%s"
+                  % (len(data), f.read()[-2000:].decode(errors="replace")), flush=True)
+    os.unlink(err_path)
+    return found
 
 
 def start_load(name):
