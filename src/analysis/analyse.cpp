@@ -19,6 +19,15 @@ namespace auralist::analysis {
 
 namespace {
 
+// The audio hash begins with the format, so the same samples at another
+// rate or in other channels are another sound.
+void startAudioHash(XXH3_state_t *hash, int channels, int rate)
+{
+    XXH3_64bits_reset(hash);
+    const std::array<std::int32_t, 2> format{channels, rate};
+    XXH3_64bits_update(hash, format.data(), sizeof format);
+}
+
 constexpr uint_t kHop = 512; // pitch, the envelope
 constexpr uint_t kWindow = 1024; // spectra
 constexpr uint_t kOnsetHop = 256; // one spectrum each, for onsets
@@ -150,9 +159,7 @@ struct Analyser::State {
         if (loudness && channels == 1)
             ebur128_set_channel(loudness, 0, EBUR128_DUAL_MONO);
         hash = XXH3_createState();
-        XXH3_64bits_reset(hash);
-        const std::array<std::int32_t, 2> format{channels, rate};
-        XXH3_64bits_update(hash, format.data(), sizeof format);
+        startAudioHash(hash, channels, rate);
         const auto r32 = static_cast<uint_t>(rate);
         recent = new_fvec(kWindow);
         windowed = new_fvec(kWindow);
@@ -465,6 +472,36 @@ Analysis analyseFile(const std::string &path, const std::function<bool()> &stopp
         analyser.add(block.data(), got);
     }
     return analyser.finish();
+}
+
+std::optional<std::uint64_t> audioHashOf(const std::string &path, const std::function<bool()> &stopped)
+{
+    const std::unique_ptr<SoundFile> file = SoundFile::open(path);
+    if (!file)
+        return std::nullopt;
+    const SF_INFO &info = file->info();
+    if (info.channels <= 0 || info.samplerate <= 0)
+        return std::nullopt;
+    const std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> hash(XXH3_createState(), &XXH3_freeState);
+    if (!hash)
+        return std::nullopt;
+    startAudioHash(hash.get(), info.channels, info.samplerate);
+    // The blocks need not be the analysis's: the hash is of the stream.
+    constexpr sf_count_t kBlock = 8192;
+    std::vector<float> block(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(info.channels));
+    for (;;) {
+        if (stopped && stopped())
+            return std::nullopt;
+        const sf_count_t got = sf_readf_float(file->handle(), block.data(), kBlock);
+        if (got <= 0)
+            break;
+        const std::size_t samples = static_cast<std::size_t>(got) * static_cast<std::size_t>(info.channels);
+        if (!std::all_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(samples),
+                         [](float v) { return std::isfinite(v); }))
+            return std::nullopt;
+        XXH3_64bits_update(hash.get(), block.data(), samples * sizeof(float));
+    }
+    return XXH3_64bits_digest(hash.get());
 }
 
 } // namespace auralist::analysis

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace auralist::analysis {
@@ -71,5 +72,10 @@ StartLevel measureStart(const std::string &path, double seconds = 3.0);
 // Decodes the file at path and analyses it. stopped is asked between
 // blocks: when it says so the result is not ok ("stopped").
 Analysis analyseFile(const std::string &path, const std::function<bool()> &stopped = {});
+
+// The hash of a sound's decoded audio, made as its analysis makes it, to
+// tell whether two files hold the same sound: nothing when the file
+// cannot be read, holds samples that are not numbers, or stopped says so.
+std::optional<std::uint64_t> audioHashOf(const std::string &path, const std::function<bool()> &stopped = {});
 
 } // namespace auralist::analysis

@@ -70,7 +70,10 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_tableController = std::make_unique<TableController>(services.diagnostics);
     if (!services.scanner)
         m_inlineScanner = std::make_unique<InlineScanner>(services.fileSystem, services.diagnostics.output());
-    m_fileWorker = std::make_unique<files::FileWorker>();
+    m_fileWorker
+        = std::make_unique<files::FileWorker>([](const std::string &path, const std::function<bool()> &stopped) {
+              return analysis::audioHashOf(path, stopped);
+          });
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,
@@ -594,6 +597,7 @@ int runAuralist(int argc, char **argv)
     // The catalogue's writer opens the file on its own thread; until it
     // answers, requests wait in its queue.
     catalogue::Library library(catalogue::defaultLibraryPath());
+    library.setAudioHasher([](const std::string &path) { return analysis::audioHashOf(path); });
     QtDesktop desktop;
     MessageBoxAlerts alerts;
     QtSettings settings;

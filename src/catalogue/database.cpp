@@ -37,6 +37,13 @@ public:
 
     bool ok() const { return m_stmt != nullptr; }
     void bind(int i, std::int64_t v) { sqlite3_bind_int64(m_stmt, i, v); }
+    void bind(int i, const std::optional<std::uint64_t> &v)
+    {
+        if (v)
+            sqlite3_bind_int64(m_stmt, i, static_cast<std::int64_t>(*v));
+        else
+            sqlite3_bind_null(m_stmt, i);
+    }
     // A NaN is no value.
     void bindReal(int i, double v)
     {
@@ -72,6 +79,7 @@ public:
                                                                   : sqlite3_column_double(m_stmt, column);
     }
     bool isBlob(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_BLOB; }
+    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
     // Valid until the next step.
     std::string_view view(int column) const
     {
@@ -129,6 +137,22 @@ const char *const kMigrations[] = {
     "CREATE TABLE searches (id INTEGER PRIMARY KEY,"
     " name TEXT NOT NULL UNIQUE, query TEXT NOT NULL);"
     "ALTER TABLE sounds ADD COLUMN metadata TEXT;",
+    // 4 -> 5: a fingerprint (size and the file's ends) only finds
+    // candidates: the analysis is kept by the hash of the decoded audio
+    // too, and each sound has the hash its own analysis found. A sound
+    // that alone has its fingerprint takes its analysis's hash; sounds
+    // that share one are analysed again, each on its own.
+    "CREATE TABLE analysis_v5 (print BLOB NOT NULL, size INTEGER NOT NULL, version INTEGER NOT NULL,"
+    " loudness REAL, peak REAL, loop INTEGER NOT NULL DEFAULT 0, bpm REAL, note INTEGER,"
+    " audio_hash INTEGER NOT NULL, descriptor BLOB, error TEXT, PRIMARY KEY(print, size, audio_hash)) WITHOUT ROWID;"
+    "INSERT INTO analysis_v5 SELECT print, size, version, loudness, peak, loop, bpm, note, IFNULL(audio_hash, 0),"
+    " descriptor, error FROM analysis;"
+    "DROP TABLE analysis;"
+    "ALTER TABLE analysis_v5 RENAME TO analysis;"
+    "ALTER TABLE sounds ADD COLUMN content INTEGER;"
+    "UPDATE sounds SET content = (SELECT a.audio_hash FROM analysis a WHERE a.print = sounds.fingerprint"
+    " AND a.size = sounds.size) WHERE length(fingerprint) > 0 AND (SELECT count(*) FROM sounds t"
+    " WHERE t.fingerprint = sounds.fingerprint AND t.size = sounds.size) = 1;",
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -155,7 +179,7 @@ std::string stamp(std::time_t now, const char *format)
 }
 
 constexpr const char *kSoundColumns = "path, size, modified, device, inode, length_frames, rate, channels, format,"
-                                      " favourite, tags, fingerprint, metadata";
+                                      " favourite, tags, fingerprint, metadata, content";
 
 // A fingerprint's hash as it is kept: 8 bytes, the most significant first.
 std::string packedHash(std::uint64_t hash)
@@ -213,6 +237,8 @@ SoundRow soundAt(const Statement &select)
     r.tags = select.bytes(10);
     r.fingerprint = printOf(select.bytes(11), select.isBlob(11), r.size);
     r.metadata = select.bytes(12);
+    if (!select.isNull(13))
+        r.content = static_cast<std::uint64_t>(select.integer(13));
     return r;
 }
 
@@ -556,6 +582,7 @@ void bindSound(Statement &st, std::int64_t root, const SoundRow &r)
         st.bindText(11, r.fingerprint);
     st.bind(12, std::int64_t{r.favourite ? 1 : 0});
     st.bindText(13, r.tags);
+    st.bind(14, r.content);
 }
 
 } // namespace
@@ -568,8 +595,8 @@ bool Database::insertSounds(std::int64_t root, const std::vector<SoundRow> &rows
     {
         Statement insert(m_db,
                          "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
-                         " rate, channels, format, fingerprint, favourite, tags)"
-                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+                         " rate, channels, format, fingerprint, favourite, tags, content)"
+                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
         ok = insert.ok();
         for (const SoundRow &r : rows) {
             if (!ok)
@@ -593,16 +620,19 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
     {
         // Known paths are updated, keeping their marks; new ones inserted
         // with the marks they are given (a sound found moved brings its own).
+        // A known sound keeps the hash of its audio while its file is
+        // unchanged, unless it is given one.
         Statement update(m_db,
                          (std::string("UPDATE sounds SET root = ?1, size = ?3, modified = ?4, device = ?5,"
                                       " inode = ?6, length_frames = ?7, rate = ?8, channels = ?9, format = ?10,"
-                                      " fingerprint = ?11")
+                                      " fingerprint = ?11, content = CASE WHEN ?14 IS NOT NULL THEN ?14"
+                                      " WHEN size = ?3 AND modified = ?4 AND fingerprint IS ?11 THEN content END")
                           + kAtPath2)
                              .c_str());
         Statement insert(m_db,
                          "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
-                         " rate, channels, format, fingerprint, favourite, tags)"
-                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+                         " rate, channels, format, fingerprint, favourite, tags, content)"
+                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
         Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
         ok = update.ok() && insert.ok() && seen.ok();
         for (const SoundRow &r : rows) {
@@ -897,14 +927,25 @@ std::optional<SoundRow> Database::findSound(const std::string &path, const std::
 
 bool Database::setAnalysis(const std::string &path, const AnalysisResult &result)
 {
+    // The sound is known by the hash its own audio gave; what was learned
+    // is kept under its content, for any file found to hold the same.
+    const SoundTraits &t = result.traits;
+    const bool ok = t.state == SoundTraits::State::Analysed;
+    const std::uint64_t audio = ok ? t.audioHash : 0;
+    Statement own(m_db,
+                  (std::string("UPDATE sounds SET content = ?1") + kAtPath2
+                   + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
+                      .c_str());
+    own.bind(1, static_cast<std::int64_t>(audio));
+    own.bind(2, path);
+    if (!checked(own.run()))
+        return false;
     Statement set(m_db,
                   (std::string("INSERT OR REPLACE INTO analysis(print, size, version, loudness, peak, loop, bpm,"
                                " note, audio_hash, descriptor, error) SELECT fingerprint, size, ?3, ?4, ?5, ?6,"
                                " ?7, ?8, ?9, ?10, ?11 FROM sounds")
                    + kAtPath1 + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
                       .c_str());
-    const SoundTraits &t = result.traits;
-    const bool ok = t.state == SoundTraits::State::Analysed;
     set.bind(1, path);
     set.bind(3, std::int64_t{kAnalysisVersion});
     set.bindReal(4, t.loudness);
@@ -912,7 +953,7 @@ bool Database::setAnalysis(const std::string &path, const AnalysisResult &result
     set.bind(6, std::int64_t{t.loop ? 1 : 0});
     set.bindReal(7, t.bpm);
     set.bind(8, std::int64_t{t.note});
-    set.bind(9, static_cast<std::int64_t>(t.audioHash));
+    set.bind(9, static_cast<std::int64_t>(audio));
     set.bindBytes(10, result.descriptor.data(), result.descriptor.size() * sizeof(float));
     if (ok)
         set.bindText(11, std::string());
@@ -995,7 +1036,7 @@ std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int6
     Statement select(m_db,
                      "SELECT s.id, s.path FROM sounds s WHERE s.id > ?1 AND length(s.fingerprint) > 0"
                      " AND NOT EXISTS (SELECT 1 FROM analysis a WHERE a.print = s.fingerprint"
-                     " AND a.size = s.size AND a.version = ?3) ORDER BY s.id LIMIT ?2");
+                     " AND a.size = s.size AND a.audio_hash = s.content AND a.version = ?3) ORDER BY s.id LIMIT ?2");
     select.bind(1, after);
     select.bind(2, static_cast<std::int64_t>(most));
     select.bind(3, std::int64_t{kAnalysisVersion});
@@ -1006,7 +1047,8 @@ std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int6
 
 namespace {
 
-// The key of a stored fingerprint: only a packed one has one.
+// The key of a stored fingerprint (only a packed one has one), with the
+// audio's hash in the column after the size.
 std::optional<ContentKey> keyOf(const Statement &select, int column, std::int64_t size)
 {
     if (!select.isBlob(column))
@@ -1014,7 +1056,7 @@ std::optional<ContentKey> keyOf(const Statement &select, int column, std::int64_
     const std::string_view bytes = select.view(column);
     if (bytes.size() != 8)
         return std::nullopt;
-    return ContentKey{unpackedHash(bytes), size};
+    return ContentKey{unpackedHash(bytes), size, static_cast<std::uint64_t>(select.integer(column + 2))};
 }
 
 void bindKey(Statement &statement, int first, const ContentKey &key)
@@ -1022,6 +1064,7 @@ void bindKey(Statement &statement, int first, const ContentKey &key)
     const std::string bytes = packedHash(key.print);
     statement.bindBytes(first, bytes.data(), bytes.size());
     statement.bind(first + 1, key.size);
+    statement.bind(first + 2, static_cast<std::int64_t>(key.audio));
 }
 
 constexpr const char *kAnalysisColumns
@@ -1050,15 +1093,15 @@ void analysisAt(const Statement &select, int first, AnalysisResult &r)
 void Database::eachAnalysis(const AnalysisVisit &visit)
 {
     Statement select(m_db,
-                     (std::string("SELECT s.path, a.print, a.size, ") + kAnalysisColumns
+                     (std::string("SELECT s.path, a.print, a.size, a.audio_hash, ") + kAnalysisColumns
                       + " FROM analysis a JOIN sounds s ON s.fingerprint = a.print AND s.size = a.size"
-                        " WHERE a.version = ?")
+                        " AND s.content = a.audio_hash WHERE a.version = ?")
                          .c_str());
     select.bind(1, std::int64_t{kAnalysisVersion});
     AnalysisResult r;
     while (select.step() == SQLITE_ROW) {
         const std::string path = select.bytes(0);
-        analysisAt(select, 3, r);
+        analysisAt(select, 4, r);
         visit(path, keyOf(select, 1, select.integer(2)), r);
     }
 }
@@ -1066,7 +1109,7 @@ void Database::eachAnalysis(const AnalysisVisit &visit)
 void Database::eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit)
 {
     Statement select(m_db,
-                     "SELECT print, size, descriptor FROM analysis WHERE version = ? AND error = ''"
+                     "SELECT print, size, audio_hash, descriptor FROM analysis WHERE version = ? AND error = ''"
                      " AND length(descriptor) > 0");
     select.bind(1, std::int64_t{kAnalysisVersion});
     std::vector<float> description;
@@ -1074,7 +1117,7 @@ void Database::eachDescription(const std::function<void(const ContentKey &, std:
         const auto key = keyOf(select, 0, select.integer(1));
         if (!key)
             continue;
-        const std::string_view bytes = select.view(2);
+        const std::string_view bytes = select.view(3);
         description.resize(bytes.size() / sizeof(float));
         std::memcpy(description.data(), bytes.data(), description.size() * sizeof(float));
         visit(*key, description);
@@ -1083,9 +1126,9 @@ void Database::eachDescription(const std::function<void(const ContentKey &, std:
 
 std::optional<ContentKey> Database::contentAt(const std::string &path)
 {
-    Statement select(m_db, (std::string("SELECT fingerprint, size FROM sounds") + kAtPath1).c_str());
+    Statement select(m_db, (std::string("SELECT fingerprint, size, content FROM sounds") + kAtPath1).c_str());
     select.bind(1, path);
-    if (select.step() != SQLITE_ROW)
+    if (select.step() != SQLITE_ROW || select.isNull(2))
         return std::nullopt;
     return keyOf(select, 0, select.integer(1));
 }
@@ -1095,16 +1138,17 @@ std::vector<std::pair<SoundRow, AnalysisResult>> Database::soundsWith(const Cont
     std::vector<std::pair<SoundRow, AnalysisResult>> out;
     Statement select(m_db,
                      (std::string("SELECT s.path, s.size, s.modified, s.device, s.inode, s.length_frames, s.rate,"
-                                  " s.channels, s.format, s.favourite, s.tags, s.fingerprint, s.metadata, ")
+                                  " s.channels, s.format, s.favourite, s.tags, s.fingerprint, s.metadata, s.content, ")
                       + kAnalysisColumns
                       + " FROM sounds s JOIN analysis a ON a.print = s.fingerprint AND a.size = s.size"
-                        " WHERE s.fingerprint = ?1 AND s.size = ?2 AND a.version = ?3 ORDER BY s.id")
+                        " AND a.audio_hash = s.content WHERE s.fingerprint = ?1 AND s.size = ?2 AND s.content = ?3"
+                        " AND a.version = ?4 ORDER BY s.id")
                          .c_str());
     bindKey(select, 1, content);
-    select.bind(3, std::int64_t{kAnalysisVersion});
+    select.bind(4, std::int64_t{kAnalysisVersion});
     while (select.step() == SQLITE_ROW) {
         AnalysisResult r;
-        analysisAt(select, 13, r);
+        analysisAt(select, 14, r);
         out.emplace_back(soundAt(select), std::move(r));
     }
     return out;

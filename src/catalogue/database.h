@@ -34,6 +34,10 @@ struct SoundRow {
     bool favourite = false;
     std::string tags; // comma-separated
     std::string metadata; // what the file says of itself, packed (packMetadata); empty: nothing
+    // The hash of this very file's decoded audio, once its analysis (or a
+    // check of a file found moved) made it: a fingerprint only finds
+    // candidates, this tells two sounds apart. None until then.
+    std::optional<std::uint64_t> content;
     bool operator==(const SoundRow &) const = default;
 };
 
@@ -44,10 +48,12 @@ std::string packMetadata(const FileMetadata &metadata);
 FileMetadata unpackMetadata(std::string_view packed);
 
 // The key the analysis keeps a sound's content under: its packed
-// fingerprint and its size.
+// fingerprint, its size and the hash of its decoded audio (files alike in
+// size and ends may still differ between them).
 struct ContentKey {
     std::uint64_t print = 0;
     std::int64_t size = 0;
+    std::uint64_t audio = 0;
     bool operator==(const ContentKey &) const = default;
 };
 
@@ -76,7 +82,7 @@ public:
         Recreated, // the file was damaged and there was no good backup
         Unavailable, // cannot be opened or created (a folder that cannot be written)
     };
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
     // Of the analysis: what is stored under another is done again.
     static constexpr int kAnalysisVersion = 1;
     static constexpr int kBackupsKept = 3;

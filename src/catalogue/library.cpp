@@ -817,7 +817,16 @@ Reconciled Library::reconcileRoot(Database &db, std::int64_t root, const std::st
     const PathIndex knownAt(known.size(), [&known](std::size_t i) { return std::string_view(known[i].path); });
     db.unlocked([&] { fingerprint(seen, known, knownAt); });
     const auto looked = Clock::now();
-    Reconciled result = reconcile(known, knownAt, std::move(seen), true);
+    // A file found with the fingerprint of a sound gone, that is not the
+    // same file renamed, is that sound only when their audio is the same.
+    const SameSound sameSound = [this](const SoundRow &was, const SoundRow &now) {
+        if (!m_audioHasher || !was.content || m_stopping.load(std::memory_order_relaxed))
+            return false;
+        const auto audio = m_audioHasher(now.path);
+        return audio && *audio == *was.content;
+    };
+    Reconciled result;
+    db.unlocked([&] { result = reconcile(known, knownAt, std::move(seen), true, sameSound); });
     if (knownCount > known.size())
         result.mostlyGone = result.gone.size() * 2 > knownCount;
     const auto reconciled = Clock::now();

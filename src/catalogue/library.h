@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,13 @@ public:
     void forget(const std::string &folder, bool goneOnly) override;
     void exportMarks(const std::string &file, Done done) override;
     void importMarks(const std::string &file, Done done) override;
+
+    // The hash of a file's decoded audio (as the analysis makes it), to
+    // tell whether a file found with the fingerprint of a sound gone is
+    // that sound moved. Set before the first request; without it only a
+    // file renamed in place keeps a sound's marks.
+    using AudioHasher = std::function<std::optional<std::uint64_t>(const std::string &path)>;
+    void setAudioHasher(AudioHasher hasher) { m_audioHasher = std::move(hasher); }
 
     // Runs on the writer once everything posted before it has been done
     // and committed, and any failure of it reported (tests).
@@ -116,6 +124,7 @@ private:
 
     Listener *m_listener = nullptr;
     Now m_now;
+    AudioHasher m_audioHasher; // set before the writer's first job; called there
     Mailbox m_mailbox;
     Shown m_shown; // writer thread only
     // Read by a check's walk, which gives up when either says so.

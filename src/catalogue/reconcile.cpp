@@ -80,14 +80,15 @@ std::optional<std::uint32_t> PathIndex::find(std::string_view path) const
     return std::nullopt;
 }
 
-Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent)
+Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent,
+                     const SameSound &sameSound)
 {
     const PathIndex knownAt(known.size(), [&known](std::size_t i) { return std::string_view(known[i].path); });
-    return reconcile(known, knownAt, std::move(seen), rootPresent);
+    return reconcile(known, knownAt, std::move(seen), rootPresent, sameSound);
 }
 
 Reconciled reconcile(const std::vector<SoundRow> &known, const PathIndex &knownAt, std::vector<SoundRow> seen,
-                     bool rootPresent)
+                     bool rootPresent, const SameSound &sameSound)
 {
     Reconciled r;
     if (!rootPresent) {
@@ -107,21 +108,39 @@ Reconciled reconcile(const std::vector<SoundRow> &known, const PathIndex &knownA
         found[*knownIndex[i]] = true;
     }
     // Known sounds not seen at their paths, by fingerprint: a newcomer with
-    // one of those is that sound moved.
-    std::unordered_map<std::string, size_t> missingByPrint;
+    // one of those is a candidate for that sound moved, taken when it is
+    // the very file renamed or holds the same audio. Files alike in size
+    // and ends are not for that the same sound.
+    std::unordered_multimap<std::string, size_t> missingByPrint;
     for (size_t i = 0; i < known.size(); ++i) {
         if (!found[i] && !known[i].fingerprint.empty())
             missingByPrint.emplace(known[i].fingerprint, i);
     }
     std::unordered_map<size_t, size_t> movedFrom; // seen index -> known index
     for (size_t i : newcomers) {
-        const auto it = seen[i].fingerprint.empty() ? missingByPrint.end() : missingByPrint.find(seen[i].fingerprint);
-        if (it != missingByPrint.end()) {
-            movedFrom.emplace(i, it->second);
-            found[it->second] = true;
-            r.moved.emplace_back(known[it->second].path, seen[i].path);
-            missingByPrint.erase(it);
-        }
+        if (seen[i].fingerprint.empty())
+            continue;
+        const SoundRow &now = seen[i];
+        const auto [first, last] = missingByPrint.equal_range(now.fingerprint);
+        // The very file renamed first (a rename keeps its inode and time;
+        // a new file may be given a freed inode, never its time too), then
+        // one whose audio is checked alike.
+        auto it = std::find_if(first, last, [&](const auto &candidate) {
+            const SoundRow &was = known[candidate.second];
+            return was.inode != 0 && was.device == now.device && was.inode == now.inode && was.modified == now.modified;
+        });
+        const bool sameFile = it != last;
+        if (!sameFile && sameSound)
+            it = std::find_if(first, last,
+                              [&](const auto &candidate) { return sameSound(known[candidate.second], now); });
+        if (it == last)
+            continue;
+        movedFrom.emplace(i, it->second);
+        if (!sameFile)
+            seen[i].content = known[it->second].content; // its audio checked alike
+        found[it->second] = true;
+        r.moved.emplace_back(known[it->second].path, now.path);
+        missingByPrint.erase(it);
     }
     r.rows.reserve(seen.size());
     for (size_t i = 0; i < seen.size(); ++i) {
@@ -134,7 +153,10 @@ Reconciled reconcile(const std::vector<SoundRow> &known, const PathIndex &knownA
         if (before) {
             row.favourite = before->favourite;
             row.tags = before->tags;
-            if (before->size != row.size || before->modified != row.modified)
+            const bool unchanged = before->size == row.size && before->modified == row.modified;
+            if (unchanged && !row.content)
+                row.content = before->content; // the same file, at its path or renamed
+            if (!unchanged)
                 r.toRead.push_back(row.path);
             else if (row.lengthFrames < 0) {
                 // Unchanged: what was read of it before still holds.

@@ -48,7 +48,9 @@ private:
 // A check of a root: what the catalogue knew of it against what is there now.
 struct Reconciled {
     // What the root holds now, each sound with the marks and tags it had
-    // (kept across a rename or move within the root, found by fingerprint).
+    // (kept across a rename or move within the root: found by fingerprint,
+    // and taken for the same sound only when it is the same file, or its
+    // audio is the same).
     std::vector<SoundRow> rows;
     // Known sounds not found again.
     std::vector<std::string> gone;
@@ -60,11 +62,18 @@ struct Reconciled {
     bool mostlyGone = false;
 };
 
+// Whether a file found (seen) holds the sound a known one, not found at
+// its path, held: asked of a file with the same fingerprint that is not
+// the same file (device and inode) renamed.
+using SameSound = std::function<bool(const SoundRow &known, const SoundRow &seen)>;
+
 // rootPresent false (its drive unplugged, its share unmounted): nothing is
-// forgotten; the caller marks the root offline.
-Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent);
+// forgotten; the caller marks the root offline. Without sameSound, only a
+// file renamed in place is taken for a known sound moved.
+Reconciled reconcile(const std::vector<SoundRow> &known, std::vector<SoundRow> seen, bool rootPresent,
+                     const SameSound &sameSound = {});
 // The same with known's paths indexed already.
 Reconciled reconcile(const std::vector<SoundRow> &known, const PathIndex &knownAt, std::vector<SoundRow> seen,
-                     bool rootPresent);
+                     bool rootPresent, const SameSound &sameSound = {});
 
 } // namespace auralist::catalogue

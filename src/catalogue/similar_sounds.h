@@ -55,7 +55,8 @@ private:
 struct ContentKeyHash {
     std::size_t operator()(const ContentKey &k) const
     {
-        return static_cast<std::size_t>(k.print ^ (static_cast<std::uint64_t>(k.size) * 0x9E3779B97F4A7C15ULL));
+        return static_cast<std::size_t>(k.print ^ (static_cast<std::uint64_t>(k.size) * 0x9E3779B97F4A7C15ULL)
+                                        ^ (k.audio * 0xC2B2AE3D27D4EB4FULL));
     }
 };
 

@@ -296,8 +296,19 @@ private:
     // the rest (setting analyseSounds, on by default).
     void startAnalysis();
     void analyseTheRest();
-    // Asks once about deleting records, then deletes those the user approves.
-    void deleteRecords(std::vector<SoundRecord> records);
+    // Asks once about deleting records, then deletes those the user
+    // approves. With sounds (one for each record: the file kept of its
+    // group and the hash of the audio both hold), each record's file and
+    // its kept one are checked to hold that audio right before it goes.
+    struct KeptSound {
+        std::string path;
+        std::uint64_t audio = 0;
+    };
+    void deleteRecords(std::vector<SoundRecord> records, std::vector<KeptSound> sounds = {});
+    // Deletes asked (approved) whose check, if any, found them still copies.
+    void deleteApproved(const std::vector<SoundRecord> &asked,
+                        const std::vector<std::optional<FileIdentity>> &identities,
+                        const std::vector<std::optional<std::string>> &refused);
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -432,6 +443,7 @@ private:
     bool m_deleteOpen = false;
     std::vector<SoundRecord> m_deleteRecords;
     std::vector<std::optional<FileIdentity>> m_deleteIdentities;
+    std::vector<KeptSound> m_deleteSounds; // Delete Duplicates: what each copy must still be
 };
 
 } // namespace auralist

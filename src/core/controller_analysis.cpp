@@ -164,16 +164,25 @@ void Controller::deleteDuplicates()
 {
     if (m_tableController.listValuesKey() != kDuplicateKey || !m_matches)
         return;
-    // Every copy but the first of its group, as the list shows them.
+    // Every copy but the first of its group, as the list shows them, each
+    // with the first and the audio the group was found to share.
     std::vector<SoundRecord> copies;
-    std::unordered_set<long long> seen;
+    std::vector<KeptSound> kept;
+    std::unordered_map<long long, KeptSound> firstOf;
     for (std::size_t row = 0; row < m_matches->size(); ++row) {
         const SoundRecord record = (*m_matches)[row];
         const auto group = m_tableController.listValue(record.index());
-        if (group && !seen.insert(static_cast<long long>(*group)).second)
-            copies.push_back(record);
+        const auto path = record.value("path");
+        if (!group || !path)
+            continue;
+        const KeptSound sound{std::string(*path), record.store()->traits(record.index()).audioHash};
+        const auto [first, added] = firstOf.try_emplace(static_cast<long long>(*group), sound);
+        if (added)
+            continue;
+        copies.push_back(record);
+        kept.push_back(first->second);
     }
-    deleteRecords(std::move(copies));
+    deleteRecords(std::move(copies), std::move(kept));
 }
 
 void Controller::returnToList()

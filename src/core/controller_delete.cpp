@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <unordered_map>
 
 #include "core/controller.h"
 #include "core/table_controller.h"
@@ -13,6 +14,11 @@ QString quotedName(const SoundRecord &record)
 {
     const auto name = record.value("name");
     return TableController::displayText(name ? *name : std::string_view());
+}
+
+std::string notDeleted(const SoundRecord &record, const std::string &why)
+{
+    return "\xe2\x80\x9c" + quotedName(record).toStdString() + "\xe2\x80\x9d was not deleted: " + why;
 }
 
 } // namespace
@@ -34,7 +40,7 @@ void Controller::deleteSelected()
     deleteRecords(m_tableController.allSelectedItems());
 }
 
-void Controller::deleteRecords(std::vector<SoundRecord> records)
+void Controller::deleteRecords(std::vector<SoundRecord> records, std::vector<KeptSound> sounds)
 {
     if (m_deleteOpen || records.empty())
         return;
@@ -60,6 +66,7 @@ void Controller::deleteRecords(std::vector<SoundRecord> records)
     // What the question is about is noted now: on approval only those very
     // files or links are removed.
     m_deleteRecords = std::move(records);
+    m_deleteSounds = std::move(sounds);
     m_deleteIdentities.clear();
     for (const SoundRecord &record : m_deleteRecords) {
         const auto path = record.value("path");
@@ -94,32 +101,90 @@ void Controller::sheetDidEnd(int returnCode)
     m_deleteOpen = false;
     const std::vector<SoundRecord> asked = std::move(m_deleteRecords);
     const std::vector<std::optional<FileIdentity>> identities = std::move(m_deleteIdentities);
+    const std::vector<KeptSound> sounds = std::move(m_deleteSounds);
     m_deleteRecords.clear();
     m_deleteIdentities.clear();
+    m_deleteSounds.clear();
 
-    if (returnCode == 1) {
-        std::vector<std::string> refusals;
-        m_trashed = Undoable();
-        m_trashed.kind = Undoable::Kind::Trash;
-        for (size_t i = 0; i < asked.size(); ++i) {
-            // Only what is still listed: a row gone since is not touched.
-            if (m_tableController.rowOf(asked[i]) < 0)
-                continue;
-            if (auto refusal = deleteAsked(asked[i], identities[i]))
-                refusals.push_back(std::move(*refusal));
+    if (returnCode == 1 && sounds.size() == asked.size() && !sounds.empty()) {
+        // Copies found by their audio: each, and the file kept in its
+        // place, is heard to hold that audio still, right before it goes.
+        std::vector<FileStep> steps;
+        std::unordered_map<std::string, std::size_t> keptStep;
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+            FileStep step;
+            step.kind = FileStep::Kind::CheckSound;
+            step.path = std::string(asked[i].value("path").value_or(std::string_view()));
+            step.audio = sounds[i].audio;
+            steps.push_back(step);
         }
-        // What went to the Trash can come back from it.
-        pushUndoable(std::move(m_trashed));
-        m_trashed.items.clear();
-        if (!refusals.empty()) {
-            std::string text;
-            for (const std::string &r : refusals)
-                text += (text.empty() ? "" : "\n") + r;
-            tellUser(text);
+        for (const KeptSound &sound : sounds) {
+            if (keptStep.try_emplace(sound.path, steps.size()).second) {
+                FileStep step;
+                step.kind = FileStep::Kind::CheckSound;
+                step.path = sound.path;
+                step.audio = sound.audio;
+                steps.push_back(step);
+            }
         }
-        updateTitle();
+        if (!m_files) {
+            std::vector<std::optional<std::string>> refused;
+            for (const SoundRecord &record : asked)
+                refused.emplace_back(notDeleted(record, "its sound cannot be checked."));
+            deleteApproved(asked, identities, refused);
+            play();
+            return;
+        }
+        runFiles(QStringLiteral("Checking"), std::move(steps),
+                 [this, asked, identities, sounds, keptStep](std::vector<FileResult> results) {
+                     std::vector<std::optional<std::string>> refused(asked.size());
+                     for (std::size_t i = 0; i < asked.size(); ++i) {
+                         const std::size_t k = keptStep.at(sounds[i].path);
+                         if (i >= results.size() || k >= results.size())
+                             refused[i] = notDeleted(asked[i], "its sound could not be checked.");
+                         else if (results[i].status == FileResult::Status::Cancelled)
+                             refused[i] = notDeleted(asked[i], "its check was stopped.");
+                         else if (results[i].status != FileResult::Status::Done)
+                             refused[i] = notDeleted(asked[i], results[i].error);
+                         else if (results[k].status != FileResult::Status::Done)
+                             refused[i] = notDeleted(asked[i], "the sound kept in its place is no longer the same.");
+                     }
+                     deleteApproved(asked, identities, refused);
+                 });
+    } else if (returnCode == 1) {
+        deleteApproved(asked, identities, std::vector<std::optional<std::string>>(asked.size()));
     }
     play();
+}
+
+void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
+                                const std::vector<std::optional<FileIdentity>> &identities,
+                                const std::vector<std::optional<std::string>> &refused)
+{
+    std::vector<std::string> refusals;
+    m_trashed = Undoable();
+    m_trashed.kind = Undoable::Kind::Trash;
+    for (size_t i = 0; i < asked.size(); ++i) {
+        if (refused[i]) {
+            refusals.push_back(*refused[i]);
+            continue;
+        }
+        // Only what is still listed: a row gone since is not touched.
+        if (m_tableController.rowOf(asked[i]) < 0)
+            continue;
+        if (auto refusal = deleteAsked(asked[i], identities[i]))
+            refusals.push_back(std::move(*refusal));
+    }
+    // What went to the Trash can come back from it.
+    pushUndoable(std::move(m_trashed));
+    m_trashed.items.clear();
+    if (!refusals.empty()) {
+        std::string text;
+        for (const std::string &r : refusals)
+            text += (text.empty() ? "" : "\n") + r;
+        tellUser(text);
+    }
+    updateTitle();
 }
 
 std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,

@@ -237,6 +237,7 @@ struct FileStep {
         MoveBack, // path (still the file expected) to exactly target
         ExportRegion, // frames first..last of path as a new file in the folder target
         WriteText, // target as the whole of the file path, in place of what was there
+        CheckSound, // path still holds the sound whose decoded audio hashes to audio (nothing is changed)
     };
     Kind kind = Kind::CopyInto;
     std::string path;
@@ -246,6 +247,7 @@ struct FileStep {
     std::string trashInfo;
     std::int64_t first = 0;
     std::int64_t last = 0;
+    std::uint64_t audio = 0;
 };
 
 struct FileResult {

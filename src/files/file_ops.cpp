@@ -399,6 +399,26 @@ std::optional<FileStamp> stampAt(const std::string &path)
     return stampOf(st);
 }
 
+FileResult checkSound(const std::string &path, std::uint64_t audio, const AudioHash &hashOf, const Hooks &hooks)
+{
+    const auto before = stampAt(path);
+    if (!before)
+        return refused("it is gone.");
+    if (!hashOf)
+        return refused("its sound cannot be checked.");
+    const auto found = hashOf(path, hooks.cancelled ? hooks.cancelled : std::function<bool()>());
+    if (hooks.cancelled && hooks.cancelled()) {
+        FileResult r;
+        r.status = FileResult::Status::Cancelled;
+        return r;
+    }
+    if (!found || *found != audio)
+        return refused("its sound is no longer the one found to duplicate another.");
+    if (stampAt(path) != before)
+        return refused("it changed while its sound was checked.");
+    return done(path, *before);
+}
+
 std::string numberedName(std::string_view name, int n)
 {
     if (n <= 1)

@@ -49,6 +49,13 @@ FileResult writeNew(const std::string &folder, const std::string &name, const st
 // text as the whole of the file path: written beside it, then put in its
 // place at once.
 FileResult writeText(const std::string &path, const std::string &text);
+// The hash of a file's decoded audio, given a way to be stopped; nothing
+// when it cannot be read.
+using AudioHash = std::function<std::optional<std::uint64_t>(const std::string &path, const std::function<bool()> &)>;
+// Whether path still holds the sound whose decoded audio hashes to audio:
+// Done with its stamp (the same before and after the reading), Refused
+// when it holds another sound, changed while it was read, or is gone.
+FileResult checkSound(const std::string &path, std::uint64_t audio, const AudioHash &hashOf, const Hooks &hooks = {});
 // The bytes a step copies, if it copies (a rename copies none).
 std::uint64_t bytesToCopy(const FileStep &step);
 

@@ -7,7 +7,7 @@
 
 namespace auralist::files {
 
-FileWorker::FileWorker()
+FileWorker::FileWorker(AudioHash hashOf) : m_hashOf(std::move(hashOf))
 {
     m_thread.start([this] { loop(); });
 }
@@ -118,6 +118,7 @@ std::vector<FileResult> FileWorker::carryOut(const Job &job)
                                             : FileResult{});
             break;
         case FileStep::Kind::WriteText: results.push_back(writeText(step.path, step.target)); break;
+        case FileStep::Kind::CheckSound: results.push_back(checkSound(step.path, step.audio, m_hashOf, hooks)); break;
         case FileStep::Kind::ExportRegion:
             results.push_back(exportRegion(step.path, step.first, step.last, step.target, hooks));
             break;

@@ -8,6 +8,7 @@
 #include "core/mailbox.h"
 #include "core/services.h"
 #include "core/worker_thread.h"
+#include "files/file_ops.h"
 
 namespace auralist::files {
 
@@ -21,7 +22,8 @@ namespace auralist::files {
 // waits on the window.
 class FileWorker : public FileOperations, public Stoppable {
 public:
-    FileWorker();
+    // hashOf: how a CheckSound step hashes a file's decoded audio.
+    explicit FileWorker(AudioHash hashOf = {});
     ~FileWorker() override;
     FileWorker(const FileWorker &) = delete;
     FileWorker &operator=(const FileWorker &) = delete;
@@ -43,6 +45,7 @@ private:
     void stop();
     std::vector<FileResult> carryOut(const Job &job);
 
+    AudioHash m_hashOf;
     Mailbox m_mailbox;
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -1538,16 +1538,33 @@ void GuiTest::analysisFillsItsColumnsAndTheStatusLine()
     QTest::keyClick(table, Qt::Key_Escape);
     QCOMPARE(model->rowCount(), 5);
     QCOMPARE(cell("tone.wav", kDuplicateKey), QString());
-    // Delete Duplicates asks about every copy but the first, once.
+    // Delete Duplicates asks about every copy but the first, once, and
+    // hears each again right before it goes: a copy whose sound changed
+    // while the question was open stays, and the user is told.
     w.ui().actionFindDuplicates->trigger();
     const QString first = model->index(0, 0).data().toString();
     const QString copy = model->index(1, 0).data().toString();
-    w.ui().actionDeleteDuplicates->trigger();
+    const std::string copyPath = m_dir + "/" + copy.toStdString();
+    const int copyFormat
+        = copy.endsWith(".flac") ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16 : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     DeletePanel *panel = w.deletePanel();
+    m_alerts.shown.clear();
+    w.ui().actionDeleteDuplicates->trigger();
     QTRY_VERIFY(panel->isVisible());
     QCOMPARE(panel->deletePanelMessage()->text(), QString("Are you sure you want to delete %1?").arg(copy));
+    writeSoundFile(copyPath, copyFormat, 44100, 2, quiet);
     QTest::keyClick(panel->deleteButton(), Qt::Key_Return);
     QTRY_VERIFY(!panel->isVisible());
+    QTRY_COMPARE(m_alerts.shown.size(), size_t(1));
+    QVERIFY(m_alerts.shown[0].message.find("was not deleted: its sound is no longer the one") != std::string::npos);
+    QVERIFY(std::filesystem::exists(copyPath));
+    // The same sound written again: it is a copy, and goes.
+    writeSoundFile(copyPath, copyFormat, 44100, 2, tone);
+    w.ui().actionDeleteDuplicates->trigger();
+    QTRY_VERIFY(panel->isVisible());
+    QTest::keyClick(panel->deleteButton(), Qt::Key_Return);
+    QTRY_VERIFY(!panel->isVisible());
+    QTRY_VERIFY(!std::filesystem::exists(copyPath));
     QVERIFY(std::filesystem::exists(m_dir + "/" + first.toStdString()));
-    QVERIFY(!std::filesystem::exists(m_dir + "/" + copy.toStdString()));
+    QCOMPARE(m_alerts.shown.size(), size_t(1));
 }

@@ -11,6 +11,7 @@
 
 #include "analysis/analyse.h"
 #include "analysis/true_peak.h"
+#include "catalogue/reconcile.h"
 #include "core/sound_traits.h"
 #include "sound_files.h"
 #include "test_support.h"
@@ -225,6 +226,45 @@ TEST(Analysis, TheSameAudioInAnyContainerHasOneHashAndBadFilesAreToldWhy)
     EXPECT_TRUE(cut.ok);
     EXPECT_LT(cut.seconds, 0.2);
     EXPECT_FALSE(analysis::analyseFile(dir.path() + "/take.wav", [] { return true; }).ok);
+
+    // The hash alone, as a check before a deletion makes it: the
+    // analysis's own, and nothing for what cannot be heard whole.
+    EXPECT_EQ(analysis::audioHashOf(dir.path() + "/take.flac"), wav.audioHash);
+    EXPECT_EQ(analysis::audioHashOf(dir.path() + "/other.wav"), changed.audioHash);
+    for (const char *name : {"junk.wav", "pipe.wav", "missing.wav", "odd.wav"})
+        EXPECT_FALSE(analysis::audioHashOf(dir.path() + "/" + name)) << name;
+    EXPECT_FALSE(analysis::audioHashOf(dir.path() + "/take.wav", [] { return true; }));
+}
+
+// Two stems bounced from one session: the same length, 70,000 frames of
+// silence at each end, a bass tone in one and noise in the other. Their
+// files agree in size and in their first and last 64 KB; their audio
+// does not.
+TEST(Analysis, StemsAlikeInSizeAndEndsAreTwoSounds)
+{
+    const TempDir dir;
+    constexpr std::size_t kSilence = 70000;
+    constexpr std::size_t kFrames = 2 * kSilence + 44100;
+    std::vector<float> bass(2 * kFrames, 0.0F);
+    std::vector<float> drums(2 * kFrames, 0.0F);
+    std::uint32_t noise = 12345;
+    for (std::size_t i = kSilence; i < kFrames - kSilence; ++i) {
+        bass[2 * i] = bass[2 * i + 1] = static_cast<float>(0.4 * std::sin(kTau * 220 * static_cast<double>(i) / 44100));
+        noise = noise * 1664525U + 1013904223U;
+        drums[2 * i] = drums[2 * i + 1] = static_cast<float>(noise >> 8) / static_cast<float>(1U << 24) - 0.5F;
+    }
+    const std::string bassPath = dir.path() + "/Bass stem.wav";
+    const std::string drumsPath = dir.path() + "/Drums stem.wav";
+    auralist::testing::writeSoundFile(bassPath, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, bass);
+    auralist::testing::writeSoundFile(drumsPath, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2, drums);
+    ASSERT_EQ(catalogue::fingerprintOf(bassPath), catalogue::fingerprintOf(drumsPath));
+    const Analysis a = analysis::analyseFile(bassPath);
+    const Analysis b = analysis::analyseFile(drumsPath);
+    ASSERT_TRUE(a.ok && b.ok);
+    EXPECT_NE(a.audioHash, b.audioHash);
+    EXPECT_EQ(analysis::audioHashOf(bassPath), a.audioHash);
+    EXPECT_EQ(analysis::audioHashOf(drumsPath), b.audioHash);
+    EXPECT_GT(std::abs(a.loudness - b.loudness), 1.0);
 }
 
 TEST(Analysis, TheStartOfASoundIsMeasuredForItsFirstPlay)

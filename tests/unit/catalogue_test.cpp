@@ -158,6 +158,58 @@ TEST(Catalogue, BeginsMigratesAndKeepsWhatItWasGiven)
     EXPECT_EQ(fromFirst.findSound("/nowhere.wav", prints[0].fingerprint)->path, "/s/Keys/a.wav");
 }
 
+// A catalogue of the fourth schema kept one analysis for every sound of a
+// fingerprint: taken forward, a sound alone with its fingerprint keeps its
+// analysis, and sounds that shared one are each analysed again.
+TEST(Catalogue, AnalysesSharedByAFingerprintAreNotKeptForward)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    {
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Fresh);
+        std::vector<SoundRow> rows{row("/s/Bass stem.wav"), row("/s/Drums stem.wav"), row("/s/Keys.wav")};
+        rows[0].fingerprint = rows[1].fingerprint = "100:55";
+        rows[2].fingerprint = "100:66";
+        ASSERT_TRUE(db.replaceSounds(db.rememberRoot("/s"), rows));
+    }
+    // As the fourth schema had it: no hash of each sound's own audio, the
+    // analysis kept by fingerprint alone.
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "ALTER TABLE sounds DROP COLUMN content; DROP TABLE analysis;"
+                           "CREATE TABLE analysis (print BLOB NOT NULL, size INTEGER NOT NULL, version INTEGER"
+                           " NOT NULL, loudness REAL, peak REAL, loop INTEGER NOT NULL DEFAULT 0, bpm REAL,"
+                           " note INTEGER, audio_hash INTEGER, descriptor BLOB, error TEXT,"
+                           " PRIMARY KEY(print, size)) WITHOUT ROWID;"
+                           "INSERT INTO analysis SELECT fingerprint, size, 1, -10, -1, 0, NULL, -1, 9, x'', ''"
+                           " FROM sounds WHERE path = CAST('/s/Bass stem.wav' AS BLOB);"
+                           "INSERT INTO analysis SELECT fingerprint, size, 1, -20, -1, 0, NULL, -1, 8, x'', ''"
+                           " FROM sounds WHERE path = CAST('/s/Keys.wav' AS BLOB);"
+                           "PRAGMA user_version = 4;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    Database db(file);
+    ASSERT_EQ(db.open(), Database::Opened::Existing);
+    EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+    std::vector<std::string> analysed;
+    db.eachAnalysis(
+        [&](std::string_view path, const std::optional<ContentKey> &key, const auralist::AnalysisResult &r) {
+            analysed.emplace_back(path);
+            EXPECT_FLOAT_EQ(r.traits.loudness, -20.0F);
+            ASSERT_TRUE(key);
+            EXPECT_EQ(key->audio, 8U);
+        });
+    EXPECT_EQ(analysed, std::vector<std::string>{"/s/Keys.wav"});
+    std::vector<std::string> waiting;
+    for (const auto &[id, path] : db.unanalysed(0, 10))
+        waiting.push_back(path);
+    EXPECT_EQ(waiting, (std::vector<std::string>{"/s/Bass stem.wav", "/s/Drums stem.wav"}));
+    EXPECT_EQ(db.findSound("/s/Keys.wav", "")->content, std::optional<std::uint64_t>(8));
+}
+
 // A catalogue with one favourite, backed up on five days, then one more
 // sound after the last backup.
 std::string libraryWithBackups(const TempDir &dir)

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include "catalogue/library.h"
+#include "catalogue/reconcile.h"
 #include "catalogue/similar_sounds.h"
 #include "catalogue/walk.h"
 #include "library/scanner.h"
@@ -496,6 +497,103 @@ TEST(Library, AnalysesAreKeptByContent)
     EXPECT_EQ(found.traits.audioHash, 77U);
 }
 
+// Two files alike in size and in their ends (two stems of one session)
+// are two sounds: each is analysed on its own and keeps its own analysis,
+// and a file found with a gone sound's fingerprint takes its marks only
+// when its audio is that sound's.
+TEST(Library, FilesAlikeInSizeAndEndsAreNotOneSound)
+{
+    const TempDir dir;
+    const std::string root = dir.path() + "/Session";
+    fs::create_directory(root);
+    const std::string ends(70000, '\0');
+    const std::string bass = ends + std::string(5000, 'b') + ends;
+    const std::string drums = ends + std::string(5000, 'd') + ends;
+    writeFile(root + "/Bass stem.wav", bass);
+    writeFile(root + "/Drums stem.wav", drums);
+    ASSERT_EQ(catalogue::fingerprintOf(root + "/Bass stem.wav"), catalogue::fingerprintOf(root + "/Drums stem.wav"));
+    // Stands in for decoding: a hash of the whole file.
+    const auto audioOf
+        = [](const std::string &bytes) { return static_cast<std::uint64_t>(std::hash<std::string>{}(bytes)); };
+    Heard heard;
+    catalogue::Library library(dir.path() + "/library.db");
+    library.setListener(&heard);
+    std::atomic<int> hashed{0};
+    library.setAudioHasher([&](const std::string &path) -> std::optional<std::uint64_t> {
+        ++hashed;
+        std::ifstream in(path, std::ios::binary);
+        return audioOf(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    });
+    const RecordStorePtr intake = storeOf({root + "/Bass stem.wav", root + "/Drums stem.wav"});
+    library.recordIntake({root}, intake);
+    AnalysisResult first;
+    first.record = 0;
+    first.traits.state = SoundTraits::State::Analysed;
+    first.traits.loudness = -10.0F;
+    first.traits.audioHash = audioOf(bass);
+    library.recordAnalysis(intake, {first});
+    library.setFavourite({root + "/Bass stem.wav"}, true);
+    // The drums are not taken for analysed.
+    library.requestUnanalysed(1, 0, 10);
+    library.requestAnalyses(1, intake);
+    settle(library);
+    ASSERT_TRUE(heard.unanalysed);
+    EXPECT_EQ(heard.unanalysed->second, std::vector<std::string>{root + "/Drums stem.wav"});
+    ASSERT_TRUE(heard.analyses);
+    ASSERT_EQ(heard.analyses->size(), 1U);
+    EXPECT_EQ(heard.analyses->front().record, 0U);
+    // Analysed in their turn, each keeps its own.
+    AnalysisResult second;
+    second.record = 1;
+    second.traits.state = SoundTraits::State::Analysed;
+    second.traits.loudness = -20.0F;
+    second.traits.audioHash = audioOf(drums);
+    library.recordAnalysis(intake, {second});
+    library.requestAnalyses(2, intake);
+    settle(library);
+    ASSERT_EQ(heard.analyses->size(), 2U);
+    for (const AnalysisResult &r : *heard.analyses)
+        EXPECT_FLOAT_EQ(r.traits.loudness, r.record == 0 ? -10.0F : -20.0F);
+
+    // Outside Auralist: the bass stem goes, a copy of the drums appears
+    // with its fingerprint, and the bass is written again elsewhere in the
+    // folder (another file, as a copy across drives makes). Only the bass
+    // takes the favourite.
+    library.requestList(3, Catalogue::ListKind::Folder, root);
+    settle(library);
+    fs::remove(root + "/Bass stem.wav");
+    writeFile(root + "/Drums again.wav", drums);
+    writeFile(root + "/Bass moved.wav", bass);
+    library.checkList(3, root, kTypes);
+    settle(library);
+    EXPECT_GE(hashed.load(), 1);
+    library.requestList(4, Catalogue::ListKind::Favourites, {});
+    settle(library);
+    EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{root + "/Bass moved.wav"});
+    // The moved bass keeps its analysis; the copy of the drums is its own
+    // sound, to be analysed.
+    library.requestUnanalysed(5, 0, 10);
+    settle(library);
+    EXPECT_EQ(heard.unanalysed->second, std::vector<std::string>{root + "/Drums again.wav"});
+
+    // Without a way to hear them, a file alike in size and ends is taken
+    // for a gone sound only when it is that very file renamed.
+    catalogue::Library blind(dir.path() + "/blind.db");
+    blind.setListener(&heard);
+    blind.recordIntake({root}, storeOf({root + "/Bass moved.wav", root + "/Drums stem.wav"}));
+    blind.setFavourite({root + "/Bass moved.wav", root + "/Drums stem.wav"}, true);
+    blind.requestList(1, Catalogue::ListKind::Folder, root);
+    settle(blind);
+    fs::rename(root + "/Bass moved.wav", root + "/Bass renamed.wav");
+    fs::remove(root + "/Drums stem.wav");
+    writeFile(root + "/Drums written again.wav", drums);
+    blind.checkList(1, root, kTypes);
+    settle(blind);
+    blind.requestList(2, Catalogue::ListKind::Favourites, {});
+    settle(blind);
+    EXPECT_EQ(pathsIn(*heard.list->second), std::vector<std::string>{root + "/Bass renamed.wav"});
+}
+
 // The rest of the catalogue is handed out a batch at a time, and what is
 // analysed (or could not be, for its content) is not handed out again; a
 // file that was not there at all is.
@@ -575,7 +673,8 @@ TEST(Library, SimilarSoundsComeNearestFirst)
     writeFile(other + "/near.wav", std::string(1500, 'n'));
     const RecordStorePtr second = storeOf({other + "/kick copy.wav", other + "/near.wav"});
     library.recordIntake({other}, second);
-    library.recordAnalysis(second, {described(1, 0.5F)});
+    // The copy is heard to be the kick once it is analysed itself.
+    library.recordAnalysis(second, {described(0, 0.0F), described(1, 0.5F)});
     // Within the list shown, only its own sounds.
     library.findSimilar(3, intake, 0, 10, false);
     settle(library);
