@@ -743,6 +743,47 @@ class Catalogue(unittest.TestCase):
         finally:
             self.assertEqual(app.close(), 0)
 
+    def test_stems_alike_in_size_and_ends_are_two_sounds(self):
+        import sqlite3
+        # Two stems of one session: the same length, 1.6 s of silence at
+        # each end, a bass tone in one and noise in the other; and a true
+        # copy of the bass.
+        session = os.path.join(self.dir, "Session")
+        os.makedirs(session)
+        bass = os.path.join(session, "Bass stem.wav")
+        drums = os.path.join(session, "Drums stem.wav")
+        for path, kind in ((bass, "sine 220"), (drums, "whitenoise")):
+            subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", "-b", "16", path, "synth", "1"] + kind.split()
+                           + ["vol", "0.4", "pad", "1.6", "1.6"], check=True)
+        shutil.copyfile(bass, os.path.join(session, "Bass copy.wav"))
+        self.assertEqual(os.path.getsize(bass), os.path.getsize(drums))
+        db = os.path.join(self.dir, "data", "Auralist", "library.db")
+
+        def contents():
+            try:
+                with sqlite3.connect("file:%s?mode=ro" % db, uri=True, timeout=5) as c:
+                    return c.execute("SELECT CAST(path AS TEXT), content FROM sounds ORDER BY path").fetchall()
+            except sqlite3.Error:
+                return []
+
+        app = App([session], self.env)
+        try:
+            deadline = time.time() + 30
+            while time.time() < deadline and not (len(contents()) == 3 and all(c for _, c in contents())):
+                time.sleep(0.1)
+            found = dict(contents())
+            self.assertEqual(len(found), 3, found)
+            self.assertTrue(all(found.values()), found)
+            # The copy is the bass; the drums are a sound of their own.
+            self.assertEqual(found[os.path.join(session, "Bass copy.wav")], found[bass])
+            self.assertNotEqual(found[drums], found[bass])
+            with sqlite3.connect("file:%s?mode=ro" % db, uri=True, timeout=5) as c:
+                loudness = c.execute("SELECT count(DISTINCT round(loudness, 3)) FROM analysis").fetchone()[0]
+            self.assertEqual(loudness, 2)
+        finally:
+            self.assertEqual(app.close(), 0)
+
+
 class WholeLibrarySearch(unittest.TestCase):
     def test_a_query_in_all_sounds_finds_across_folders(self):
         d = tempfile.mkdtemp(prefix="auralist-search-")
