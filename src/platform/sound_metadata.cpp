@@ -127,16 +127,34 @@ std::string chunkOf(SNDFILE *file, const char *id)
     return std::string(data.data(), std::min<std::size_t>(found.datalen, data.size()));
 }
 
-// Whether the file has a chunk of that id no bigger than kMostChunk: a tag
-// library reads a tag whole, so a bigger one is not handed to it.
-bool hasSmallChunk(SNDFILE *file, const char *id)
+// How many chunks of that id the file has, and whether each is no bigger
+// than kMostChunk: a tag library reads a tag (and a WAV's LIST chunks,
+// for their INFO) whole, so a file with a bigger one is not handed to it.
+struct Chunks {
+    int count = 0;
+    bool small = true;
+};
+Chunks chunksOf(SNDFILE *file, const char *id)
 {
     SF_CHUNK_INFO info{};
     std::strncpy(info.id, id, sizeof info.id - 1);
     info.id_size = 4;
-    SF_CHUNK_ITERATOR *it = sf_get_chunk_iterator(file, &info);
-    SF_CHUNK_INFO found{};
-    return it && sf_get_chunk_size(it, &found) == SF_ERR_NO_ERROR && found.datalen <= kMostChunk;
+    Chunks out;
+    for (SF_CHUNK_ITERATOR *it = sf_get_chunk_iterator(file, &info); it; it = sf_next_chunk_iterator(it)) {
+        SF_CHUNK_INFO found{};
+        ++out.count;
+        out.small = out.small && sf_get_chunk_size(it, &found) == SF_ERR_NO_ERROR && found.datalen <= kMostChunk;
+    }
+    return out;
+}
+
+// A WAV's ID3 chunk, when it and every chunk the tag library would read
+// with it are small.
+bool hasSmallId3(SNDFILE *file)
+{
+    const Chunks lower = chunksOf(file, "id3 ");
+    const Chunks upper = chunksOf(file, "ID3 ");
+    return lower.count + upper.count > 0 && lower.small && upper.small && chunksOf(file, "LIST").small;
 }
 
 // Whether an MP3's ID3v2 tag (its size in the header's synchsafe bytes) is
@@ -276,7 +294,7 @@ FileMetadata readFileMetadata(SNDFILE *file, int format, const std::string &path
             if (m.description.empty())
                 m.description = cleanMetadataText(note, kMostField);
         }
-        if (hasSmallChunk(file, "id3 ") || hasSmallChunk(file, "ID3 ")) {
+        if (hasSmallId3(file)) {
             TagLib::RIFF::WAV::File wav(path.c_str(), false);
             if (wav.isValid())
                 readId3(m, wav.ID3v2Tag());

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
@@ -214,4 +218,34 @@ TEST(Metadata, AHugeTagIsNotReadWhole)
     const FileMetadata m = read(big, &facts);
     EXPECT_EQ(facts.state, HeaderFacts::State::Read);
     EXPECT_EQ(m.text.find("Big tag"), std::string::npos) << m.text.substr(0, 200);
+
+    // A small tag beside a 64 MB INFO comment: the tag library would read
+    // the comment whole with the tag. The file reads in a few megabytes
+    // (measured in a child, whose high-water mark is its own).
+    const std::string comment = dir.path() + "/long comment.wav";
+    writeWith(comment, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](SNDFILE *) {});
+    {
+        TagLib::RIFF::WAV::File w(comment.c_str());
+        ASSERT_TRUE(w.isValid());
+        w.ID3v2Tag()->setTitle("Small tag");
+        w.InfoTag()->setComment(TagLib::String(std::string(64 << 20, 'c')));
+        ASSERT_TRUE(w.save());
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rusage before{};
+        ::getrusage(RUSAGE_SELF, &before);
+        HeaderFacts childFacts;
+        const FileMetadata childRead = read(comment, &childFacts);
+        rusage after{};
+        ::getrusage(RUSAGE_SELF, &after);
+        const bool ok = childFacts.state == HeaderFacts::State::Read && childRead.text.find("Small tag") == std::string::npos;
+        const bool grew = after.ru_maxrss - before.ru_maxrss > 16 * 1024;
+        ::_exit(grew ? 1 : !ok ? 2 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the high-water mark grew by more than 16 MB; 2: not read as expected";
 }
