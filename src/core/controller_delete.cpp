@@ -129,6 +129,7 @@ void Controller::sheetDidEnd(int returnCode)
         }
         if (!m_files) {
             std::vector<std::optional<std::string>> refused;
+            refused.reserve(asked.size());
             for (const SoundRecord &record : asked)
                 refused.emplace_back(notDeleted(record, "its sound cannot be checked."));
             deleteApproved(asked, identities, refused);

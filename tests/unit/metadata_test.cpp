@@ -3,11 +3,11 @@
 #include <sndfile.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/wavfile.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -240,7 +240,8 @@ TEST(Metadata, AHugeTagIsNotReadWhole)
         const FileMetadata childRead = read(comment, &childFacts);
         rusage after{};
         ::getrusage(RUSAGE_SELF, &after);
-        const bool ok = childFacts.state == HeaderFacts::State::Read && childRead.text.find("Small tag") == std::string::npos;
+        const bool ok
+            = childFacts.state == HeaderFacts::State::Read && childRead.text.find("Small tag") == std::string::npos;
         const bool grew = after.ru_maxrss - before.ru_maxrss > 16 * 1024;
         ::_exit(grew ? 1 : !ok ? 2 : 0);
     }
