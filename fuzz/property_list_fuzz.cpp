@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/property_list.h"
+#include "web/property_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "core/updater.h"
+#include "web/updater.h"
 
 namespace auralist {
 

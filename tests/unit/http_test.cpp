@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "core/curl_handle.h"
-#include "core/updater.h"
+#include "web/curl_handle.h"
+#include "web/updater.h"
 #include "fakes/fakes.h"
 #include "local_http_server.h"
 #include "platform/curl_http.h"

@@ -2,11 +2,11 @@
 
 #include <cstdlib>
 
-#include "core/curl_handle.h"
-#include "core/marketing.h"
-#include "core/property_list.h"
+#include "web/curl_handle.h"
+#include "web/marketing.h"
+#include "web/property_list.h"
 #include "core/string_utils.h"
-#include "core/updater.h"
+#include "web/updater.h"
 #include "fakes/fakes.h"
 
 using namespace auralist;

@@ -1,4 +1,4 @@
-#include "core/updater.h"
+#include "web/updater.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "core/browser_view.h"
-#include "core/curl_handle.h"
+#include "web/curl_handle.h"
 #include "core/services.h"
 #include "core/string_utils.h"
 

@@ -1,4 +1,4 @@
-#include "core/marketing.h"
+#include "web/marketing.h"
 
 #include "core/services.h"
 #include "core/url_escape.h"

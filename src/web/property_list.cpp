@@ -1,4 +1,4 @@
-#include "core/property_list.h"
+#include "web/property_list.h"
 
 #include <QDateTime>
 #include <QXmlStreamReader>

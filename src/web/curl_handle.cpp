@@ -1,6 +1,6 @@
-#include "core/curl_handle.h"
+#include "web/curl_handle.h"
 
-#include "core/property_list.h"
+#include "web/property_list.h"
 #include "core/services.h"
 
 namespace auralist {
