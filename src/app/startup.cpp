@@ -36,9 +36,8 @@
 #include "core/diagnostics.h"
 #include "core/file_type.h"
 #include "core/line_output.h"
-#include "web/marketing.h"
+#include "core/setting.h"
 #include "core/table_controller.h"
-#include "web/updater.h"
 #include "library/header_pool.h"
 #include "library/scanner.h"
 #include "platform/curl_http.h"
@@ -57,6 +56,8 @@
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 #include "waveform/summary_worker.h"
+#include "web/marketing.h"
+#include "web/updater.h"
 
 namespace auralist {
 
@@ -132,30 +133,16 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     restoreLayout();
 }
 
-namespace {
-
-constexpr const char *kWindowSizeKey = "windowSize";
-constexpr const char *kColumnsKey = "tableColumns";
-constexpr const char *kSplitterKey = "waveformSplit";
-constexpr const char *kSortColumnKey = "sortColumn";
-constexpr const char *kSortAscendingKey = "sortAscending";
-constexpr const char *kOpenFolderKey = "openFolder";
-constexpr const char *kNormaliseKey = "normaliseWaveform";
-constexpr const char *kShowLibraryKey = "showLibrary";
-constexpr const char *kLibrarySplitKey = "librarySplit";
-
-} // namespace
-
 void Browser::restoreLayout()
 {
-    if (const auto size = m_services.settings.value(kWindowSizeKey)) {
+    if (const auto size = valueOf(m_services.settings, settings::kWindowSize)) {
         int width = 0;
         int height = 0;
         if (std::sscanf(size->c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0
             && m_controller->isBrowserOpen())
             m_window->resize(std::min(width, 10000), std::min(height, 10000));
     }
-    if (const auto columns = m_services.settings.value(kColumnsKey)) {
+    if (const auto columns = valueOf(m_services.settings, settings::kTableColumns)) {
         const QByteArray state = QByteArray::fromBase64(QByteArray::fromStdString(*columns));
         QHeaderView *header = m_window->table()->horizontalHeader();
         // A state for another set of columns is ignored.
@@ -163,29 +150,28 @@ void Browser::restoreLayout()
             header->reset();
         m_window->table()->fitColumns();
     }
-    if (const auto split = m_services.settings.value(kSplitterKey))
+    if (const auto split = valueOf(m_services.settings, settings::kWaveformSplit))
         m_window->ui().splitter->restoreState(QByteArray::fromBase64(QByteArray::fromStdString(*split)));
-    if (const auto split = m_services.settings.value(kLibrarySplitKey))
+    if (const auto split = valueOf(m_services.settings, settings::kLibrarySplit))
         m_window->ui().librarySplitter->restoreState(QByteArray::fromBase64(QByteArray::fromStdString(*split)));
-    if (const auto sort = m_services.settings.value(kSortColumnKey)) {
-        const auto ascending = m_services.settings.value(kSortAscendingKey);
-        m_tableController->setSort(*sort, !ascending || *ascending != "false");
-    }
+    if (const auto sort = valueOf(m_services.settings, settings::kSortColumn))
+        m_tableController->setSort(*sort, valueOf(m_services.settings, settings::kSortAscending));
 }
 
 void Browser::saveLayout()
 {
     if (m_controller->isBrowserOpen()) {
         const QSize size = m_window->size();
-        m_services.settings.setValue(kWindowSizeKey,
-                                     std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        keep(m_services.settings, settings::kWindowSize,
+             std::to_string(size.width()) + "x" + std::to_string(size.height()));
     }
     const QByteArray state = m_window->table()->horizontalHeader()->saveState().toBase64();
-    m_services.settings.setValue(kColumnsKey, state.toStdString());
+    keep(m_services.settings, settings::kTableColumns, state.toStdString());
     if (m_controller->isBrowserOpen()) {
-        m_services.settings.setValue(kSplitterKey, m_window->ui().splitter->saveState().toBase64().toStdString());
-        m_services.settings.setValue(kLibrarySplitKey,
-                                     m_window->ui().librarySplitter->saveState().toBase64().toStdString());
+        keep(m_services.settings, settings::kWaveformSplit,
+             m_window->ui().splitter->saveState().toBase64().toStdString());
+        keep(m_services.settings, settings::kLibrarySplit,
+             m_window->ui().librarySplitter->saveState().toBase64().toStdString());
     }
 }
 
@@ -243,25 +229,24 @@ void Browser::connectActions()
     on(ui.actionQuit, [this] { m_window->close(); });
     on(ui.actionOpen, [this, c] {
         // The dialog starts where the user last opened a folder.
-        const auto last = m_services.settings.value(kOpenFolderKey);
+        const auto last = valueOf(m_services.settings, settings::kOpenFolder);
         const QString start = last ? QFile::decodeName(QByteArray::fromStdString(*last)) : QDir::homePath();
         const QString folder = QFileDialog::getExistingDirectory(m_window.get(), QStringLiteral("Open Folder"), start);
         if (!folder.isEmpty()) {
             const QByteArray bytes = QFile::encodeName(folder);
             const std::string path(bytes.constData(), static_cast<size_t>(bytes.size()));
-            m_services.settings.setValue(kOpenFolderKey, path);
+            keep(m_services.settings, settings::kOpenFolder, path);
             c->openFiles({path});
         }
     });
     ui.actionAutoAdvance->setChecked(c->autoAdvance());
     QObject::connect(ui.actionAutoAdvance, &QAction::toggled, m_window.get(), [c](bool on) { c->setAutoAdvance(on); });
-    const auto normalise = m_services.settings.value(kNormaliseKey);
-    ui.actionNormaliseWaveform->setChecked(!normalise || *normalise != "false");
+    ui.actionNormaliseWaveform->setChecked(valueOf(m_services.settings, settings::kNormaliseWaveform));
     ui.waveform->setNormalised(ui.actionNormaliseWaveform->isChecked());
     QObject::connect(ui.actionNormaliseWaveform, &QAction::toggled, m_window.get(),
                      [this, strip = ui.waveform](bool on) {
                          strip->setNormalised(on);
-                         m_services.settings.setValue(kNormaliseKey, on ? "true" : "false");
+                         keep(m_services.settings, settings::kNormaliseWaveform, on);
                      });
     on(ui.actionKeyboardShortcuts, [this] {
         auto *keys = m_window->findChild<QDialog *>(QStringLiteral("keyboardShortcuts"));
@@ -273,8 +258,8 @@ void Browser::connectActions()
         keys->raise();
     });
     QObject::connect(m_tableController.get(), &TableController::sortChanged, m_window.get(), [this] {
-        m_services.settings.setValue(kSortColumnKey, m_tableController->sortKey());
-        m_services.settings.setValue(kSortAscendingKey, m_tableController->sortAscending() ? "true" : "false");
+        keep(m_services.settings, settings::kSortColumn, m_tableController->sortKey());
+        keep(m_services.settings, settings::kSortAscending, m_tableController->sortAscending());
     });
     ui.actionPlayOnSelect->setChecked(c->playOnSelect());
     QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, m_window.get(),
@@ -378,13 +363,12 @@ void Browser::connectLibrary()
     Ui::MainWindow &ui = m_window->ui();
     Controller *c = m_controller.get();
     const bool available = c->catalogueAvailable();
-    const auto shown = m_services.settings.value(kShowLibraryKey);
-    ui.actionShowLibrary->setChecked(available && (!shown || *shown != "false"));
+    ui.actionShowLibrary->setChecked(available && valueOf(m_services.settings, settings::kShowLibrary));
     ui.actionShowLibrary->setEnabled(available);
     ui.library->setVisible(ui.actionShowLibrary->isChecked());
     QObject::connect(ui.actionShowLibrary, &QAction::toggled, m_window.get(), [this, list = ui.library](bool on) {
         list->setVisible(on);
-        m_services.settings.setValue(kShowLibraryKey, on ? "true" : "false");
+        keep(m_services.settings, settings::kShowLibrary, on);
     });
     for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks, ui.actionSaveSearch})
         action->setEnabled(available);

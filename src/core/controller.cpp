@@ -1,5 +1,6 @@
 #include "core/controller.h"
 #include "core/file_type.h"
+#include "core/setting.h"
 
 #include "core/query.h"
 
@@ -239,27 +240,19 @@ void Controller::tableControllerValuesChanged(TableController &)
 
 bool Controller::searchAllText() const
 {
-    return settingIsOn("searchAllText");
+    return valueOf(m_settings, settings::kSearchAllText);
 }
 
 void Controller::setSearchAllText(bool on)
 {
-    setSettingOn("searchAllText", on);
+    setSetting(settings::kSearchAllText, on);
     m_lastFind.clear();
     find();
 }
 
-bool Controller::settingIsOn(const char *key, bool byDefault) const
+void Controller::setSetting(const Setting<bool> &setting, bool on)
 {
-    const auto v = m_settings.value(key);
-    if (!v)
-        return byDefault;
-    return *v == "true" || *v == "1";
-}
-
-void Controller::setSettingOn(const char *key, bool on)
-{
-    m_settings.setValue(key, on ? "true" : "false");
+    keep(m_settings, setting, on);
     m_settings.sync();
 }
 

@@ -14,6 +14,7 @@
 #include "core/browser_view.h"
 #include "core/records.h"
 #include "core/services.h"
+#include "core/setting.h"
 #include "core/table_view.h"
 
 namespace auralist {
@@ -264,8 +265,8 @@ private:
     int rowCount() const;
     bool currentTrackInRows() const;
     // Switches stored in the settings as "true" or "false".
-    bool settingIsOn(const char *key, bool byDefault = false) const;
-    void setSettingOn(const char *key, bool on);
+    // Keeps an on-or-off setting, written at once.
+    void setSetting(const Setting<bool> &setting, bool on);
     void removeDeletedRecord(const SoundRecord &record);
     // Deletes the file of one record the user agreed to delete; returns
     // why it was refused, or nothing when it is gone.

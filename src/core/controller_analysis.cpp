@@ -1,6 +1,7 @@
 // The analysis of the list shown: what the catalogue learned before, then
 // the pool for the rest, and the status line while it runs.
 #include "core/controller.h"
+#include "core/setting.h"
 
 #include "core/diagnostics.h"
 #include "core/string_utils.h"
@@ -17,11 +18,6 @@ namespace auralist {
 
 namespace {
 
-constexpr const char *kAnalyseSoundsKey = "analyseSounds";
-constexpr const char *kMatchLoudnessKey = "matchLoudness";
-constexpr const char *kLoudnessTargetKey = "loudnessTarget";
-constexpr const char *kSimilarEverywhereKey = "similarEverywhere";
-constexpr double kDefaultTarget = -20.0;
 constexpr std::size_t kMostSimilar = 200;
 constexpr std::size_t kBackgroundBatch = 2000;
 
@@ -29,31 +25,25 @@ constexpr std::size_t kBackgroundBatch = 2000;
 
 bool Controller::matchLoudness() const
 {
-    return settingIsOn(kMatchLoudnessKey);
+    return valueOf(m_settings, settings::kMatchLoudness);
 }
 
 double Controller::loudnessTarget() const
 {
-    const auto v = m_settings.value(kLoudnessTargetKey);
-    if (!v)
-        return kDefaultTarget;
-    char *end = nullptr;
-    const double target = std::strtod(v->c_str(), &end);
+    const double target = valueOf(m_settings, settings::kLoudnessTarget);
     // Anything but a number from -70 to 0 LUFS is no target.
-    if (end == v->c_str() || !std::isfinite(target) || target < -70 || target > 0)
-        return kDefaultTarget;
-    return target;
+    return target < -70 || target > 0 ? settings::kLoudnessTarget.byDefault : target;
 }
 
 void Controller::setMatchLoudness(bool on)
 {
-    setSettingOn(kMatchLoudnessKey, on);
+    setSetting(settings::kMatchLoudness, on);
     m_engine.setLoudnessMatch(on, loudnessTarget());
 }
 
 void Controller::startAnalysis()
 {
-    if (!m_items || !settingIsOn(kAnalyseSoundsKey, true))
+    if (!m_items || !valueOf(m_settings, settings::kAnalyseSounds))
         return;
     // The list shown goes before the rest; a batch of the rest cut short
     // is asked for again later.
@@ -104,12 +94,12 @@ void Controller::findDuplicates()
 
 bool Controller::similarEverywhere() const
 {
-    return settingIsOn(kSimilarEverywhereKey);
+    return valueOf(m_settings, settings::kSimilarEverywhere);
 }
 
 void Controller::setSimilarEverywhere(bool on)
 {
-    setSettingOn(kSimilarEverywhereKey, on);
+    setSetting(settings::kSimilarEverywhere, on);
 }
 
 void Controller::findSimilar()
@@ -195,7 +185,7 @@ void Controller::returnToList()
 
 void Controller::analyseTheRest()
 {
-    if (!m_catalogue || m_background || !settingIsOn(kAnalyseSoundsKey, true))
+    if (!m_catalogue || m_background || !valueOf(m_settings, settings::kAnalyseSounds))
         return;
     m_catalogue->requestUnanalysed(++m_unanalysedRequest, m_backgroundDone, kBackgroundBatch);
 }

@@ -2,13 +2,12 @@
 #include <unordered_map>
 
 #include "core/controller.h"
+#include "core/setting.h"
 #include "core/table_controller.h"
 
 namespace auralist {
 
 namespace {
-
-constexpr const char *kMoveToTrashKey = "moveToTrash";
 
 QString quotedName(const SoundRecord &record)
 {
@@ -25,12 +24,12 @@ std::string notDeleted(const SoundRecord &record, const std::string &why)
 
 bool Controller::moveToTrash() const
 {
-    return settingIsOn(kMoveToTrashKey);
+    return valueOf(m_settings, settings::kMoveToTrash);
 }
 
 void Controller::setMoveToTrash(bool on)
 {
-    setSettingOn(kMoveToTrashKey, on);
+    setSetting(settings::kMoveToTrash, on);
 }
 
 void Controller::deleteSelected()

@@ -12,6 +12,7 @@
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/file_type.h"
+#include "core/setting.h"
 #include "core/string_utils.h"
 #include "core/table_controller.h"
 #include "core/uri_list.h"
@@ -20,7 +21,6 @@ namespace auralist {
 
 namespace {
 
-constexpr const char *kDestinationsKey = "destinations";
 // A job shows its progress once it has taken this long.
 constexpr qint64 kProgressAfterMs = 1000;
 
@@ -84,7 +84,7 @@ std::string regionCacheFolder()
 
 std::vector<std::string> Controller::destinations() const
 {
-    const auto value = m_settings.value(kDestinationsKey);
+    const auto value = valueOf(m_settings, settings::kDestinations);
     if (!value)
         return {};
     std::vector<std::string> folders = pathsFromUriList(*value);
@@ -100,7 +100,7 @@ void Controller::setDestinations(const std::vector<std::string> &folders)
         if (!f.empty() && kept.size() < kMostDestinations && std::find(kept.begin(), kept.end(), f) == kept.end())
             kept.push_back(f);
     }
-    m_settings.setValue(kDestinationsKey, uriListForPaths(kept));
+    keep(m_settings, settings::kDestinations, uriListForPaths(kept));
     m_settings.sync();
 }
 

@@ -3,6 +3,7 @@
 
 #include "core/controller.h"
 #include "core/file_type.h"
+#include "core/setting.h"
 #include "core/string_utils.h"
 #include "core/table_controller.h"
 
@@ -38,8 +39,8 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     m_shownFolder = paths.size() == 1 ? first : std::string();
     m_shownKind.reset();
     if (m_catalogue) {
-        m_settings.setValue("lastShownList", "folder");
-        m_settings.setValue("lastShown", first);
+        keep(m_settings, settings::kLastShownList, "folder");
+        keep(m_settings, settings::kLastShown, first);
     }
     m_listingName = std::string(lastPathComponent(first));
     if (paths.size() > 1)

@@ -6,18 +6,12 @@
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/file_type.h"
+#include "core/setting.h"
 #include "core/table_controller.h"
 
 namespace auralist {
 
 namespace {
-
-constexpr const char *kReopenLastKey = "reopenLast";
-constexpr const char *kLastShownKey = "lastShown";
-// The sound that was current when Auralist last quit: current again when
-// the list comes back.
-constexpr const char *kLastSoundKey = "lastSound";
-constexpr const char *kLastShownListKey = "lastShownList";
 
 const char *listName(Catalogue::ListKind kind)
 {
@@ -43,8 +37,8 @@ void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &fo
     }
     m_shownKind = kind;
     m_shownFolder = kind == Catalogue::ListKind::Folder ? folder : std::string();
-    m_settings.setValue(kLastShownListKey, listName(kind));
-    m_settings.setValue(kLastShownKey, m_shownFolder);
+    keep(m_settings, settings::kLastShownList, listName(kind));
+    keep(m_settings, settings::kLastShown, m_shownFolder);
     m_listAsked.start();
     m_catalogue->requestList(++m_listRequest, kind, m_shownFolder);
 }
@@ -96,7 +90,7 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     startAnalysis();
     m_currentTrack = 0;
     if (std::exchange(m_reopening, false)) {
-        if (const auto last = m_settings.value(kLastSoundKey); last && !last->empty()) {
+        if (const auto last = valueOf(m_settings, settings::kLastSound); last && !last->empty()) {
             const std::vector<std::uint32_t> &rows = m_tableController.items()->rows();
             for (std::size_t row = 0; row < rows.size(); ++row) {
                 if (store->path(rows[row]) == *last) {
@@ -377,14 +371,15 @@ void Controller::rememberCurrentSound()
 {
     const SoundRecord current
         = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)] : SoundRecord();
-    m_settings.setValue(kLastSoundKey, current ? std::string(current.path()) : std::string());
+    // The sound current at the quit is current again when the list comes back.
+    keep(m_settings, settings::kLastSound, current ? std::string(current.path()) : std::string());
 }
 
 void Controller::reopenLast()
 {
-    if (!m_catalogue || !settingIsOn(kReopenLastKey, true))
+    if (!m_catalogue || !valueOf(m_settings, settings::kReopenLast))
         return;
-    const auto kind = m_settings.value(kLastShownListKey);
+    const auto kind = valueOf(m_settings, settings::kLastShownList);
     if (!kind)
         return;
     m_reopening = true;
@@ -394,7 +389,7 @@ void Controller::reopenLast()
         showLibraryList(Catalogue::ListKind::RecentlyPlayed, {});
     else if (*kind == "all")
         showLibraryList(Catalogue::ListKind::AllSounds, {});
-    else if (const auto folder = m_settings.value(kLastShownKey); folder && !folder->empty())
+    else if (const auto folder = valueOf(m_settings, settings::kLastShown); folder && !folder->empty())
         showLibraryList(Catalogue::ListKind::Folder, *folder);
 }
 

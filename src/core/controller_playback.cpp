@@ -6,16 +6,12 @@
 #include "core/controller.h"
 #include "core/diagnostics.h"
 #include "core/file_type.h"
+#include "core/setting.h"
 #include "core/table_controller.h"
 
 namespace auralist {
 
 namespace {
-
-constexpr const char *kSkipUnplayableKey = "skipUnplayable";
-constexpr const char *kPlayOnSelectKey = "playOnSelect";
-constexpr const char *kVolumeKey = "volume";
-constexpr const char *kAutoAdvanceKey = "autoAdvance";
 
 // 3.25 s -> "0:03.2"
 QString clockText(double seconds)
@@ -187,52 +183,45 @@ void Controller::seekBy(double seconds)
 
 bool Controller::skipUnplayable() const
 {
-    return settingIsOn(kSkipUnplayableKey);
+    return valueOf(m_settings, settings::kSkipUnplayable);
 }
 
 void Controller::setSkipUnplayable(bool on)
 {
-    setSettingOn(kSkipUnplayableKey, on);
+    setSetting(settings::kSkipUnplayable, on);
 }
 
 bool Controller::autoAdvance() const
 {
-    return settingIsOn(kAutoAdvanceKey, true);
+    return valueOf(m_settings, settings::kAutoAdvance);
 }
 
 void Controller::setAutoAdvance(bool on)
 {
-    setSettingOn(kAutoAdvanceKey, on);
+    setSetting(settings::kAutoAdvance, on);
     queueNextTrack();
 }
 
 bool Controller::playOnSelect() const
 {
-    return settingIsOn(kPlayOnSelectKey);
+    return valueOf(m_settings, settings::kPlayOnSelect);
 }
 
 void Controller::setPlayOnSelect(bool on)
 {
-    setSettingOn(kPlayOnSelectKey, on);
+    setSetting(settings::kPlayOnSelect, on);
 }
 
 int Controller::volume() const
 {
-    const auto v = m_settings.value(kVolumeKey);
-    if (!v)
-        return 100;
-    try {
-        return std::clamp(std::stoi(*v), 0, 100);
-    } catch (...) {
-        return 100;
-    }
+    return std::clamp(valueOf(m_settings, settings::kVolume), 0, 100);
 }
 
 void Controller::setVolume(int volume)
 {
     volume = std::clamp(volume, 0, 100);
     m_engine.setVolume(volume / 100.0);
-    m_settings.setValue(kVolumeKey, std::to_string(volume));
+    keep(m_settings, settings::kVolume, volume);
 }
 
 void Controller::play()

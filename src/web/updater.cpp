@@ -6,9 +6,10 @@
 #include <cstdio>
 
 #include "core/browser_view.h"
-#include "web/curl_handle.h"
 #include "core/services.h"
+#include "core/setting.h"
 #include "core/string_utils.h"
+#include "web/curl_handle.h"
 
 namespace auralist {
 
@@ -220,7 +221,7 @@ void Updater::ckeckForUpdatesIfNeeded()
 
 std::optional<std::time_t> Updater::lastUpdateCheck() const
 {
-    const auto text = m_settings.value(kLastCheckKey);
+    const auto text = valueOf(m_settings, settings::kLastUpdateCheck);
     if (!text)
         return std::nullopt;
     return parseDateText(*text);
@@ -228,7 +229,7 @@ std::optional<std::time_t> Updater::lastUpdateCheck() const
 
 void Updater::markAsChecked()
 {
-    m_settings.setValue(kLastCheckKey, dateText(m_clock.now()));
+    keep(m_settings, settings::kLastUpdateCheck, dateText(m_clock.now()));
     m_settings.sync();
 }
 

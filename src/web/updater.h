@@ -25,7 +25,6 @@ class Updater {
 public:
     static constexpr int kCurrentVersion = AURALIST_RELEASE;
     static constexpr const char *kVersionPath = "/software/osx/Auralist/version.dict";
-    static constexpr const char *kLastCheckKey = "lastUpdateCheck";
     static constexpr const char *kTitle = "Software Update";
 
     struct Services {

@@ -11,6 +11,7 @@
 
 #include "browser_rig.h"
 #include "core/controller.h"
+#include "core/setting.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
@@ -969,4 +970,44 @@ TEST(Export, NamesCannotForgeCellsOrEntries)
     EXPECT_NE(csv.find("'-2+3.wav,"), std::string::npos) << csv;
     EXPECT_NE(csv.find(",/s/caf\xe9.wav\r\n"), std::string::npos) << csv;
     EXPECT_NE(csv.find(",\"/s/evil\n/etc/passwd.wav\"\r\n"), std::string::npos) << csv;
+}
+
+// A settings file edited by hand, or written by an older version: what
+// cannot be read as its type is the setting's default, and what was kept
+// reads back as it went in.
+TEST(Settings, WhatCannotBeReadIsTheDefault)
+{
+    FakeSettings kept;
+    EXPECT_TRUE(valueOf(kept, settings::kAutoAdvance));
+    EXPECT_FALSE(valueOf(kept, settings::kMoveToTrash));
+    for (const char *yes : {"true", "1"}) {
+        kept.values["moveToTrash"] = yes;
+        EXPECT_TRUE(valueOf(kept, settings::kMoveToTrash)) << yes;
+    }
+    for (const char *no : {"false", "0"}) {
+        kept.values["autoAdvance"] = no;
+        EXPECT_FALSE(valueOf(kept, settings::kAutoAdvance)) << no;
+    }
+    kept.values["autoAdvance"] = "\x80\x81";
+    kept.values["moveToTrash"] = "yes please";
+    EXPECT_TRUE(valueOf(kept, settings::kAutoAdvance));
+    EXPECT_FALSE(valueOf(kept, settings::kMoveToTrash));
+    kept.values["volume"] = " 40 percent";
+    EXPECT_EQ(valueOf(kept, settings::kVolume), 40);
+    for (const char *junk : {"loud", "99999999999999999999", ""}) {
+        kept.values["volume"] = junk;
+        EXPECT_EQ(valueOf(kept, settings::kVolume), 100) << junk;
+    }
+    for (const char *junk : {"nan", "inf", "-"}) {
+        kept.values["loudnessTarget"] = junk;
+        EXPECT_EQ(valueOf(kept, settings::kLoudnessTarget), -20.0) << junk;
+    }
+    EXPECT_FALSE(valueOf(kept, settings::kDestinations));
+    keep(kept, settings::kDestinations, "file:///a\n");
+    keep(kept, settings::kSortAscending, false);
+    keep(kept, settings::kVolume, 35);
+    EXPECT_EQ(valueOf(kept, settings::kDestinations), std::optional<std::string>("file:///a\n"));
+    EXPECT_EQ(kept.values["sortAscending"], "false");
+    EXPECT_FALSE(valueOf(kept, settings::kSortAscending));
+    EXPECT_EQ(valueOf(kept, settings::kVolume), 35);
 }
