@@ -161,7 +161,7 @@ void similar(benchmark::State &state, bool everywhere)
     const std::string file = catalogueOf(everywhere ? count : 1000000);
     Answers answers;
     catalogue::Library library(file);
-    library.setListener(&answers);
+    library.addListener(&answers);
     auto store = std::make_shared<RecordStore>();
     for (std::size_t i = 0; i < (everywhere ? 1000 : count); ++i)
         store->add(pathOf(i * 7 % 1000000));

@@ -345,8 +345,12 @@ Library::~Library()
 void Library::tell(std::function<void(Listener &)> call)
 {
     m_mailbox.post([this, call = std::move(call)] {
-        if (m_listener)
-            call(*m_listener);
+        // A listener may come or go while it is told.
+        const std::vector<Listener *> listeners = m_listeners;
+        for (Listener *listener : listeners) {
+            if (std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
+                call(*listener);
+        }
     });
 }
 

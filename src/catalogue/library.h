@@ -40,7 +40,8 @@ public:
     Library(const Library &) = delete;
     Library &operator=(const Library &) = delete;
 
-    void setListener(Listener *listener) override { m_listener = listener; }
+    void addListener(Listener *listener) override { m_listeners.push_back(listener); }
+    void removeListener(Listener *listener) override { std::erase(m_listeners, listener); }
     void recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store) override;
     void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) override;
     void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) override;
@@ -122,7 +123,7 @@ private:
     std::size_t check(Database &db, std::uint64_t request, const std::string &folder,
                       const std::vector<std::string> &types);
 
-    Listener *m_listener = nullptr;
+    std::vector<Listener *> m_listeners; // the window's thread
     Now m_now;
     AudioHasher m_audioHasher; // set before the writer's first job; called there
     Mailbox m_mailbox;

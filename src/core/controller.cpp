@@ -35,7 +35,7 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_files(services.files)
 {
     if (m_catalogue)
-        m_catalogue->setListener(this);
+        m_catalogue->addListener(this);
     m_refind.setSingleShot(true);
     m_refind.setInterval(kRefindInterval);
     QObject::connect(&m_refind, &QTimer::timeout, [this] {
@@ -48,7 +48,7 @@ Controller::~Controller()
 {
     m_scanner.cancel();
     if (m_catalogueService)
-        m_catalogueService->setListener(nullptr);
+        m_catalogueService->removeListener(this);
     // The sound is released without being stopped; its reports must not
     // reach a controller that is gone.
     if (m_sound)

@@ -444,7 +444,10 @@ public:
     Catalogue(const Catalogue &) = delete;
     Catalogue &operator=(const Catalogue &) = delete;
 
-    virtual void setListener(Listener *listener) = 0;
+    // Whoever listens is told every answer, on the thread that made the
+    // catalogue, in the order added; a listener is removed before it goes.
+    virtual void addListener(Listener *listener) = 0;
+    virtual void removeListener(Listener *listener) = 0;
     // Records an intake of roots: every record of store (which takes no
     // more records) with its file's size, time and identity and its
     // fingerprint; known sounds keep their marks, which are handed back.

@@ -142,7 +142,7 @@ TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
     const std::string file = f.dir.path() + "/library.db";
     {
         catalogue::Library library(file, [] { return ++g_clock; });
-        library.setListener(&heard);
+        library.addListener(&heard);
         const RecordStorePtr intake = storeOf(f.all());
         library.recordIntake({f.root}, intake);
         HeaderFacts facts;
@@ -171,7 +171,7 @@ TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
     }
     // A new start: the same catalogue, the same answers.
     catalogue::Library library(file, [] { return ++g_clock; });
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.requestList(7, Catalogue::ListKind::Folder, f.root);
     settle(library);
     ASSERT_TRUE(heard.list);
@@ -225,7 +225,7 @@ TEST(Library, ACheckBringsTheListShownUpToDateAndMarksFollowARename)
     const Folder f;
     Heard heard;
     catalogue::Library library(f.dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.recordIntake({f.root}, storeOf(f.all()));
     library.setFavourite({f.at("hat.wav")}, true);
     library.requestList(1, Catalogue::ListKind::Folder, f.root);
@@ -298,7 +298,7 @@ TEST(Library, MostOfAFolderGoneIsAskedAboutAndAnUnpluggedOneKeepsEverything)
     const Folder f;
     Heard heard;
     catalogue::Library library(f.dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.recordIntake({f.root}, storeOf(f.all()));
     library.setTags({f.at("tom.wav")}, "low");
     library.requestList(1, Catalogue::ListKind::Folder, f.root);
@@ -362,7 +362,7 @@ TEST(Library, ProblemsAreToldAndMarksTravelAsAFile)
         ::chmod(locked.c_str(), 0500);
         Heard heard;
         catalogue::Library library(locked + "/library.db");
-        library.setListener(&heard);
+        library.addListener(&heard);
         settle(library);
         if (::geteuid() != 0 || !fs::exists(locked + "/library.db")) {
             ASSERT_EQ(heard.problems.size(), 1U);
@@ -375,7 +375,7 @@ TEST(Library, ProblemsAreToldAndMarksTravelAsAFile)
     {
         Heard heard;
         catalogue::Library library(file);
-        library.setListener(&heard);
+        library.addListener(&heard);
         library.recordIntake({f.root}, storeOf(f.all()));
         library.setFavourite({f.at("kick.wav")}, true);
         library.setTags({f.at("snare.wav")}, "bright");
@@ -392,7 +392,7 @@ TEST(Library, ProblemsAreToldAndMarksTravelAsAFile)
         fs::remove(file + suffix);
     Heard heard;
     catalogue::Library library(file);
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.recordIntake({f.root}, storeOf(f.all()));
     std::optional<std::pair<bool, std::string>> done;
     library.importMarks(marks, [&done](bool ok, std::string message) { done = {ok, message}; });
@@ -425,7 +425,7 @@ TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
     }
     Heard heard;
     catalogue::Library library(dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.recordIntake({root}, storeOf(paths));
     library.setFavourite({paths[1234]}, true);
     library.requestList(1, Catalogue::ListKind::Folder, root);
@@ -456,7 +456,7 @@ TEST(Library, AnalysesAreKeptByContent)
     const std::string file = f.dir.path() + "/library.db";
     {
         catalogue::Library library(file);
-        library.setListener(&heard);
+        library.addListener(&heard);
         const RecordStorePtr intake = storeOf(f.all());
         library.recordIntake({f.root}, intake);
         AnalysisResult kick;
@@ -478,7 +478,7 @@ TEST(Library, AnalysesAreKeptByContent)
     fs::rename(f.at("kick.wav"), f.at("kick renamed.wav"));
     writeFile(f.at("hat.wav"), std::string(1001, 'H')); // changed: to be analysed again
     catalogue::Library library(file);
-    library.setListener(&heard);
+    library.addListener(&heard);
     const RecordStorePtr again
         = storeOf({f.at("snare.wav"), f.at("kick renamed.wav"), f.at("hat.wav"), f.at("tom.wav")});
     library.recordIntake({f.root}, again);
@@ -495,6 +495,27 @@ TEST(Library, AnalysesAreKeptByContent)
     EXPECT_TRUE(std::isnan(found.traits.peak) == false);
     EXPECT_EQ(found.traits.note, -1);
     EXPECT_EQ(found.traits.audioHash, 77U);
+}
+
+// Every listener is told every answer; one removed is told nothing more.
+TEST(Library, EachListenerIsTold)
+{
+    const Folder f;
+    Heard first;
+    Heard second;
+    catalogue::Library library(f.dir.path() + "/library.db");
+    library.addListener(&first);
+    library.addListener(&second);
+    library.recordIntake({f.root}, storeOf(f.all()));
+    library.requestList(1, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    ASSERT_TRUE(first.list && second.list);
+    EXPECT_EQ(first.list->second, second.list->second);
+    library.removeListener(&first);
+    library.requestList(2, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    EXPECT_EQ(first.list->first, 1U);
+    EXPECT_EQ(second.list->first, 2U);
 }
 
 // Two files alike in size and in their ends (two stems of one session)
@@ -517,7 +538,7 @@ TEST(Library, FilesAlikeInSizeAndEndsAreNotOneSound)
         = [](const std::string &bytes) { return static_cast<std::uint64_t>(std::hash<std::string>{}(bytes)); };
     Heard heard;
     catalogue::Library library(dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     std::atomic<int> hashed{0};
     library.setAudioHasher([&](const std::string &path) -> std::optional<std::uint64_t> {
         ++hashed;
@@ -579,7 +600,7 @@ TEST(Library, FilesAlikeInSizeAndEndsAreNotOneSound)
     // Without a way to hear them, a file alike in size and ends is taken
     // for a gone sound only when it is that very file renamed.
     catalogue::Library blind(dir.path() + "/blind.db");
-    blind.setListener(&heard);
+    blind.addListener(&heard);
     blind.recordIntake({root}, storeOf({root + "/Bass moved.wav", root + "/Drums stem.wav"}));
     blind.setFavourite({root + "/Bass moved.wav", root + "/Drums stem.wav"}, true);
     blind.requestList(1, Catalogue::ListKind::Folder, root);
@@ -602,7 +623,7 @@ TEST(Library, SoundsNeverAnalysedAreHandedOutInBatches)
     const Folder f;
     Heard heard;
     catalogue::Library library(f.dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     const RecordStorePtr intake = storeOf(f.all());
     library.recordIntake({f.root}, intake);
     AnalysisResult done;
@@ -639,7 +660,7 @@ TEST(Library, SimilarSoundsComeNearestFirst)
     const Folder f;
     Heard heard;
     catalogue::Library library(f.dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     const RecordStorePtr intake = storeOf(f.all());
     library.recordIntake({f.root}, intake);
     const auto described = [](std::uint32_t record, float x) {
@@ -710,7 +731,7 @@ TEST(Library, AFolderInsideARememberedOneIsNotEnteredTwice)
     writeFile(f.root + "/Toms/floor.wav", "floor");
     Heard heard;
     catalogue::Library library(f.dir.path() + "/library.db");
-    library.setListener(&heard);
+    library.addListener(&heard);
     std::vector<std::string> all = f.all();
     all.push_back(f.root + "/Toms/floor.wav");
     library.recordIntake({f.root}, storeOf(all));
@@ -791,7 +812,7 @@ TEST(Library, AnEditThatCannotBeSavedIsTold)
     Heard heard;
     const std::string file = f.dir.path() + "/library.db";
     catalogue::Library library(file);
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.recordIntake({f.root}, storeOf(f.all()));
     settle(library);
     EXPECT_TRUE(heard.problems.empty());
@@ -886,7 +907,7 @@ TEST(Library, AMarkOnASoundNotRecordedYetIsWrittenWhenItIs)
     Heard heard;
     const std::string file = f.dir.path() + "/library.db";
     catalogue::Library library(file);
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.setFavourite({f.at("snare.wav")}, true);
     library.setTags({f.at("hat.wav")}, "dry");
     settle(library);
@@ -925,7 +946,7 @@ TEST(Library, AMarkThatMeetsALockIsWrittenOnceTheLockGoesOrAtTheNextStart)
     {
         Heard heard;
         catalogue::Library library(file);
-        library.setListener(&heard);
+        library.addListener(&heard);
         library.setFavourite({f.at("kick.wav")}, true);
         ASSERT_TRUE(spinUntil([&] { return fs::exists(file + ".marks"); }, 3000));
         const auto start = std::chrono::steady_clock::now();
@@ -1006,7 +1027,7 @@ TEST(Library, TheDailyBackupIsTakenAndRestoresADamagedCatalogue)
     fs::remove(file + "-shm");
     writeFile(file, std::string(8192, 'x'));
     catalogue::Library library(file);
-    library.setListener(&heard);
+    library.addListener(&heard);
     library.requestList(1, Catalogue::ListKind::Favourites, {});
     settle(library);
     ASSERT_EQ(heard.problems.size(), 1U);
@@ -1024,7 +1045,7 @@ TEST(Library, ARecordingThatFailedIsRecordedAgainWithItsMarks)
     const std::string file = f.dir.path() + "/library.db";
     std::atomic<std::time_t> now{5000};
     catalogue::Library library(file, [&now] { return now.load(); });
-    library.setListener(&heard);
+    library.addListener(&heard);
     settle(library);
     sqlite3 *raw = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
