@@ -23,6 +23,7 @@ class MainWindow;
 class Marketing;
 class TableController;
 class Updater;
+class WindowWiring;
 namespace waveform {
 class SummaryWorker;
 }
@@ -72,14 +73,11 @@ public:
     std::vector<Stoppable *> threads() const;
 
 private:
+    // The Help menu, the developer's aids and the window's closing; the
+    // rest of the window is wired by m_wiring.
     void connectActions();
     void watchForStalls();
-    // The window's size and the table's columns, as the user left them.
-    void restoreLayout();
-    void saveLayout();
     void appFinishedLaunching(const std::vector<std::string> &paths);
-    void connectLibrary();
-    void connectTriage();
 
     ServiceSet m_services;
     std::unique_ptr<MainWindow> m_window;
@@ -92,6 +90,7 @@ private:
     std::unique_ptr<HeaderPool> m_headerPool;
     std::unique_ptr<analysis::AnalysisPool> m_analysisPool;
     std::unique_ptr<waveform::SummaryWorker> m_summaryWorker;
+    std::unique_ptr<WindowWiring> m_wiring;
     Mailbox m_mailbox; // waveform summaries on their way to the strip
 };
 
