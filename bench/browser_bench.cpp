@@ -26,7 +26,7 @@
 #include "browser_rig.h"
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
-#include "library/header_pool.h"
+#include "intake/header_pool.h"
 #include "platform/sound_header_reader.h"
 #include "platform/sound_types.h"
 #include "sound_files.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/sound_traits.h"
-#include "library/record_pool.h"
+#include "intake/record_pool.h"
 
 namespace auralist::analysis {
 

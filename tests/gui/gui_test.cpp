@@ -33,7 +33,7 @@
 #include "core/table_controller.h"
 #include "core/uri_list.h"
 #include "fakes/fakes.h"
-#include "library/scanner.h"
+#include "intake/scanner.h"
 #include "platform/posix_file_system.h"
 #include "platform/sound_header_reader.h"
 #include "sound_files.h"

@@ -9,7 +9,7 @@
 #include "core/diagnostics.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
-#include "library/scanner.h"
+#include "intake/scanner.h"
 #include "platform/posix_file_system.h"
 #include "test_support.h"
 

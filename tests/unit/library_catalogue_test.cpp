@@ -16,7 +16,7 @@
 #include "catalogue/reconcile.h"
 #include "catalogue/similar_sounds.h"
 #include "catalogue/walk.h"
-#include "library/scanner.h"
+#include "intake/scanner.h"
 #include "platform/posix_file_system.h"
 #include "test_support.h"
 

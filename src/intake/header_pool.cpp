@@ -1,4 +1,4 @@
-#include "library/header_pool.h"
+#include "intake/header_pool.h"
 
 #include <algorithm>
 #include <thread>

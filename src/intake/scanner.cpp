@@ -1,4 +1,4 @@
-#include "library/scanner.h"
+#include "intake/scanner.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,7 +11,7 @@
 
 #include "core/file_type.h"
 #include "core/numeric_compare.h"
-#include "library/background.h"
+#include "intake/background.h"
 
 namespace auralist {
 

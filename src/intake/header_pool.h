@@ -9,7 +9,7 @@
 #include "core/mailbox.h"
 #include "core/services.h"
 #include "core/worker_thread.h"
-#include "library/record_pool.h"
+#include "intake/record_pool.h"
 
 namespace auralist {
 
