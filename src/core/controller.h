@@ -16,6 +16,7 @@
 #include "core/services.h"
 #include "core/setting.h"
 #include "core/table_view.h"
+#include "core/undo.h"
 
 namespace auralist {
 
@@ -34,7 +35,8 @@ class Controller : public TableControllerDelegate,
                    public SoundDelegate,
                    public DragDelegate,
                    public IntakeScanner::Listener,
-                   public Catalogue::Listener {
+                   public Catalogue::Listener,
+                   private ChangeContext {
 public:
     struct Services {
         SoundEngine &engine;
@@ -190,10 +192,8 @@ public:
     void moveToDestination(std::size_t n);
     // Renames the file of record (from the name's editor).
     void renameRecord(const SoundRecord &record, const std::string &newName);
-    void undo();
-    void redo();
-    QString undoTitle() const;
-    QString redoTitle() const;
+    void undo() { m_changes.undo(*this); }
+    void redo() { m_changes.redo(*this); }
     bool fileJobRunning() const { return m_fileJob != 0; }
     void cancelFileJob();
     // Sound > Show in Folder and Copy Path, for the selected sounds.
@@ -381,49 +381,39 @@ private:
     bool m_toldWriteFailure = false;
     QElapsedTimer m_listAsked; // since the list (or its check) was asked for
 
-    // One decision that can be undone: what it did to which sounds.
-    struct Undoable {
-        enum class Kind : std::uint8_t { Copy, Move, Rename, Trash, Marks };
-        struct Item {
-            SoundRecord record;
-            std::string from; // where the file was (Copy: the source)
-            std::string to; // where it is now (Copy: the copy; Trash: in the Trash)
-            FileStamp stamp; // what is at to
-            std::string trashInfo;
-            // Trash: where its row was, shown and in the whole list, when
-            // it left them (-1: not there).
-            std::ptrdiff_t shownAt = -1;
-            std::ptrdiff_t listedAt = -1;
-            bool favouriteBefore = false;
-            bool favouriteAfter = false;
-            std::string tagsBefore;
-            std::string tagsAfter;
-        };
-        Kind kind = Kind::Copy;
-        std::string folder; // the destination of a copy or move
-        std::vector<Item> items;
-    };
     void runFiles(const QString &doing, std::vector<FileStep> steps,
                   std::function<void(std::vector<FileResult>)> finished);
     void sendToDestination(std::size_t n, bool move);
-    void didUndo(Undoable entry, bool redoing);
-    void pushUndoable(Undoable entry);
-    // What an undo or redo of kind is called in the Edit menu.
-    static QString titleOf(Undoable::Kind kind);
-    static Undoable::Item undoItem(const SoundRecord &record, std::string from, std::string to, const FileStamp &stamp);
-    void showUndoTitles();
     // Whether the whole sound list is apart from the rows shown (a find
     // shows part of it), so that what changes the rows changes it too.
     bool wholeListApart() const;
     // The record now names the file at path (moved, renamed, restored).
     void recordMoved(const SoundRecord &record, const std::string &path);
-    void applyMarks(const Undoable &entry, bool after);
     void tellFileProblems(const QString &title, const std::vector<std::string> &problems);
+    // What the changes on the undo stack act on.
+    void runFileSteps(const QString &doing, std::vector<FileStep> steps,
+                      std::function<void(std::vector<FileResult>)> finished) override
+    {
+        runFiles(doing, std::move(steps), std::move(finished));
+    }
+    FileSystem &files() override { return m_fs; }
+    void fileChanged(const std::string &path) override { m_desktop.noteFileSystemChanged(path); }
+    void recordNowAt(const SoundRecord &record, const std::string &path) override { recordMoved(record, path); }
+    void soundsMoved(std::vector<std::pair<std::string, std::string>> moves) override;
+    bool isShown(const SoundRecord &record) const override;
+    void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
+    void fileGone(const SoundRecord &record) override { removeDeletedRecord(record); }
+    void setMarks(const std::vector<MarksOf> &marks) override;
+    void listChanged() override { updateTitle(); }
+    void tellProblems(const QString &title, const std::vector<std::string> &problems) override
+    {
+        tellFileProblems(title, problems);
+    }
     FileOperations *m_files = nullptr;
     std::uint64_t m_fileJob = 0; // the job under way (0: none)
     std::size_t m_fileJobs = 0; // jobs asked for and not finished
     QElapsedTimer m_fileJobStarted;
-    Undoable m_trashed; // what the deletion under way put in the Trash
+    std::vector<ChangedFile> m_trashed; // what the deletion under way put in the Trash
     struct Region {
         SoundRecord record;
         double start = 0;
@@ -436,8 +426,7 @@ private:
     std::optional<Region> m_region;
     // The region's frames in its file.
     std::pair<std::int64_t, std::int64_t> regionFrames() const;
-    std::vector<Undoable> m_undo;
-    std::vector<Undoable> m_redo;
+    UndoStack m_changes{[this] { m_view.setUndoTitles(m_changes.undoTitle(), m_changes.redoTitle()); }};
 
     // What the delete question was about: each sound, and what its file
     // was when asked.

@@ -162,8 +162,7 @@ void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
                                 const std::vector<std::optional<std::string>> &refused)
 {
     std::vector<std::string> refusals;
-    m_trashed = Undoable();
-    m_trashed.kind = Undoable::Kind::Trash;
+    m_trashed.clear();
     for (size_t i = 0; i < asked.size(); ++i) {
         if (refused[i]) {
             refusals.push_back(*refused[i]);
@@ -176,8 +175,8 @@ void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
             refusals.push_back(std::move(*refusal));
     }
     // What went to the Trash can come back from it.
-    pushUndoable(std::move(m_trashed));
-    m_trashed.items.clear();
+    m_changes.push(std::make_unique<TrashChange>(std::move(m_trashed)));
+    m_trashed.clear();
     if (!refusals.empty()) {
         std::string text;
         for (const std::string &r : refusals)
@@ -204,12 +203,12 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
     const RemovalResult result = m_fs.removeFile(path, *identity, moveToTrash());
     if (result.status == RemovalResult::Status::Removed && !result.trashedAs.empty()) {
         if (const auto stamp = m_fs.stamp(result.trashedAs)) {
-            Undoable::Item item = undoItem(record, path, result.trashedAs, *stamp);
+            ChangedFile item = ChangedFile::of(record, path, result.trashedAs, *stamp);
             item.trashInfo = result.trashInfo;
             item.shownAt = m_tableController.rowOf(record);
             if (wholeListApart())
                 item.listedAt = m_items->positionOf(record.index());
-            m_trashed.items.push_back(std::move(item));
+            m_trashed.push_back(std::move(item));
         }
     }
     switch (result.status) {

@@ -193,9 +193,7 @@ void Controller::sendToDestination(std::size_t n, bool move)
             fileStep(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
     runFiles(move ? QStringLiteral("Moving") : QStringLiteral("Copying"), steps,
              [this, selected, steps, folder, move](std::vector<FileResult> results) {
-                 Undoable entry;
-                 entry.kind = move ? Undoable::Kind::Move : Undoable::Kind::Copy;
-                 entry.folder = folder;
+                 std::vector<ChangedFile> changed;
                  std::vector<std::string> problems;
                  std::vector<std::pair<std::string, std::string>> moves;
                  for (std::size_t i = 0; i < results.size() && i < selected.size(); ++i) {
@@ -206,7 +204,7 @@ void Controller::sendToDestination(std::size_t n, bool move)
                          problems.emplace_back("Stopped: the rest were left where they are.");
                      if (r.status != FileResult::Status::Done || r.made == steps[i].path)
                          continue;
-                     entry.items.push_back(undoItem(selected[i], steps[i].path, r.made, r.stamp));
+                     changed.push_back(ChangedFile::of(selected[i], steps[i].path, r.made, r.stamp));
                      m_desktop.noteFileSystemChanged(r.made);
                      if (move) {
                          recordMoved(selected[i], r.made);
@@ -215,8 +213,9 @@ void Controller::sendToDestination(std::size_t n, bool move)
                  }
                  if (m_catalogue && !moves.empty())
                      m_catalogue->moveSounds(std::move(moves));
-                 const std::size_t done = entry.items.size();
-                 pushUndoable(std::move(entry));
+                 const std::size_t done = changed.size();
+                 m_changes.push(std::make_unique<FileChange>(move ? FileChange::Kind::Move : FileChange::Kind::Copy,
+                                                             folder, std::move(changed)));
                  m_view.setStatusText((move ? QStringLiteral("Moved ") : QStringLiteral("Copied "))
                                       + countOf(done, "sound", "sounds") + QStringLiteral(" to ")
                                       + shown(nameOf(folder)));
@@ -253,78 +252,42 @@ void Controller::renameRecord(const SoundRecord &record, const std::string &newN
                  m_desktop.noteFileSystemChanged(r.made);
                  if (m_catalogue)
                      m_catalogue->moveSounds({{path, r.made}});
-                 Undoable entry;
-                 entry.kind = Undoable::Kind::Rename;
-                 entry.items.push_back(undoItem(record, path, r.made, r.stamp));
-                 pushUndoable(std::move(entry));
+                 m_changes.push(std::make_unique<FileChange>(
+                     FileChange::Kind::Rename, std::string(),
+                     std::vector<ChangedFile>{ChangedFile::of(record, path, r.made, r.stamp)}));
              });
 }
 
-Controller::Undoable::Item Controller::undoItem(const SoundRecord &record, std::string from, std::string to,
-                                                const FileStamp &stamp)
+void Controller::soundsMoved(std::vector<std::pair<std::string, std::string>> moves)
 {
-    Undoable::Item item;
-    item.record = record;
-    item.from = std::move(from);
-    item.to = std::move(to);
-    item.stamp = stamp;
-    return item;
+    if (m_catalogue && !moves.empty())
+        m_catalogue->moveSounds(std::move(moves));
 }
 
-void Controller::pushUndoable(Undoable entry)
+bool Controller::isShown(const SoundRecord &record) const
 {
-    if (entry.items.empty())
-        return;
-    m_undo.push_back(std::move(entry));
-    m_redo.clear();
-    constexpr std::size_t kKept = 100;
-    if (m_undo.size() > kKept)
-        m_undo.erase(m_undo.begin());
-    showUndoTitles();
+    return m_tableController.rowOf(record) >= 0;
 }
 
-QString Controller::titleOf(Undoable::Kind kind)
+void Controller::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt)
 {
-    switch (kind) {
-    case Undoable::Kind::Copy: return QStringLiteral("Copy");
-    case Undoable::Kind::Move: return QStringLiteral("Move");
-    case Undoable::Kind::Rename: return QStringLiteral("Rename");
-    case Undoable::Kind::Trash: return QStringLiteral("Delete");
-    case Undoable::Kind::Marks: break;
-    }
-    return QStringLiteral("Favourite and Tags");
+    if (wholeListApart())
+        m_items->insertAt(listedAt, record.index());
+    m_tableController.insertRow(static_cast<int>(shownAt), record.index());
+    ++m_itemsVersion;
 }
 
-QString Controller::undoTitle() const
-{
-    return m_undo.empty() ? QString() : QStringLiteral("Undo ") + titleOf(m_undo.back().kind);
-}
-
-QString Controller::redoTitle() const
-{
-    return m_redo.empty() ? QString() : QStringLiteral("Redo ") + titleOf(m_redo.back().kind);
-}
-
-void Controller::showUndoTitles()
-{
-    m_view.setUndoTitles(undoTitle(), redoTitle());
-}
-
-void Controller::applyMarks(const Undoable &entry, bool after)
+void Controller::setMarks(const std::vector<MarksOf> &marks)
 {
     std::vector<std::string> on;
     std::vector<std::string> off;
     std::map<std::string, std::vector<std::string>> byTags;
-    for (const Undoable::Item &item : entry.items) {
-        if (!item.record)
-            continue;
-        const bool favourite = after ? item.favouriteAfter : item.favouriteBefore;
-        const std::string &tags = after ? item.tagsAfter : item.tagsBefore;
-        item.record.setFavourite(favourite);
-        item.record.setTags(tags);
-        const std::string path(item.record.path());
-        (favourite ? on : off).push_back(path);
-        byTags[tags].push_back(path);
+    for (const MarksOf &m : marks) {
+        m.record.setFavourite(m.favourite);
+        m.record.setTags(m.tags);
+        const std::string path(m.record.path());
+        (m.favourite ? on : off).push_back(path);
+        byTags[m.tags].push_back(path);
     }
     m_tableController.recordsChanged();
     if (!m_catalogue)
@@ -335,166 +298,6 @@ void Controller::applyMarks(const Undoable &entry, bool after)
         m_catalogue->setFavourite(std::move(off), false);
     for (auto &[tags, paths] : byTags)
         m_catalogue->setTags(std::move(paths), tags);
-}
-
-void Controller::undo()
-{
-    if (m_undo.empty())
-        return;
-    Undoable entry = std::move(m_undo.back());
-    m_undo.pop_back();
-    showUndoTitles();
-    if (entry.kind == Undoable::Kind::Marks) {
-        applyMarks(entry, false);
-        m_redo.push_back(std::move(entry));
-        showUndoTitles();
-        return;
-    }
-    std::vector<FileStep> steps;
-    for (const Undoable::Item &item : entry.items) {
-        FileStep s
-            = fileStep(entry.kind == Undoable::Kind::Copy ? FileStep::Kind::RemoveCopy : FileStep::Kind::MoveBack,
-                       item.to, item.from);
-        s.expected = item.stamp;
-        s.trashInfo = item.trashInfo;
-        steps.push_back(std::move(s));
-    }
-    const auto shared = std::make_shared<Undoable>(std::move(entry));
-    runFiles(QStringLiteral("Undoing"), std::move(steps), [this, shared](std::vector<FileResult> results) {
-        Undoable &entry = *shared;
-        std::vector<std::string> problems;
-        std::vector<std::pair<std::string, std::string>> moves;
-        Undoable redone = entry;
-        redone.items.clear();
-        std::vector<const Undoable::Item *> returned;
-        for (std::size_t i = 0; i < results.size() && i < entry.items.size(); ++i) {
-            const FileResult &r = results[i];
-            Undoable::Item &item = entry.items[i];
-            if (r.status != FileResult::Status::Done) {
-                problems.push_back(r.error.empty() ? "\u201c" + nameOf(item.to) + "\u201d was left as it is" : r.error);
-                continue;
-            }
-            m_desktop.noteFileSystemChanged(item.from);
-            switch (entry.kind) {
-            case Undoable::Kind::Copy: break;
-            case Undoable::Kind::Trash:
-                // Back in its folder, and in the list.
-                recordMoved(item.record, item.from);
-                if (item.record && m_tableController.rowOf(item.record) < 0)
-                    returned.push_back(&item);
-                break;
-            default:
-                recordMoved(item.record, item.from);
-                moves.emplace_back(item.to, item.from);
-                break;
-            }
-            item.stamp = r.stamp;
-            redone.items.push_back(item);
-        }
-        // Rows come back where they were, the last to leave first, so each
-        // finds the rows around it as they were when it left.
-        for (auto it = returned.rbegin(); it != returned.rend(); ++it) {
-            const Undoable::Item &item = **it;
-            if (wholeListApart())
-                m_items->insertAt(item.listedAt, item.record.index());
-            m_tableController.insertRow(static_cast<int>(item.shownAt), item.record.index());
-            ++m_itemsVersion;
-        }
-        if (m_catalogue && !moves.empty())
-            m_catalogue->moveSounds(std::move(moves));
-        if (!redone.items.empty())
-            m_redo.push_back(std::move(redone));
-        showUndoTitles();
-        updateTitle();
-        tellFileProblems(QStringLiteral("Undo"), problems);
-    });
-}
-
-void Controller::redo()
-{
-    if (m_redo.empty())
-        return;
-    Undoable entry = std::move(m_redo.back());
-    m_redo.pop_back();
-    showUndoTitles();
-    switch (entry.kind) {
-    case Undoable::Kind::Marks:
-        applyMarks(entry, true);
-        m_undo.push_back(std::move(entry));
-        showUndoTitles();
-        return;
-    case Undoable::Kind::Trash: {
-        // Into the Trash again, if each is still the file that came out.
-        Undoable again = entry;
-        again.items.clear();
-        std::vector<std::string> problems;
-        for (Undoable::Item item : entry.items) {
-            const auto now = m_fs.stamp(item.from);
-            const auto identity = m_fs.identify(item.from);
-            if (!now || !identity || now->inode != item.stamp.inode || now->device != item.stamp.device) {
-                problems.push_back("\u201c" + nameOf(item.from) + "\u201d has changed since, and is kept");
-                continue;
-            }
-            const RemovalResult r = m_fs.removeFile(item.from, *identity, true);
-            if (r.status != RemovalResult::Status::Removed || r.trashedAs.empty()) {
-                problems.push_back("\u201c" + nameOf(item.from) + "\u201d could not be moved to the Trash: " + r.error);
-                continue;
-            }
-            item.to = r.trashedAs;
-            item.trashInfo = r.trashInfo;
-            item.stamp = m_fs.stamp(r.trashedAs).value_or(FileStamp{});
-            m_desktop.noteFileSystemChanged(item.from);
-            if (item.record)
-                removeDeletedRecord(item.record);
-            again.items.push_back(item);
-        }
-        if (!again.items.empty())
-            m_undo.push_back(std::move(again));
-        showUndoTitles();
-        updateTitle();
-        tellFileProblems(QStringLiteral("Redo"), problems);
-        return;
-    }
-    default: break;
-    }
-    std::vector<FileStep> steps;
-    for (const Undoable::Item &item : entry.items) {
-        switch (entry.kind) {
-        case Undoable::Kind::Copy: steps.push_back(fileStep(FileStep::Kind::CopyInto, item.from, entry.folder)); break;
-        case Undoable::Kind::Move: steps.push_back(fileStep(FileStep::Kind::MoveInto, item.from, entry.folder)); break;
-        default: steps.push_back(fileStep(FileStep::Kind::Rename, item.from, nameOf(item.to))); break;
-        }
-    }
-    const auto shared = std::make_shared<Undoable>(std::move(entry));
-    runFiles(QStringLiteral("Redoing"), std::move(steps), [this, shared](std::vector<FileResult> results) {
-        Undoable &entry = *shared;
-        Undoable again = entry;
-        again.items.clear();
-        std::vector<std::string> problems;
-        std::vector<std::pair<std::string, std::string>> moves;
-        for (std::size_t i = 0; i < results.size() && i < entry.items.size(); ++i) {
-            const FileResult &r = results[i];
-            Undoable::Item item = entry.items[i];
-            if (r.status != FileResult::Status::Done) {
-                problems.push_back(r.error);
-                continue;
-            }
-            item.to = r.made;
-            item.stamp = r.stamp;
-            m_desktop.noteFileSystemChanged(r.made);
-            if (entry.kind != Undoable::Kind::Copy) {
-                recordMoved(item.record, r.made);
-                moves.emplace_back(item.from, r.made);
-            }
-            again.items.push_back(item);
-        }
-        if (m_catalogue && !moves.empty())
-            m_catalogue->moveSounds(std::move(moves));
-        if (!again.items.empty())
-            m_undo.push_back(std::move(again));
-        showUndoTitles();
-        tellFileProblems(QStringLiteral("Redo"), problems);
-    });
 }
 
 void Controller::showInFolder()

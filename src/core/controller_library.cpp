@@ -306,10 +306,9 @@ std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord>
     paths.reserve(selected.size());
     RecordStore &store = *m_tableController.items()->store();
     // What each was and became, to be undone.
-    Undoable entry;
-    entry.kind = Undoable::Kind::Marks;
+    std::vector<MarksChange::Marked> changed;
     for (const SoundRecord &r : selected) {
-        Undoable::Item item;
+        MarksChange::Marked item;
         item.record = r;
         item.favouriteBefore = store.favourite(r.index());
         item.tagsBefore = store.tags(r.index());
@@ -317,10 +316,10 @@ std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord>
         item.favouriteAfter = store.favourite(r.index());
         item.tagsAfter = store.tags(r.index());
         if (item.favouriteAfter != item.favouriteBefore || item.tagsAfter != item.tagsBefore)
-            entry.items.push_back(std::move(item));
+            changed.push_back(std::move(item));
         paths.emplace_back(r.path());
     }
-    pushUndoable(std::move(entry));
+    m_changes.push(std::make_unique<MarksChange>(std::move(changed)));
     m_tableController.recordsChanged();
     return paths;
 }
