@@ -51,7 +51,9 @@ void analysisAt(const Statement &select, int first, AnalysisResult &r)
     t.audioHash = static_cast<std::uint64_t>(select.integer(first + 5));
     const std::string_view descriptor = select.view(first + 6);
     r.descriptor.resize(descriptor.size() / sizeof(float));
-    std::memcpy(r.descriptor.data(), descriptor.data(), r.descriptor.size() * sizeof(float));
+    // An empty blob has no bytes to point at.
+    if (!r.descriptor.empty())
+        std::memcpy(r.descriptor.data(), descriptor.data(), r.descriptor.size() * sizeof(float));
 }
 
 } // namespace

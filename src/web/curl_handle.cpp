@@ -1,7 +1,7 @@
 #include "web/curl_handle.h"
 
-#include "web/property_list.h"
 #include "core/services.h"
+#include "web/property_list.h"
 
 namespace auralist {
 

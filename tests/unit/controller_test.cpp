@@ -11,8 +11,8 @@
 
 #include "browser_rig.h"
 #include "core/controller.h"
-#include "core/setting.h"
 #include "core/diagnostics.h"
+#include "core/setting.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
 #include "intake/scanner.h"
