@@ -69,7 +69,7 @@ QString FileChange::title() const
 void FileChange::undo(ChangeContext &context, std::function<void()> done)
 {
     takeBack(context, m_files, m_kind == Kind::Copy,
-             [this, &context, done](std::vector<ChangedFile> back, std::vector<std::string> problems) {
+             [this, &context, done](std::vector<ChangedFile> back, const std::vector<std::string> &problems) {
                  std::vector<std::pair<std::string, std::string>> moves;
                  if (m_kind != Kind::Copy) {
                      for (const ChangedFile &file : back) {
@@ -128,7 +128,7 @@ void FileChange::redo(ChangeContext &context, std::function<void()> done)
 void TrashChange::undo(ChangeContext &context, std::function<void()> done)
 {
     takeBack(context, m_files, false,
-             [this, &context, done](std::vector<ChangedFile> back, std::vector<std::string> problems) {
+             [this, &context, done](std::vector<ChangedFile> back, const std::vector<std::string> &problems) {
                  // Back in its folder, and in the list.
                  std::vector<const ChangedFile *> returned;
                  for (const ChangedFile &file : back) {

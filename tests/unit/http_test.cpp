@@ -6,11 +6,11 @@
 #include <chrono>
 #include <thread>
 
-#include "web/curl_handle.h"
-#include "web/updater.h"
 #include "fakes/fakes.h"
 #include "local_http_server.h"
 #include "platform/curl_http.h"
+#include "web/curl_handle.h"
+#include "web/updater.h"
 
 using namespace auralist;
 using namespace auralist::fakes;

@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
+#include "core/string_utils.h"
+#include "fakes/fakes.h"
 #include "web/curl_handle.h"
 #include "web/marketing.h"
 #include "web/property_list.h"
-#include "core/string_utils.h"
 #include "web/updater.h"
-#include "fakes/fakes.h"
 
 using namespace auralist;
 using namespace auralist::fakes;
