@@ -34,15 +34,6 @@ QString shown(const std::string &bytes)
     return TableController::displayText(bytes);
 }
 
-FileStep fileStep(FileStep::Kind kind, std::string path, std::string target)
-{
-    FileStep s;
-    s.kind = kind;
-    s.path = std::move(path);
-    s.target = std::move(target);
-    return s;
-}
-
 QString countOf(std::size_t n, const char *one, const char *many)
 {
     return QString::fromStdString(groupedDigits(n)) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
@@ -190,7 +181,7 @@ void Controller::sendToDestination(std::size_t n, bool move)
     steps.reserve(selected.size());
     for (const SoundRecord &r : selected)
         steps.push_back(
-            fileStep(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
+            FileStep::of(move ? FileStep::Kind::MoveInto : FileStep::Kind::CopyInto, std::string(r.path()), folder));
     runFiles(move ? QStringLiteral("Moving") : QStringLiteral("Copying"), steps,
              [this, selected, steps, folder, move](std::vector<FileResult> results) {
                  std::vector<ChangedFile> changed;
@@ -241,7 +232,7 @@ void Controller::renameRecord(const SoundRecord &record, const std::string &newN
     const std::string path(record.path());
     if (newName == nameOf(path) || newName.empty())
         return;
-    runFiles(QStringLiteral("Renaming"), {fileStep(FileStep::Kind::Rename, path, newName)},
+    runFiles(QStringLiteral("Renaming"), {FileStep::of(FileStep::Kind::Rename, path, newName)},
              [this, record, path](std::vector<FileResult> results) {
                  const FileResult &r = results.front();
                  if (r.status != FileResult::Status::Done) {
@@ -374,7 +365,7 @@ void Controller::exportList()
     const int rows = m_tableController.rowCount();
     std::size_t leftOut = 0;
     std::string text = exportedList(csv ? ListFormat::Csv : ListFormat::M3u, &leftOut);
-    runFiles(QStringLiteral("Writing"), {fileStep(FileStep::Kind::WriteText, *file, std::move(text))},
+    runFiles(QStringLiteral("Writing"), {FileStep::of(FileStep::Kind::WriteText, *file, std::move(text))},
              [this, rows, leftOut, file = *file](std::vector<FileResult> results) {
                  if (results.front().status != FileResult::Status::Done) {
                      tellFileProblems(QStringLiteral("Export List"), {results.front().error});
@@ -451,7 +442,7 @@ void Controller::dropRegionFile()
 {
     if (!m_region || m_region->file.empty() || m_region->handedOn || !m_files)
         return;
-    FileStep s = fileStep(FileStep::Kind::RemoveCopy, m_region->file, {});
+    FileStep s = FileStep::of(FileStep::Kind::RemoveCopy, m_region->file, {});
     s.expected = m_region->stamp;
     m_files->run({s}, [](const std::vector<FileResult> &) {}, {});
 }
@@ -500,7 +491,7 @@ void Controller::exportRegion(const SoundRecord &record, std::int64_t first, std
             done({});
         return;
     }
-    FileStep s = fileStep(FileStep::Kind::ExportRegion, std::string(record.path()), folder);
+    FileStep s = FileStep::of(FileStep::Kind::ExportRegion, std::string(record.path()), folder);
     s.first = first;
     s.last = last;
     const bool quiet = static_cast<bool>(done);

@@ -248,6 +248,15 @@ struct FileStep {
     std::int64_t first = 0;
     std::int64_t last = 0;
     std::uint64_t audio = 0;
+
+    static FileStep of(Kind kind, std::string path, std::string target)
+    {
+        FileStep s;
+        s.kind = kind;
+        s.path = std::move(path);
+        s.target = std::move(target);
+        return s;
+    }
 };
 
 struct FileResult {

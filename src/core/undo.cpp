@@ -8,15 +8,6 @@ namespace auralist {
 
 namespace {
 
-FileStep stepOf(FileStep::Kind kind, std::string path, std::string target)
-{
-    FileStep s;
-    s.kind = kind;
-    s.path = std::move(path);
-    s.target = std::move(target);
-    return s;
-}
-
 std::string nameOf(const std::string &path)
 {
     return std::string(lastPathComponent(path));
@@ -29,7 +20,7 @@ void takeBack(ChangeContext &context, const std::vector<ChangedFile> &files, boo
 {
     std::vector<FileStep> steps;
     for (const ChangedFile &file : files) {
-        FileStep s = stepOf(copies ? FileStep::Kind::RemoveCopy : FileStep::Kind::MoveBack, file.to, file.from);
+        FileStep s = FileStep::of(copies ? FileStep::Kind::RemoveCopy : FileStep::Kind::MoveBack, file.to, file.from);
         s.expected = file.stamp;
         s.trashInfo = file.trashInfo;
         steps.push_back(std::move(s));
@@ -91,9 +82,9 @@ void FileChange::redo(ChangeContext &context, std::function<void()> done)
     std::vector<FileStep> steps;
     for (const ChangedFile &file : m_files) {
         switch (m_kind) {
-        case Kind::Copy: steps.push_back(stepOf(FileStep::Kind::CopyInto, file.from, m_folder)); break;
-        case Kind::Move: steps.push_back(stepOf(FileStep::Kind::MoveInto, file.from, m_folder)); break;
-        case Kind::Rename: steps.push_back(stepOf(FileStep::Kind::Rename, file.from, nameOf(file.to))); break;
+        case Kind::Copy: steps.push_back(FileStep::of(FileStep::Kind::CopyInto, file.from, m_folder)); break;
+        case Kind::Move: steps.push_back(FileStep::of(FileStep::Kind::MoveInto, file.from, m_folder)); break;
+        case Kind::Rename: steps.push_back(FileStep::of(FileStep::Kind::Rename, file.from, nameOf(file.to))); break;
         }
     }
     context.runFileSteps(QStringLiteral("Redoing"), std::move(steps),

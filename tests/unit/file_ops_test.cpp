@@ -53,15 +53,6 @@ Listing changed(Listing l, const std::map<std::string, std::string> &changes)
     return l;
 }
 
-FileStep step(FileStep::Kind kind, std::string path, std::string target)
-{
-    FileStep s;
-    s.kind = kind;
-    s.path = std::move(path);
-    s.target = std::move(target);
-    return s;
-}
-
 Hooks copying()
 {
     Hooks h;
@@ -295,8 +286,9 @@ TEST(FileOps, TheWorkerReportsEachStepAndCancels)
     FileWorker worker;
     std::vector<FileStep> steps;
     for (int i = 0; i < 3; ++i)
-        steps.push_back(step(FileStep::Kind::CopyInto, root + "/in/" + std::to_string(i) + ".wav", root + "/out"));
-    steps.push_back(step(FileStep::Kind::Rename, root + "/in/0.wav", "zero.wav"));
+        steps.push_back(
+            FileStep::of(FileStep::Kind::CopyInto, root + "/in/" + std::to_string(i) + ".wav", root + "/out"));
+    steps.push_back(FileStep::of(FileStep::Kind::Rename, root + "/in/0.wav", "zero.wav"));
     std::optional<std::vector<FileResult>> results;
     std::size_t lastSteps = 0;
     std::uint64_t lastBytes = 0;
@@ -318,7 +310,7 @@ TEST(FileOps, TheWorkerReportsEachStepAndCancels)
 
     // A job cancelled before it begins does nothing.
     results.reset();
-    const std::uint64_t job = worker.run({step(FileStep::Kind::CopyInto, root + "/in/1.wav", root + "/in")},
+    const std::uint64_t job = worker.run({FileStep::of(FileStep::Kind::CopyInto, root + "/in/1.wav", root + "/in")},
                                          [&](std::vector<FileResult> r) { results = std::move(r); }, {});
     worker.cancel(job);
     ASSERT_TRUE(spinUntil([&] { return results.has_value(); }));
