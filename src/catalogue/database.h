@@ -225,6 +225,9 @@ public:
     std::vector<std::string> backups() const;
 
 private:
+    // edit's mark (its path aside) on the sound at each of paths, whole or
+    // not at all.
+    bool markEach(const std::vector<std::string> &paths, MarkEdit edit);
     bool openFile();
     void close();
     enum class Health { Healthy, Damaged, Busy, Failed };

@@ -9,33 +9,36 @@
 
 namespace auralist::catalogue {
 
-bool Database::setFavourite(const std::vector<std::string> &paths, bool on)
+namespace {
+
+// The statement that sets an edit's mark, and its binding.
+std::string markStatement(const MarkEdit &edit)
 {
-    if (!exec("SAVEPOINT edit"))
-        return false;
-    Statement mark(m_db, (std::string("UPDATE sounds SET favourite = ?1") + kAtPath2).c_str());
-    bool ok = mark.ok();
-    for (const std::string &p : paths) {
-        mark.bind(1, std::int64_t{on ? 1 : 0});
-        mark.bind(2, p);
-        ok = ok && mark.run();
-    }
-    if (ok && exec("RELEASE edit"))
-        return true;
-    noteWriteError();
-    exec("ROLLBACK TO edit; RELEASE edit");
-    return false;
+    return std::string(edit.kind == MarkEdit::Kind::Favourite ? "UPDATE sounds SET favourite = ?1"
+                                                              : "UPDATE sounds SET tags = ?1")
+        + kAtPath2;
 }
 
-bool Database::setTags(const std::vector<std::string> &paths, const std::string &tags)
+void bindMark(Statement &set, const MarkEdit &edit)
+{
+    if (edit.kind == MarkEdit::Kind::Favourite)
+        set.bind(1, std::int64_t{edit.on ? 1 : 0});
+    else
+        set.bindText(1, edit.tags);
+    set.bind(2, edit.path);
+}
+
+} // namespace
+
+bool Database::markEach(const std::vector<std::string> &paths, MarkEdit edit)
 {
     if (!exec("SAVEPOINT edit"))
         return false;
-    Statement set(m_db, (std::string("UPDATE sounds SET tags = ?1") + kAtPath2).c_str());
+    Statement set(m_db, markStatement(edit).c_str());
     bool ok = set.ok();
     for (const std::string &p : paths) {
-        set.bindText(1, tags);
-        set.bind(2, p);
+        edit.path = p;
+        bindMark(set, edit);
         ok = ok && set.run();
     }
     if (ok && exec("RELEASE edit"))
@@ -45,18 +48,26 @@ bool Database::setTags(const std::vector<std::string> &paths, const std::string 
     return false;
 }
 
+bool Database::setFavourite(const std::vector<std::string> &paths, bool on)
+{
+    MarkEdit edit;
+    edit.kind = MarkEdit::Kind::Favourite;
+    edit.on = on;
+    return markEach(paths, edit);
+}
+
+bool Database::setTags(const std::vector<std::string> &paths, const std::string &tags)
+{
+    MarkEdit edit;
+    edit.kind = MarkEdit::Kind::Tags;
+    edit.tags = tags;
+    return markEach(paths, edit);
+}
+
 Database::Marked Database::mark(const MarkEdit &edit)
 {
-    const bool favourite = edit.kind == MarkEdit::Kind::Favourite;
-    Statement set(
-        m_db,
-        (std::string(favourite ? "UPDATE sounds SET favourite = ?1" : "UPDATE sounds SET tags = ?1") + kAtPath2)
-            .c_str());
-    if (favourite)
-        set.bind(1, std::int64_t{edit.on ? 1 : 0});
-    else
-        set.bindText(1, edit.tags);
-    set.bind(2, edit.path);
+    Statement set(m_db, markStatement(edit).c_str());
+    bindMark(set, edit);
     if (!set.run()) {
         // Another connection's lock passes; anything else is told.
         const int primary = sqlite3_errcode(m_db) & 0xFF;
