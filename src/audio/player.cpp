@@ -560,9 +560,9 @@ void Player::endAtPass()
 }
 
 // Reports every sound handed off and not yet reported as finished.
-void Player::flushLateFinishes(std::int64_t now)
+void Player::flushLateFinishes(std::int64_t now, bool all)
 {
-    while (!m_lateFinishes.empty()) {
+    while (!m_lateFinishes.empty() && (all || now >= m_lateFinishes.front().due)) {
         PlayerEvent e = event(PlayerEvent::Kind::Finished, m_lateFinishes.front().serial);
         e.playedToEnd = true;
         e.lateMicros = std::max<std::int64_t>(0, now - m_lateFinishes.front().due);
@@ -576,13 +576,7 @@ void Player::flushLateFinishes(std::int64_t now)
 void Player::watch()
 {
     const std::int64_t now = m_clock.nowMicros();
-    while (!m_lateFinishes.empty() && now >= m_lateFinishes.front().due) {
-        PlayerEvent e = event(PlayerEvent::Kind::Finished, m_lateFinishes.front().serial);
-        e.playedToEnd = true;
-        e.lateMicros = now - m_lateFinishes.front().due;
-        m_lateFinishes.pop_front();
-        send(e);
-    }
+    flushLateFinishes(now, false);
     if (!m_current)
         return;
     const std::uint64_t consumed = m_ring.consumed();
@@ -634,7 +628,7 @@ void Player::watch()
         if (report.final) {
             // What was handed off before it ended before it, whatever the
             // server's latency said since: told first.
-            flushLateFinishes(now);
+            flushLateFinishes(now, true);
             finishCurrent(true, now - report.due);
             return;
         }

@@ -219,7 +219,9 @@ private:
     // Decodes ahead into the ring, most frames at most.
     void fill(std::size_t most = std::numeric_limits<std::size_t>::max());
     void watch();
-    void flushLateFinishes(std::int64_t now);
+    // Reports the sounds handed over and since heard out (all: every one
+    // waiting, as the last sound ends).
+    void flushLateFinishes(std::int64_t now, bool all);
     void loopAfterEnd();
     void endAtPass();
     void dropQueued(Current &current);
