@@ -31,6 +31,12 @@ private:
     pa_threaded_mainloop *m_loop;
 };
 
+// The stream's format: float stereo at rate.
+pa_sample_spec specAt(int rate)
+{
+    return {PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
+}
+
 // What is asked of the server: to hold target milliseconds ahead, asking
 // for more every few milliseconds.
 pa_buffer_attr bufferOf(const pa_sample_spec &spec, int target)
@@ -203,7 +209,7 @@ bool PulseOutput::open(int rate, Render render, void *context, std::string &erro
     if (m_stream && m_rate == rate && pa_stream_get_state(m_stream) == PA_STREAM_READY)
         return true;
     closeStream();
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rate), 2};
+    const pa_sample_spec spec = specAt(rate);
     m_stream = pa_stream_new(m_context, "Auralist", &spec, nullptr);
     if (!m_stream) {
         error = pa_strerror(pa_context_errno(m_context));
@@ -254,7 +260,7 @@ void PulseOutput::setSteady(bool steady)
     if (!m_stream || steady == m_steady || pa_stream_get_state(m_stream) != PA_STREAM_READY)
         return;
     m_steady = steady;
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(m_rate), 2};
+    const pa_sample_spec spec = specAt(m_rate);
     const pa_buffer_attr attr = bufferOf(spec, steady ? kSteadyMilliseconds : kTargetMilliseconds);
     if (pa_operation *op = pa_stream_set_buffer_attr(m_stream, &attr, nullptr, nullptr))
         pa_operation_unref(op);
