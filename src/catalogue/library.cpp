@@ -312,6 +312,16 @@ void Library::settleMarks(Database &db)
     }
 }
 
+bool Library::marksWaitFor(const std::vector<SoundRow> &rows) const
+{
+    if (m_marks.empty())
+        return false;
+    std::unordered_set<std::string_view> waiting;
+    for (const MarkEdit &edit : m_marks)
+        waiting.insert(edit.path);
+    return std::any_of(rows.begin(), rows.end(), [&](const SoundRow &row) { return waiting.count(row.path) != 0; });
+}
+
 void Library::postMarks(std::vector<MarkEdit> edits, std::string what)
 {
     auto shared = std::make_shared<std::vector<MarkEdit>>(std::move(edits));
@@ -476,7 +486,8 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                             db.insertSounds(root, rows);
                         else
                             db.upsertSounds(root, rows);
-                        settleMarks(db);
+                        if (m_marksFailed || marksWaitFor(rows))
+                            settleMarks(db);
                         db.breathe();
                     }
                     if (!alone && whole)

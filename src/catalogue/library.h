@@ -157,6 +157,9 @@ private:
     static constexpr std::time_t kRecordAgainSeconds = 30;
     // Writes what m_marks holds that has a sound to mark, keeping the
     // order of each sound's marks; what is in the catalogue leaves them.
+    // Whether a mark waits for a sound of rows (one not recorded when it
+    // was made).
+    bool marksWaitFor(const std::vector<SoundRow> &rows) const;
     void settleMarks(Database &db);
     void postMarks(std::vector<MarkEdit> edits, std::string what);
     Writer m_writer; // last: its thread goes first
