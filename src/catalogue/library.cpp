@@ -400,7 +400,8 @@ void Library::tellFolders(Database &db)
         struct stat st { };
         folders.push_back({root.path, static_cast<std::uint64_t>(root.sounds), ::stat(root.path.c_str(), &st) != 0});
     }
-    tell([folders = std::move(folders)](Listener &l) mutable { l.catalogueFoldersChanged(std::move(folders)); });
+    // Each listener is given its own copy.
+    tell([folders = std::move(folders)](Listener &l) { l.catalogueFoldersChanged(folders); });
 }
 
 namespace {
@@ -504,9 +505,7 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 }
             }
             if (!marks.empty())
-                tell([store, marks = std::move(marks)](Listener &l) mutable {
-                    l.catalogueMarksArrived(store, std::move(marks));
-                });
+                tell([store, marks = std::move(marks)](Listener &l) { l.catalogueMarksArrived(store, marks); });
             // Not all of it is on the disk (a full disk): recorded again
             // later, and the marks waiting for its sounds with it.
             if (!db.commitNow() || db.writeErrors() != failedBefore) {
@@ -994,9 +993,7 @@ std::size_t Library::check(Database &db, std::uint64_t request, const std::strin
         looked.push_back({row->size, row->modified});
     changes.extended = extended;
     m_shown.store = extended;
-    tell([request, changes = std::move(changes)](Listener &l) mutable {
-        l.catalogueCheckFound(request, std::move(changes));
-    });
+    tell([request, changes = std::move(changes)](Listener &l) { l.catalogueCheckFound(request, changes); });
     return count;
 }
 

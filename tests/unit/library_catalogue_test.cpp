@@ -511,6 +511,10 @@ TEST(Library, EachListenerIsTold)
     settle(library);
     ASSERT_TRUE(first.list && second.list);
     EXPECT_EQ(first.list->second, second.list->second);
+    // Each is given all of what is told, not what another left of it.
+    ASSERT_EQ(first.folders.size(), 1U);
+    ASSERT_EQ(second.folders.size(), 1U);
+    EXPECT_EQ(second.folders[0].sounds, 4U);
     library.removeListener(&first);
     library.requestList(2, Catalogue::ListKind::Folder, f.root);
     settle(library);
