@@ -32,7 +32,8 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_scanner(services.scanner),
       m_catalogue(services.catalogue),
       m_catalogueService(services.catalogue),
-      m_files(services.files)
+      m_files(services.files),
+      m_analysis(*this, tableController, view, services.settings, services.engine, services.catalogue)
 {
     if (m_catalogue)
         m_catalogue->addListener(this);
@@ -58,8 +59,8 @@ Controller::~Controller()
 void Controller::awakeFromNib()
 {
     m_engine.setVolume(volume() / 100.0);
-    if (matchLoudness())
-        m_engine.setLoudnessMatch(true, loudnessTarget());
+    if (m_analysis.matchLoudness())
+        m_engine.setLoudnessMatch(true, m_analysis.loudnessTarget());
     m_view.setTableCanDrop(true);
     m_tableController.setIsEditable(false);
     showBrowser();
@@ -312,6 +313,13 @@ int Controller::rowCount() const
 bool Controller::currentTrackInRows() const
 {
     return m_currentTrack >= 0 && m_currentTrack < rowCount();
+}
+
+void Controller::showAnswer(SoundList rows, const char *valuesKey, std::unordered_map<std::uint32_t, double> values)
+{
+    m_lastFind.clear();
+    setMatches(std::move(rows));
+    m_tableController.setListValues(valuesKey, std::move(values));
 }
 
 } // namespace auralist

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/analysis_feature.h"
 #include "core/browser_view.h"
 #include "core/records.h"
 #include "core/services.h"
@@ -36,7 +37,8 @@ class Controller : public TableControllerDelegate,
                    public DragDelegate,
                    public IntakeScanner::Listener,
                    public Catalogue::Listener,
-                   private ChangeContext {
+                   private ChangeContext,
+                   private ListShown {
 public:
     struct Services {
         SoundEngine &engine;
@@ -112,26 +114,11 @@ public:
     // passed over for the next row (a setting, off by default).
     bool skipUnplayable() const;
     void setSkipUnplayable(bool on);
-    // Matched loudness (setting matchLoudness, off by default), to the
-    // target of setting loudnessTarget (LUFS, -20 by default).
-    // The analysed sounds of the list whose decoded audio is the same, each
-    // group together under its number; deleteDuplicates then asks once
-    // about every copy but the first of each group. returnToList shows the
-    // list as it was (Escape).
-    void findDuplicates();
-    // The sounds of the list most like the selected one, nearest first,
-    // with their likeness (Escape or an empty find returns).
-    void findSimilar();
     // Tells the sound playing its level, once the analysis knows it.
     void tellSoundLevel();
-    // Find Similar over every folder of the catalogue, not the list shown.
-    bool similarEverywhere() const;
-    void setSimilarEverywhere(bool on);
-    void deleteDuplicates();
-    void returnToList();
-    bool matchLoudness() const;
-    void setMatchLoudness(bool on);
-    double loudnessTarget() const;
+    // How the sounds sound: analysis, matched loudness, similar sounds
+    // and duplicates.
+    AnalysisFeature &analysis() { return m_analysis; }
     // Whether a sound that ends is followed by the next row (a setting, on
     // by default); off, each sound plays once and the selection stays.
     bool autoAdvance() const;
@@ -174,12 +161,6 @@ public:
     void catalogueCheckFound(std::uint64_t request, Changes changes) override;
     void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) override;
     void catalogueProblem(Catalogue::Problem problem, const std::string &detail) override;
-    void catalogueAnalysesArrived(std::uint64_t request, const RecordStorePtr &store,
-                                  const std::vector<AnalysisResult> &results) override;
-    void catalogueSimilarFound(std::uint64_t request, const RecordStorePtr &store,
-                               const std::vector<Likeness> &found) override;
-    void catalogueUnanalysedArrived(std::uint64_t request, std::int64_t last,
-                                    const std::vector<std::string> &paths) override;
 
     // Triage: the destination folders (setting destinations, up to nine),
     // copies and moves of the selected sounds to the n-th (0-based), their
@@ -239,7 +220,10 @@ public:
     void tableControllerDidSort(TableController &) override;
     void tableControllerValuesChanged(TableController &) override;
     void tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to) override;
-    void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total) override;
+    void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total) override
+    {
+        m_analysis.progress(done, total);
+    }
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
@@ -293,18 +277,10 @@ private:
                                           const std::function<void(RecordStore &, std::uint32_t)> &mark);
     // The catalogue's check of the folder shown against the disk.
     void startCheck();
-    // Has the list's sounds analysed: what the catalogue knows first, then
-    // the rest (setting analyseSounds, on by default).
-    void startAnalysis();
-    void analyseTheRest();
     // Asks once about deleting records, then deletes those the user
     // approves. With sounds (one for each record: the file kept of its
     // group and the hash of the audio both hold), each record's file and
     // its kept one are checked to hold that audio right before it goes.
-    struct KeptSound {
-        std::string path;
-        std::uint64_t audio = 0;
-    };
     void deleteRecords(std::vector<SoundRecord> records, std::vector<KeptSound> sounds = {});
     // Deletes asked (approved) whose check, if any, found them still copies.
     void deleteApproved(const std::vector<SoundRecord> &asked,
@@ -363,15 +339,6 @@ private:
     std::vector<CataloguedFolder> m_folders;
     std::vector<SavedSearch> m_searches;
     std::uint64_t m_listRequest = 0; // the latest list asked for
-    std::uint64_t m_analysesRequest = 0; // the latest of the catalogue's analyses asked for
-    std::uint64_t m_similarRequest = 0;
-    // The rest of the catalogue, analysed a batch at a time once the list
-    // shown is done: the batch, where it ends, where the last whole one ended.
-    std::uint64_t m_unanalysedRequest = 0;
-    RecordStorePtr m_background;
-    std::int64_t m_backgroundLast = 0;
-    std::int64_t m_backgroundDone = 0;
-    std::chrono::steady_clock::time_point m_analysisStarted;
     std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
     bool m_reopening = false; // the list asked for is the one shown at the last quit
     std::string m_shownFolder;
@@ -434,6 +401,20 @@ private:
     std::vector<SoundRecord> m_deleteRecords;
     std::vector<std::optional<FileIdentity>> m_deleteIdentities;
     std::vector<KeptSound> m_deleteSounds; // Delete Duplicates: what each copy must still be
+
+    // What the features beside the controller are given of the list.
+    SoundList shownItems() const override { return m_items; }
+    SoundList shownMatches() const override { return m_matches; }
+    void showAnswer(SoundList rows, const char *valuesKey, std::unordered_map<std::uint32_t, double> values) override;
+    void showFound() override { find(); }
+    void askToDelete(std::vector<SoundRecord> records, std::vector<KeptSound> kept) override
+    {
+        deleteRecords(std::move(records), std::move(kept));
+    }
+    void analysed() override { tellSoundLevel(); }
+
+    // Made last: it is given the rest.
+    AnalysisFeature m_analysis;
 };
 
 } // namespace auralist

@@ -100,7 +100,7 @@ void Controller::completeIntake()
             m_view.setLibrarySelection(m_shownKind, m_shownFolder);
         }
     }
-    startAnalysis();
+    m_analysis.start();
     play();
 }
 

@@ -87,7 +87,7 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     if (!m_view.findText().isEmpty())
         find();
     m_tableController.readHeaders();
-    startAnalysis();
+    m_analysis.start();
     m_currentTrack = 0;
     if (std::exchange(m_reopening, false)) {
         if (const auto last = valueOf(m_settings, settings::kLastSound); last && !last->empty()) {
@@ -160,7 +160,7 @@ void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
         // takes the changes, for when it is shown again.
         m_items = items;
         ++m_itemsVersion;
-        startAnalysis();
+        m_analysis.start();
         return;
     }
     const bool filtered = m_matches && m_matches != m_items;
@@ -177,7 +177,7 @@ void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
             m_tableController.sortBy(m_tableController.sortKey(), m_tableController.sortAscending());
     }
     m_tableController.readHeaders();
-    startAnalysis();
+    m_analysis.start();
     updateTitle();
     debugLog("library: the check's changes shown (" + std::to_string(changes.gone.size()) + " gone, "
              + std::to_string(extended.size() - changes.firstAdded) + " new, " + std::to_string(changes.changed.size())

@@ -349,7 +349,7 @@ void Controller::keyDown(int key)
     } else if (key == kDeleteKey) {
         deleteSelected();
     } else if (key == Qt::Key_Escape) {
-        returnToList();
+        m_analysis.returnToList();
     } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         // As a double-click does.
         doubleClick(m_tableController);

@@ -384,11 +384,15 @@ public:
     public:
         virtual ~Listener() = default;
         // The remembered folders, in the order they were first taken in.
-        virtual void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) = 0;
+        virtual void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) { (void)folders; }
         // The answer to requestList number request: a new store whose
         // records carry their header facts and marks, in the catalogue's
         // order (what is missing from disk is left out unless offline).
-        virtual void catalogueListArrived(std::uint64_t request, RecordStorePtr store) = 0;
+        virtual void catalogueListArrived(std::uint64_t request, RecordStorePtr store)
+        {
+            (void)request;
+            (void)store;
+        }
         // The marks the catalogue has for records of store (an intake's):
         // by record index.
         struct Marks {
@@ -396,7 +400,11 @@ public:
             bool favourite = false;
             std::string tags;
         };
-        virtual void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks) = 0;
+        virtual void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks)
+        {
+            (void)store;
+            (void)marks;
+        }
         // A check of the list shown (requestList's store, or the last
         // extension of it) found changes. extended holds every record of
         // that store at the same index, then the paths new on disk; gone
@@ -408,14 +416,27 @@ public:
             std::vector<std::uint32_t> gone;
             std::vector<std::uint32_t> changed;
         };
-        virtual void catalogueCheckFound(std::uint64_t request, Changes changes) = 0;
+        virtual void catalogueCheckFound(std::uint64_t request, Changes changes)
+        {
+            (void)request;
+            (void)changes;
+        }
         // A check found most of a folder's sounds gone: forget them?
-        virtual void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) = 0;
+        virtual void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known)
+        {
+            (void)folder;
+            (void)gone;
+            (void)known;
+        }
         // The saved searches, in the order they were saved: once the
         // catalogue opens, and after every change.
         virtual void catalogueSearchesChanged(const std::vector<SavedSearch> &searches) { (void)searches; }
         // Said once, when the catalogue opens.
-        virtual void catalogueProblem(Problem problem, const std::string &detail) = 0;
+        virtual void catalogueProblem(Problem problem, const std::string &detail)
+        {
+            (void)problem;
+            (void)detail;
+        }
         // The answer to requestAnalyses: what earlier analyses learned of
         // store's records (by record index), those never analysed left out.
         virtual void catalogueAnalysesArrived(std::uint64_t request, const RecordStorePtr &store,

@@ -152,8 +152,9 @@ void WindowWiring::connectPlayback()
     on(ui.actionSeekForward, [c] { c->seekBy(1.0); });
     ui.volumeSlider->setValue(c->volume());
     QObject::connect(ui.volumeSlider, &QSlider::valueChanged, &m_window, [c](int v) { c->setVolume(v); });
-    ui.actionMatchLoudness->setChecked(c->matchLoudness());
-    QObject::connect(ui.actionMatchLoudness, &QAction::toggled, &m_window, [c](bool on) { c->setMatchLoudness(on); });
+    ui.actionMatchLoudness->setChecked(c->analysis().matchLoudness());
+    QObject::connect(ui.actionMatchLoudness, &QAction::toggled, &m_window,
+                     [c](bool on) { c->analysis().setMatchLoudness(on); });
     ui.actionSkipUnplayable->setChecked(c->skipUnplayable());
     QObject::connect(ui.actionSkipUnplayable, &QAction::toggled, &m_window, [c](bool on) { c->setSkipUnplayable(on); });
     ui.actionMoveToTrash->setChecked(c->moveToTrash());
@@ -223,7 +224,7 @@ void WindowWiring::connectLibrary()
     for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks, ui.actionSaveSearch})
         action->setEnabled(available);
     QObject::connect(ui.actionFavourite, &QAction::triggered, &m_window, [c] { c->toggleFavourite(); });
-    QObject::connect(ui.actionFindSimilar, &QAction::triggered, &m_window, [c] { c->findSimilar(); });
+    QObject::connect(ui.actionFindSimilar, &QAction::triggered, &m_window, [c] { c->analysis().findSimilar(); });
     QObject::connect(ui.actionSaveSearch, &QAction::triggered, &m_window, [c] { c->saveSearch(); });
     ui.find->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(ui.find, &QWidget::customContextMenuRequested, &m_window, [c, find = ui.find](const QPoint &at) {
@@ -236,11 +237,12 @@ void WindowWiring::connectLibrary()
             c->setSearchAllText(all->isChecked());
     });
     QObject::connect(&m_window, &MainWindow::savedSearchChosen, &m_window, [c](qint64 id) { c->showSavedSearch(id); });
-    ui.actionSimilarEverywhere->setChecked(c->similarEverywhere());
+    ui.actionSimilarEverywhere->setChecked(c->analysis().similarEverywhere());
     QObject::connect(ui.actionSimilarEverywhere, &QAction::toggled, &m_window,
-                     [c](bool on) { c->setSimilarEverywhere(on); });
-    QObject::connect(ui.actionFindDuplicates, &QAction::triggered, &m_window, [c] { c->findDuplicates(); });
-    QObject::connect(ui.actionDeleteDuplicates, &QAction::triggered, &m_window, [c] { c->deleteDuplicates(); });
+                     [c](bool on) { c->analysis().setSimilarEverywhere(on); });
+    QObject::connect(ui.actionFindDuplicates, &QAction::triggered, &m_window, [c] { c->analysis().findDuplicates(); });
+    QObject::connect(ui.actionDeleteDuplicates, &QAction::triggered, &m_window,
+                     [c] { c->analysis().deleteDuplicates(); });
     QObject::connect(ui.actionEditTags, &QAction::triggered, &m_window, [c] { c->editTags(); });
     QObject::connect(&m_window, &MainWindow::libraryEntryChosen, &m_window, [c](int kind, const QByteArray &folder) {
         c->showLibraryList(static_cast<Catalogue::ListKind>(kind), folder.toStdString());

@@ -1070,7 +1070,7 @@ void GuiTest::findSimilarInTheListAndInEveryFolder()
     // in, nearer than the fifth.
     QVERIFY(!w.ui().actionSimilarEverywhere->isChecked());
     w.ui().actionSimilarEverywhere->trigger();
-    QVERIFY(c.similarEverywhere());
+    QVERIFY(c.analysis().similarEverywhere());
     QTest::keyClick(table, Qt::Key_Home);
     QTest::keyClick(table, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
     QTRY_COMPARE(model->rowCount(), 4);
