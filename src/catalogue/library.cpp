@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include "catalogue/exchange.h"
+#include "catalogue/library_rows.h"
 #include "catalogue/reconcile.h"
 #include "catalogue/walk.h"
 #include "core/diagnostics.h"
@@ -54,28 +55,6 @@ void putFacts(SoundRow &row, const HeaderFacts &facts)
     row.rate = static_cast<int>(facts.rate);
     row.channels = facts.channels;
     row.format = std::to_string(facts.container) + "." + std::to_string(facts.encoding);
-}
-
-template <class Row> HeaderFacts factsOf(const Row &row)
-{
-    HeaderFacts facts;
-    facts.size = static_cast<std::uint64_t>(std::max<std::int64_t>(row.size, 0));
-    // "container.encoding"
-    const std::string_view format(row.format);
-    unsigned container = 0;
-    unsigned encoding = 0;
-    const char *end = format.data() + format.size();
-    const auto first = std::from_chars(format.data(), end, container);
-    if (row.lengthFrames < 0 || first.ec != std::errc() || first.ptr == end || *first.ptr != '.'
-        || std::from_chars(first.ptr + 1, end, encoding).ec != std::errc())
-        return facts;
-    facts.frames = row.lengthFrames;
-    facts.rate = static_cast<std::uint32_t>(std::max(row.rate, 0));
-    facts.channels = static_cast<std::uint16_t>(std::clamp(row.channels, 0, 65535));
-    facts.container = static_cast<std::uint8_t>(std::min(container, 255U));
-    facts.encoding = static_cast<std::uint8_t>(std::min(encoding, 255U));
-    facts.state = HeaderFacts::State::Read;
-    return facts;
 }
 
 // What the file at path is now: size, time, identity. False when nothing
@@ -158,13 +137,6 @@ void fingerprint(std::vector<SoundRow> &seen, const std::vector<SoundRow> &known
     });
 }
 
-// Where each record of store is, by path.
-PathIndex indexOf(const RecordStore &store)
-{
-    return PathIndex(store.size(),
-                     [&store](std::size_t i) { return store.scannedPath(static_cast<std::uint32_t>(i)); });
-}
-
 // What the catalogue has of root at paths: looked up one by one when they
 // are few, picked out of all of root's when they are many.
 std::vector<SoundRow> knownRows(Database &db, std::int64_t root, const std::vector<std::string> &paths)
@@ -234,13 +206,6 @@ void writeReconciled(Database &db, std::int64_t root, const std::vector<SoundRow
         db.forgetSounds(result.gone);
 }
 
-using Clock = std::chrono::steady_clock;
-
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 } // namespace
 
 Library::Library(std::string path, Now now)
@@ -281,68 +246,6 @@ Library::Library(std::string path, Now now)
         }
         return m_marksFailed || !m_unrecorded.empty();
     });
-}
-
-void Library::settleMarks(Database &db)
-{
-    if (m_marks.empty())
-        return;
-    std::vector<MarkEdit> left;
-    std::unordered_set<std::string_view> held; // a sound with a mark kept: its later marks wait too
-    bool failed = false;
-    for (const MarkEdit &edit : m_marks) {
-        if (!held.count(edit.path)) {
-            const Database::Marked marked = db.mark(edit);
-            if (marked == Database::Marked::Done)
-                continue;
-            failed = failed || marked == Database::Marked::Failed;
-        }
-        left.push_back(edit);
-        held.insert(left.back().path);
-    }
-    // What was marked leaves the journal only once it is committed.
-    if (!db.commitNow()) {
-        m_marksFailed = true;
-        return;
-    }
-    m_marksFailed = failed;
-    if (left.size() != m_marks.size()) {
-        m_marks = std::move(left);
-        m_journal.replace(m_marks);
-    }
-}
-
-bool Library::marksWaitFor(const std::vector<SoundRow> &rows) const
-{
-    if (m_marks.empty())
-        return false;
-    std::unordered_set<std::string_view> waiting;
-    for (const MarkEdit &edit : m_marks)
-        waiting.insert(edit.path);
-    return std::any_of(rows.begin(), rows.end(), [&](const SoundRow &row) { return waiting.count(row.path) != 0; });
-}
-
-void Library::postMarks(std::vector<MarkEdit> edits, std::string what)
-{
-    auto shared = std::make_shared<std::vector<MarkEdit>>(std::move(edits));
-    m_writer.post(
-        [this, shared, what = std::move(what), start = Clock::now()](Database &db) {
-            settleMarks(db);
-            std::unordered_set<std::string_view> pending;
-            for (const MarkEdit &e : m_marks)
-                pending.insert(e.path);
-            const auto kept = std::count_if(shared->begin(), shared->end(),
-                                            [&](const MarkEdit &e) { return pending.count(e.path) != 0; });
-            debugLog("catalogue: " + what
-                     + (kept == 0 ? " saved in " + std::to_string(msSince(start)) + " ms"
-                                  : ": " + std::to_string(kept) + " kept until they can be written"));
-        },
-        {}, Writer::Order::Soon,
-        [this, shared] {
-            // On the disk first, before any wait on the catalogue.
-            m_journal.append(*shared);
-            m_marks.insert(m_marks.end(), shared->begin(), shared->end());
-        });
 }
 
 Library::~Library()
@@ -403,24 +306,6 @@ void Library::tellFolders(Database &db)
     // Each listener is given its own copy.
     tell([folders = std::move(folders)](Listener &l) { l.catalogueFoldersChanged(folders); });
 }
-
-namespace {
-
-template <class Row> void addRow(RecordStore &store, const Row &row)
-{
-    const std::uint32_t i = store.add(row.path);
-    const HeaderFacts facts = factsOf(row);
-    if (facts.state == HeaderFacts::State::Read)
-        store.setFacts(i, facts);
-    if (row.favourite)
-        store.setFavourite(i, true);
-    if (!row.tags.empty())
-        store.setTags(i, std::string(row.tags));
-    if (!row.metadata.empty())
-        store.setMetadata(i, unpackMetadata(row.metadata));
-}
-
-} // namespace
 
 void Library::recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store)
 {
@@ -545,209 +430,6 @@ void Library::recordFacts(const RecordStorePtr &store, const std::vector<FactsRe
     });
 }
 
-void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
-{
-    if (!store || results.empty())
-        return;
-    // The paths are taken here, on the window's thread, which owns the store.
-    std::vector<std::pair<std::string, AnalysisResult>> rows;
-    rows.reserve(results.size());
-    for (const AnalysisResult &r : results) {
-        if (r.record < store->size() && r.traits.state != SoundTraits::State::Unknown)
-            rows.emplace_back(std::string(store->path(r.record)), r);
-    }
-    m_writer.post([this, store, rows = std::move(rows)](Database &db) {
-        for (const auto &[path, result] : rows) {
-            // A file that is not there (its drive unplugged) says nothing
-            // of its content: tried again another time.
-            struct stat st { };
-            if (result.traits.state == SoundTraits::State::Failed && ::stat(path.c_str(), &st) != 0)
-                continue;
-            db.setAnalysis(path, result);
-            if (result.traits.state != SoundTraits::State::Analysed || !m_similar.loaded())
-                continue;
-            const auto content = db.contentAt(path);
-            const auto label = content ? m_similar.put(*content, result.descriptor) : std::nullopt;
-            if (label && m_labelled.store == store)
-                m_labelled.labels.emplace_back(result.record, *label);
-        }
-    });
-}
-
-SimilarSounds &Library::similar(Database &db)
-{
-    if (!m_similar.loaded()) {
-        const auto start = Clock::now();
-        m_similar.clear();
-        db.eachDescription([&](const ContentKey &content, std::span<const float> description) {
-            m_similar.put(content, description);
-        });
-        const auto *index = m_similar.index();
-        debugLog("catalogue: " + std::to_string(index ? index->size() : 0) + " descriptions read in "
-                 + std::to_string(msSince(start)) + " ms");
-    }
-    return m_similar;
-}
-
-const std::vector<std::pair<std::uint32_t, std::uint32_t>> &Library::labelsOf(Database &db, const RecordStorePtr &store)
-{
-    if (m_labelled.store == store)
-        return m_labelled.labels;
-    const PathIndex at = indexOf(*store);
-    std::vector<std::pair<std::uint32_t, ContentKey>> contents;
-    db.eachAnalysis([&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
-        const auto i = content ? at.find(path) : std::nullopt;
-        if (i && found.traits.state == SoundTraits::State::Analysed)
-            contents.emplace_back(*i, *content);
-    });
-    label(db, store, contents);
-    return m_labelled.labels;
-}
-
-void Library::label(Database &db, const RecordStorePtr &store,
-                    const std::vector<std::pair<std::uint32_t, ContentKey>> &contents)
-{
-    const SimilarSounds &known = similar(db);
-    m_labelled = {store, {}};
-    m_labelled.labels.reserve(contents.size());
-    for (const auto &[record, content] : contents) {
-        if (const auto label = known.labelOf(content))
-            m_labelled.labels.emplace_back(record, *label);
-    }
-}
-
-void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store)
-{
-    if (!store)
-        return;
-    m_writer.post([this, request, store](Database &db) {
-        const PathIndex at = indexOf(*store);
-        std::vector<AnalysisResult> results;
-        std::vector<std::pair<std::uint32_t, ContentKey>> contents;
-        db.eachAnalysis(
-            [&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
-                const auto i = at.find(path);
-                if (!i)
-                    return;
-                AnalysisResult r;
-                r.record = *i;
-                r.traits = found.traits;
-                r.error = found.error;
-                results.push_back(std::move(r));
-                if (content && found.traits.state == SoundTraits::State::Analysed)
-                    contents.emplace_back(*i, *content);
-            });
-        tell([request, store, results = std::move(results)](Listener &l) {
-            l.catalogueAnalysesArrived(request, store, results);
-        });
-        // Then (the first time: after the answer) what Find Similar needs.
-        label(db, store, contents);
-    });
-}
-
-void Library::requestUnanalysed(std::uint64_t request, std::int64_t after, std::size_t most)
-{
-    m_writer.post([this, request, after, most](Database &db) {
-        std::vector<std::string> paths;
-        std::int64_t last = after;
-        for (auto &[id, path] : db.unanalysed(after, most)) {
-            last = id;
-            paths.push_back(std::move(path));
-        }
-        tell([request, last, paths = std::move(paths)](Listener &l) {
-            l.catalogueUnanalysedArrived(request, last, paths);
-        });
-    });
-}
-
-namespace {
-
-// Alike: 100; a unit of spread in every part of the description apart:
-// about 15.
-double likenessOf(float squaredDistance)
-{
-    return 100.0 * std::exp(-std::sqrt(static_cast<double>(squaredDistance)) / 3.0);
-}
-
-} // namespace
-
-std::vector<Catalogue::Listener::Likeness> Library::similarAmong(Database &db, const RecordStorePtr &store,
-                                                                 std::uint32_t record, std::size_t most)
-{
-    const auto &labels = labelsOf(db, store);
-    const DescriptionIndex *index = similar(db).index();
-    const auto asked = std::find_if(labels.begin(), labels.end(), [&](const auto &l) { return l.first == record; });
-    if (!index || asked == labels.end())
-        return {};
-    std::vector<std::uint32_t> among(labels.size());
-    std::transform(labels.begin(), labels.end(), among.begin(), [](const auto &l) { return l.second; });
-    // The description is copied: the index is not changed meanwhile, but
-    // a span into it is no query to keep.
-    const auto description = index->description(asked->second);
-    const std::vector<float> query(description.begin(), description.end());
-    std::vector<Listener::Likeness> found;
-    for (const auto &[position, distance] : index->nearestAmong(query, among, most))
-        found.emplace_back(labels[position].first, likenessOf(distance));
-    return found;
-}
-
-RecordStorePtr Library::similarEverywhere(Database &db, const std::string &path, std::size_t most,
-                                          std::vector<Listener::Likeness> &found)
-{
-    SimilarSounds &known = similar(db);
-    const DescriptionIndex *index = known.index();
-    const auto content = db.contentAt(path);
-    const auto label = content ? known.labelOf(*content) : std::nullopt;
-    if (!index || !label)
-        return nullptr;
-    const auto description = index->description(*label);
-    const std::vector<float> query(description.begin(), description.end());
-    auto store = std::make_shared<RecordStore>();
-    for (const auto &[near, distance] : index->nearest(query, most)) {
-        // Every sound of that content (copies of one sound are equally
-        // like it), while there is room.
-        for (const auto &[row, analysis] : db.soundsWith(known.content(near))) {
-            if (store->size() >= most)
-                break;
-            const std::uint32_t i = store->size();
-            addRow(*store, row);
-            SoundTraits traits = analysis.traits;
-            if (traits.state == SoundTraits::State::Failed)
-                traits.reason = store->reasonNumber(analysis.error);
-            store->setTraits(i, traits);
-            found.emplace_back(i, likenessOf(distance));
-        }
-    }
-    return store;
-}
-
-void Library::findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most,
-                          bool everywhere)
-{
-    if (!store || record >= store->size())
-        return;
-    // The path is taken here, on the window's thread, which owns the store.
-    std::string path(store->path(record));
-    m_writer.post([this, request, store, record, most, everywhere, path = std::move(path)](Database &db) {
-        const auto start = Clock::now();
-        std::vector<Listener::Likeness> nearest;
-        RecordStorePtr answer = store;
-        if (everywhere)
-            answer = similarEverywhere(db, path, most, nearest);
-        else
-            nearest = similarAmong(db, store, record, most);
-        if (!answer)
-            answer = store;
-        const auto *index = m_similar.index();
-        debugLog(std::string("catalogue: similar ") + (everywhere ? "everywhere" : "in the list") + " among "
-                 + std::to_string(everywhere ? (index ? index->size() : 0) : m_labelled.labels.size()) + " in "
-                 + std::to_string(msSince(start)) + " ms");
-        tell([request, answer, nearest = std::move(nearest)](Listener &l) {
-            l.catalogueSimilarFound(request, answer, nearest);
-        });
-    });
-}
-
 void Library::moveSounds(std::vector<std::pair<std::string, std::string>> moves)
 {
     m_writer.post(
@@ -756,26 +438,6 @@ void Library::moveSounds(std::vector<std::pair<std::string, std::string>> moves)
                 tellFolders(db);
         },
         {}, Writer::Order::Soon);
-}
-
-void Library::setFavourite(std::vector<std::string> paths, bool on)
-{
-    std::string what = "favourite of " + std::to_string(paths.size());
-    std::vector<MarkEdit> edits;
-    edits.reserve(paths.size());
-    for (std::string &path : paths)
-        edits.push_back({MarkEdit::Kind::Favourite, std::move(path), on, {}});
-    postMarks(std::move(edits), std::move(what));
-}
-
-void Library::setTags(std::vector<std::string> paths, std::string tags)
-{
-    std::string what = "tags of " + std::to_string(paths.size());
-    std::vector<MarkEdit> edits;
-    edits.reserve(paths.size());
-    for (std::string &path : paths)
-        edits.push_back({MarkEdit::Kind::Tags, std::move(path), false, tags});
-    postMarks(std::move(edits), std::move(what));
 }
 
 void Library::notePlayed(const std::string &path)
@@ -1011,48 +673,6 @@ void Library::forget(const std::string &folder, bool goneOnly)
         } else if (const auto root = db.rootAt(folder)) {
             db.forgetRoot(*root);
         }
-        tellFolders(db);
-    });
-}
-
-void Library::exportMarks(const std::string &file, Done done)
-{
-    m_writer.post([this, file, done = std::move(done)](Database &db) {
-        const std::string json = catalogue::exportMarks(db);
-        const std::string part = file + ".part";
-        bool ok = false;
-        {
-            std::ofstream out(part, std::ios::binary | std::ios::trunc);
-            out << json;
-            out.flush();
-            ok = static_cast<bool>(out);
-        }
-        std::error_code error;
-        if (ok)
-            fs::rename(part, file, error);
-        if (!ok || error)
-            fs::remove(part, error);
-        const bool written = ok && !error;
-        m_mailbox.post([done, written] {
-            done(written, written ? "Favourites and tags were written." : "The file could not be written.");
-        });
-    });
-}
-
-void Library::importMarks(const std::string &file, Done done)
-{
-    m_writer.post([this, file, done = std::move(done)](Database &db) {
-        std::ifstream in(file, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        const ImportResult result = catalogue::importMarks(db, in ? text.str() : std::string());
-        std::string message;
-        if (!result.readable)
-            message = "The file is not a list of favourites and tags.";
-        else
-            message = std::to_string(result.applied) + " sounds marked; " + std::to_string(result.unmatched)
-                + " not in the catalogue.";
-        m_mailbox.post([done, ok = result.readable, message] { done(ok, message); });
         tellFolders(db);
     });
 }
