@@ -384,10 +384,14 @@ public:
     public:
         virtual ~Listener() = default;
         // The remembered folders, in the order they were first taken in.
+        // Answers that hand over data take it by value: each listener is
+        // given its own, to keep.
+        // NOLINTNEXTLINE(performance-unnecessary-value-param)
         virtual void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) { (void)folders; }
         // The answer to requestList number request: a new store whose
         // records carry their header facts and marks, in the catalogue's
         // order (what is missing from disk is left out unless offline).
+        // NOLINTNEXTLINE(performance-unnecessary-value-param)
         virtual void catalogueListArrived(std::uint64_t request, RecordStorePtr store)
         {
             (void)request;
@@ -400,6 +404,7 @@ public:
             bool favourite = false;
             std::string tags;
         };
+        // NOLINTNEXTLINE(performance-unnecessary-value-param)
         virtual void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks)
         {
             (void)store;
@@ -416,6 +421,7 @@ public:
             std::vector<std::uint32_t> gone;
             std::vector<std::uint32_t> changed;
         };
+        // NOLINTNEXTLINE(performance-unnecessary-value-param)
         virtual void catalogueCheckFound(std::uint64_t request, Changes changes)
         {
             (void)request;
