@@ -3,22 +3,15 @@
 #include <malloc.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QShortcut>
-#include <QSocketNotifier>
-#include <QThread>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdio>
 
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "analysis/analyse.h"
 #include "analysis/analysis_pool.h"
 #include "app/command_line.h"
+#include "app/quit_signals.h"
 #include "audio/audio_engine.h"
 #include "audio/decoder.h"
 #include "catalogue/library.h"
@@ -39,6 +32,7 @@
 #include "platform/sound_header_reader.h"
 #include "platform/system_clock.h"
 #include "ui/delete_panel.h"
+#include "ui/developer_aids.h"
 #include "ui/drag_table.h"
 #include "ui/main_window.h"
 #include "ui/waveform_strip.h"
@@ -161,17 +155,8 @@ void Browser::connectActions()
     on(ui.actionTellAFriend, [m] { m->tellAFriend(); });
     on(ui.actionDonate, [m] { m->donate(); });
 
-    // A developer's aid, with the debug log on: F12 holds the window's
-    // thread for a second, to hear that the sound does not care; and every
-    // time the window's thread was held up for over 50 ms is logged.
-    if (qEnvironmentVariableIsSet("AURALIST_DEBUG")) {
-        watchForStalls();
-        auto *stall = new QShortcut(QKeySequence(Qt::Key_F12), m_window.get());
-        QObject::connect(stall, &QShortcut::activated, m_window.get(), [] {
-            debugLog("holding the window's thread for 1 s");
-            QThread::msleep(1000);
-        });
-    }
+    if (qEnvironmentVariableIsSet("AURALIST_DEBUG"))
+        addDeveloperAids(*m_window);
     m_wiring->connect();
     m_window->deletePanel()->setActions([c] { c->cancelDelete(); }, [c] { c->approveDelete(); });
     m_window->setWindowWillClose([this, c] {
@@ -179,25 +164,6 @@ void Browser::connectActions()
         c->windowWillClose(true);
     });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(), [c] { c->appWillTerminate(); });
-}
-
-void Browser::watchForStalls()
-{
-    // A timer due every 10 ms that fires late tells how long the thread was
-    // busy elsewhere.
-    auto *timer = new QTimer(m_window.get());
-    auto last = std::make_shared<QElapsedTimer>();
-    auto longest = std::make_shared<qint64>(0);
-    last->start();
-    QObject::connect(timer, &QTimer::timeout, m_window.get(), [last, longest] {
-        const qint64 late = last->restart() - 10;
-        if (late > 50)
-            debugLog("event loop stalled " + std::to_string(late) + " ms");
-        *longest = std::max(*longest, late);
-    });
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_window.get(),
-                     [longest] { debugLog("longest event-loop stall: " + std::to_string(*longest) + " ms"); });
-    timer->start(10);
 }
 
 void Browser::launch(const std::vector<std::string> &paths)
@@ -223,53 +189,6 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
     m_tableController->appDidFinishLaunching();
     m_updater->appDidFinishLaunching();
 }
-
-namespace {
-
-// Written by the handler of a quitting signal, read on the window's thread.
-int g_quitSignalPipe
-    = -1; // NOLINT(cppcoreguidelines-avoid-non-const-global-variables): a signal handler's only way out
-
-extern "C" void onQuitSignal(int number)
-{
-    const char byte = static_cast<char>(number);
-    // Nothing else is safe in a handler; a full pipe already says it.
-    [[maybe_unused]] const ssize_t written = ::write(g_quitSignalPipe, &byte, 1);
-}
-
-// SIGTERM (a logout, a service manager, kill), SIGINT and SIGHUP quit as
-// closing the window does: the settings saved, the catalogue closed, every
-// thread stopped in order. A second such signal ends the process at once.
-// Caught from the start; acted on once the window is there to close.
-int catchQuitSignals()
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return -1;
-    g_quitSignalPipe = fds[1];
-    struct sigaction action { };
-    action.sa_handler = &onQuitSignal;
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int number : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(number, &action, nullptr);
-    return fds[0];
-}
-
-void quitOnSignals(int fd, QWidget &window)
-{
-    if (fd < 0)
-        return;
-    auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, &window);
-    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, fd] {
-        char byte = 0;
-        while (::read(fd, &byte, 1) > 0) { }
-        debugLog("quitting on signal " + std::to_string(static_cast<int>(byte)));
-        window.close();
-    });
-}
-
-} // namespace
 
 int runAuralist(int argc, char **argv)
 {

@@ -76,7 +76,6 @@ private:
     // The Help menu, the developer's aids and the window's closing; the
     // rest of the window is wired by m_wiring.
     void connectActions();
-    void watchForStalls();
     void appFinishedLaunching(const std::vector<std::string> &paths);
 
     ServiceSet m_services;
