@@ -387,6 +387,17 @@ void Database::checkpoint()
         sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
 }
 
+bool Database::inSavepoint(const std::function<bool()> &work)
+{
+    if (!exec("SAVEPOINT edit"))
+        return false;
+    if (work() && exec("RELEASE edit"))
+        return true;
+    noteWriteError();
+    exec("ROLLBACK TO edit; RELEASE edit");
+    return false;
+}
+
 bool Database::commit()
 {
     if (exec("COMMIT"))

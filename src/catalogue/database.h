@@ -225,6 +225,9 @@ public:
     std::vector<std::string> backups() const;
 
 private:
+    // work (true: done) in a savepoint of its own, whole or not at all; a
+    // failure is noted.
+    bool inSavepoint(const std::function<bool()> &work);
     // edit's mark (its path aside) on the sound at each of paths, whole or
     // not at all.
     bool markEach(const std::vector<std::string> &paths, MarkEdit edit);

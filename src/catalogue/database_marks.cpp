@@ -32,20 +32,16 @@ void bindMark(Statement &set, const MarkEdit &edit)
 
 bool Database::markEach(const std::vector<std::string> &paths, MarkEdit edit)
 {
-    if (!exec("SAVEPOINT edit"))
-        return false;
-    Statement set(m_db, markStatement(edit).c_str());
-    bool ok = set.ok();
-    for (const std::string &p : paths) {
-        edit.path = p;
-        bindMark(set, edit);
-        ok = ok && set.run();
-    }
-    if (ok && exec("RELEASE edit"))
-        return true;
-    noteWriteError();
-    exec("ROLLBACK TO edit; RELEASE edit");
-    return false;
+    return inSavepoint([&] {
+        Statement set(m_db, markStatement(edit).c_str());
+        bool ok = set.ok();
+        for (const std::string &p : paths) {
+            edit.path = p;
+            bindMark(set, edit);
+            ok = ok && set.run();
+        }
+        return ok;
+    });
 }
 
 bool Database::setFavourite(const std::vector<std::string> &paths, bool on)

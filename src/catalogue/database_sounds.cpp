@@ -124,71 +124,63 @@ bool Database::beginReplace()
 
 bool Database::insertSounds(std::int64_t root, const std::vector<SoundRow> &rows)
 {
-    if (!exec("SAVEPOINT edit"))
-        return false;
-    bool ok = true;
-    {
-        Statement insert(m_db,
-                         "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
-                         " rate, channels, format, fingerprint, favourite, tags, content)"
-                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-        ok = insert.ok();
-        for (const SoundRow &r : rows) {
-            if (!ok)
-                break;
-            bindSound(insert, root, r);
-            ok = insert.run();
+    return inSavepoint([&] {
+        bool ok = true;
+        {
+            Statement insert(m_db,
+                             "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
+                             " rate, channels, format, fingerprint, favourite, tags, content)"
+                             " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+            ok = insert.ok();
+            for (const SoundRow &r : rows) {
+                if (!ok)
+                    break;
+                bindSound(insert, root, r);
+                ok = insert.run();
+            }
         }
-    }
-    if (ok && exec("RELEASE edit"))
-        return true;
-    noteWriteError();
-    exec("ROLLBACK TO edit; RELEASE edit");
-    return false;
+        return ok;
+    });
 }
 
 bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows)
 {
-    if (!exec("SAVEPOINT edit"))
-        return false;
-    bool ok = true;
-    {
-        // Known paths are updated, keeping their marks; new ones inserted
-        // with the marks they are given (a sound found moved brings its own).
-        // A known sound keeps the hash of its audio while its file is
-        // unchanged, unless it is given one.
-        Statement update(m_db,
-                         (std::string("UPDATE sounds SET root = ?1, size = ?3, modified = ?4, device = ?5,"
-                                      " inode = ?6, length_frames = ?7, rate = ?8, channels = ?9, format = ?10,"
-                                      " fingerprint = ?11, content = CASE WHEN ?14 IS NOT NULL THEN ?14"
-                                      " WHEN size = ?3 AND modified = ?4 AND fingerprint IS ?11 THEN content END")
-                          + kAtPath2)
-                             .c_str());
-        Statement insert(m_db,
-                         "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
-                         " rate, channels, format, fingerprint, favourite, tags, content)"
-                         " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-        Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
-        ok = update.ok() && insert.ok() && seen.ok();
-        for (const SoundRow &r : rows) {
-            if (!ok)
-                break;
-            // The update has no use for the marks (12, 13): binding them
-            // there is refused, harmlessly.
-            for (Statement *st : {&update, &insert})
-                bindSound(*st, root, r);
-            ok = update.run();
-            if (ok && sqlite3_changes(m_db) == 0)
-                ok = insert.run();
-            seen.bind(1, r.path);
-            ok = ok && seen.run();
+    return inSavepoint([&] {
+        bool ok = true;
+        {
+            // Known paths are updated, keeping their marks; new ones inserted
+            // with the marks they are given (a sound found moved brings its own).
+            // A known sound keeps the hash of its audio while its file is
+            // unchanged, unless it is given one.
+            Statement update(m_db,
+                             (std::string("UPDATE sounds SET root = ?1, size = ?3, modified = ?4, device = ?5,"
+                                          " inode = ?6, length_frames = ?7, rate = ?8, channels = ?9, format = ?10,"
+                                          " fingerprint = ?11, content = CASE WHEN ?14 IS NOT NULL THEN ?14"
+                                          " WHEN size = ?3 AND modified = ?4 AND fingerprint IS ?11 THEN content END")
+                              + kAtPath2)
+                                 .c_str());
+            Statement insert(m_db,
+                             "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
+                             " rate, channels, format, fingerprint, favourite, tags, content)"
+                             " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+            Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
+            ok = update.ok() && insert.ok() && seen.ok();
+            for (const SoundRow &r : rows) {
+                if (!ok)
+                    break;
+                // The update has no use for the marks (12, 13): binding them
+                // there is refused, harmlessly.
+                for (Statement *st : {&update, &insert})
+                    bindSound(*st, root, r);
+                ok = update.run();
+                if (ok && sqlite3_changes(m_db) == 0)
+                    ok = insert.run();
+                seen.bind(1, r.path);
+                ok = ok && seen.run();
+            }
         }
-    }
-    if (ok && exec("RELEASE edit"))
-        return true;
-    noteWriteError();
-    exec("ROLLBACK TO edit; RELEASE edit");
-    return false;
+        return ok;
+    });
 }
 
 bool Database::pruneUnseen(std::int64_t root)
@@ -233,19 +225,15 @@ bool Database::forgetRoot(std::int64_t root)
 
 bool Database::forgetSounds(const std::vector<std::string> &paths)
 {
-    if (!exec("SAVEPOINT edit"))
-        return false;
-    Statement forget(m_db, (std::string("DELETE FROM sounds") + kAtPath1).c_str());
-    bool ok = forget.ok();
-    for (const std::string &p : paths) {
-        forget.bind(1, p);
-        ok = ok && forget.run();
-    }
-    if (ok && exec("RELEASE edit"))
-        return true;
-    noteWriteError();
-    exec("ROLLBACK TO edit; RELEASE edit");
-    return false;
+    return inSavepoint([&] {
+        Statement forget(m_db, (std::string("DELETE FROM sounds") + kAtPath1).c_str());
+        bool ok = forget.ok();
+        for (const std::string &p : paths) {
+            forget.bind(1, p);
+            ok = ok && forget.run();
+        }
+        return ok;
+    });
 }
 
 bool Database::notePlayed(const std::string &path, std::int64_t when)
@@ -330,36 +318,32 @@ std::vector<Root> Database::roots()
 
 bool Database::moveSounds(const std::vector<std::pair<std::string, std::string>> &moves)
 {
-    if (!exec("SAVEPOINT edit"))
-        return false;
-    const std::vector<Root> known = roots();
-    Statement move(m_db,
-                   (std::string("UPDATE sounds SET path = ?1, path_key = path_key(?1), root = ?3") + kAtPath2).c_str());
-    bool ok = move.ok();
-    for (const auto &[from, to] : moves) {
-        std::int64_t root = 0;
-        std::size_t longest = 0;
-        for (const Root &r : known) {
-            const std::string folder = r.path.ends_with('/') ? r.path : r.path + '/';
-            if (to.starts_with(folder) && folder.size() > longest) {
-                root = r.id;
-                longest = folder.size();
+    return inSavepoint([&] {
+        const std::vector<Root> known = roots();
+        Statement move(
+            m_db, (std::string("UPDATE sounds SET path = ?1, path_key = path_key(?1), root = ?3") + kAtPath2).c_str());
+        bool ok = move.ok();
+        for (const auto &[from, to] : moves) {
+            std::int64_t root = 0;
+            std::size_t longest = 0;
+            for (const Root &r : known) {
+                const std::string folder = r.path.ends_with('/') ? r.path : r.path + '/';
+                if (to.starts_with(folder) && folder.size() > longest) {
+                    root = r.id;
+                    longest = folder.size();
+                }
             }
+            if (root == 0) {
+                const std::size_t slash = to.rfind('/');
+                root = rememberRoot(slash == 0 ? std::string("/") : to.substr(0, slash));
+            }
+            move.bind(1, to);
+            move.bind(2, from);
+            move.bind(3, root);
+            ok = ok && root != 0 && move.run();
         }
-        if (root == 0) {
-            const std::size_t slash = to.rfind('/');
-            root = rememberRoot(slash == 0 ? std::string("/") : to.substr(0, slash));
-        }
-        move.bind(1, to);
-        move.bind(2, from);
-        move.bind(3, root);
-        ok = ok && root != 0 && move.run();
-    }
-    if (ok && exec("RELEASE edit"))
-        return true;
-    noteWriteError();
-    exec("ROLLBACK TO edit; RELEASE edit");
-    return false;
+        return ok;
+    });
 }
 
 std::optional<SoundRow> Database::findSound(const std::string &path, const std::string &print)
