@@ -30,21 +30,41 @@ int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundR
     return compareNumeric(valueOrEmpty(first, key), valueOrEmpty(second, key));
 }
 
+namespace {
+
+// The model's columns: each one's key (of a record's value, fact or trait)
+// and its title, in the model's order; the view may move and hide them.
+struct ColumnOf {
+    const char *key;
+    const char *title;
+};
+constexpr ColumnOf kColumns[] = {
+    {"name", "Name"},           {"path", "Path"},
+    {"length", "Length"},       {"format", "Format"},
+    {"rate", "Rate"},           {"channels", "Channels"},
+    {"size", "Size"},           {"favourite", "Favourite"},
+    {"tags", "Tags"},           {"description", "Description"},
+    {"loudness", "Loudness"},   {"peak", "Peak"},
+    {"type", "Type"},           {"bpm", "BPM"},
+    {"note", "Note"},           {"similarity", "Similarity"},
+    {"duplicate", "Duplicate"},
+};
+
+} // namespace
+
 TableController::TableController(Diagnostics &diagnostics, QObject *parent)
     : QAbstractTableModel(parent), m_diagnostics(diagnostics), m_items(makeSoundList())
 {
+    for (const ColumnOf &c : kColumns) {
+        m_columns.emplace_back(c.key);
+        m_titles.push_back(QString::fromLatin1(c.title));
+    }
 }
 
 void TableController::setTableView(TableView *view)
 {
     beginResetModel();
     m_tableView = view;
-    m_columns = view ? view->columnIdentifiers() : std::vector<std::string>();
-    m_titles.clear();
-    if (view) {
-        for (const std::string &t : view->columnTitles())
-            m_titles.push_back(QString::fromStdString(t));
-    }
     endResetModel();
 }
 

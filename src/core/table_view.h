@@ -18,10 +18,6 @@ public:
     TableView(const TableView &) = delete;
     TableView &operator=(const TableView &) = delete;
 
-    // The identifier of each column, in display order.
-    virtual std::vector<std::string> columnIdentifiers() const = 0;
-    // The title shown in each column's header.
-    virtual std::vector<std::string> columnTitles() const = 0;
     // The column whose header was last clicked; -1 for none.
     virtual int selectedColumn() const = 0;
     // The selected rows, ascending.

@@ -17,14 +17,6 @@ namespace auralist {
 
 namespace {
 
-std::vector<std::string> stringListProperty(const QObject *object, const char *name)
-{
-    std::vector<std::string> out;
-    for (const QString &s : object->property(name).toStringList())
-        out.push_back(s.toStdString());
-    return out;
-}
-
 bool carriesFiles(const QMimeData *mime)
 {
     return mime && mime->hasFormat(QString::fromLatin1(kUriListMimeType));
@@ -154,10 +146,10 @@ void DragTable::resizeEvent(QResizeEvent *event)
 void DragTable::showHeaderMenu(const QPoint &at)
 {
     QMenu menu(this);
-    const QStringList titles = property("columnTitles").toStringList();
     QHeaderView *header = horizontalHeader();
     for (int c = 1; c < header->count(); ++c) {
-        QAction *action = menu.addAction(c < titles.size() ? titles[c] : QString::number(c));
+        QAction *action
+            = menu.addAction(model() ? model()->headerData(c, Qt::Horizontal).toString() : QString::number(c));
         action->setCheckable(true);
         action->setChecked(!header->isSectionHidden(c));
         connect(action, &QAction::toggled, this, [this, c](bool on) {
@@ -206,12 +198,12 @@ Qt::DropActions DragTable::draggingSourceOperationMaskForLocal(bool local)
 
 std::vector<std::string> DragTable::columnIdentifiers() const
 {
-    return stringListProperty(this, "columnIdentifiers");
-}
-
-std::vector<std::string> DragTable::columnTitles() const
-{
-    return stringListProperty(this, "columnTitles");
+    std::vector<std::string> ids;
+    if (m_tableController) {
+        for (int c = 0; c < m_tableController->columnCount(); ++c)
+            ids.push_back(m_tableController->identifierForColumn(c));
+    }
+    return ids;
 }
 
 std::vector<int> DragTable::selectedRowIndexes() const

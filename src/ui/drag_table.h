@@ -34,9 +34,10 @@ public:
     bool canDropFiles() const { return m_canDrop; }
     static Qt::DropActions draggingSourceOperationMaskForLocal(bool local);
 
+    // The model's column keys, in its order.
+    std::vector<std::string> columnIdentifiers() const;
+
     // TableView
-    std::vector<std::string> columnIdentifiers() const override;
-    std::vector<std::string> columnTitles() const override;
     int selectedColumn() const override { return m_selectedColumn; }
     std::vector<int> selectedRowIndexes() const override;
     int selectedRow() const override;

@@ -144,8 +144,6 @@ public:
 
 class FakeTableView : public TableView {
 public:
-    std::vector<std::string> columnIdentifiers() const override { return {"name", "path"}; }
-    std::vector<std::string> columnTitles() const override { return {"Name", "Path"}; }
     int selectedColumn() const override { return column; }
     std::vector<int> selectedRowIndexes() const override { return std::vector<int>(rows.begin(), rows.end()); }
     int selectedRow() const override { return current; }
