@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/list_shown.h"
 #include "core/records.h"
 #include "core/services.h"
 
@@ -13,38 +14,6 @@ namespace auralist {
 
 class BrowserView;
 class TableController;
-
-// A file kept in place of the copies Delete Duplicates removes, and the
-// hash of the audio it and they hold.
-struct KeptSound {
-    std::string path;
-    std::uint64_t audio = 0;
-};
-
-// What a feature beside the controller needs of the list it shows. Every
-// call on the window's thread.
-class ListShown {
-public:
-    ListShown() = default;
-    virtual ~ListShown() = default;
-    ListShown(const ListShown &) = delete;
-    ListShown &operator=(const ListShown &) = delete;
-
-    // The whole list (an intake's or the catalogue's); null before one.
-    virtual SoundList shownItems() const = 0;
-    // The rows shown when they are a part of it (a find, an answer).
-    virtual SoundList shownMatches() const = 0;
-    // rows shown in place of the list, each with its value in the column
-    // valuesKey, until Escape or a find brings the list back.
-    virtual void showAnswer(SoundList rows, const char *valuesKey, std::unordered_map<std::uint32_t, double> values)
-        = 0;
-    // The list again, as the find field has it.
-    virtual void showFound() = 0;
-    // Asks once about deleting records; kept: see Controller::deleteRecords.
-    virtual void askToDelete(std::vector<SoundRecord> records, std::vector<KeptSound> kept) = 0;
-    // More of the rows' sounds are analysed.
-    virtual void analysed() = 0;
-};
 
 // How the sounds sound: the analysis of the list shown (what the catalogue
 // learned before, then the analysis pool for the rest) and then of the rest

@@ -32,8 +32,10 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_scanner(services.scanner),
       m_catalogue(services.catalogue),
       m_catalogueService(services.catalogue),
-      m_files(services.files),
-      m_analysis(*this, tableController, view, services.settings, services.engine, services.catalogue)
+      m_jobs(services.files, view, services.alerts),
+      m_analysis(*this, tableController, view, services.settings, services.engine, services.catalogue),
+      m_triage({services.fileSystem, services.desktop, services.settings, m_jobs, services.catalogue}, *this,
+               tableController, view)
 {
     if (m_catalogue)
         m_catalogue->addListener(this);
@@ -293,6 +295,33 @@ void Controller::tableControllerRowsDidChange(TableController &)
 bool Controller::wholeListApart() const
 {
     return m_items && m_items != m_tableController.items();
+}
+
+void Controller::recordMoved(const SoundRecord &record, const std::string &path)
+{
+    if (!record)
+        return;
+    record.setValue("path", path);
+    record.setValue("name", std::string(lastPathComponent(path)));
+    m_tableController.recordsChanged();
+    ++m_itemsVersion;
+    updateTitle();
+}
+
+void Controller::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt)
+{
+    if (wholeListApart())
+        m_items->insertAt(listedAt, record.index());
+    m_tableController.insertRow(static_cast<int>(shownAt), record.index());
+    ++m_itemsVersion;
+}
+
+SoundRecord Controller::soundHeard() const
+{
+    if (m_sound)
+        return m_soundRecord;
+    return currentTrackInRows() ? (*m_tableController.items())[static_cast<std::size_t>(m_currentTrack)]
+                                : SoundRecord();
 }
 
 void Controller::tableControllerDidSort(TableController &)

@@ -13,11 +13,12 @@
 
 #include "core/analysis_feature.h"
 #include "core/browser_view.h"
+#include "core/file_jobs.h"
 #include "core/records.h"
 #include "core/services.h"
 #include "core/setting.h"
 #include "core/table_view.h"
-#include "core/undo.h"
+#include "core/triage_feature.h"
 
 namespace auralist {
 
@@ -37,7 +38,6 @@ class Controller : public TableControllerDelegate,
                    public DragDelegate,
                    public IntakeScanner::Listener,
                    public Catalogue::Listener,
-                   private ChangeContext,
                    private ListShown {
 public:
     struct Services {
@@ -162,46 +162,11 @@ public:
     void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) override;
     void catalogueProblem(Catalogue::Problem problem, const std::string &detail) override;
 
-    // Triage: the destination folders (setting destinations, up to nine),
-    // copies and moves of the selected sounds to the n-th (0-based), their
-    // renaming, and the undoing and redoing of each.
-    static constexpr std::size_t kMostDestinations = 9;
-    std::vector<std::string> destinations() const;
-    void setDestinations(const std::vector<std::string> &folders);
-    void editDestinations();
-    void copyToDestination(std::size_t n);
-    void moveToDestination(std::size_t n);
-    // Renames the file of record (from the name's editor).
-    void renameRecord(const SoundRecord &record, const std::string &newName);
-    void undo() { m_changes.undo(*this); }
-    void redo() { m_changes.redo(*this); }
-    bool fileJobRunning() const { return m_fileJob != 0; }
-    void cancelFileJob();
-    // Sound > Show in Folder and Copy Path, for the selected sounds.
-    void showInFolder();
-    void copyPaths();
-    // File > Export List: the rows shown, in their order, as M3U (paths)
-    // or CSV (every visible column).
-    enum class ListFormat : std::uint8_t { M3u, Csv };
-    // leftOut (if given): how many sounds the list could not name (an M3U
-    // line cannot hold a path with a line break in it).
-    std::string exportedList(ListFormat format, std::size_t *leftOut = nullptr) const;
-    void exportList();
-    // A region of the current sound, from start to end (seconds), chosen on
-    // the waveform: it alone plays and loops; it is written to the cache
-    // folder at once, for dragging out. Cleared by clearRegion (Escape) and
-    // when another sound becomes the current one.
-    void setRegion(double start, double end);
-    // The region's file was dropped on another program: it is kept.
-    void regionDraggedOut();
-    void clearRegion();
-    std::optional<std::pair<double, double>> region() const;
-    // Sound > Export Region: the region as a new file in the first destination.
-    void exportRegionToDestination();
-    // Frames first..last of record, written as a new file into folder;
-    // done(path) once it is there (empty: it is not).
-    void exportRegion(const SoundRecord &record, std::int64_t first, std::int64_t last, const std::string &folder,
-                      std::function<void(const std::string &)> done = {});
+    // Triage: destinations, copies, moves, renames, regions, the list
+    // exported, and undo.
+    TriageFeature &triage() { return m_triage; }
+    // The jobs on the file worker (Stop).
+    FileJobs &fileJobs() { return m_jobs; }
 
     // Deletion.
     void deleteSelected();
@@ -348,52 +313,10 @@ private:
     bool m_toldWriteFailure = false;
     QElapsedTimer m_listAsked; // since the list (or its check) was asked for
 
-    void runFiles(const QString &doing, std::vector<FileStep> steps,
-                  std::function<void(std::vector<FileResult>)> finished);
-    void sendToDestination(std::size_t n, bool move);
     // Whether the whole sound list is apart from the rows shown (a find
     // shows part of it), so that what changes the rows changes it too.
     bool wholeListApart() const;
-    // The record now names the file at path (moved, renamed, restored).
-    void recordMoved(const SoundRecord &record, const std::string &path);
-    void tellFileProblems(const QString &title, const std::vector<std::string> &problems);
-    // What the changes on the undo stack act on.
-    void runFileSteps(const QString &doing, std::vector<FileStep> steps,
-                      std::function<void(std::vector<FileResult>)> finished) override
-    {
-        runFiles(doing, std::move(steps), std::move(finished));
-    }
-    FileSystem &files() override { return m_fs; }
-    void fileChanged(const std::string &path) override { m_desktop.noteFileSystemChanged(path); }
-    void recordNowAt(const SoundRecord &record, const std::string &path) override { recordMoved(record, path); }
-    void soundsMoved(std::vector<std::pair<std::string, std::string>> moves) override;
-    bool isShown(const SoundRecord &record) const override;
-    void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
-    void fileGone(const SoundRecord &record) override { removeDeletedRecord(record); }
-    void setMarks(const std::vector<MarksOf> &marks) override;
-    void listChanged() override { updateTitle(); }
-    void tellProblems(const QString &title, const std::vector<std::string> &problems) override
-    {
-        tellFileProblems(title, problems);
-    }
-    FileOperations *m_files = nullptr;
-    std::uint64_t m_fileJob = 0; // the job under way (0: none)
-    std::size_t m_fileJobs = 0; // jobs asked for and not finished
-    QElapsedTimer m_fileJobStarted;
     std::vector<ChangedFile> m_trashed; // what the deletion under way put in the Trash
-    struct Region {
-        SoundRecord record;
-        double start = 0;
-        double end = 0;
-        std::string file; // written for dragging out (empty: not yet)
-        FileStamp stamp;
-        bool handedOn = false; // its file was dragged out to another program
-    };
-    void dropRegionFile();
-    std::optional<Region> m_region;
-    // The region's frames in its file.
-    std::pair<std::int64_t, std::int64_t> regionFrames() const;
-    UndoStack m_changes{[this] { m_view.setUndoTitles(m_changes.undoTitle(), m_changes.redoTitle()); }};
 
     // What the delete question was about: each sound, and what its file
     // was when asked.
@@ -412,9 +335,18 @@ private:
         deleteRecords(std::move(records), std::move(kept));
     }
     void analysed() override { tellSoundLevel(); }
+    void recordMoved(const SoundRecord &record, const std::string &path) override;
+    void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
+    void removeRecord(const SoundRecord &record) override { removeDeletedRecord(record); }
+    void listChanged() override { updateTitle(); }
+    SoundRecord soundHeard() const override;
+    SoundPtr loadedSound() const override { return m_sound; }
+    double playedSeconds() const override { return m_position; }
 
-    // Made last: it is given the rest.
+    // Made last: they are given the rest.
+    FileJobs m_jobs;
     AnalysisFeature m_analysis;
+    TriageFeature m_triage;
 };
 
 } // namespace auralist

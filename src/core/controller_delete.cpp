@@ -126,7 +126,7 @@ void Controller::sheetDidEnd(int returnCode)
                 steps.push_back(step);
             }
         }
-        if (!m_files) {
+        if (!m_jobs.available()) {
             std::vector<std::optional<std::string>> refused;
             refused.reserve(asked.size());
             for (const SoundRecord &record : asked)
@@ -135,22 +135,22 @@ void Controller::sheetDidEnd(int returnCode)
             play();
             return;
         }
-        runFiles(QStringLiteral("Checking"), std::move(steps),
-                 [this, asked, identities, sounds, keptStep](std::vector<FileResult> results) {
-                     std::vector<std::optional<std::string>> refused(asked.size());
-                     for (std::size_t i = 0; i < asked.size(); ++i) {
-                         const std::size_t k = keptStep.at(sounds[i].path);
-                         if (i >= results.size() || k >= results.size())
-                             refused[i] = notDeleted(asked[i], "its sound could not be checked.");
-                         else if (results[i].status == FileResult::Status::Cancelled)
-                             refused[i] = notDeleted(asked[i], "its check was stopped.");
-                         else if (results[i].status != FileResult::Status::Done)
-                             refused[i] = notDeleted(asked[i], results[i].error);
-                         else if (results[k].status != FileResult::Status::Done)
-                             refused[i] = notDeleted(asked[i], "the sound kept in its place is no longer the same.");
-                     }
-                     deleteApproved(asked, identities, refused);
-                 });
+        m_jobs.run(QStringLiteral("Checking"), std::move(steps),
+                   [this, asked, identities, sounds, keptStep](std::vector<FileResult> results) {
+                       std::vector<std::optional<std::string>> refused(asked.size());
+                       for (std::size_t i = 0; i < asked.size(); ++i) {
+                           const std::size_t k = keptStep.at(sounds[i].path);
+                           if (i >= results.size() || k >= results.size())
+                               refused[i] = notDeleted(asked[i], "its sound could not be checked.");
+                           else if (results[i].status == FileResult::Status::Cancelled)
+                               refused[i] = notDeleted(asked[i], "its check was stopped.");
+                           else if (results[i].status != FileResult::Status::Done)
+                               refused[i] = notDeleted(asked[i], results[i].error);
+                           else if (results[k].status != FileResult::Status::Done)
+                               refused[i] = notDeleted(asked[i], "the sound kept in its place is no longer the same.");
+                       }
+                       deleteApproved(asked, identities, refused);
+                   });
     } else if (returnCode == 1) {
         deleteApproved(asked, identities, std::vector<std::optional<std::string>>(asked.size()));
     }
@@ -175,7 +175,7 @@ void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
             refusals.push_back(std::move(*refusal));
     }
     // What went to the Trash can come back from it.
-    m_changes.push(std::make_unique<TrashChange>(std::move(m_trashed)));
+    m_triage.remember(std::make_unique<TrashChange>(std::move(m_trashed)));
     m_trashed.clear();
     if (!refusals.empty()) {
         std::string text;

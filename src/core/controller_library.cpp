@@ -319,7 +319,7 @@ std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord>
             changed.push_back(std::move(item));
         paths.emplace_back(r.path());
     }
-    m_changes.push(std::make_unique<MarksChange>(std::move(changed)));
+    m_triage.remember(std::make_unique<MarksChange>(std::move(changed)));
     m_tableController.recordsChanged();
     return paths;
 }

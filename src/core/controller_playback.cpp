@@ -46,8 +46,7 @@ void Controller::updateWaveform()
     if (!shown && currentTrackInRows())
         shown = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
     const auto path = shown ? shown.value("path") : std::nullopt;
-    if (m_region && !(m_region->record == shown))
-        clearRegion();
+    m_triage.soundShown(shown);
     m_view.showWaveform(path ? std::string(*path) : std::string());
 }
 
@@ -116,11 +115,7 @@ void Controller::playCurrentTrack()
         setSound(path.empty() ? nullptr : m_engine.load(path));
         if (m_sound) {
             m_soundRecord = record;
-            // A region belongs to its sound: another sound has none.
-            if (m_region && m_region->record == record)
-                m_sound->setRegion(m_region->start, m_region->end);
-            else
-                clearRegion();
+            m_triage.soundLoaded(record, *m_sound);
             m_sound->setDelegate(this);
             m_soundLevelKnown = false;
             tellSoundLevel();

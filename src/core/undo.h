@@ -16,7 +16,7 @@
 namespace auralist {
 
 // What a change does to the world outside it: the files (through the file
-// worker), the rows shown, the catalogue, the user. The controller is one.
+// worker), the rows shown, the catalogue, the user. Triage is one.
 // Every call on the window's thread.
 class ChangeContext {
 public:

@@ -168,33 +168,33 @@ void WindowWiring::connectTriage()
     MainWindow *w = &m_window;
     const auto showDestinations = [c, w] {
         std::vector<QString> names;
-        for (const std::string &f : c->destinations())
+        for (const std::string &f : c->triage().destinations())
             names.push_back(TableController::displayText(lastPathComponent(f)));
         w->setDestinationNames(names);
     };
     showDestinations();
     QObject::connect(w, &MainWindow::copyToDestination, w,
-                     [c](int n) { c->copyToDestination(static_cast<std::size_t>(n)); });
+                     [c](int n) { c->triage().copyToDestination(static_cast<std::size_t>(n)); });
     QObject::connect(w, &MainWindow::moveToDestination, w,
-                     [c](int n) { c->moveToDestination(static_cast<std::size_t>(n)); });
+                     [c](int n) { c->triage().moveToDestination(static_cast<std::size_t>(n)); });
     QObject::connect(ui.actionDestinations, &QAction::triggered, w, [c, showDestinations] {
-        c->editDestinations();
+        c->triage().editDestinations();
         showDestinations();
     });
-    QObject::connect(ui.actionUndo, &QAction::triggered, w, [c] { c->undo(); });
-    QObject::connect(ui.actionRedo, &QAction::triggered, w, [c] { c->redo(); });
-    QObject::connect(ui.stopFiles, &QToolButton::clicked, w, [c] { c->cancelFileJob(); });
-    QObject::connect(ui.actionShowInFolder, &QAction::triggered, w, [c] { c->showInFolder(); });
-    QObject::connect(ui.actionCopyPath, &QAction::triggered, w, [c] { c->copyPaths(); });
-    QObject::connect(ui.actionExportList, &QAction::triggered, w, [c] { c->exportList(); });
+    QObject::connect(ui.actionUndo, &QAction::triggered, w, [c] { c->triage().undo(); });
+    QObject::connect(ui.actionRedo, &QAction::triggered, w, [c] { c->triage().redo(); });
+    QObject::connect(ui.stopFiles, &QToolButton::clicked, w, [c] { c->fileJobs().cancel(); });
+    QObject::connect(ui.actionShowInFolder, &QAction::triggered, w, [c] { c->triage().showInFolder(); });
+    QObject::connect(ui.actionCopyPath, &QAction::triggered, w, [c] { c->triage().copyPaths(); });
+    QObject::connect(ui.actionExportList, &QAction::triggered, w, [c] { c->triage().exportList(); });
     QObject::connect(ui.waveform, &WaveformStrip::regionChosen, w,
-                     [c](double start, double end) { c->setRegion(start, end); });
-    QObject::connect(ui.waveform, &WaveformStrip::regionCleared, w, [c] { c->clearRegion(); });
-    QObject::connect(ui.waveform, &WaveformStrip::regionDraggedOut, w, [c] { c->regionDraggedOut(); });
-    QObject::connect(ui.actionExportRegion, &QAction::triggered, w, [c] { c->exportRegionToDestination(); });
+                     [c](double start, double end) { c->triage().setRegion(start, end); });
+    QObject::connect(ui.waveform, &WaveformStrip::regionCleared, w, [c] { c->triage().clearRegion(); });
+    QObject::connect(ui.waveform, &WaveformStrip::regionDraggedOut, w, [c] { c->triage().regionDraggedOut(); });
+    QObject::connect(ui.actionExportRegion, &QAction::triggered, w, [c] { c->triage().exportRegionToDestination(); });
     // F2: the name of the selected row, edited where it is shown.
     TableController *tc = &m_table;
-    tc->setRenamer([c](const SoundRecord &record, const std::string &name) { c->renameRecord(record, name); });
+    tc->setRenamer([c](const SoundRecord &record, const std::string &name) { c->triage().renameRecord(record, name); });
     DragTable *table = w->table();
     auto *editor = new NameEditor(table);
     QObject::connect(ui.actionRename, &QAction::triggered, w, [tc, table, editor] {

@@ -1103,7 +1103,7 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     // Edit > Destinations, answered: the menus name them.
     w.answerNextDestinations({kicks, keep});
     w.ui().actionDestinations->trigger();
-    QCOMPARE(c.destinations(), (std::vector<std::string>{kicks, keep}));
+    QCOMPARE(c.triage().destinations(), (std::vector<std::string>{kicks, keep}));
     QCOMPARE(w.ui().menuCopyTo->actions().at(0)->text(), QString("&1 Kicks"));
     QCOMPARE(w.ui().menuMoveTo->actions().at(1)->shortcut().toString(), QString("Ctrl+Shift+2"));
     const auto before = listing(m_dir);
@@ -1160,7 +1160,7 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     QCOMPARE(listing(m_dir), now);
     // A name that is taken is refused and said; nothing changes.
     m_alerts.shown.clear();
-    c.renameRecord(tc.selectedItem(), "a.wav");
+    c.triage().renameRecord(tc.selectedItem(), "a.wav");
     QTRY_COMPARE(m_alerts.shown.size(), size_t(1));
     QVERIFY(m_alerts.shown[0].message.find("already taken") != std::string::npos);
     QCOMPARE(listing(m_dir), now);
@@ -1220,7 +1220,7 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     QVERIFY(!tc.selectedItem().store()->favourite(tc.selectedItem().index()));
 
     // Show in Folder and Copy Path hand the selected paths on.
-    c.showInFolder();
+    c.triage().showInFolder();
     QCOMPARE(m_desktop.shown, (std::vector<std::string>{std::string(tc.selectedItem().path())}));
     w.ui().actionCopyPath->trigger();
     QCOMPARE(m_desktop.copied, m_desktop.shown);
@@ -1277,8 +1277,8 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
                      Qt::ShiftModifier);
     QApplication::sendEvent(strip, &move);
     QTest::mouseRelease(strip, Qt::LeftButton, Qt::ShiftModifier, to);
-    QVERIFY(c.region().has_value());
-    const auto [start, end] = *c.region();
+    QVERIFY(c.triage().region().has_value());
+    const auto [start, end] = *c.triage().region();
     QVERIFY(std::abs(start - 0.25) < 0.01);
     QVERIFY(std::abs(end - 0.5) < 0.01);
     // Read as a screen reader would: the label names it.
@@ -1334,10 +1334,10 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
     QTest::mouseRelease(strip, Qt::LeftButton, {}, away);
     QTRY_VERIFY(pulled.done());
     QCOMPARE(dragged, QByteArray::fromStdString(auralist::uriListForPaths({cached})));
-    QVERIFY(c.region().has_value());
+    QVERIFY(c.triage().region().has_value());
 
     // Ctrl+E writes it into the first destination.
-    c.setDestinations({m_dir + "/Keep"});
+    c.triage().setDestinations({m_dir + "/Keep"});
     QTest::keyClick(m_browser->window().table(), Qt::Key_E, Qt::ControlModifier);
     QTRY_VERIFY(!fs::is_empty(m_dir + "/Keep"));
     const std::string written = fs::directory_iterator(m_dir + "/Keep")->path().string();
@@ -1346,7 +1346,7 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
     // Escape on the waveform clears it, and the sound plays whole again.
     strip->setFocus();
     QTest::keyClick(strip, Qt::Key_Escape);
-    QVERIFY(!c.region().has_value());
+    QVERIFY(!c.triage().region().has_value());
     QVERIFY(!label->isVisible());
     QCOMPARE(m_engine.last->region, std::make_pair(0.0, 0.0));
 }

@@ -7,6 +7,7 @@
 #include "core/setting.h"
 #include "core/sound_traits.h"
 #include "core/table_controller.h"
+#include "fakes/fake_list.h"
 #include "fakes/fakes.h"
 #include "test_support.h"
 
@@ -14,35 +15,7 @@ using namespace auralist;
 
 namespace {
 
-// The list a controller would show, written down.
-struct FakeList : ListShown {
-    explicit FakeList(TableController &t) : table(t) { }
-    TableController &table;
-    SoundList items;
-    SoundList matches;
-    std::string valuesKey;
-    int found = 0;
-    int analysedTold = 0;
-    std::vector<SoundRecord> asked;
-    std::vector<KeptSound> kept;
-
-    SoundList shownItems() const override { return items; }
-    SoundList shownMatches() const override { return matches; }
-    void showAnswer(SoundList rows, const char *key, std::unordered_map<std::uint32_t, double> values) override
-    {
-        matches = rows;
-        valuesKey = key;
-        table.setItems(rows);
-        table.setListValues(key, std::move(values));
-    }
-    void showFound() override { ++found; }
-    void askToDelete(std::vector<SoundRecord> records, std::vector<KeptSound> k) override
-    {
-        asked = std::move(records);
-        kept = std::move(k);
-    }
-    void analysed() override { ++analysedTold; }
-};
+using fakes::FakeList;
 
 struct LoudnessEngine : fakes::FakeEngine {
     void setLoudnessMatch(bool on, double target) override { matched = {on, target}; }

@@ -523,10 +523,10 @@ TEST(Playback, ActionsOnASelectionOfTwelveThousandTakeEveryRow)
     for (const SoundRecord &r : *rig.tableController.items())
         marked += r.store()->favourite(r.index()) ? 1 : 0;
     EXPECT_EQ(marked, 12000);
-    c.copyPaths();
+    c.triage().copyPaths();
     ASSERT_EQ(rig.desktop.copied.size(), 12000U);
     EXPECT_EQ(rig.desktop.copied.back(), "/sounds/s11999.wav");
-    c.showInFolder();
+    c.triage().showInFolder();
     EXPECT_EQ(rig.desktop.shown.size(), 12000U);
     c.deleteSelected();
     EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete these 12000 sounds?");
@@ -961,10 +961,10 @@ TEST(Export, NamesCannotForgeCellsOrEntries)
         list->append(path);
     rig.controller.setItems(list);
     std::size_t leftOut = 0;
-    const std::string m3u = rig.controller.exportedList(Controller::ListFormat::M3u, &leftOut);
+    const std::string m3u = rig.controller.triage().exportedList(TriageFeature::ListFormat::M3u, &leftOut);
     EXPECT_EQ(m3u, "#EXTM3U\n/s/=HYPERLINK(1).wav\n/s/-2+3.wav\n/s/caf\xe9.wav\n");
     EXPECT_EQ(leftOut, 1U);
-    const std::string csv = rig.controller.exportedList(Controller::ListFormat::Csv, &leftOut);
+    const std::string csv = rig.controller.triage().exportedList(TriageFeature::ListFormat::Csv, &leftOut);
     EXPECT_EQ(leftOut, 0U);
     EXPECT_NE(csv.find("\r\n'=HYPERLINK(1).wav,/s/=HYPERLINK(1).wav,"), std::string::npos) << csv;
     EXPECT_NE(csv.find("'-2+3.wav,"), std::string::npos) << csv;
