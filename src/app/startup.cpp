@@ -183,7 +183,7 @@ void Browser::appFinishedLaunching(const std::vector<std::string> &paths)
         for (const std::string &missing : m_controller->openFiles(paths))
             std::fprintf(stderr, "auralist: %s: no such file or folder\n", missing.c_str());
     } else {
-        m_controller->reopenLast();
+        m_controller->library().reopenLast();
     }
     m_controller->appFinishedLaunching();
     m_tableController->appDidFinishLaunching();

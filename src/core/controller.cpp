@@ -30,15 +30,13 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_tableController(tableController),
       m_view(view),
       m_scanner(services.scanner),
-      m_catalogue(services.catalogue),
-      m_catalogueService(services.catalogue),
       m_jobs(services.files, view, services.alerts),
       m_analysis(*this, tableController, view, services.settings, services.engine, services.catalogue),
       m_triage({services.fileSystem, services.desktop, services.settings, m_jobs, services.catalogue}, *this,
-               tableController, view)
+               tableController, view),
+      m_library({services.fileSystem, services.settings, services.alerts, services.engine, services.catalogue}, *this,
+                tableController, view, m_triage)
 {
-    if (m_catalogue)
-        m_catalogue->addListener(this);
     m_refind.setSingleShot(true);
     m_refind.setInterval(kRefindInterval);
     QObject::connect(&m_refind, &QTimer::timeout, [this] {
@@ -50,8 +48,6 @@ Controller::Controller(const Services &services, TableController &tableControlle
 Controller::~Controller()
 {
     m_scanner.cancel();
-    if (m_catalogueService)
-        m_catalogueService->removeListener(this);
     // The sound is released without being stopped; its reports must not
     // reach a controller that is gone.
     if (m_sound)

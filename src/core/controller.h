@@ -14,6 +14,7 @@
 #include "core/analysis_feature.h"
 #include "core/browser_view.h"
 #include "core/file_jobs.h"
+#include "core/library_feature.h"
 #include "core/records.h"
 #include "core/services.h"
 #include "core/setting.h"
@@ -37,7 +38,6 @@ class Controller : public TableControllerDelegate,
                    public SoundDelegate,
                    public DragDelegate,
                    public IntakeScanner::Listener,
-                   public Catalogue::Listener,
                    private ListShown {
 public:
     struct Services {
@@ -87,6 +87,10 @@ public:
     void setItems(SoundList list);
     void setMatches(SoundList list);
     void find();
+    // Plain words of the find field found in the folder names, tags and
+    // descriptions too, not just the names.
+    bool searchAllText() const;
+    void setSearchAllText(bool on);
 
     // Playback.
     void play();
@@ -124,43 +128,10 @@ public:
     bool autoAdvance() const;
     void setAutoAdvance(bool on);
 
-    // The library: a list from the catalogue (a remembered folder,
-    // Favourites, Recently Played), shown at once and not played; a folder
-    // is then checked against the disk in the background.
-    void showLibraryList(Catalogue::ListKind kind, const std::string &folder);
-    // Checks the folder shown again.
-    void rescanFolder(const std::string &folder);
-    // Forgets a folder's entries, after asking; never its files.
-    void forgetFolder(const std::string &folder);
-    // Sound > Save Search: the find field's query, under a name asked for.
-    void saveSearch();
-    // Plain words of the find field found in the folder names, tags and
-    // descriptions too, not just the names.
-    bool searchAllText() const;
-    void setSearchAllText(bool on);
-    // A saved search chosen in the Library pane: every sound, found by it.
-    void showSavedSearch(std::int64_t id);
-    void renameSavedSearch(std::int64_t id);
-    void removeSavedSearch(std::int64_t id);
-    const std::vector<SavedSearch> &savedSearches() const { return m_searches; }
-    // The Sound menu's marks, on the selected sounds.
-    void toggleFavourite();
-    void editTags();
-    // Started without paths: the list shown at the last quit (a setting,
-    // reopenLast, on by default).
-    void reopenLast();
-    // Keeps which sound is current, for reopenLast at the next start.
+    // The Library pane: the catalogue's lists, saved searches and marks.
+    LibraryFeature &library() { return m_library; }
+    // Keeps which sound is current, for reopening the list at the next start.
     void rememberCurrentSound();
-    bool catalogueAvailable() const { return m_catalogue != nullptr; }
-    const std::vector<CataloguedFolder> &libraryFolders() const { return m_folders; }
-    // Catalogue listener.
-    void catalogueFoldersChanged(std::vector<CataloguedFolder> folders) override;
-    void catalogueSearchesChanged(const std::vector<SavedSearch> &searches) override;
-    void catalogueListArrived(std::uint64_t request, RecordStorePtr store) override;
-    void catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks) override;
-    void catalogueCheckFound(std::uint64_t request, Changes changes) override;
-    void catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known) override;
-    void catalogueProblem(Catalogue::Problem problem, const std::string &detail) override;
 
     // Triage: destinations, copies, moves, renames, regions, the list
     // exported, and undo.
@@ -236,12 +207,6 @@ private:
     // The intake's steps once its scan has ended (or was cut short).
     void completeIntake();
     void updateTitle();
-    // Marks each selected record (they are all of the table's store) and
-    // returns their paths, for the catalogue.
-    std::vector<std::string> markSelected(const std::vector<SoundRecord> &selected,
-                                          const std::function<void(RecordStore &, std::uint32_t)> &mark);
-    // The catalogue's check of the folder shown against the disk.
-    void startCheck();
     // Asks once about deleting records, then deletes those the user
     // approves. With sounds (one for each record: the file kept of its
     // group and the hash of the audio both hold), each record's file and
@@ -267,7 +232,6 @@ private:
     SoundPtr m_sound;
     SoundRecord m_soundRecord; // the row m_sound was made from
     bool m_soundLevelKnown = false; // m_sound was told its level
-    void markOffline(const SoundList &list);
     double m_position = 0; // of m_sound, in seconds
     double m_startAt = 0; // where playCurrentTrack starts the sound
     bool m_selecting = false; // selectRow is at work
@@ -298,21 +262,6 @@ private:
     QTimer m_refind;
     std::uint64_t m_itemsVersion = 0;
 
-    // The catalogue, and the list shown from it.
-    Catalogue *m_catalogue; // null once it turned out unavailable
-    Catalogue *m_catalogueService; // the one listened to, to the end
-    std::vector<CataloguedFolder> m_folders;
-    std::vector<SavedSearch> m_searches;
-    std::uint64_t m_listRequest = 0; // the latest list asked for
-    std::optional<Catalogue::ListKind> m_shownKind; // what the pane shows (none: an intake's list)
-    bool m_reopening = false; // the list asked for is the one shown at the last quit
-    std::string m_shownFolder;
-    std::vector<std::string> m_intakeRoots; // what the intake in progress was handed
-    std::string m_lastNoted; // the sound last noted as played
-    bool m_toldProblem = false;
-    bool m_toldWriteFailure = false;
-    QElapsedTimer m_listAsked; // since the list (or its check) was asked for
-
     // Whether the whole sound list is apart from the rows shown (a find
     // shows part of it), so that what changes the rows changes it too.
     bool wholeListApart() const;
@@ -342,11 +291,15 @@ private:
     SoundRecord soundHeard() const override;
     SoundPtr loadedSound() const override { return m_sound; }
     double playedSeconds() const override { return m_position; }
+    void showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current) override;
+    void stopIntake() override;
+    bool takeCheck(Catalogue::Listener::Changes changes) override;
 
     // Made last: they are given the rest.
     FileJobs m_jobs;
     AnalysisFeature m_analysis;
     TriageFeature m_triage;
+    LibraryFeature m_library;
 };
 
 } // namespace auralist

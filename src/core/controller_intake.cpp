@@ -34,14 +34,7 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     m_tableController.clearUnplayable();
     m_scanning = true;
     m_scanCompleted = false;
-    m_intakeRoots = paths;
-    ++m_listRequest; // a list still on its way from the catalogue is not wanted now
-    m_shownFolder = paths.size() == 1 ? first : std::string();
-    m_shownKind.reset();
-    if (m_catalogue) {
-        keep(m_settings, settings::kLastShownList, "folder");
-        keep(m_settings, settings::kLastShown, first);
-    }
+    m_library.intakeBegins(paths);
     m_listingName = std::string(lastPathComponent(first));
     if (paths.size() > 1)
         m_listingName += " + " + std::to_string(paths.size() - 1) + " more";
@@ -93,13 +86,8 @@ void Controller::completeIntake()
     updateTitle();
     // Only a whole intake is remembered: one cut short would forget what
     // it had not reached.
-    if (m_catalogue && m_scanCompleted && m_items) {
-        m_catalogue->recordIntake(m_intakeRoots, m_items->store());
-        if (!m_shownFolder.empty()) {
-            m_shownKind = Catalogue::ListKind::Folder;
-            m_view.setLibrarySelection(m_shownKind, m_shownFolder);
-        }
-    }
+    if (m_scanCompleted && m_items)
+        m_library.intakeTaken(m_items->store());
     m_analysis.start();
     play();
 }

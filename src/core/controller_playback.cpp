@@ -74,13 +74,7 @@ void Controller::selectRow(int row)
 void Controller::setPlayingRecord(const SoundRecord &record)
 {
     m_tableController.setPlayingItem(record);
-    if (m_catalogue && record) {
-        std::string path(record.path());
-        if (path != m_lastNoted) {
-            m_catalogue->notePlayed(path);
-            m_lastNoted = std::move(path);
-        }
-    }
+    m_library.played(record);
 }
 
 void Controller::queueNextTrack()

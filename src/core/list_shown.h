@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -56,6 +57,15 @@ public:
     // The sound loaded to play (null: none), and where it is, in seconds.
     virtual SoundPtr loadedSound() const = 0;
     virtual double playedSeconds() const = 0;
+
+    // A list of the catalogue's, named name, shown in place of the list
+    // (the intake under way, if any, stopped first by stopIntake), with
+    // the sound at path current (or else the first).
+    virtual void showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current) = 0;
+    virtual void stopIntake() = 0;
+    // The check of the folder shown found changes: the list takes them.
+    // False when they are not of the list shown.
+    virtual bool takeCheck(Catalogue::Listener::Changes changes) = 0;
 };
 
 } // namespace auralist

@@ -213,7 +213,7 @@ void WindowWiring::connectLibrary()
 {
     Ui::MainWindow &ui = m_window.ui();
     Controller *c = &m_controller;
-    const bool available = c->catalogueAvailable();
+    const bool available = c->library().available();
     ui.actionShowLibrary->setChecked(available && valueOf(m_settings, settings::kShowLibrary));
     ui.actionShowLibrary->setEnabled(available);
     ui.library->setVisible(ui.actionShowLibrary->isChecked());
@@ -223,9 +223,9 @@ void WindowWiring::connectLibrary()
     });
     for (QAction *action : {ui.actionExportMarks, ui.actionImportMarks, ui.actionSaveSearch})
         action->setEnabled(available);
-    QObject::connect(ui.actionFavourite, &QAction::triggered, &m_window, [c] { c->toggleFavourite(); });
+    QObject::connect(ui.actionFavourite, &QAction::triggered, &m_window, [c] { c->library().toggleFavourite(); });
     QObject::connect(ui.actionFindSimilar, &QAction::triggered, &m_window, [c] { c->analysis().findSimilar(); });
-    QObject::connect(ui.actionSaveSearch, &QAction::triggered, &m_window, [c] { c->saveSearch(); });
+    QObject::connect(ui.actionSaveSearch, &QAction::triggered, &m_window, [c] { c->library().saveSearch(); });
     ui.find->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(ui.find, &QWidget::customContextMenuRequested, &m_window, [c, find = ui.find](const QPoint &at) {
         std::unique_ptr<QMenu> menu(find->createStandardContextMenu());
@@ -236,16 +236,17 @@ void WindowWiring::connectLibrary()
         if (menu->exec(find->mapToGlobal(at)) == all)
             c->setSearchAllText(all->isChecked());
     });
-    QObject::connect(&m_window, &MainWindow::savedSearchChosen, &m_window, [c](qint64 id) { c->showSavedSearch(id); });
+    QObject::connect(&m_window, &MainWindow::savedSearchChosen, &m_window,
+                     [c](qint64 id) { c->library().showSavedSearch(id); });
     ui.actionSimilarEverywhere->setChecked(c->analysis().similarEverywhere());
     QObject::connect(ui.actionSimilarEverywhere, &QAction::toggled, &m_window,
                      [c](bool on) { c->analysis().setSimilarEverywhere(on); });
     QObject::connect(ui.actionFindDuplicates, &QAction::triggered, &m_window, [c] { c->analysis().findDuplicates(); });
     QObject::connect(ui.actionDeleteDuplicates, &QAction::triggered, &m_window,
                      [c] { c->analysis().deleteDuplicates(); });
-    QObject::connect(ui.actionEditTags, &QAction::triggered, &m_window, [c] { c->editTags(); });
+    QObject::connect(ui.actionEditTags, &QAction::triggered, &m_window, [c] { c->library().editTags(); });
     QObject::connect(&m_window, &MainWindow::libraryEntryChosen, &m_window, [c](int kind, const QByteArray &folder) {
-        c->showLibraryList(static_cast<Catalogue::ListKind>(kind), folder.toStdString());
+        c->library().showList(static_cast<Catalogue::ListKind>(kind), folder.toStdString());
     });
     QObject::connect(
         ui.library, &QWidget::customContextMenuRequested, &m_window, [c, list = ui.library](const QPoint &at) {
@@ -257,9 +258,9 @@ void WindowWiring::connectLibrary()
                 QAction *remove = menu.addAction(QStringLiteral("Remove"));
                 const QAction *chosen = menu.exec(list->viewport()->mapToGlobal(at));
                 if (chosen == rename)
-                    c->renameSavedSearch(id);
+                    c->library().renameSavedSearch(id);
                 else if (chosen == remove)
-                    c->removeSavedSearch(id);
+                    c->library().removeSavedSearch(id);
                 return;
             }
             if (!item || item->data(MainWindow::kKindRole).toInt() != static_cast<int>(Catalogue::ListKind::Folder))
@@ -270,9 +271,9 @@ void WindowWiring::connectLibrary()
             QAction *forget = menu.addAction(QStringLiteral("Forget\u2026"));
             const QAction *chosen = menu.exec(list->viewport()->mapToGlobal(at));
             if (chosen == rescan)
-                c->rescanFolder(folder);
+                c->library().rescanFolder(folder);
             else if (chosen == forget)
-                c->forgetFolder(folder);
+                c->library().forgetFolder(folder);
         });
     Catalogue *catalogue = m_catalogue;
     if (!catalogue)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -59,6 +60,24 @@ struct FakeList : ListShown {
     SoundRecord soundHeard() const override { return heard; }
     SoundPtr loadedSound() const override { return sound; }
     double playedSeconds() const override { return seconds; }
+    void showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current) override
+    {
+        items = list;
+        matches = list;
+        table.setItems(list);
+        shownName = std::move(name);
+        shownCurrent = current;
+    }
+    void stopIntake() override { ++intakesStopped; }
+    bool takeCheck(Catalogue::Listener::Changes changes) override
+    {
+        checks.push_back(std::move(changes));
+        return true;
+    }
+    std::string shownName;
+    std::optional<std::string> shownCurrent;
+    int intakesStopped = 0;
+    std::vector<Catalogue::Listener::Changes> checks;
 };
 
 } // namespace auralist::fakes

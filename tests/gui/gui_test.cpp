@@ -926,7 +926,7 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     // selection stays on its sound.
     m_browser->tableController().selectItemAtIndex(row);
     std::ofstream(root + "/clap.wav") << "clap";
-    again.rescanFolder(root);
+    again.library().rescanFolder(root);
     QTRY_COMPARE(int(again.items()->size()), 4);
     QCOMPARE(QString::fromUtf8(m_browser->tableController().selectedItem().name()), marked);
     QTRY_COMPARE(pane2->item(1)->text(), QString("Drums (4)"));
@@ -960,7 +960,7 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     // Live as it is shown: the favourite, one no more, leaves the search;
     // made one again in the list of the others, it leaves that.
     m_browser->tableController().selectItemAtIndex(0);
-    again.toggleFavourite();
+    again.library().toggleFavourite();
     QTRY_COMPARE(model->rowCount(), 0);
     findField->setText("-is:fav");
     QTRY_COMPARE(model->rowCount(), 4);
@@ -968,23 +968,23 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
         if (model->index(r, 0).data().toString() == marked)
             m_browser->tableController().selectItemAtIndex(r);
     }
-    again.toggleFavourite();
+    again.library().toggleFavourite();
     QTRY_COMPARE(model->rowCount(), 3);
     // Renamed and removed, as its menu does.
     m_browser->window().answerNextSearchName("Best");
-    again.renameSavedSearch(again.savedSearches().front().id);
+    again.library().renameSavedSearch(again.library().savedSearches().front().id);
     QTRY_COMPARE(pane2->item(4)->text(), QString("Best"));
-    again.removeSavedSearch(again.savedSearches().front().id);
+    again.library().removeSavedSearch(again.library().savedSearches().front().id);
     QTRY_COMPARE(pane2->count(), 4);
     findField->clear();
 
     // Forget asks first; Cancel keeps it, Forget forgets the entries only.
     m_alerts.answer = 1;
-    again.forgetFolder(root);
+    again.library().forgetFolder(root);
     QTest::qWait(50);
     QCOMPARE(pane2->count(), 4);
     m_alerts.answer = 0;
-    again.forgetFolder(root);
+    again.library().forgetFolder(root);
     QTRY_COMPARE(pane2->count(), 3);
     // Every sound, shown, follows: the forgotten folder's sounds leave it.
     QTRY_COMPARE(int(again.items()->size()), 0);
@@ -1213,7 +1213,7 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
 
     // Favourites are undone too.
     tc.selectItemAtIndex(0);
-    c.toggleFavourite();
+    c.library().toggleFavourite();
     QVERIFY(tc.selectedItem().store()->favourite(tc.selectedItem().index()));
     QCOMPARE(w.ui().actionUndo->text(), QString("Undo Favourite and Tags"));
     QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);

@@ -518,7 +518,7 @@ TEST(Playback, ActionsOnASelectionOfTwelveThousandTakeEveryRow)
     rig.table.setSelectedRows(all, 0);
     rig.out.take();
 
-    c.toggleFavourite();
+    c.library().toggleFavourite();
     int marked = 0;
     for (const SoundRecord &r : *rig.tableController.items())
         marked += r.store()->favourite(r.index()) ? 1 : 0;

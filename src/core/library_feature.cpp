@@ -3,11 +3,16 @@
 #include <unordered_set>
 #include <utility>
 
-#include "core/controller.h"
+#include "core/library_feature.h"
+
+#include "core/browser_view.h"
 #include "core/diagnostics.h"
 #include "core/file_type.h"
+#include "core/list_shown.h"
 #include "core/setting.h"
 #include "core/table_controller.h"
+#include "core/triage_feature.h"
+#include "core/undo.h"
 
 namespace auralist {
 
@@ -26,15 +31,69 @@ const char *listName(Catalogue::ListKind kind)
 
 } // namespace
 
-void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &folder)
+LibraryFeature::LibraryFeature(const Services &services, ListShown &list, TableController &table, BrowserView &view,
+                               TriageFeature &triage)
+    : m_fs(services.fileSystem),
+      m_settings(services.settings),
+      m_alerts(services.alerts),
+      m_engine(services.engine),
+      m_catalogue(services.catalogue),
+      m_listenedTo(services.catalogue),
+      m_list(list),
+      m_table(table),
+      m_view(view),
+      m_triage(triage)
+{
+    if (m_listenedTo)
+        m_listenedTo->addListener(this);
+}
+
+LibraryFeature::~LibraryFeature()
+{
+    if (m_listenedTo)
+        m_listenedTo->removeListener(this);
+}
+
+void LibraryFeature::intakeBegins(const std::vector<std::string> &roots)
+{
+    m_intakeRoots = roots;
+    ++m_listRequest; // a list still on its way from the catalogue is not wanted now
+    m_shownFolder = roots.size() == 1 ? roots.front() : std::string();
+    m_shownKind.reset();
+    if (m_catalogue && !roots.empty()) {
+        keep(m_settings, settings::kLastShownList, "folder");
+        keep(m_settings, settings::kLastShown, roots.front());
+    }
+}
+
+void LibraryFeature::intakeTaken(const RecordStorePtr &store)
+{
+    if (!m_catalogue || !store)
+        return;
+    m_catalogue->recordIntake(m_intakeRoots, store);
+    if (!m_shownFolder.empty()) {
+        m_shownKind = Catalogue::ListKind::Folder;
+        m_view.setLibrarySelection(m_shownKind, m_shownFolder);
+    }
+}
+
+void LibraryFeature::played(const SoundRecord &record)
+{
+    if (!m_catalogue || !record)
+        return;
+    std::string path(record.path());
+    if (path != m_lastNoted) {
+        m_catalogue->notePlayed(path);
+        m_lastNoted = std::move(path);
+    }
+}
+
+void LibraryFeature::showList(Catalogue::ListKind kind, const std::string &folder)
 {
     if (!m_catalogue)
         return;
-    if (m_scanning) {
-        // The intake under way gives way to the list asked for.
-        m_scanner.cancel();
-        m_scanning = false;
-    }
+    // The intake under way gives way to the list asked for.
+    m_list.stopIntake();
     m_shownKind = kind;
     m_shownFolder = kind == Catalogue::ListKind::Folder ? folder : std::string();
     keep(m_settings, settings::kLastShownList, listName(kind));
@@ -43,7 +102,7 @@ void Controller::showLibraryList(Catalogue::ListKind kind, const std::string &fo
     m_catalogue->requestList(++m_listRequest, kind, m_shownFolder);
 }
 
-void Controller::markOffline(const SoundList &list)
+void LibraryFeature::markOffline(const SoundList &list)
 {
     // The sounds of a folder that is not there now are shown greyed, as
     // sounds that cannot play are.
@@ -58,11 +117,11 @@ void Controller::markOffline(const SoundList &list)
     for (const std::uint32_t r : list->rows()) {
         const std::string_view path = store->path(r);
         if (std::any_of(offline.begin(), offline.end(), [&](const std::string &f) { return path.starts_with(f); }))
-            m_tableController.markUnplayable(SoundRecord(store, r), "Its folder is not connected.");
+            m_table.markUnplayable(SoundRecord(store, r), "Its folder is not connected.");
     }
 }
 
-void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr store)
+void LibraryFeature::catalogueListArrived(std::uint64_t request, RecordStorePtr store)
 {
     if (request != m_listRequest || !store || !m_shownKind)
         return;
@@ -72,129 +131,59 @@ void Controller::catalogueListArrived(std::uint64_t request, RecordStorePtr stor
     // The catalogue's own lists keep their order (the latest played first);
     // a folder, or every sound, takes the order the user sorts by.
     if (*m_shownKind == Catalogue::ListKind::Folder || *m_shownKind == Catalogue::ListKind::AllSounds)
-        m_tableController.applySort(list);
-    m_tableController.clearUnplayable();
+        m_table.applySort(list);
+    m_table.clearUnplayable();
     if (*m_shownKind == Catalogue::ListKind::AllSounds)
         markOffline(list);
+    std::string name;
     switch (*m_shownKind) {
-    case Catalogue::ListKind::Favourites: m_listingName = "Favourites"; break;
-    case Catalogue::ListKind::RecentlyPlayed: m_listingName = "Recently Played"; break;
-    case Catalogue::ListKind::AllSounds: m_listingName = "All Sounds"; break;
-    case Catalogue::ListKind::Folder: m_listingName = std::string(lastPathComponent(m_shownFolder)); break;
+    case Catalogue::ListKind::Favourites: name = "Favourites"; break;
+    case Catalogue::ListKind::RecentlyPlayed: name = "Recently Played"; break;
+    case Catalogue::ListKind::AllSounds: name = "All Sounds"; break;
+    case Catalogue::ListKind::Folder: name = std::string(lastPathComponent(m_shownFolder)); break;
     }
-    m_lastFind.clear();
-    setItems(list);
-    if (!m_view.findText().isEmpty())
-        find();
-    m_tableController.readHeaders();
-    m_analysis.start();
-    m_currentTrack = 0;
-    if (std::exchange(m_reopening, false)) {
-        if (const auto last = valueOf(m_settings, settings::kLastSound); last && !last->empty()) {
-            const std::vector<std::uint32_t> &rows = m_tableController.items()->rows();
-            for (std::size_t row = 0; row < rows.size(); ++row) {
-                if (store->path(rows[row]) == *last) {
-                    m_currentTrack = static_cast<int>(row);
-                    break;
-                }
-            }
-        }
-    }
-    selectRow(m_currentTrack);
+    std::optional<std::string> current;
+    if (std::exchange(m_reopening, false))
+        current = valueOf(m_settings, settings::kLastSound);
+    m_list.showCatalogueList(list, std::move(name), current);
     m_view.setLibrarySelection(m_shownKind, m_shownFolder);
-    m_view.setLabelText(QString());
-    updateTitle();
-    updateWaveform();
     debugLog("library: " + std::to_string(store->size()) + " sounds shown in " + std::to_string(m_listAsked.elapsed())
              + " ms");
     if (*m_shownKind == Catalogue::ListKind::Folder)
         startCheck();
 }
 
-void Controller::startCheck()
+void LibraryFeature::startCheck()
 {
     if (!m_catalogue || m_shownFolder.empty() || m_fs.kindOf(m_shownFolder) == EntryKind::None)
         return;
-    m_catalogue->checkList(m_listRequest, m_shownFolder, supportedSoundTypes());
+    m_catalogue->checkList(m_listRequest, m_shownFolder, m_engine.soundUnfilteredFileTypes());
 }
 
-void Controller::rescanFolder(const std::string &folder)
+void LibraryFeature::rescanFolder(const std::string &folder)
 {
     if (m_shownKind == Catalogue::ListKind::Folder && m_shownFolder == folder)
         startCheck();
     else
-        showLibraryList(Catalogue::ListKind::Folder, folder);
+        showList(Catalogue::ListKind::Folder, folder);
 }
 
-void Controller::catalogueCheckFound(std::uint64_t request, Changes changes)
+void LibraryFeature::catalogueCheckFound(std::uint64_t request, Changes changes)
 {
-    if (request != m_listRequest || !changes.extended || !m_items)
+    if (request != m_listRequest || !changes.extended || !m_list.shownItems())
         return;
-    const RecordStorePtr old = m_items->store();
-    RecordStore &extended = *changes.extended;
-    if (extended.size() < old->size())
+    const std::size_t gone = changes.gone.size();
+    const std::size_t changed = changes.changed.size();
+    const std::uint32_t firstAdded = changes.firstAdded;
+    const RecordStorePtr extended = changes.extended;
+    if (!m_list.takeCheck(std::move(changes)))
         return;
-    extended.carryFrom(*old);
-    for (const std::uint32_t r : changes.changed) {
-        extended.setFacts(r, HeaderFacts{});
-        extended.setTraits(r, SoundTraits{});
-    }
-    std::vector<bool> gone(old->size());
-    for (const std::uint32_t r : changes.gone) {
-        if (r < gone.size())
-            gone[r] = true;
-    }
-    const auto carried = [&](const SoundList &from) {
-        SoundList list = makeSoundList(changes.extended);
-        for (const std::uint32_t r : from->rows()) {
-            if (r >= gone.size() || !gone[r])
-                list->rows().push_back(r);
-        }
-        return list;
-    };
-    SoundList items = carried(m_items);
-    for (std::uint32_t r = changes.firstAdded; r < extended.size(); ++r)
-        items->rows().push_back(r);
-    if (m_matches && m_matches->store() != old) {
-        // The table shows sounds of every folder (Find Similar): the list
-        // takes the changes, for when it is shown again.
-        m_items = items;
-        ++m_itemsVersion;
-        m_analysis.start();
-        return;
-    }
-    const bool filtered = m_matches && m_matches != m_items;
-    SoundList shown = filtered ? carried(m_matches) : items;
-    m_items = items;
-    ++m_itemsVersion;
-    m_matches = shown;
-    m_tableController.setItemsExtending(shown);
-    // New sounds take their place in the sort, and in the find.
-    if (changes.firstAdded < extended.size()) {
-        if (filtered)
-            find();
-        else if (!m_tableController.sortKey().empty())
-            m_tableController.sortBy(m_tableController.sortKey(), m_tableController.sortAscending());
-    }
-    m_tableController.readHeaders();
-    m_analysis.start();
-    updateTitle();
-    debugLog("library: the check's changes shown (" + std::to_string(changes.gone.size()) + " gone, "
-             + std::to_string(extended.size() - changes.firstAdded) + " new, " + std::to_string(changes.changed.size())
-             + " changed), " + std::to_string(m_listAsked.elapsed()) + " ms after the walk began");
+    debugLog("library: the check's changes shown (" + std::to_string(gone) + " gone, "
+             + std::to_string(extended->size() - firstAdded) + " new, " + std::to_string(changed) + " changed), "
+             + std::to_string(m_listAsked.elapsed()) + " ms after the walk began");
 }
 
-void Controller::tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to)
-{
-    const auto carry = [&](SoundRecord &r) {
-        if (r && r.store() == from.get())
-            r = SoundRecord(to, r.index());
-    };
-    carry(m_keptTrack);
-    carry(m_soundRecord);
-}
-
-void Controller::catalogueFoldersChanged(std::vector<CataloguedFolder> folders)
+void LibraryFeature::catalogueFoldersChanged(std::vector<CataloguedFolder> folders)
 {
     const auto same = [](const CataloguedFolder &a, const CataloguedFolder &b) {
         return a.path == b.path && a.sounds == b.sounds && a.offline == b.offline;
@@ -207,10 +196,10 @@ void Controller::catalogueFoldersChanged(std::vector<CataloguedFolder> folders)
     // Every sound, shown while a folder is forgotten, comes or goes: the
     // list (and the search on it) is asked for again.
     if (changed && m_shownKind == Catalogue::ListKind::AllSounds)
-        showLibraryList(Catalogue::ListKind::AllSounds, {});
+        showList(Catalogue::ListKind::AllSounds, {});
 }
 
-void Controller::catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks)
+void LibraryFeature::catalogueMarksArrived(const RecordStorePtr &store, std::vector<Marks> marks)
 {
     if (!store)
         return;
@@ -220,11 +209,11 @@ void Controller::catalogueMarksArrived(const RecordStorePtr &store, std::vector<
         store->setFavourite(m.record, m.favourite);
         store->setTags(m.record, m.tags);
     }
-    if (m_items && m_items->store() == store)
-        m_tableController.recordsChanged();
+    if (const SoundList items = m_list.shownItems(); items && items->store() == store)
+        m_table.recordsChanged();
 }
 
-void Controller::catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known)
+void LibraryFeature::catalogueAsksToForget(const std::string &folder, std::uint64_t gone, std::uint64_t known)
 {
     const std::string name(lastPathComponent(folder));
     const std::string message = std::to_string(gone) + " of the " + std::to_string(known)
@@ -235,7 +224,7 @@ void Controller::catalogueAsksToForget(const std::string &folder, std::uint64_t 
         m_catalogue->forget(folder, true);
 }
 
-void Controller::catalogueProblem(Catalogue::Problem problem, const std::string &detail)
+void LibraryFeature::catalogueProblem(Catalogue::Problem problem, const std::string &detail)
 {
     if (problem == Catalogue::Problem::WriteFailed) {
         if (m_toldWriteFailure)
@@ -280,7 +269,7 @@ void Controller::catalogueProblem(Catalogue::Problem problem, const std::string 
     }
 }
 
-void Controller::forgetFolder(const std::string &folder)
+void LibraryFeature::forgetFolder(const std::string &folder)
 {
     if (!m_catalogue)
         return;
@@ -299,12 +288,12 @@ void Controller::forgetFolder(const std::string &folder)
     }
 }
 
-std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord> &selected,
-                                                  const std::function<void(RecordStore &, std::uint32_t)> &mark)
+std::vector<std::string> LibraryFeature::markSelected(const std::vector<SoundRecord> &selected,
+                                                      const std::function<void(RecordStore &, std::uint32_t)> &mark)
 {
     std::vector<std::string> paths;
     paths.reserve(selected.size());
-    RecordStore &store = *m_tableController.items()->store();
+    RecordStore &store = *m_table.items()->store();
     // What each was and became, to be undone.
     std::vector<MarksChange::Marked> changed;
     for (const SoundRecord &r : selected) {
@@ -320,13 +309,13 @@ std::vector<std::string> Controller::markSelected(const std::vector<SoundRecord>
         paths.emplace_back(r.path());
     }
     m_triage.remember(std::make_unique<MarksChange>(std::move(changed)));
-    m_tableController.recordsChanged();
+    m_table.recordsChanged();
     return paths;
 }
 
-void Controller::toggleFavourite()
+void LibraryFeature::toggleFavourite()
 {
-    const std::vector<SoundRecord> selected = m_tableController.allSelectedItems();
+    const std::vector<SoundRecord> selected = m_table.allSelectedItems();
     if (selected.empty())
         return;
     // All become favourites, unless all are already.
@@ -338,9 +327,9 @@ void Controller::toggleFavourite()
         m_catalogue->setFavourite(std::move(paths), on);
 }
 
-void Controller::editTags()
+void LibraryFeature::editTags()
 {
-    std::vector<SoundRecord> selected = m_tableController.allSelectedItems();
+    std::vector<SoundRecord> selected = m_table.allSelectedItems();
     if (selected.empty())
         return;
     const std::string_view first = selected.front().store()->tags(selected.front().index());
@@ -366,15 +355,7 @@ void Controller::editTags()
         m_catalogue->setTags(std::move(paths), text);
 }
 
-void Controller::rememberCurrentSound()
-{
-    const SoundRecord current
-        = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)] : SoundRecord();
-    // The sound current at the quit is current again when the list comes back.
-    keep(m_settings, settings::kLastSound, current ? std::string(current.path()) : std::string());
-}
-
-void Controller::reopenLast()
+void LibraryFeature::reopenLast()
 {
     if (!m_catalogue || !valueOf(m_settings, settings::kReopenLast))
         return;
@@ -383,22 +364,22 @@ void Controller::reopenLast()
         return;
     m_reopening = true;
     if (*kind == "favourites")
-        showLibraryList(Catalogue::ListKind::Favourites, {});
+        showList(Catalogue::ListKind::Favourites, {});
     else if (*kind == "recent")
-        showLibraryList(Catalogue::ListKind::RecentlyPlayed, {});
+        showList(Catalogue::ListKind::RecentlyPlayed, {});
     else if (*kind == "all")
-        showLibraryList(Catalogue::ListKind::AllSounds, {});
+        showList(Catalogue::ListKind::AllSounds, {});
     else if (const auto folder = valueOf(m_settings, settings::kLastShown); folder && !folder->empty())
-        showLibraryList(Catalogue::ListKind::Folder, *folder);
+        showList(Catalogue::ListKind::Folder, *folder);
 }
 
-void Controller::catalogueSearchesChanged(const std::vector<SavedSearch> &searches)
+void LibraryFeature::catalogueSearchesChanged(const std::vector<SavedSearch> &searches)
 {
     m_searches = searches;
     m_view.setLibrarySearches(m_searches);
 }
 
-void Controller::saveSearch()
+void LibraryFeature::saveSearch()
 {
     const QString query = m_view.findText().trimmed();
     if (!m_catalogue || query.isEmpty()) {
@@ -411,7 +392,7 @@ void Controller::saveSearch()
     m_catalogue->saveSearch(name->trimmed().toStdString(), query.toStdString());
 }
 
-void Controller::showSavedSearch(std::int64_t id)
+void LibraryFeature::showSavedSearch(std::int64_t id)
 {
     const auto it = std::find_if(m_searches.begin(), m_searches.end(), [id](const auto &s) { return s.id == id; });
     if (it == m_searches.end())
@@ -419,10 +400,10 @@ void Controller::showSavedSearch(std::int64_t id)
     // Every sound as the catalogue has it now, found by the query once it
     // arrives.
     m_view.setFindText(QString::fromStdString(it->query));
-    showLibraryList(Catalogue::ListKind::AllSounds, {});
+    showList(Catalogue::ListKind::AllSounds, {});
 }
 
-void Controller::renameSavedSearch(std::int64_t id)
+void LibraryFeature::renameSavedSearch(std::int64_t id)
 {
     const auto it = std::find_if(m_searches.begin(), m_searches.end(), [id](const auto &s) { return s.id == id; });
     if (it == m_searches.end() || !m_catalogue)
@@ -432,7 +413,7 @@ void Controller::renameSavedSearch(std::int64_t id)
         m_catalogue->renameSearch(id, name->trimmed().toStdString());
 }
 
-void Controller::removeSavedSearch(std::int64_t id)
+void LibraryFeature::removeSavedSearch(std::int64_t id)
 {
     if (m_catalogue)
         m_catalogue->removeSearch(id);
