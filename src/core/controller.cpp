@@ -29,12 +29,21 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_diagnostics(services.diagnostics),
       m_tableController(tableController),
       m_view(view),
+      m_options(services.settings, services.engine,
+                [this](const Setting<bool> &changed) {
+                    if (std::string_view(changed.key) == settings::kAutoAdvance.key) {
+                        queueNextTrack();
+                    } else if (std::string_view(changed.key) == settings::kSearchAllText.key) {
+                        m_lastFind.clear();
+                        find();
+                    }
+                }),
       m_scanner(services.scanner),
       m_jobs(services.files, view, services.alerts),
-      m_analysis(*this, tableController, view, services.settings, services.engine, services.catalogue),
-      m_triage({services.fileSystem, services.desktop, services.settings, m_jobs, services.catalogue}, *this,
+      m_analysis(m_shown, tableController, view, services.settings, services.engine, services.catalogue),
+      m_triage({services.fileSystem, services.desktop, services.settings, m_jobs, services.catalogue}, m_shown,
                tableController, view),
-      m_library({services.fileSystem, services.settings, services.alerts, services.engine, services.catalogue}, *this,
+      m_library({services.fileSystem, services.settings, services.alerts, services.engine, services.catalogue}, m_shown,
                 tableController, view, m_triage)
 {
     m_refind.setSingleShot(true);
@@ -56,7 +65,7 @@ Controller::~Controller()
 
 void Controller::awakeFromNib()
 {
-    m_engine.setVolume(volume() / 100.0);
+    m_engine.setVolume(m_options.volume() / 100.0);
     if (m_analysis.matchLoudness())
         m_engine.setLoudnessMatch(true, m_analysis.loudnessTarget());
     m_view.setTableCanDrop(true);
@@ -145,7 +154,7 @@ void Controller::find()
         m_tableController.setListValues({}, {});
     const std::string_view typed(text.constData(), static_cast<size_t>(text.size()));
     const Query query = parseQuery(typed);
-    m_findIsLive = !query.empty() && (!query.dependsOnNamesOnly() || searchAllText());
+    m_findIsLive = !query.empty() && (!query.dependsOnNamesOnly() || m_options.searchAllText());
     if (query.empty()) {
         m_lastFind.clear();
         m_view.setFindHint(QString::fromStdString(joined(query.hints)));
@@ -180,7 +189,7 @@ void Controller::find()
             rest.nameLetters |= t.letters;
     }
     std::size_t passedOver = 0;
-    const bool allText = searchAllText();
+    const bool allText = m_options.searchAllText();
     const bool countPassedOver = !query.onlyRequiredWords();
     auto consider = [&](std::uint32_t position) {
         const std::uint32_t record = all[position];
@@ -237,24 +246,6 @@ void Controller::tableControllerValuesChanged(TableController &)
         m_refind.start();
 }
 
-bool Controller::searchAllText() const
-{
-    return valueOf(m_settings, settings::kSearchAllText);
-}
-
-void Controller::setSearchAllText(bool on)
-{
-    setSetting(settings::kSearchAllText, on);
-    m_lastFind.clear();
-    find();
-}
-
-void Controller::setSetting(const Setting<bool> &setting, bool on)
-{
-    keep(m_settings, setting, on);
-    m_settings.sync();
-}
-
 void Controller::tableControllerRowsWillChange(TableController &)
 {
     m_keptTrack
@@ -293,33 +284,6 @@ bool Controller::wholeListApart() const
     return m_items && m_items != m_tableController.items();
 }
 
-void Controller::recordMoved(const SoundRecord &record, const std::string &path)
-{
-    if (!record)
-        return;
-    record.setValue("path", path);
-    record.setValue("name", std::string(lastPathComponent(path)));
-    m_tableController.recordsChanged();
-    ++m_itemsVersion;
-    updateTitle();
-}
-
-void Controller::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt)
-{
-    if (wholeListApart())
-        m_items->insertAt(listedAt, record.index());
-    m_tableController.insertRow(static_cast<int>(shownAt), record.index());
-    ++m_itemsVersion;
-}
-
-SoundRecord Controller::soundHeard() const
-{
-    if (m_sound)
-        return m_soundRecord;
-    return currentTrackInRows() ? (*m_tableController.items())[static_cast<std::size_t>(m_currentTrack)]
-                                : SoundRecord();
-}
-
 void Controller::tableControllerDidSort(TableController &)
 {
     // The whole sound list takes the sort too, so that the list a find
@@ -338,13 +302,6 @@ int Controller::rowCount() const
 bool Controller::currentTrackInRows() const
 {
     return m_currentTrack >= 0 && m_currentTrack < rowCount();
-}
-
-void Controller::showAnswer(SoundList rows, const char *valuesKey, std::unordered_map<std::uint32_t, double> values)
-{
-    m_lastFind.clear();
-    setMatches(std::move(rows));
-    m_tableController.setListValues(valuesKey, std::move(values));
 }
 
 } // namespace auralist

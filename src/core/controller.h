@@ -15,6 +15,7 @@
 #include "core/browser_view.h"
 #include "core/file_jobs.h"
 #include "core/library_feature.h"
+#include "core/options.h"
 #include "core/records.h"
 #include "core/services.h"
 #include "core/setting.h"
@@ -37,8 +38,7 @@ inline constexpr int kDeleteKey = Qt::Key_Delete;
 class Controller : public TableControllerDelegate,
                    public SoundDelegate,
                    public DragDelegate,
-                   public IntakeScanner::Listener,
-                   private ListShown {
+                   public IntakeScanner::Listener {
 public:
     struct Services {
         SoundEngine &engine;
@@ -87,10 +87,6 @@ public:
     void setItems(SoundList list);
     void setMatches(SoundList list);
     void find();
-    // Plain words of the find field found in the folder names, tags and
-    // descriptions too, not just the names.
-    bool searchAllText() const;
-    void setSearchAllText(bool on);
 
     // Playback.
     void play();
@@ -105,28 +101,17 @@ public:
     // The user pointed at seconds in the sound the waveform shows: the
     // playing sound goes there; otherwise the current row plays from there.
     void playFrom(double seconds);
-    // Plays at once the row the user selects (a setting, off by default).
-    bool playOnSelect() const;
-    void setPlayOnSelect(bool on);
-    // The level of playback, 0 to 100 (a setting, 100 by default).
-    int volume() const;
-    void setVolume(int volume);
     void playCurrentTrack();
     void justStop();
     void setSound(SoundPtr sound);
-    // Whether a sound that cannot be loaded while playing through is
-    // passed over for the next row (a setting, off by default).
-    bool skipUnplayable() const;
-    void setSkipUnplayable(bool on);
     // Tells the sound playing its level, once the analysis knows it.
     void tellSoundLevel();
     // How the sounds sound: analysis, matched loudness, similar sounds
     // and duplicates.
     AnalysisFeature &analysis() { return m_analysis; }
-    // Whether a sound that ends is followed by the next row (a setting, on
-    // by default); off, each sound plays once and the selection stays.
-    bool autoAdvance() const;
-    void setAutoAdvance(bool on);
+
+    // The switches of the menus and the volume, kept in the settings.
+    Options &options() { return m_options; }
 
     // The Library pane: the catalogue's lists, saved searches and marks.
     LibraryFeature &library() { return m_library; }
@@ -144,8 +129,6 @@ public:
     void cancelDelete();
     void approveDelete();
     void sheetDidEnd(int returnCode);
-    bool moveToTrash() const;
-    void setMoveToTrash(bool on);
 
     // Table controller delegate.
     void tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &) override;
@@ -184,9 +167,6 @@ public:
 private:
     int rowCount() const;
     bool currentTrackInRows() const;
-    // Switches stored in the settings as "true" or "false".
-    // Keeps an on-or-off setting, written at once.
-    void setSetting(const Setting<bool> &setting, bool on);
     void removeDeletedRecord(const SoundRecord &record);
     // Deletes the file of one record the user agreed to delete; returns
     // why it was refused, or nothing when it is gone.
@@ -225,6 +205,7 @@ private:
     Diagnostics &m_diagnostics;
     TableController &m_tableController;
     BrowserView &m_view;
+    Options m_options;
 
     bool m_isBrowserOpen = false;
     double m_tallHeight = kTallWindowHeight; // what the tall form returns to
@@ -275,27 +256,36 @@ private:
     std::vector<KeptSound> m_deleteSounds; // Delete Duplicates: what each copy must still be
 
     // What the features beside the controller are given of the list.
-    SoundList shownItems() const override { return m_items; }
-    SoundList shownMatches() const override { return m_matches; }
-    void showAnswer(SoundList rows, const char *valuesKey, std::unordered_map<std::uint32_t, double> values) override;
-    void showFound() override { find(); }
-    void askToDelete(std::vector<SoundRecord> records, std::vector<KeptSound> kept) override
-    {
-        deleteRecords(std::move(records), std::move(kept));
-    }
-    void analysed() override { tellSoundLevel(); }
-    void recordMoved(const SoundRecord &record, const std::string &path) override;
-    void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
-    void removeRecord(const SoundRecord &record) override { removeDeletedRecord(record); }
-    void listChanged() override { updateTitle(); }
-    SoundRecord soundHeard() const override;
-    SoundPtr loadedSound() const override { return m_sound; }
-    double playedSeconds() const override { return m_position; }
-    void showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current) override;
-    void stopIntake() override;
-    bool takeCheck(Catalogue::Listener::Changes changes) override;
+    class Shown : public ListShown {
+    public:
+        explicit Shown(Controller &controller) : c(controller) { }
+        SoundList shownItems() const override { return c.m_items; }
+        SoundList shownMatches() const override { return c.m_matches; }
+        void showAnswer(SoundList rows, const char *valuesKey,
+                        std::unordered_map<std::uint32_t, double> values) override;
+        void showFound() override { c.find(); }
+        void askToDelete(std::vector<SoundRecord> records, std::vector<KeptSound> kept) override
+        {
+            c.deleteRecords(std::move(records), std::move(kept));
+        }
+        void analysed() override { c.tellSoundLevel(); }
+        void recordMoved(const SoundRecord &record, const std::string &path) override;
+        void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
+        void removeRecord(const SoundRecord &record) override { c.removeDeletedRecord(record); }
+        void listChanged() override { c.updateTitle(); }
+        SoundRecord soundHeard() const override;
+        SoundPtr loadedSound() const override { return c.m_sound; }
+        double playedSeconds() const override { return c.m_position; }
+        void showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current) override;
+        void stopIntake() override;
+        bool takeCheck(Catalogue::Listener::Changes changes) override;
+
+    private:
+        Controller &c;
+    };
 
     // Made last: they are given the rest.
+    Shown m_shown{*this};
     FileJobs m_jobs;
     AnalysisFeature m_analysis;
     TriageFeature m_triage;

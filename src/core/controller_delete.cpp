@@ -22,16 +22,6 @@ std::string notDeleted(const SoundRecord &record, const std::string &why)
 
 } // namespace
 
-bool Controller::moveToTrash() const
-{
-    return valueOf(m_settings, settings::kMoveToTrash);
-}
-
-void Controller::setMoveToTrash(bool on)
-{
-    setSetting(settings::kMoveToTrash, on);
-}
-
 void Controller::deleteSelected()
 {
     if (m_deleteOpen)
@@ -43,7 +33,7 @@ void Controller::deleteRecords(std::vector<SoundRecord> records, std::vector<Kep
 {
     if (m_deleteOpen || records.empty())
         return;
-    const bool trash = moveToTrash();
+    const bool trash = m_options.moveToTrash();
     QString message;
     QString detail;
     if (records.size() == 1) {
@@ -200,7 +190,7 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
         removeDeletedRecord(record);
         return std::nullopt;
     }
-    const RemovalResult result = m_fs.removeFile(path, *identity, moveToTrash());
+    const RemovalResult result = m_fs.removeFile(path, *identity, m_options.moveToTrash());
     if (result.status == RemovalResult::Status::Removed && !result.trashedAs.empty()) {
         if (const auto stamp = m_fs.stamp(result.trashedAs)) {
             ChangedFile item = ChangedFile::of(record, path, result.trashedAs, *stamp);
@@ -224,8 +214,8 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
             + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.";
     case RemovalResult::Status::Failed: break;
     }
-    return "\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be " + (moveToTrash() ? "moved to the Trash" : "deleted")
-        + ": " + result.error;
+    return "\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be "
+        + (m_options.moveToTrash() ? "moved to the Trash" : "deleted") + ": " + result.error;
 }
 
 void Controller::removeDeletedRecord(const SoundRecord &record)

@@ -1,50 +1,86 @@
 #include <utility>
 
 #include "core/controller.h"
+#include "core/file_type.h"
 #include "core/setting.h"
 #include "core/table_controller.h"
 
 namespace auralist {
 
-void Controller::showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current)
+void Controller::Shown::recordMoved(const SoundRecord &record, const std::string &path)
 {
-    m_listingName = std::move(name);
-    m_lastFind.clear();
-    setItems(list);
-    if (!m_view.findText().isEmpty())
-        find();
-    m_tableController.readHeaders();
-    m_analysis.start();
-    m_currentTrack = 0;
+    if (!record)
+        return;
+    record.setValue("path", path);
+    record.setValue("name", std::string(lastPathComponent(path)));
+    c.m_tableController.recordsChanged();
+    ++c.m_itemsVersion;
+    c.updateTitle();
+}
+
+void Controller::Shown::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt)
+{
+    if (c.wholeListApart())
+        c.m_items->insertAt(listedAt, record.index());
+    c.m_tableController.insertRow(static_cast<int>(shownAt), record.index());
+    ++c.m_itemsVersion;
+}
+
+SoundRecord Controller::Shown::soundHeard() const
+{
+    if (c.m_sound)
+        return c.m_soundRecord;
+    return c.currentTrackInRows() ? (*c.m_tableController.items())[static_cast<std::size_t>(c.m_currentTrack)]
+                                  : SoundRecord();
+}
+
+void Controller::Shown::showAnswer(SoundList rows, const char *valuesKey,
+                                   std::unordered_map<std::uint32_t, double> values)
+{
+    c.m_lastFind.clear();
+    c.setMatches(std::move(rows));
+    c.m_tableController.setListValues(valuesKey, std::move(values));
+}
+
+void Controller::Shown::showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current)
+{
+    c.m_listingName = std::move(name);
+    c.m_lastFind.clear();
+    c.setItems(list);
+    if (!c.m_view.findText().isEmpty())
+        c.find();
+    c.m_tableController.readHeaders();
+    c.m_analysis.start();
+    c.m_currentTrack = 0;
     if (current && !current->empty()) {
         const RecordStorePtr &store = list->store();
-        const std::vector<std::uint32_t> &rows = m_tableController.items()->rows();
+        const std::vector<std::uint32_t> &rows = c.m_tableController.items()->rows();
         for (std::size_t row = 0; row < rows.size(); ++row) {
             if (store->path(rows[row]) == *current) {
-                m_currentTrack = static_cast<int>(row);
+                c.m_currentTrack = static_cast<int>(row);
                 break;
             }
         }
     }
-    selectRow(m_currentTrack);
-    m_view.setLabelText(QString());
-    updateTitle();
-    updateWaveform();
+    c.selectRow(c.m_currentTrack);
+    c.m_view.setLabelText(QString());
+    c.updateTitle();
+    c.updateWaveform();
 }
 
-void Controller::stopIntake()
+void Controller::Shown::stopIntake()
 {
-    if (m_scanning) {
-        m_scanner.cancel();
-        m_scanning = false;
+    if (c.m_scanning) {
+        c.m_scanner.cancel();
+        c.m_scanning = false;
     }
 }
 
-bool Controller::takeCheck(Catalogue::Listener::Changes changes)
+bool Controller::Shown::takeCheck(Catalogue::Listener::Changes changes)
 {
-    if (!changes.extended || !m_items)
+    if (!changes.extended || !c.m_items)
         return false;
-    const RecordStorePtr old = m_items->store();
+    const RecordStorePtr old = c.m_items->store();
     RecordStore &extended = *changes.extended;
     if (extended.size() < old->size())
         return false;
@@ -66,33 +102,33 @@ bool Controller::takeCheck(Catalogue::Listener::Changes changes)
         }
         return list;
     };
-    SoundList items = carried(m_items);
+    SoundList items = carried(c.m_items);
     for (std::uint32_t r = changes.firstAdded; r < extended.size(); ++r)
         items->rows().push_back(r);
-    if (m_matches && m_matches->store() != old) {
+    if (c.m_matches && c.m_matches->store() != old) {
         // The table shows sounds of every folder (Find Similar): the list
         // takes the changes, for when it is shown again.
-        m_items = items;
-        ++m_itemsVersion;
-        m_analysis.start();
+        c.m_items = items;
+        ++c.m_itemsVersion;
+        c.m_analysis.start();
         return true;
     }
-    const bool filtered = m_matches && m_matches != m_items;
-    SoundList shown = filtered ? carried(m_matches) : items;
-    m_items = items;
-    ++m_itemsVersion;
-    m_matches = shown;
-    m_tableController.setItemsExtending(shown);
+    const bool filtered = c.m_matches && c.m_matches != c.m_items;
+    SoundList shown = filtered ? carried(c.m_matches) : items;
+    c.m_items = items;
+    ++c.m_itemsVersion;
+    c.m_matches = shown;
+    c.m_tableController.setItemsExtending(shown);
     // New sounds take their place in the sort, and in the find.
     if (changes.firstAdded < extended.size()) {
         if (filtered)
-            find();
-        else if (!m_tableController.sortKey().empty())
-            m_tableController.sortBy(m_tableController.sortKey(), m_tableController.sortAscending());
+            c.find();
+        else if (!c.m_tableController.sortKey().empty())
+            c.m_tableController.sortBy(c.m_tableController.sortKey(), c.m_tableController.sortAscending());
     }
-    m_tableController.readHeaders();
-    m_analysis.start();
-    updateTitle();
+    c.m_tableController.readHeaders();
+    c.m_analysis.start();
+    c.updateTitle();
     return true;
 }
 

@@ -82,7 +82,8 @@ void Controller::queueNextTrack()
     if (!m_sound || !m_sound->isPlaying())
         return;
     std::string path;
-    if (m_playModeOn && !m_isLooping && autoAdvance() && m_currentTrack >= 0 && m_currentTrack + 1 < rowCount()) {
+    if (m_playModeOn && !m_isLooping && m_options.autoAdvance() && m_currentTrack >= 0
+        && m_currentTrack + 1 < rowCount()) {
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack) + 1];
         if (const auto p = record.value("path"))
             path = *p;
@@ -133,7 +134,7 @@ bool Controller::couldNotLoad(const SoundRecord &record, const std::string &path
     m_diagnostics.line("unable to load sound ", path);
     m_tableController.markUnplayable(record, reason);
     setPlayingRecord({});
-    if (!m_playModeOn || !skipUnplayable())
+    if (!m_playModeOn || !m_options.skipUnplayable())
         return false;
     if (m_currentTrack + 1 >= rowCount()) {
         justStop();
@@ -168,49 +169,6 @@ void Controller::seekBy(double seconds)
 {
     if (m_sound && m_sound->isPlaying())
         m_sound->seekTo(std::max(0.0, m_position + seconds));
-}
-
-bool Controller::skipUnplayable() const
-{
-    return valueOf(m_settings, settings::kSkipUnplayable);
-}
-
-void Controller::setSkipUnplayable(bool on)
-{
-    setSetting(settings::kSkipUnplayable, on);
-}
-
-bool Controller::autoAdvance() const
-{
-    return valueOf(m_settings, settings::kAutoAdvance);
-}
-
-void Controller::setAutoAdvance(bool on)
-{
-    setSetting(settings::kAutoAdvance, on);
-    queueNextTrack();
-}
-
-bool Controller::playOnSelect() const
-{
-    return valueOf(m_settings, settings::kPlayOnSelect);
-}
-
-void Controller::setPlayOnSelect(bool on)
-{
-    setSetting(settings::kPlayOnSelect, on);
-}
-
-int Controller::volume() const
-{
-    return std::clamp(valueOf(m_settings, settings::kVolume), 0, 100);
-}
-
-void Controller::setVolume(int volume)
-{
-    volume = std::clamp(volume, 0, 100);
-    m_engine.setVolume(volume / 100.0);
-    keep(m_settings, settings::kVolume, volume);
 }
 
 void Controller::play()
@@ -310,7 +268,7 @@ void Controller::tableControllerSelectedItems(TableController &, const std::vect
     m_currentTrack = m_tableController.selectedItemIndex();
     // The user's own choice of row plays at once when asked to; the rows
     // the controller selects itself are played by whoever selected them.
-    if (!m_selecting && playOnSelect() && currentTrackInRows()) {
+    if (!m_selecting && m_options.playOnSelect() && currentTrackInRows()) {
         m_playModeOn = true;
         playCurrentTrack();
         return;
@@ -363,7 +321,7 @@ void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
         return;
     }
     // Played once: the selection stays on it, for the user to judge.
-    if (!autoAdvance())
+    if (!m_options.autoAdvance())
         return;
     next();
 }

@@ -124,8 +124,9 @@ void WindowWiring::connectPlayback()
             c->openFiles({path});
         }
     });
-    ui.actionAutoAdvance->setChecked(c->autoAdvance());
-    QObject::connect(ui.actionAutoAdvance, &QAction::toggled, &m_window, [c](bool on) { c->setAutoAdvance(on); });
+    ui.actionAutoAdvance->setChecked(c->options().autoAdvance());
+    QObject::connect(ui.actionAutoAdvance, &QAction::toggled, &m_window,
+                     [c](bool on) { c->options().setAutoAdvance(on); });
     ui.actionNormaliseWaveform->setChecked(valueOf(m_settings, settings::kNormaliseWaveform));
     ui.waveform->setNormalised(ui.actionNormaliseWaveform->isChecked());
     QObject::connect(ui.actionNormaliseWaveform, &QAction::toggled, &m_window, [this, strip = ui.waveform](bool on) {
@@ -145,20 +146,23 @@ void WindowWiring::connectPlayback()
         keep(m_settings, settings::kSortColumn, m_table.sortKey());
         keep(m_settings, settings::kSortAscending, m_table.sortAscending());
     });
-    ui.actionPlayOnSelect->setChecked(c->playOnSelect());
-    QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, &m_window, [c](bool on) { c->setPlayOnSelect(on); });
+    ui.actionPlayOnSelect->setChecked(c->options().playOnSelect());
+    QObject::connect(ui.actionPlayOnSelect, &QAction::toggled, &m_window,
+                     [c](bool on) { c->options().setPlayOnSelect(on); });
     QObject::connect(ui.waveform, &WaveformStrip::seekRequested, &m_window, [c](double s) { c->playFrom(s); });
     on(ui.actionSeekBack, [c] { c->seekBy(-1.0); });
     on(ui.actionSeekForward, [c] { c->seekBy(1.0); });
-    ui.volumeSlider->setValue(c->volume());
-    QObject::connect(ui.volumeSlider, &QSlider::valueChanged, &m_window, [c](int v) { c->setVolume(v); });
+    ui.volumeSlider->setValue(c->options().volume());
+    QObject::connect(ui.volumeSlider, &QSlider::valueChanged, &m_window, [c](int v) { c->options().setVolume(v); });
     ui.actionMatchLoudness->setChecked(c->analysis().matchLoudness());
     QObject::connect(ui.actionMatchLoudness, &QAction::toggled, &m_window,
                      [c](bool on) { c->analysis().setMatchLoudness(on); });
-    ui.actionSkipUnplayable->setChecked(c->skipUnplayable());
-    QObject::connect(ui.actionSkipUnplayable, &QAction::toggled, &m_window, [c](bool on) { c->setSkipUnplayable(on); });
-    ui.actionMoveToTrash->setChecked(c->moveToTrash());
-    QObject::connect(ui.actionMoveToTrash, &QAction::toggled, &m_window, [c](bool on) { c->setMoveToTrash(on); });
+    ui.actionSkipUnplayable->setChecked(c->options().skipUnplayable());
+    QObject::connect(ui.actionSkipUnplayable, &QAction::toggled, &m_window,
+                     [c](bool on) { c->options().setSkipUnplayable(on); });
+    ui.actionMoveToTrash->setChecked(c->options().moveToTrash());
+    QObject::connect(ui.actionMoveToTrash, &QAction::toggled, &m_window,
+                     [c](bool on) { c->options().setMoveToTrash(on); });
 }
 
 void WindowWiring::connectTriage()
@@ -232,9 +236,9 @@ void WindowWiring::connectLibrary()
         menu->addSeparator();
         QAction *all = menu->addAction(QStringLiteral("Search Descriptions and Tags"));
         all->setCheckable(true);
-        all->setChecked(c->searchAllText());
+        all->setChecked(c->options().searchAllText());
         if (menu->exec(find->mapToGlobal(at)) == all)
-            c->setSearchAllText(all->isChecked());
+            c->options().setSearchAllText(all->isChecked());
     });
     QObject::connect(&m_window, &MainWindow::savedSearchChosen, &m_window,
                      [c](qint64 id) { c->library().showSavedSearch(id); });

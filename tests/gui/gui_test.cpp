@@ -697,7 +697,7 @@ void GuiTest::menusTheWaveformAndWhatTheWindowShows()
     QVERIFY(ui.actionAutoAdvance->isChecked());
     ui.actionAutoAdvance->trigger();
     QCOMPARE(m_settings.values["autoAdvance"], std::string("false"));
-    QVERIFY(!m_browser->controller().autoAdvance());
+    QVERIFY(!m_browser->controller().options().autoAdvance());
 
     // Normalise Waveform: on by default; a sound peaking at a quarter of
     // full scale is drawn four times as large.
@@ -1185,7 +1185,7 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     // A deletion to the Trash comes back, each row where it was.
     const QByteArray data = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_dir + "/data"));
-    c.setMoveToTrash(true);
+    c.options().setMoveToTrash(true);
     const QStringList rowsBefore = shownNames(model);
     QCOMPARE(rowsBefore.size(), 3);
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(model->index(0, 0)).center());
@@ -1443,9 +1443,9 @@ void GuiTest::theFindFieldTakesAQuery()
     find->clear();
     QTest::keyClicks(find, "barn");
     QCOMPARE(model->rowCount(), 0);
-    m_browser->controller().setSearchAllText(true);
+    m_browser->controller().options().setSearchAllText(true);
     QCOMPARE(model->rowCount(), 1);
-    m_browser->controller().setSearchAllText(false);
+    m_browser->controller().options().setSearchAllText(false);
     QTest::keyClick(find, Qt::Key_Escape);
 }
 

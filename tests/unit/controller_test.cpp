@@ -579,7 +579,7 @@ TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
     rig.view.find = "e";
     c.find();
     ASSERT_EQ(rig.names(), (std::vector<std::string>{"e.wav", "e.wav"}));
-    c.setMoveToTrash(true);
+    c.options().setMoveToTrash(true);
     rig.select(1);
     c.deleteSelected();
     EXPECT_EQ(rig.view.panelDetail, "The file is moved to the Trash.");
@@ -612,7 +612,7 @@ TEST(Playback, SoundsThatCannotPlayAreMarkedAndCanBeSkipped)
     EXPECT_EQ(rig.tableController.index(0, 0).data(TableController::StatusRole).toInt(), 0);
 
     // Skipping on: both bad rows are passed over, once each.
-    c.setSkipUnplayable(true);
+    c.options().setSkipUnplayable(true);
     EXPECT_EQ(rig.settings.values["skipUnplayable"], "true");
     rig.select(0);
     c.play();
@@ -670,7 +670,7 @@ TEST(Playback, LoopsPlayOnSelectSeekVolumeAndTheTimeShown)
     // Off by default: selecting a row does not play it; on, it does.
     rig.select(1);
     EXPECT_EQ(rig.engine.loads.size(), 1U);
-    c.setPlayOnSelect(true);
+    c.options().setPlayOnSelect(true);
     EXPECT_EQ(rig.settings.values["playOnSelect"], "true");
     rig.select(2);
     EXPECT_EQ(rig.engine.loads.back(), paths[2]);
@@ -681,13 +681,13 @@ TEST(Playback, LoopsPlayOnSelectSeekVolumeAndTheTimeShown)
     c.next();
     EXPECT_EQ(rig.engine.loads.size(), loads + 1);
 
-    c.setVolume(140);
+    c.options().setVolume(140);
     EXPECT_EQ(rig.engine.volume, 1.0);
-    c.setVolume(35);
+    c.options().setVolume(35);
     EXPECT_EQ(rig.engine.volume, 0.35);
-    EXPECT_EQ(c.volume(), 35);
+    EXPECT_EQ(c.options().volume(), 35);
     rig.settings.values["volume"] = "loud";
-    EXPECT_EQ(c.volume(), 100);
+    EXPECT_EQ(c.options().volume(), 100);
 }
 
 TEST(Playback, AFileFoundUnplayableAfterPlayIsMarkedAndSkipped)
@@ -696,7 +696,7 @@ TEST(Playback, AFileFoundUnplayableAfterPlayIsMarkedAndSkipped)
     TempDir tmp;
     Rig rig;
     Controller &c = rig.controller;
-    c.setSkipUnplayable(true);
+    c.options().setSkipUnplayable(true);
     const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav"});
     auto a = rig.engine.last;
     rig.out.take();
@@ -874,8 +874,8 @@ TEST(Playback, WithoutContinuingEachSoundPlaysOnceAndTheSelectionStays)
     TempDir tmp;
     Rig rig;
     Controller &c = rig.controller;
-    EXPECT_TRUE(c.autoAdvance()); // the default
-    c.setAutoAdvance(false);
+    EXPECT_TRUE(c.options().autoAdvance()); // the default
+    c.options().setAutoAdvance(false);
     EXPECT_EQ(rig.settings.value("autoAdvance"), "false");
     dropNames(rig, tmp, {"a.wav", "b.wav"});
     ASSERT_EQ(rig.view.trackName, "a.wav");
@@ -892,7 +892,7 @@ TEST(Playback, WithoutContinuingEachSoundPlaysOnceAndTheSelectionStays)
     c.next();
     EXPECT_EQ(rig.view.trackName, "b.wav");
     // Turned back on, what follows is lined up again.
-    c.setAutoAdvance(true);
+    c.options().setAutoAdvance(true);
     c.previous();
     EXPECT_EQ(std::filesystem::path(rig.engine.prepared.back()).filename(), "b.wav");
 }

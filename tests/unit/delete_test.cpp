@@ -149,8 +149,8 @@ TEST(DeleteOnDisk, CanMoveToTheTrashAndNeverFallsBackToRemoval)
     tmp.file("tree/take 4.wav", "take four");
     tmp.file("tree/take 5.wav", "take five");
     Rig rig;
-    EXPECT_FALSE(rig.controller.moveToTrash()); // off by default
-    rig.controller.setMoveToTrash(true);
+    EXPECT_FALSE(rig.controller.options().moveToTrash()); // off by default
+    rig.controller.options().setMoveToTrash(true);
     EXPECT_EQ(rig.settings.values.at("moveToTrash"), "true");
     rig.controller.droppedFilesInWell({tmp.path() + "/tree"});
 
