@@ -54,10 +54,11 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_tableController = std::make_unique<TableController>(services.diagnostics);
     if (!services.scanner)
         m_inlineScanner = std::make_unique<InlineScanner>(services.fileSystem, services.diagnostics.output());
-    m_fileWorker
-        = std::make_unique<files::FileWorker>([](const std::string &path, const std::function<bool()> &stopped) {
-              return analysis::audioHashOf(path, stopped);
-          });
+    m_fileWorker = std::make_unique<files::FileWorker>(
+        [](const std::string &path, const std::function<bool()> &stopped) {
+            return analysis::audioHashOf(path, stopped);
+        },
+        &services.fileSystem);
     // cppcheck-suppress useInitializationList
     m_controller = std::make_unique<Controller>(
         Controller::Services{services.engine, services.fileSystem, services.desktop, services.alerts, services.settings,

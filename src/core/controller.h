@@ -167,10 +167,16 @@ public:
 private:
     int rowCount() const;
     bool currentTrackInRows() const;
-    void removeDeletedRecord(const SoundRecord &record);
-    // Deletes the file of one record the user agreed to delete; returns
-    // why it was refused, or nothing when it is gone.
-    std::optional<std::string> deleteAsked(const SoundRecord &record, const std::optional<FileIdentity> &identity);
+    void removeDeletedRecords(const std::vector<SoundRecord> &records);
+    // The files of going are gone, as results say (one for each): their
+    // rows go (what went to the Trash can come back); why any is still
+    // there joins refusals.
+    void removedAll(const std::vector<SoundRecord> &going, const std::vector<FileResult> &results, bool trash,
+                    std::vector<std::string> &refusals);
+    // Why the file of record is still there, as result says (none: gone).
+    std::optional<std::string> refusalOf(const SoundRecord &record, const FileResult &result, bool trash);
+    // The deletion is over: the refusals told, playback, the panel hidden.
+    void deleted(const std::vector<std::string> &refusals);
     // Selects a row for the controller's own reasons (not the user's).
     void selectRow(int row);
     // Marks the record that could not be loaded; true when the run should
@@ -192,7 +198,8 @@ private:
     // group and the hash of the audio both hold), each record's file and
     // its kept one are checked to hold that audio right before it goes.
     void deleteRecords(std::vector<SoundRecord> records, std::vector<KeptSound> sounds = {});
-    // Deletes asked (approved) whose check, if any, found them still copies.
+    // Deletes, on the file worker, asked (approved) whose check, if any,
+    // found them still copies.
     void deleteApproved(const std::vector<SoundRecord> &asked,
                         const std::vector<std::optional<FileIdentity>> &identities,
                         const std::vector<std::optional<std::string>> &refused);
@@ -246,7 +253,7 @@ private:
     // Whether the whole sound list is apart from the rows shown (a find
     // shows part of it), so that what changes the rows changes it too.
     bool wholeListApart() const;
-    std::vector<ChangedFile> m_trashed; // what the deletion under way put in the Trash
+    bool m_deleting = false; // an approved deletion is on the file worker
 
     // What the delete question was about: each sound, and what its file
     // was when asked.
@@ -271,7 +278,7 @@ private:
         void analysed() override { c.tellSoundLevel(); }
         void recordMoved(const SoundRecord &record, const std::string &path) override;
         void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
-        void removeRecord(const SoundRecord &record) override { c.removeDeletedRecord(record); }
+        void removeRecord(const SoundRecord &record) override { c.removeDeletedRecords({record}); }
         void listChanged() override { c.updateTitle(); }
         SoundRecord soundHeard() const override;
         SoundPtr loadedSound() const override { return c.m_sound; }

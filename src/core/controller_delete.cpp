@@ -24,14 +24,14 @@ std::string notDeleted(const SoundRecord &record, const std::string &why)
 
 void Controller::deleteSelected()
 {
-    if (m_deleteOpen)
+    if (m_deleteOpen || m_deleting)
         return;
     deleteRecords(m_tableController.allSelectedItems());
 }
 
 void Controller::deleteRecords(std::vector<SoundRecord> records, std::vector<KeptSound> sounds)
 {
-    if (m_deleteOpen || records.empty())
+    if (m_deleteOpen || m_deleting || records.empty())
         return;
     const bool trash = m_options.moveToTrash();
     QString message;
@@ -68,14 +68,21 @@ void Controller::deleteRecords(std::vector<SoundRecord> records, std::vector<Kep
 
 void Controller::cancelDelete()
 {
+    if (m_deleting)
+        return;
     sheetDidEnd(0);
     m_view.hideDeletePanel();
 }
 
 void Controller::approveDelete()
 {
+    if (m_deleting)
+        return;
+    // The deletion ends (the files gone, the rows gone, playback, the panel
+    // hidden) once the file worker says the files are gone.
     sheetDidEnd(1);
-    m_view.hideDeletePanel();
+    if (!m_deleting)
+        m_view.hideDeletePanel();
 }
 
 void Controller::tellUser(const std::string &message)
@@ -122,9 +129,9 @@ void Controller::sheetDidEnd(int returnCode)
             for (const SoundRecord &record : asked)
                 refused.emplace_back(notDeleted(record, "its sound cannot be checked."));
             deleteApproved(asked, identities, refused);
-            play();
             return;
         }
+        m_deleting = true;
         m_jobs.run(QStringLiteral("Checking"), std::move(steps),
                    [this, asked, identities, sounds, keptStep](std::vector<FileResult> results) {
                        std::vector<std::optional<std::string>> refused(asked.size());
@@ -141,8 +148,11 @@ void Controller::sheetDidEnd(int returnCode)
                        }
                        deleteApproved(asked, identities, refused);
                    });
-    } else if (returnCode == 1) {
+        return;
+    }
+    if (returnCode == 1) {
         deleteApproved(asked, identities, std::vector<std::optional<std::string>>(asked.size()));
+        return;
     }
     play();
 }
@@ -152,21 +162,100 @@ void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
                                 const std::vector<std::optional<std::string>> &refused)
 {
     std::vector<std::string> refusals;
-    m_trashed.clear();
+    std::vector<SoundRecord> going;
+    std::vector<FileStep> steps;
+    const bool trash = m_options.moveToTrash();
+    std::vector<std::uint32_t> indexes;
+    indexes.reserve(asked.size());
+    for (const SoundRecord &record : asked)
+        indexes.push_back(record.index());
+    const std::vector<std::ptrdiff_t> rows = m_tableController.items()->positionsOf(indexes);
+    PathSet paths;
     for (size_t i = 0; i < asked.size(); ++i) {
         if (refused[i]) {
             refusals.push_back(*refused[i]);
             continue;
         }
-        // Only what is still listed: a row gone since is not touched.
-        if (m_tableController.rowOf(asked[i]) < 0)
+        // Only what is still listed, and each file once: a row gone since
+        // is not touched.
+        const bool listed = asked[i].store() == m_tableController.items()->store().get() && rows[i] >= 0;
+        if (!listed || !asked[i].value("path") || !paths.emplace(asked[i].path()).second)
             continue;
-        if (auto refusal = deleteAsked(asked[i], identities[i]))
-            refusals.push_back(std::move(*refusal));
+        FileStep step = FileStep::of(FileStep::Kind::Remove, std::string(asked[i].path()), {});
+        step.identity = identities[i];
+        step.toTrash = trash;
+        steps.push_back(std::move(step));
+        going.push_back(asked[i]);
     }
+    if (steps.empty() || !m_jobs.available()) {
+        if (!steps.empty())
+            refusals.emplace_back("The files cannot be deleted now.");
+        deleted(refusals);
+        return;
+    }
+    m_deleting = true;
+    m_jobs.run(trash ? QStringLiteral("Moving to the Trash") : QStringLiteral("Deleting"), std::move(steps),
+               [this, going, refusals, trash](std::vector<FileResult> results) mutable {
+                   removedAll(going, results, trash, refusals);
+                   deleted(refusals);
+               });
+}
+
+void Controller::removedAll(const std::vector<SoundRecord> &going, const std::vector<FileResult> &results, bool trash,
+                            std::vector<std::string> &refusals)
+{
+    // Where each row was before any left, in one pass over the rows shown
+    // and one over the whole list.
+    std::vector<std::uint32_t> indexes;
+    indexes.reserve(going.size());
+    for (const SoundRecord &record : going)
+        indexes.push_back(record.index());
+    const std::vector<std::ptrdiff_t> shownAt = m_tableController.items()->positionsOf(indexes);
+    const std::vector<std::ptrdiff_t> listedAt
+        = wholeListApart() ? m_items->positionsOf(indexes) : std::vector<std::ptrdiff_t>(going.size(), -1);
+    std::vector<ChangedFile> trashed;
+    std::vector<std::size_t> left; // of going, in the order they leave
+    for (std::size_t i = 0; i < going.size(); ++i) {
+        const SoundRecord &record = going[i];
+        const FileResult *result = i < results.size() ? &results[i] : nullptr;
+        if (!result) {
+            refusals.push_back(notDeleted(record, "it was not reached."));
+            continue;
+        }
+        if (result->status == FileResult::Status::Done && !result->made.empty()) {
+            ChangedFile item = ChangedFile::of(record, std::string(record.path()), result->made, result->stamp);
+            item.trashInfo = result->trashInfo;
+            // Undo puts the rows back the last to leave first: each is
+            // where it was once those that left before it had gone.
+            const auto before = [&](const std::vector<std::ptrdiff_t> &at) {
+                std::ptrdiff_t n = 0;
+                for (const std::size_t k : left)
+                    n += at[k] >= 0 && at[k] < at[i] ? 1 : 0;
+                return at[i] < 0 ? -1 : at[i] - n;
+            };
+            item.shownAt = before(shownAt);
+            item.listedAt = before(listedAt);
+            trashed.push_back(std::move(item));
+        }
+        if (auto refusal = refusalOf(record, *result, trash))
+            refusals.push_back(std::move(*refusal));
+        else
+            left.push_back(i);
+    }
+    std::vector<SoundRecord> gone;
+    gone.reserve(left.size());
+    for (const std::size_t i : left) {
+        m_desktop.noteFileSystemChanged(std::string(going[i].path()));
+        gone.push_back(going[i]);
+    }
+    removeDeletedRecords(gone);
     // What went to the Trash can come back from it.
-    m_triage.remember(std::make_unique<TrashChange>(std::move(m_trashed)));
-    m_trashed.clear();
+    m_triage.remember(std::make_unique<TrashChange>(std::move(trashed)));
+}
+
+void Controller::deleted(const std::vector<std::string> &refusals)
+{
+    m_deleting = false;
     if (!refusals.empty()) {
         std::string text;
         for (const std::string &r : refusals)
@@ -174,39 +263,18 @@ void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
         tellUser(text);
     }
     updateTitle();
+    play();
+    m_view.hideDeletePanel();
 }
 
-std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
-                                                   const std::optional<FileIdentity> &identity)
+std::optional<std::string> Controller::refusalOf(const SoundRecord &record, const FileResult &result, bool trash)
 {
-    const auto pathValue = record.value("path");
-    if (!pathValue)
-        return std::nullopt;
-    const std::string path(*pathValue);
     const std::string name = quotedName(record).toStdString();
-    if (!identity) {
-        // Already gone when asked: the row goes, as after a deletion.
-        m_desktop.noteFileSystemChanged(path);
-        removeDeletedRecord(record);
-        return std::nullopt;
-    }
-    const RemovalResult result = m_fs.removeFile(path, *identity, m_options.moveToTrash());
-    if (result.status == RemovalResult::Status::Removed && !result.trashedAs.empty()) {
-        if (const auto stamp = m_fs.stamp(result.trashedAs)) {
-            ChangedFile item = ChangedFile::of(record, path, result.trashedAs, *stamp);
-            item.trashInfo = result.trashInfo;
-            item.shownAt = m_tableController.rowOf(record);
-            if (wholeListApart())
-                item.listedAt = m_items->positionOf(record.index());
-            m_trashed.push_back(std::move(item));
-        }
-    }
-    switch (result.status) {
+    if (result.status == FileResult::Status::Cancelled)
+        return notDeleted(record, "the deletion was stopped.");
+    switch (result.removal) {
     case RemovalResult::Status::Removed:
-    case RemovalResult::Status::Gone:
-        m_desktop.noteFileSystemChanged(path);
-        removeDeletedRecord(record);
-        return std::nullopt;
+    case RemovalResult::Status::Gone: return std::nullopt;
     case RemovalResult::Status::IsFolder:
         return "\xe2\x80\x9c" + name + "\xe2\x80\x9d is a folder. Folders are not deleted from Auralist.";
     case RemovalResult::Status::Changed:
@@ -214,26 +282,30 @@ std::optional<std::string> Controller::deleteAsked(const SoundRecord &record,
             + "\xe2\x80\x9d was not deleted: it has been replaced or moved since you were asked.";
     case RemovalResult::Status::Failed: break;
     }
-    return "\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be "
-        + (m_options.moveToTrash() ? "moved to the Trash" : "deleted") + ": " + result.error;
+    return "\xe2\x80\x9c" + name + "\xe2\x80\x9d could not be " + (trash ? "moved to the Trash" : "deleted") + ": "
+        + result.error;
 }
 
-void Controller::removeDeletedRecord(const SoundRecord &record)
+void Controller::removeDeletedRecords(const std::vector<SoundRecord> &records)
 {
-    // Every record of the file actually deleted leaves the rows (a file
+    // Every record of a file actually deleted leaves the rows (a file
     // taken in twice has two), and the sound list too, so that none shows
-    // again; records of other files stay, however alike.
-    const auto pathValue = record.value("path");
-    if (!pathValue) {
-        m_tableController.removeItem(record);
-        return;
+    // again; records of other files stay, however alike. One pass each,
+    // however many files went.
+    PathSet paths;
+    for (const SoundRecord &record : records) {
+        if (record.value("path"))
+            paths.emplace(record.path());
+        else
+            m_tableController.removeItem(record);
     }
-    const std::string path(*pathValue);
+    if (paths.empty())
+        return;
     if (wholeListApart()) {
-        m_items->removePath(path);
+        m_items->removePaths(paths);
         ++m_itemsVersion;
     }
-    m_tableController.removeItemsWithPath(path);
+    m_tableController.removeItemsWithPaths(paths);
 }
 
 } // namespace auralist

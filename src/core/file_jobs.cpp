@@ -86,4 +86,29 @@ void FileJobs::tellProblems(const QString &title, const std::vector<std::string>
     m_alerts.runAlert(title.toStdString(), text, "OK", "");
 }
 
+FileResult removeAsStep(FileSystem &fs, const FileStep &step)
+{
+    FileResult r;
+    if (!step.identity) {
+        // Nothing was there when the user was asked.
+        r.status = FileResult::Status::Done;
+        r.removal = RemovalResult::Status::Gone;
+        return r;
+    }
+    RemovalResult removal = fs.removeFile(step.path, *step.identity, step.toTrash);
+    r.removal = removal.status;
+    r.error = std::move(removal.error);
+    const bool gone = removal.status == RemovalResult::Status::Removed || removal.status == RemovalResult::Status::Gone;
+    r.status = gone ? FileResult::Status::Done : FileResult::Status::Failed;
+    // What is in the Trash can come back, once it is known what it is.
+    if (!removal.trashedAs.empty()) {
+        if (const auto stamp = fs.stamp(removal.trashedAs)) {
+            r.made = std::move(removal.trashedAs);
+            r.stamp = *stamp;
+            r.trashInfo = std::move(removal.trashInfo);
+        }
+    }
+    return r;
+}
+
 } // namespace auralist

@@ -48,4 +48,7 @@ private:
     QElapsedTimer m_started;
 };
 
+// Carries out a Remove step with fs, on whatever thread runs it.
+FileResult removeAsStep(FileSystem &fs, const FileStep &step);
+
 } // namespace auralist

@@ -1,5 +1,7 @@
 #include "core/records.h"
 
+#include <unordered_map>
+
 #include <algorithm>
 #include <cstring>
 
@@ -300,6 +302,29 @@ bool RecordList::containsPath(std::string_view path) const
 void RecordList::removePath(std::string_view path)
 {
     std::erase_if(m_rows, [&](std::uint32_t r) { return m_store->path(r) == path; });
+}
+
+void RecordList::removePaths(const PathSet &paths)
+{
+    if (!paths.empty())
+        std::erase_if(m_rows, [&](std::uint32_t r) { return paths.contains(m_store->path(r)); });
+}
+
+std::vector<std::ptrdiff_t> RecordList::positionsOf(const std::vector<std::uint32_t> &records) const
+{
+    std::vector<std::ptrdiff_t> at(records.size(), -1);
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> asked;
+    for (std::size_t i = 0; i < records.size(); ++i)
+        asked[records[i]].push_back(i);
+    for (std::size_t row = 0; row < m_rows.size() && !asked.empty(); ++row) {
+        const auto it = asked.find(m_rows[row]);
+        if (it == asked.end())
+            continue;
+        for (const std::size_t i : it->second)
+            at[i] = static_cast<std::ptrdiff_t>(row);
+        asked.erase(it);
+    }
+    return at;
 }
 
 SoundList makeSoundList()

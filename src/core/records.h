@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/sound_traits.h"
@@ -216,6 +217,13 @@ struct SoundRecordHash {
 
 // A list of records: a view (indexes) into one store. The sound list, the
 // match list and the table's rows are such views; several owners share one.
+// Paths looked up by their bytes, without a copy.
+struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view path) const { return std::hash<std::string_view>{}(path); }
+};
+using PathSet = std::unordered_set<std::string, PathHash, std::equal_to<>>;
+
 class RecordList {
 public:
     explicit RecordList(RecordStorePtr store) : m_store(std::move(store)) { }
@@ -238,8 +246,12 @@ public:
     void insertAt(std::ptrdiff_t position, std::uint32_t record);
     // Whether a listed record's "path" is exactly path.
     bool containsPath(std::string_view path) const;
+    // Where each of records is first listed (-1: nowhere), in one pass.
+    std::vector<std::ptrdiff_t> positionsOf(const std::vector<std::uint32_t> &records) const;
     // Takes every record whose "path" is exactly path out of the list.
     void removePath(std::string_view path);
+    // The same for every path of paths, in one pass.
+    void removePaths(const PathSet &paths);
 
     class const_iterator {
     public:

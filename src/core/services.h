@@ -238,6 +238,7 @@ struct FileStep {
         ExportRegion, // frames first..last of path as a new file in the folder target
         WriteText, // target as the whole of the file path, in place of what was there
         CheckSound, // path still holds the sound whose decoded audio hashes to audio (nothing is changed)
+        Remove, // path, if it is still the file identity names, to the Trash (toTrash) or off the disk
     };
     Kind kind = Kind::CopyInto;
     std::string path;
@@ -248,6 +249,9 @@ struct FileStep {
     std::int64_t first = 0;
     std::int64_t last = 0;
     std::uint64_t audio = 0;
+    // Remove: what was at path when the user was asked (none: nothing was).
+    std::optional<FileIdentity> identity;
+    bool toTrash = false;
 
     static FileStep of(Kind kind, std::string path, std::string target)
     {
@@ -270,6 +274,10 @@ struct FileResult {
     std::string made; // where the file is now (Done)
     FileStamp stamp; // of what is at made
     std::string error; // for the user
+    // Remove: what became of the file; in the Trash, made is where it is
+    // now and trashInfo its .trashinfo.
+    RemovalResult::Status removal = RemovalResult::Status::Failed;
+    std::string trashInfo;
 };
 
 // Copies, moves and renames the user's files off the window's thread, one

@@ -523,11 +523,12 @@ void TableController::removeItem(const SoundRecord &item)
     });
 }
 
-void TableController::removeItemsWithPath(const std::string &path)
+void TableController::removeItemsWithPaths(const PathSet &paths)
 {
     changeRows([&] {
-        m_items->removePath(path);
-        std::erase_if(m_unplayable, [&](const auto &entry) { return hasPath(entry.first, path); });
+        m_items->removePaths(paths);
+        std::erase_if(m_unplayable,
+                      [&](const auto &entry) { return entry.first && paths.contains(entry.first.path()); });
         ++m_mutations;
     });
 }

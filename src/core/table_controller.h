@@ -124,7 +124,7 @@ public:
     void reloadData();
     // Removes every record whose path is path (equal records listed twice
     // included) and reloads.
-    void removeItemsWithPath(const std::string &path);
+    void removeItemsWithPaths(const PathSet &paths);
     // Marks a record as one that cannot be played, with the reason, for as
     // long as it is listed.
     void markUnplayable(const SoundRecord &item, const std::string &reason);

@@ -2,12 +2,13 @@
 
 #include <chrono>
 
+#include "core/file_jobs.h"
 #include "files/file_ops.h"
 #include "files/region_export.h"
 
 namespace auralist::files {
 
-FileWorker::FileWorker(AudioHash hashOf) : m_hashOf(std::move(hashOf))
+FileWorker::FileWorker(AudioHash hashOf, FileSystem *fs) : m_hashOf(std::move(hashOf)), m_fs(fs)
 {
     m_thread.start([this] { loop(); });
 }
@@ -119,6 +120,7 @@ std::vector<FileResult> FileWorker::carryOut(const Job &job)
             break;
         case FileStep::Kind::WriteText: results.push_back(writeText(step.path, step.target)); break;
         case FileStep::Kind::CheckSound: results.push_back(checkSound(step.path, step.audio, m_hashOf, hooks)); break;
+        case FileStep::Kind::Remove: results.push_back(m_fs ? removeAsStep(*m_fs, step) : FileResult{}); break;
         case FileStep::Kind::ExportRegion:
             results.push_back(exportRegion(step.path, step.first, step.last, step.target, hooks));
             break;

@@ -22,8 +22,9 @@ namespace auralist::files {
 // waits on the window.
 class FileWorker : public FileOperations, public Stoppable {
 public:
-    // hashOf: how a CheckSound step hashes a file's decoded audio.
-    explicit FileWorker(AudioHash hashOf = {});
+    // hashOf: how a CheckSound step hashes a file's decoded audio; fs:
+    // what carries out a Remove step (null: none is).
+    explicit FileWorker(AudioHash hashOf = {}, FileSystem *fs = nullptr);
     ~FileWorker() override;
     FileWorker(const FileWorker &) = delete;
     FileWorker &operator=(const FileWorker &) = delete;
@@ -46,6 +47,7 @@ private:
     std::vector<FileResult> carryOut(const Job &job);
 
     AudioHash m_hashOf;
+    FileSystem *m_fs;
     Mailbox m_mailbox;
     std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -55,7 +55,7 @@ struct FakeList : ListShown {
     {
         table.insertRow(static_cast<int>(shownAt), record.index());
     }
-    void removeRecord(const SoundRecord &record) override { table.removeItemsWithPath(std::string(record.path())); }
+    void removeRecord(const SoundRecord &record) override { table.removeItemsWithPaths({std::string(record.path())}); }
     void listChanged() override { ++listChanges; }
     SoundRecord soundHeard() const override { return heard; }
     SoundPtr loadedSound() const override { return sound; }

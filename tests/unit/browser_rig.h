@@ -7,6 +7,7 @@
 
 #include "core/controller.h"
 #include "core/diagnostics.h"
+#include "core/file_jobs.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
 #include "intake/scanner.h"
@@ -42,6 +43,44 @@ public:
     bool failRemovals = false;
 };
 
+// A file worker that carries out each job at once, on the caller's thread:
+// removals with the file system given; what else it is asked is refused.
+class InlineFiles : public FileOperations {
+public:
+    explicit InlineFiles(FileSystem &fs) : m_fs(fs) { }
+    std::uint64_t run(std::vector<FileStep> steps, Finished finished, Progress) override
+    {
+        m_held.emplace_back(std::move(steps), std::move(finished));
+        if (!hold)
+            release();
+        return ++m_jobs;
+    }
+    void cancel(std::uint64_t) override { }
+    // Held, a job waits until release() carries it out.
+    bool hold = false;
+    std::size_t held() const { return m_held.size(); }
+    void release()
+    {
+        while (!m_held.empty()) {
+            auto [steps, finished] = std::move(m_held.front());
+            m_held.erase(m_held.begin());
+            std::vector<FileResult> results;
+            for (const FileStep &step : steps) {
+                if (step.kind == FileStep::Kind::Remove)
+                    results.push_back(removeAsStep(m_fs, step));
+                else
+                    results.push_back(FileResult{FileResult::Status::Failed, {}, {}, "Not done here.", {}, {}});
+            }
+            finished(std::move(results));
+        }
+    }
+
+private:
+    FileSystem &m_fs;
+    std::uint64_t m_jobs = 0;
+    std::vector<std::pair<std::vector<FileStep>, Finished>> m_held;
+};
+
 // The controller and table controller wired as at start-up, over fake
 // services and the real file system.
 struct Rig {
@@ -51,7 +90,7 @@ struct Rig {
           inlineScanner(fs, diagnostics.output()),
           tableController(diagnostics),
           controller(Controller::Services{engine, fs, desktop, alerts, settings, diagnostics,
-                                          scanner ? *scanner : inlineScanner},
+                                          scanner ? *scanner : inlineScanner, nullptr, &files},
                      tableController, view)
     {
         tableController.setTableView(&table);
@@ -72,6 +111,7 @@ struct Rig {
     Diagnostics diagnostics;
     FakeEngine engine;
     TestFileSystem fs;
+    InlineFiles files{fs};
     FakeDesktop desktop;
     FakeAlerts alerts;
     FakeSettings settings;

@@ -140,6 +140,42 @@ TEST(DeleteOnDisk, TakesOnlyWhatTheQuestionNamed)
     EXPECT_FALSE(fs::exists(fs::symlink_status(root + "/other.wav")));
 }
 
+// The file is removed on the file worker; what follows (the row gone,
+// playback, the panel hidden) waits for its word, and the buttons do
+// nothing meanwhile.
+TEST(DeleteOnDisk, WhatFollowsWaitsForTheWorker)
+{
+    TempDir tmp;
+    const std::string root = tmp.dir("tree");
+    for (const char *name : {"a.wav", "b.wav", "c.wav"})
+        tmp.file(std::string("tree/") + name, name);
+    Rig rig;
+    rig.controller.droppedFilesInWell({root});
+    rig.files.hold = true;
+    rig.select(1);
+    rig.controller.deleteSelected();
+    const int playsBefore = static_cast<int>(rig.engine.loads.size());
+    rig.controller.approveDelete();
+    EXPECT_EQ(rig.files.held(), 1U);
+    EXPECT_TRUE(fs::exists(root + "/b.wav"));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "b.wav", "c.wav"}));
+    EXPECT_TRUE(rig.view.panelOpen);
+    EXPECT_EQ(static_cast<int>(rig.engine.loads.size()), playsBefore);
+    rig.controller.cancelDelete();
+    rig.controller.approveDelete();
+    rig.controller.deleteSelected();
+    EXPECT_EQ(rig.files.held(), 1U);
+    EXPECT_TRUE(rig.view.panelOpen);
+
+    rig.files.release();
+    EXPECT_FALSE(fs::exists(root + "/b.wav"));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "c.wav"}));
+    EXPECT_FALSE(rig.view.panelOpen);
+    ASSERT_EQ(static_cast<int>(rig.engine.loads.size()), playsBefore + 1);
+    EXPECT_EQ(rig.engine.loads.back(), root + "/c.wav");
+    EXPECT_TRUE(rig.alerts.shown.empty());
+}
+
 TEST(DeleteOnDisk, CanMoveToTheTrashAndNeverFallsBackToRemoval)
 {
     TempDir tmp;
