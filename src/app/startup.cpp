@@ -73,23 +73,23 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     m_marketing = std::make_unique<Marketing>(services.desktop, config);
 
     if (services.headerReader) {
-        TableController *tc = m_tableController.get();
+        SoundReads *reads = &m_controller->reads();
         Catalogue *catalogue = services.catalogue;
         m_headerPool = std::make_unique<HeaderPool>(
             services.headerReader,
-            [tc, catalogue](const RecordStorePtr &store, const std::vector<FactsResult> &results) {
-                tc->factsArrived(store, results);
+            [reads, catalogue](const RecordStorePtr &store, const std::vector<FactsResult> &results) {
+                reads->factsArrived(store, results);
                 if (catalogue)
                     catalogue->recordFacts(store, results);
             });
-        m_tableController->setHeaderFeed(m_headerPool.get());
+        reads->setHeaderFeed(m_headerPool.get());
         m_analysisPool = std::make_unique<analysis::AnalysisPool>(
-            [tc, catalogue](const RecordStorePtr &store, const std::vector<AnalysisResult> &results) {
-                tc->traitsArrived(store, results);
+            [reads, catalogue](const RecordStorePtr &store, const std::vector<AnalysisResult> &results) {
+                reads->traitsArrived(store, results);
                 if (catalogue)
                     catalogue->recordAnalysis(store, results);
             });
-        m_tableController->setTraitFeed(m_analysisPool.get());
+        reads->setTraitFeed(m_analysisPool.get());
     }
 
     WaveformStrip *strip = m_window->ui().waveform;
@@ -106,6 +106,7 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     // Outlets.
     DragTable *table = m_window->table();
     table->setTableController(m_tableController.get());
+    table->setRowsShown([reads = &m_controller->reads()](int first, int last) { reads->rowsShown(first, last); });
     m_tableController->setDelegate(m_controller.get());
     table->setDragDelegate(m_controller.get());
     m_updater->setVersionTextField(m_window.get());
@@ -124,6 +125,7 @@ Browser::~Browser()
     m_mailbox.close();
     m_summaryWorker.reset();
     // The table keeps a pointer to the model; let it go first.
+    m_window->table()->setRowsShown({});
     m_window->table()->setTableController(nullptr);
 }
 

@@ -7,6 +7,7 @@
 #include "core/browser_view.h"
 #include "core/diagnostics.h"
 #include "core/setting.h"
+#include "core/sound_reads.h"
 #include "core/sound_traits.h"
 #include "core/string_utils.h"
 #include "core/table_controller.h"
@@ -20,10 +21,11 @@ constexpr std::size_t kBackgroundBatch = 2000;
 
 } // namespace
 
-AnalysisFeature::AnalysisFeature(ListShown &list, TableController &table, BrowserView &view, Settings &settings,
-                                 SoundEngine &engine, Catalogue *catalogue)
+AnalysisFeature::AnalysisFeature(ListShown &list, TableController &table, SoundReads &reads, BrowserView &view,
+                                 Settings &settings, SoundEngine &engine, Catalogue *catalogue)
     : m_list(list),
       m_table(table),
+      m_reads(reads),
       m_view(view),
       m_settings(settings),
       m_engine(engine),
@@ -32,10 +34,12 @@ AnalysisFeature::AnalysisFeature(ListShown &list, TableController &table, Browse
 {
     if (m_listenedTo)
         m_listenedTo->addListener(this);
+    m_reads.setProgress([this](std::size_t done, std::size_t total) { progress(done, total); });
 }
 
 AnalysisFeature::~AnalysisFeature()
 {
+    m_reads.setProgress({});
     if (m_listenedTo)
         m_listenedTo->removeListener(this);
 }
@@ -83,7 +87,7 @@ void AnalysisFeature::start()
         m_catalogue->requestAnalyses(++m_analysesRequest, items->store());
         return;
     }
-    m_table.analyse(items);
+    m_reads.analyse(items);
 }
 
 void AnalysisFeature::catalogueProblem(Catalogue::Problem problem, const std::string &)
@@ -98,9 +102,9 @@ void AnalysisFeature::catalogueAnalysesArrived(std::uint64_t request, const Reco
     const SoundList items = m_list.shownItems();
     if (request != m_analysesRequest || !items || store != items->store())
         return;
-    m_table.traitsKnown(store, results);
+    m_reads.traitsKnown(store, results);
     m_list.analysed();
-    m_table.analyse(items);
+    m_reads.analyse(items);
 }
 
 void AnalysisFeature::findDuplicates()
@@ -224,7 +228,7 @@ void AnalysisFeature::catalogueUnanalysedArrived(std::uint64_t request, std::int
         return; // stale, or every sound of the catalogue analysed
     // Only while the list shown has nothing left to analyse.
     const SoundList items = m_list.shownItems();
-    if (m_table.analysing() && items && m_table.analysing() == items->store() && !m_table.analysisFinished())
+    if (m_reads.analysing() && items && m_reads.analysing() == items->store() && !m_reads.analysisFinished())
         return;
     auto store = std::make_shared<RecordStore>();
     for (const std::string &path : paths)
@@ -234,13 +238,13 @@ void AnalysisFeature::catalogueUnanalysedArrived(std::uint64_t request, std::int
     std::iota(all->rows().begin(), all->rows().end(), 0U);
     m_background = store;
     m_backgroundLast = last;
-    m_table.analyse(all);
+    m_reads.analyse(all);
 }
 
 void AnalysisFeature::progress(std::size_t done, std::size_t total)
 {
     m_list.analysed();
-    const bool background = m_background && m_table.analysing() == m_background;
+    const bool background = m_background && m_reads.analysing() == m_background;
     if (background) {
         if (done >= total) {
             // That batch is done: on to the next.

@@ -13,6 +13,7 @@
 namespace auralist {
 
 class BrowserView;
+class SoundReads;
 class TableController;
 
 // How the sounds sound: the analysis of the list shown (what the catalogue
@@ -24,8 +25,8 @@ class TableController;
 class AnalysisFeature : public Catalogue::Listener {
 public:
     // catalogue: null when there is none.
-    AnalysisFeature(ListShown &list, TableController &table, BrowserView &view, Settings &settings, SoundEngine &engine,
-                    Catalogue *catalogue);
+    AnalysisFeature(ListShown &list, TableController &table, SoundReads &reads, BrowserView &view, Settings &settings,
+                    SoundEngine &engine, Catalogue *catalogue);
     ~AnalysisFeature() override;
     AnalysisFeature(const AnalysisFeature &) = delete;
     AnalysisFeature &operator=(const AnalysisFeature &) = delete;
@@ -66,6 +67,7 @@ private:
 
     ListShown &m_list;
     TableController &m_table;
+    SoundReads &m_reads;
     BrowserView &m_view;
     Settings &m_settings;
     SoundEngine &m_engine;

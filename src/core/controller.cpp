@@ -39,8 +39,9 @@ Controller::Controller(const Services &services, TableController &tableControlle
                     }
                 }),
       m_scanner(services.scanner),
+      m_reads(tableController),
       m_jobs(services.files, view, services.alerts),
-      m_analysis(m_shown, tableController, view, services.settings, services.engine, services.catalogue),
+      m_analysis(m_shown, tableController, m_reads, view, services.settings, services.engine, services.catalogue),
       m_triage({services.fileSystem, services.desktop, services.settings, m_jobs, services.catalogue}, m_shown,
                tableController, view),
       m_library({services.fileSystem, services.settings, services.alerts, services.engine, services.catalogue}, m_shown,

@@ -19,6 +19,7 @@
 #include "core/records.h"
 #include "core/services.h"
 #include "core/setting.h"
+#include "core/sound_reads.h"
 #include "core/table_view.h"
 #include "core/triage_feature.h"
 
@@ -123,6 +124,8 @@ public:
     TriageFeature &triage() { return m_triage; }
     // The jobs on the file worker (Stop).
     FileJobs &fileJobs() { return m_jobs; }
+    // The headers read and the sounds analysed, for the rows listed.
+    SoundReads &reads() { return m_reads; }
 
     // Deletion.
     void deleteSelected();
@@ -139,10 +142,6 @@ public:
     void tableControllerDidSort(TableController &) override;
     void tableControllerValuesChanged(TableController &) override;
     void tableControllerStoreExtended(TableController &, const RecordStorePtr &from, const RecordStorePtr &to) override;
-    void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total) override
-    {
-        m_analysis.progress(done, total);
-    }
     // Sound delegate.
     void soundDidFinishPlaying(const SoundPtr &sound, bool finished) override;
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
@@ -293,6 +292,7 @@ private:
 
     // Made last: they are given the rest.
     Shown m_shown{*this};
+    SoundReads m_reads;
     FileJobs m_jobs;
     AnalysisFeature m_analysis;
     TriageFeature m_triage;

@@ -195,7 +195,7 @@ void Controller::deleteApproved(const std::vector<SoundRecord> &asked,
     }
     m_deleting = true;
     m_jobs.run(trash ? QStringLiteral("Moving to the Trash") : QStringLiteral("Deleting"), std::move(steps),
-               [this, going, refusals, trash](std::vector<FileResult> results) mutable {
+               [this, going, refusals, trash](const std::vector<FileResult> &results) mutable {
                    removedAll(going, results, trash, refusals);
                    deleted(refusals);
                });

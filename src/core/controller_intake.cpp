@@ -78,7 +78,7 @@ void Controller::completeIntake()
     m_tableController.applySort(m_items);
     setItems(m_items);
     m_tableController.reloadData();
-    m_tableController.readHeaders();
+    m_reads.readHeaders();
     m_currentTrack = 0;
     m_tableController.selectItemAtIndex(0);
     m_view.setLabelText(m_intakeNote);

@@ -49,7 +49,7 @@ void Controller::Shown::showCatalogueList(SoundList list, std::string name, cons
     c.setItems(list);
     if (!c.m_view.findText().isEmpty())
         c.find();
-    c.m_tableController.readHeaders();
+    c.m_reads.readHeaders();
     c.m_analysis.start();
     c.m_currentTrack = 0;
     if (current && !current->empty()) {
@@ -126,7 +126,7 @@ bool Controller::Shown::takeCheck(Catalogue::Listener::Changes changes)
         else if (!c.m_tableController.sortKey().empty())
             c.m_tableController.sortBy(c.m_tableController.sortKey(), c.m_tableController.sortAscending());
     }
-    c.m_tableController.readHeaders();
+    c.m_reads.readHeaders();
     c.m_analysis.start();
     c.updateTitle();
     return true;

@@ -112,41 +112,6 @@ void TableController::insertRow(int row, std::uint32_t record)
     endInsertRows();
 }
 
-void TableController::readHeaders()
-{
-    if (m_headerFeed) {
-        // What is known already (from the catalogue) is not read again.
-        const RecordStore &store = *m_items->store();
-        std::vector<std::uint32_t> unknown;
-        unknown.reserve(m_items->size());
-        for (const std::uint32_t r : m_items->rows()) {
-            if (store.facts(r).state == HeaderFacts::State::Unknown)
-                unknown.push_back(r);
-        }
-        m_headerFeed->readStore(m_items->store(), std::move(unknown));
-    }
-}
-
-void TableController::rowsShown(int first, int last)
-{
-    if (first < 0)
-        return;
-    last = std::min(last, rowCount() - 1);
-    std::vector<std::uint32_t> unread;
-    std::vector<std::uint32_t> unanalysed;
-    for (int row = first; row <= last; ++row) {
-        const std::uint32_t r = m_items->rows()[static_cast<size_t>(row)];
-        if (m_items->store()->facts(r).state == HeaderFacts::State::Unknown)
-            unread.push_back(r);
-        if (m_items->store()->traits(r).state == SoundTraits::State::Unknown)
-            unanalysed.push_back(r);
-    }
-    if (m_headerFeed && !unread.empty())
-        m_headerFeed->prefer(m_items->store(), std::move(unread));
-    if (m_traitFeed && !unanalysed.empty() && m_analysing == m_items->store())
-        m_traitFeed->preferAnalysis(m_items->store(), std::move(unanalysed));
-}
-
 void TableController::setListValues(std::string key, std::unordered_map<std::uint32_t, double> values)
 {
     m_listKey = std::move(key);
@@ -161,64 +126,6 @@ std::optional<double> TableController::listValue(std::uint32_t record) const
     if (it == m_listValues.end())
         return std::nullopt;
     return it->second;
-}
-
-void TableController::analyse(const SoundList &list)
-{
-    if (!m_traitFeed || !list)
-        return;
-    const RecordStore &store = *list->store();
-    std::vector<std::uint32_t> unknown;
-    for (const std::uint32_t r : list->rows()) {
-        if (store.traits(r).state == SoundTraits::State::Unknown)
-            unknown.push_back(r);
-    }
-    m_analysing = list->store();
-    m_analysisTotal = unknown.size();
-    m_analysisDone = 0;
-    m_traitFeed->analyseStore(list->store(), std::move(unknown));
-    if (m_delegate)
-        m_delegate->tableControllerAnalysisProgress(*this, m_analysisDone, m_analysisTotal);
-}
-
-void TableController::traitsKnown(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
-{
-    if (!store)
-        return;
-    for (const AnalysisResult &r : results) {
-        SoundTraits traits = r.traits;
-        if (traits.state == SoundTraits::State::Failed)
-            traits.reason = store->reasonNumber(r.error);
-        store->setTraits(r.record, traits);
-    }
-    if (store == m_items->store() && !results.empty())
-        recordsChanged();
-}
-
-void TableController::traitsArrived(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
-{
-    traitsKnown(store, results);
-    if (store && store == m_analysing) {
-        m_analysisDone = std::min(m_analysisTotal, m_analysisDone + results.size());
-        if (m_delegate)
-            m_delegate->tableControllerAnalysisProgress(*this, m_analysisDone, m_analysisTotal);
-    }
-}
-
-void TableController::factsArrived(const RecordStorePtr &store, const std::vector<FactsResult> &results)
-{
-    if (!store)
-        return;
-    for (const FactsResult &r : results) {
-        HeaderFacts facts = r.facts;
-        if (facts.state == HeaderFacts::State::Failed)
-            facts.reason = store->reasonNumber(r.error);
-        store->setFacts(r.record, facts);
-        if (!r.metadata.empty())
-            store->setMetadata(r.record, r.metadata);
-    }
-    if (store == m_items->store())
-        recordsChanged();
 }
 
 void TableController::appDidFinishLaunching()

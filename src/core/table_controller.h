@@ -65,29 +65,11 @@ public:
     void doubleClick();
     void keyDown(int key);
 
-    // Header facts: the feed that reads them, and what it hands back.
-    void setHeaderFeed(HeaderFeed *feed) { m_headerFeed = feed; }
-    void setTraitFeed(TraitFeed *feed) { m_traitFeed = feed; }
     // Values that belong to the list shown, by record, under column key (a
     // group of duplicates, a likeness); an empty key clears them.
     void setListValues(std::string key, std::unordered_map<std::uint32_t, double> values);
     const std::string &listValuesKey() const { return m_listKey; }
-    // The store the analysis works on now (null: none asked for).
-    const RecordStorePtr &analysing() const { return m_analysing; }
-    bool analysisFinished() const { return m_analysisDone >= m_analysisTotal; }
     std::optional<double> listValue(std::uint32_t record) const;
-    // Has the records of the list not analysed yet analysed, the rows on
-    // screen first; the delegate hears how far it has come.
-    void analyse(const SoundList &list);
-    void traitsArrived(const RecordStorePtr &store, const std::vector<AnalysisResult> &results);
-    // Sets what is known already (from the catalogue), without counting it
-    // as the analysis's progress.
-    void traitsKnown(const RecordStorePtr &store, const std::vector<AnalysisResult> &results);
-    // Reads the headers of every listed record, the rows on screen first.
-    void readHeaders();
-    // The rows first to last are on screen.
-    void rowsShown(int first, int last);
-    void factsArrived(const RecordStorePtr &store, const std::vector<FactsResult> &results);
 
     // For the owner. Every change of the rows keeps the selection on the
     // same sounds (and in view); where no selected sound is left, the row
@@ -201,14 +183,8 @@ private:
     std::unordered_map<SoundRecord, std::string, SoundRecordHash> m_unplayable;
     SoundRecord m_playing;
     Renamer m_renamer;
-    HeaderFeed *m_headerFeed = nullptr;
-    TraitFeed *m_traitFeed = nullptr;
     std::string m_listKey;
     std::unordered_map<std::uint32_t, double> m_listValues;
-    // The analysis of the list: its store, how many it asked for, how many came.
-    RecordStorePtr m_analysing;
-    std::size_t m_analysisTotal = 0;
-    std::size_t m_analysisDone = 0;
     void rowChanged(const SoundRecord &item);
 };
 

@@ -68,11 +68,6 @@ public:
     // analysed, favourites or tags set.
     virtual void tableControllerValuesChanged(TableController &) { }
     // Of the sounds of the list that wanted analysing, done are analysed.
-    virtual void tableControllerAnalysisProgress(TableController &, std::size_t done, std::size_t total)
-    {
-        (void)done;
-        (void)total;
-    }
 };
 
 // What the drop-target table asks of whoever takes the dropped files.

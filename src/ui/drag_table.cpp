@@ -168,13 +168,13 @@ void DragTable::rowsShownMayHaveChanged()
         m_rowsShownTimer->setSingleShot(true);
         m_rowsShownTimer->setInterval(30);
         connect(m_rowsShownTimer, &QTimer::timeout, this, [this] {
-            if (!m_tableController || !model())
+            if (!m_rowsShown || !model())
                 return;
             const int first = rowAt(0);
             int last = rowAt(viewport()->height() - 1);
             if (last < 0)
                 last = model()->rowCount() - 1;
-            m_tableController->rowsShown(first, last);
+            m_rowsShown(first, last);
         });
     }
     m_rowsShownTimer->start();

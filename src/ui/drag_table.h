@@ -23,6 +23,8 @@ public:
 
     void setDragDelegate(DragDelegate *delegate) { m_dragDelegate = delegate; }
     void setTableController(TableController *controller);
+    // Told, now and then, which rows are on screen (first, last).
+    void setRowsShown(std::function<void(int, int)> rowsShown) { m_rowsShown = std::move(rowsShown); }
     void awakeFromNib();
     // The path takes the room the other columns leave; with it hidden, the
     // last column shown does.
@@ -66,6 +68,7 @@ private:
     void showHeaderMenu(const QPoint &at);
     void rowsShownMayHaveChanged();
     QTimer *m_rowsShownTimer = nullptr;
+    std::function<void(int, int)> m_rowsShown;
 
     TableController *m_tableController = nullptr;
     DragDelegate *m_dragDelegate = nullptr;

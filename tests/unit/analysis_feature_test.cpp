@@ -5,6 +5,7 @@
 #include "core/analysis_feature.h"
 #include "core/diagnostics.h"
 #include "core/setting.h"
+#include "core/sound_reads.h"
 #include "core/sound_traits.h"
 #include "core/table_controller.h"
 #include "fakes/fake_list.h"
@@ -47,7 +48,8 @@ TEST(AnalysisFeature, DuplicatesMatchedLoudnessAndTheWayBack)
     fakes::FakeSettings settings;
     LoudnessEngine engine;
     FakeList list(table);
-    AnalysisFeature analysis(list, table, view, settings, engine, nullptr);
+    SoundReads reads(table);
+    AnalysisFeature analysis(list, table, reads, view, settings, engine, nullptr);
 
     auto store = std::make_shared<RecordStore>();
     for (const char *path : {"/s/take.wav", "/s/other.wav", "/s/take copy.flac", "/s/new.wav"})

@@ -197,7 +197,7 @@ TEST(Find, AQueryOnWhatIsReadRunsAgainAsItIsRead)
         r.facts.frames = seconds * 1000;
         return r;
     };
-    rig.tableController.factsArrived(store, {lasting("kick short.wav", 1), lasting("kick long.wav", 9)});
+    rig.controller.reads().factsArrived(store, {lasting("kick short.wav", 1), lasting("kick long.wav", 9)});
     EXPECT_TRUE(spinUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         return rig.names() == std::vector<std::string>{"kick short.wav"};
@@ -205,7 +205,7 @@ TEST(Find, AQueryOnWhatIsReadRunsAgainAsItIsRead)
     // A find of names alone is not run again when facts arrive.
     rig.view.find = "kick";
     rig.controller.find();
-    rig.tableController.factsArrived(store, {lasting("snare.wav", 2)});
+    rig.controller.reads().factsArrived(store, {lasting("snare.wav", 2)});
     rig.view.find = "snare"; // not found by the find shown
     spinUntil(
         [] {
