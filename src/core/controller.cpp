@@ -44,6 +44,9 @@ Controller::Controller(const Services &services, TableController &tableControlle
       m_analysis(m_shown, tableController, m_reads, view, services.settings, services.engine, services.catalogue),
       m_triage({services.fileSystem, services.desktop, services.settings, m_jobs, services.catalogue}, m_shown,
                tableController, view),
+      m_deletion(
+          {services.fileSystem, services.desktop, services.alerts, m_jobs, m_options, m_triage}, m_shown,
+          tableController, view, [this] { stop(); }, [this] { play(); }),
       m_library({services.fileSystem, services.settings, services.alerts, services.engine, services.catalogue}, m_shown,
                 tableController, view, m_triage)
 {

@@ -13,6 +13,7 @@
 
 #include "core/analysis_feature.h"
 #include "core/browser_view.h"
+#include "core/deletion.h"
 #include "core/file_jobs.h"
 #include "core/library_feature.h"
 #include "core/options.h"
@@ -156,7 +157,7 @@ public:
     const SoundList &items() const { return m_items; }
     const SoundList &matches() const { return m_matches; }
     const SoundPtr &sound() const { return m_sound; }
-    bool isDeletePanelOpen() const { return m_deleteOpen; }
+    bool isDeletePanelOpen() const { return m_deletion.isOpen(); }
 
     static constexpr double kShortWindowHeight = 75.0;
     // The tall form's height until the user gives it another.
@@ -167,15 +168,6 @@ private:
     int rowCount() const;
     bool currentTrackInRows() const;
     void removeDeletedRecords(const std::vector<SoundRecord> &records);
-    // The files of going are gone, as results say (one for each): their
-    // rows go (what went to the Trash can come back); why any is still
-    // there joins refusals.
-    void removedAll(const std::vector<SoundRecord> &going, const std::vector<FileResult> &results, bool trash,
-                    std::vector<std::string> &refusals);
-    // Why the file of record is still there, as result says (none: gone).
-    std::optional<std::string> refusalOf(const SoundRecord &record, const FileResult &result, bool trash);
-    // The deletion is over: the refusals told, playback, the panel hidden.
-    void deleted(const std::vector<std::string> &refusals);
     // Selects a row for the controller's own reasons (not the user's).
     void selectRow(int row);
     // Marks the record that could not be loaded; true when the run should
@@ -188,20 +180,9 @@ private:
     // The waveform shows the playing sound, or the current row when
     // nothing plays.
     void updateWaveform();
-    void tellUser(const std::string &message);
     // The intake's steps once its scan has ended (or was cut short).
     void completeIntake();
     void updateTitle();
-    // Asks once about deleting records, then deletes those the user
-    // approves. With sounds (one for each record: the file kept of its
-    // group and the hash of the audio both hold), each record's file and
-    // its kept one are checked to hold that audio right before it goes.
-    void deleteRecords(std::vector<SoundRecord> records, std::vector<KeptSound> sounds = {});
-    // Deletes, on the file worker, asked (approved) whose check, if any,
-    // found them still copies.
-    void deleteApproved(const std::vector<SoundRecord> &asked,
-                        const std::vector<std::optional<FileIdentity>> &identities,
-                        const std::vector<std::optional<std::string>> &refused);
 
     SoundEngine &m_engine;
     FileSystem &m_fs;
@@ -252,14 +233,6 @@ private:
     // Whether the whole sound list is apart from the rows shown (a find
     // shows part of it), so that what changes the rows changes it too.
     bool wholeListApart() const;
-    bool m_deleting = false; // an approved deletion is on the file worker
-
-    // What the delete question was about: each sound, and what its file
-    // was when asked.
-    bool m_deleteOpen = false;
-    std::vector<SoundRecord> m_deleteRecords;
-    std::vector<std::optional<FileIdentity>> m_deleteIdentities;
-    std::vector<KeptSound> m_deleteSounds; // Delete Duplicates: what each copy must still be
 
     // What the features beside the controller are given of the list.
     class Shown : public ListShown {
@@ -272,12 +245,12 @@ private:
         void showFound() override { c.find(); }
         void askToDelete(std::vector<SoundRecord> records, std::vector<KeptSound> kept) override
         {
-            c.deleteRecords(std::move(records), std::move(kept));
+            c.m_deletion.ask(std::move(records), std::move(kept));
         }
         void analysed() override { c.tellSoundLevel(); }
         void recordMoved(const SoundRecord &record, const std::string &path) override;
         void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
-        void removeRecord(const SoundRecord &record) override { c.removeDeletedRecords({record}); }
+        void removeRecords(const std::vector<SoundRecord> &records) override { c.removeDeletedRecords(records); }
         void listChanged() override { c.updateTitle(); }
         SoundRecord soundHeard() const override;
         SoundPtr loadedSound() const override { return c.m_sound; }
@@ -296,6 +269,7 @@ private:
     FileJobs m_jobs;
     AnalysisFeature m_analysis;
     TriageFeature m_triage;
+    Deletion m_deletion;
     LibraryFeature m_library;
 };
 

@@ -48,8 +48,8 @@ public:
     // The record back among the rows, and in the whole list, where it was
     // (-1: not there).
     virtual void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) = 0;
-    // The record's file is gone: every row of that file goes.
-    virtual void removeRecord(const SoundRecord &record) = 0;
+    // The records' files are gone: every row of those files goes.
+    virtual void removeRecords(const std::vector<SoundRecord> &records) = 0;
     // The list's count and title may have changed.
     virtual void listChanged() = 0;
     // The record of the sound loaded to play, or else of the current row.

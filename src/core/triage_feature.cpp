@@ -487,7 +487,7 @@ void TriageFeature::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, s
 
 void TriageFeature::fileGone(const SoundRecord &record)
 {
-    m_list.removeRecord(record);
+    m_list.removeRecords({record});
 }
 
 void TriageFeature::listChanged()

@@ -55,7 +55,13 @@ struct FakeList : ListShown {
     {
         table.insertRow(static_cast<int>(shownAt), record.index());
     }
-    void removeRecord(const SoundRecord &record) override { table.removeItemsWithPaths({std::string(record.path())}); }
+    void removeRecords(const std::vector<SoundRecord> &records) override
+    {
+        PathSet paths;
+        for (const SoundRecord &r : records)
+            paths.emplace(r.path());
+        table.removeItemsWithPaths(paths);
+    }
     void listChanged() override { ++listChanges; }
     SoundRecord soundHeard() const override { return heard; }
     SoundPtr loadedSound() const override { return sound; }
