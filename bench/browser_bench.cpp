@@ -105,7 +105,7 @@ void intakeVersusFind(benchmark::State &state)
         Rig browser;
         browser.engine.types = sndfileSoundTypes();
         intake += secondsOf([&] { browser.controller.droppedFilesInWell({tree}); });
-        benchmark::DoNotOptimize(browser.controller.items()->size());
+        benchmark::DoNotOptimize(browser.controller.state().items->size());
     }
     state.counters["intake_ms"] = 1000 * intake / state.iterations();
     state.counters["find_ms"] = 1000 * find / state.iterations();

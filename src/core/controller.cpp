@@ -63,8 +63,8 @@ Controller::~Controller()
     m_scanner.cancel();
     // The sound is released without being stopped; its reports must not
     // reach a controller that is gone.
-    if (m_sound)
-        m_sound->setDelegate(nullptr);
+    if (m_state.sound)
+        m_state.sound->setDelegate(nullptr);
 }
 
 void Controller::awakeFromNib()
@@ -98,17 +98,17 @@ void Controller::appWillTerminate()
 void Controller::showBrowser()
 {
     Rect frame = m_view.windowFrame();
-    if (!m_isBrowserOpen) {
+    if (!m_state.isBrowserOpen) {
         // Screen y grows downwards here: the top edge moves by the old
         // height minus the short height, as the bottom-up arithmetic does.
         frame.y += frame.height - kShortWindowHeight;
         frame.height = m_tallHeight;
-        m_isBrowserOpen = true;
+        m_state.isBrowserOpen = true;
     } else {
         if (frame.height > kShortWindowHeight)
             m_tallHeight = frame.height;
         frame.height = kShortWindowHeight;
-        m_isBrowserOpen = false;
+        m_state.isBrowserOpen = false;
     }
     // Keep the top edge (and with it the title bar) on the screen.
     const Rect screen = m_view.availableScreen();
@@ -117,7 +117,7 @@ void Controller::showBrowser()
         frame.y = std::max(frame.y, screen.y);
     }
     // Shown or hidden first: what is hidden takes no room in the new size.
-    m_view.setBrowserVisible(m_isBrowserOpen);
+    m_view.setBrowserVisible(m_state.isBrowserOpen);
     m_view.setWindowFrame(frame);
     const Rect scroll = m_view.scrollViewFrame();
     m_view.setScrollViewFrameSize(scroll.width, kScrollViewHeight);
@@ -126,16 +126,16 @@ void Controller::showBrowser()
 
 void Controller::setItems(SoundList list)
 {
-    m_items = list ? std::move(list) : makeSoundList();
+    m_state.items = list ? std::move(list) : makeSoundList();
     ++m_itemsVersion;
-    setMatches(m_items);
+    setMatches(m_state.items);
 }
 
 void Controller::setMatches(SoundList list)
 {
     // The table's change of rows lines up what follows the playing sound.
-    m_matches = std::move(list);
-    m_tableController.setItems(m_matches);
+    m_state.matches = std::move(list);
+    m_tableController.setItems(m_state.matches);
 }
 
 namespace {
@@ -162,22 +162,22 @@ void Controller::find()
     if (query.empty()) {
         m_lastFind.clear();
         m_view.setFindHint(QString::fromStdString(joined(query.hints)));
-        setMatches(m_items ? m_items : makeSoundList());
+        setMatches(m_state.items ? m_state.items : makeSoundList());
         return;
     }
-    if (!m_items)
+    if (!m_state.items)
         setItems(makeSoundList());
-    const RecordStore &store = *m_items->store();
-    const std::vector<std::uint32_t> &all = m_items->rows();
+    const RecordStore &store = *m_state.items->store();
+    const std::vector<std::uint32_t> &all = m_state.items->rows();
     // Words that must all be there, typed on: only the sounds found last
     // time can still match.
     const std::string folded = caseFold(typed);
-    const bool narrowing = query.onlyRequiredWords() && !m_lastFind.empty() && m_lastFindList == m_items.get()
+    const bool narrowing = query.onlyRequiredWords() && !m_lastFind.empty() && m_lastFindList == m_state.items.get()
         && m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() && folded.starts_with(m_lastFind);
     // Hits are positions in the sound list; the match list takes the
     // records at those positions.
     std::vector<std::uint32_t> hits;
-    SoundList matches = makeSoundList(m_items->store());
+    SoundList matches = makeSoundList(m_state.items->store());
     std::vector<std::uint32_t> &rows = matches->rows();
     // Narrowing, the words the last find began with, unchanged, matched
     // every hit already: only the rest are tried.
@@ -239,7 +239,7 @@ void Controller::find()
             m_lastWords.push_back(t.text);
     }
     m_lastHits = std::move(hits);
-    m_lastFindList = m_items.get();
+    m_lastFindList = m_state.items.get();
     setMatches(std::move(matches));
     m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
 }
@@ -252,8 +252,8 @@ void Controller::tableControllerValuesChanged(TableController &)
 
 void Controller::tableControllerRowsWillChange(TableController &)
 {
-    m_keptTrack
-        = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)] : SoundRecord();
+    m_keptTrack = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)]
+                                       : SoundRecord();
 }
 
 void Controller::tableControllerRowsDidChange(TableController &)
@@ -264,17 +264,17 @@ void Controller::tableControllerRowsDidChange(TableController &)
     const int row = hadTrack ? m_tableController.rowOf(m_keptTrack) : -1;
     m_keptTrack = {};
     if (row >= 0)
-        m_currentTrack = row;
-    else if (m_currentTrack >= rowCount())
-        m_currentTrack = std::max(0, rowCount() - 1);
+        m_state.currentTrack = row;
+    else if (m_state.currentTrack >= rowCount())
+        m_state.currentTrack = std::max(0, rowCount() - 1);
     // What follows the playing sound may be another row now.
     queueNextTrack();
     // With nothing playing, the window names and draws the current sound:
     // where its sound left the rows, the one that took its place.
-    if (hadTrack && row < 0 && !(m_sound && m_sound->isPlaying())) {
+    if (hadTrack && row < 0 && !(m_state.sound && m_state.sound->isPlaying())) {
         QString name;
         if (currentTrackInRows()) {
-            const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
+            const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
             if (const auto path = record.value("path"))
                 name = TableController::displayText(std::string(lastPathComponent(*path)));
         }
@@ -285,7 +285,7 @@ void Controller::tableControllerRowsDidChange(TableController &)
 
 bool Controller::wholeListApart() const
 {
-    return m_items && m_items != m_tableController.items();
+    return m_state.items && m_state.items != m_tableController.items();
 }
 
 void Controller::tableControllerDidSort(TableController &)
@@ -293,7 +293,7 @@ void Controller::tableControllerDidSort(TableController &)
     // The whole sound list takes the sort too, so that the list a find
     // filters (and the one it returns to) is in the order shown.
     if (wholeListApart()) {
-        m_tableController.applySort(m_items);
+        m_tableController.applySort(m_state.items);
         ++m_itemsVersion;
     }
 }
@@ -305,7 +305,7 @@ int Controller::rowCount() const
 
 bool Controller::currentTrackInRows() const
 {
-    return m_currentTrack >= 0 && m_currentTrack < rowCount();
+    return m_state.currentTrack >= 0 && m_state.currentTrack < rowCount();
 }
 
 } // namespace auralist

@@ -80,7 +80,6 @@ public:
     // The scan's reports.
     void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
     void scanFinished(std::uint64_t scan, bool completed) override;
-    bool isScanning() const { return m_scanning; }
     // "Drums — 1,234 sounds — Auralist".
     QString windowTitle() const;
     std::vector<std::string> supportedSoundTypes() const;
@@ -148,15 +147,19 @@ public:
     void soundDidFailToLoad(const SoundPtr &sound, const std::string &reason) override;
     void soundPositionChanged(const SoundPtr &sound, double seconds, double length) override;
 
-    // State, for the window and for tests.
-    int currentTrack() const { return m_currentTrack; }
-    void setCurrentTrack(int track) { m_currentTrack = track; }
-    bool playModeOn() const { return m_playModeOn; }
-    bool isLooping() const { return m_isLooping; }
-    bool isBrowserOpen() const { return m_isBrowserOpen; }
-    const SoundList &items() const { return m_items; }
-    const SoundList &matches() const { return m_matches; }
-    const SoundPtr &sound() const { return m_sound; }
+    // What the browser is doing, for the window and for tests.
+    struct State {
+        SoundList items; // the sound list (an intake's, or the catalogue's)
+        SoundList matches; // the rows shown: the sound list, or what the find kept of it
+        int currentTrack = 0; // the row playback starts from and moves on from
+        SoundPtr sound; // the sound loaded to play (null: none)
+        bool playModeOn = false; // a sound that ends is followed by the next
+        bool isLooping = false;
+        bool isBrowserOpen = false; // the window's tall form
+        bool scanning = false; // an intake's scan is under way
+    };
+    const State &state() const { return m_state; }
+    void setCurrentTrack(int track) { m_state.currentTrack = track; }
     bool isDeletePanelOpen() const { return m_deletion.isOpen(); }
 
     static constexpr double kShortWindowHeight = 75.0;
@@ -194,24 +197,17 @@ private:
     BrowserView &m_view;
     Options m_options;
 
-    bool m_isBrowserOpen = false;
+    State m_state;
     double m_tallHeight = kTallWindowHeight; // what the tall form returns to
-    int m_currentTrack = 0;
-    SoundPtr m_sound;
-    SoundRecord m_soundRecord; // the row m_sound was made from
-    bool m_soundLevelKnown = false; // m_sound was told its level
-    double m_position = 0; // of m_sound, in seconds
+    SoundRecord m_soundRecord; // the row the sound was made from
+    bool m_soundLevelKnown = false; // the sound was told its level
+    double m_position = 0; // of the sound, in seconds
     double m_startAt = 0; // where playCurrentTrack starts the sound
     bool m_selecting = false; // selectRow is at work
-    bool m_playModeOn = false;
-    bool m_isLooping = false;
     SoundRecord m_keptTrack; // the current track's sound across a change of rows
-    SoundList m_items;
-    SoundList m_matches;
 
     IntakeScanner &m_scanner;
     std::uint64_t m_scan = 0; // the number of the latest scan
-    bool m_scanning = false;
     bool m_scanCompleted = false; // the scan ended by itself, not cut short
     std::string m_listingName; // the dropped folder's (or first file's) name
     QString m_intakeNote; // what the status line says once the intake is done
@@ -238,8 +234,8 @@ private:
     class Shown : public ListShown {
     public:
         explicit Shown(Controller &controller) : c(controller) { }
-        SoundList shownItems() const override { return c.m_items; }
-        SoundList shownMatches() const override { return c.m_matches; }
+        SoundList shownItems() const override { return c.m_state.items; }
+        SoundList shownMatches() const override { return c.m_state.matches; }
         void showAnswer(SoundList rows, const char *valuesKey,
                         std::unordered_map<std::uint32_t, double> values) override;
         void showFound() override { c.find(); }
@@ -253,7 +249,7 @@ private:
         void removeRecords(const std::vector<SoundRecord> &records) override { c.removeDeletedRecords(records); }
         void listChanged() override { c.updateTitle(); }
         SoundRecord soundHeard() const override;
-        SoundPtr loadedSound() const override { return c.m_sound; }
+        SoundPtr loadedSound() const override { return c.m_state.sound; }
         double playedSeconds() const override { return c.m_position; }
         void showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current) override;
         void stopIntake() override;

@@ -53,7 +53,7 @@ void Controller::removeDeletedRecords(const std::vector<SoundRecord> &records)
     if (paths.empty())
         return;
     if (wholeListApart()) {
-        m_items->removePaths(paths);
+        m_state.items->removePaths(paths);
         ++m_itemsVersion;
     }
     m_tableController.removeItemsWithPaths(paths);

@@ -21,18 +21,18 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
         return;
     // A scan still running ends here, as if it had completed with what it
     // had found so far; the new drop is then judged against that list.
-    if (m_scanning) {
+    if (m_state.scanning) {
         m_scanner.cancel();
         completeIntake();
     }
     m_intakeNote.clear();
     const std::string &first = paths.front();
-    if (m_items && m_items->containsPath(first))
+    if (m_state.items && m_state.items->containsPath(first))
         return;
 
     setItems(makeSoundList());
     m_tableController.clearUnplayable();
-    m_scanning = true;
+    m_state.scanning = true;
     m_scanCompleted = false;
     m_library.intakeBegins(paths);
     m_listingName = std::string(lastPathComponent(first));
@@ -44,17 +44,17 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
 
 void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
 {
-    if (!m_scanning || scan != m_scan || !m_items)
+    if (!m_state.scanning || scan != m_scan || !m_state.items)
         return;
-    RecordStore &store = *m_items->store();
+    RecordStore &store = *m_state.items->store();
     const std::uint32_t first = store.size();
     store.append(std::move(batch));
     std::vector<std::uint32_t> added(store.size() - first);
     std::iota(added.begin(), added.end(), first);
-    if (m_tableController.items() == m_items)
+    if (m_tableController.items() == m_state.items)
         m_tableController.appendRows(added);
     else
-        m_items->rows().insert(m_items->rows().end(), added.begin(), added.end());
+        m_state.items->rows().insert(m_state.items->rows().end(), added.begin(), added.end());
     ++m_itemsVersion;
     // The count in the title moves a few times a second, not per batch.
     if (!m_titleShown.isValid() || m_titleShown.elapsed() >= 250) {
@@ -65,7 +65,7 @@ void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
 
 void Controller::scanFinished(std::uint64_t scan, bool completed)
 {
-    if (!m_scanning || scan != m_scan)
+    if (!m_state.scanning || scan != m_scan)
         return;
     m_scanCompleted = completed;
     completeIntake();
@@ -73,21 +73,21 @@ void Controller::scanFinished(std::uint64_t scan, bool completed)
 
 void Controller::completeIntake()
 {
-    m_scanning = false;
+    m_state.scanning = false;
     // A list comes in in the order the user last sorted by.
-    m_tableController.applySort(m_items);
-    setItems(m_items);
+    m_tableController.applySort(m_state.items);
+    setItems(m_state.items);
     m_tableController.reloadData();
     m_reads.readHeaders();
-    m_currentTrack = 0;
+    m_state.currentTrack = 0;
     m_tableController.selectItemAtIndex(0);
     m_view.setLabelText(m_intakeNote);
     m_intakeNote.clear();
     updateTitle();
     // Only a whole intake is remembered: one cut short would forget what
     // it had not reached.
-    if (m_scanCompleted && m_items)
-        m_library.intakeTaken(m_items->store());
+    if (m_scanCompleted && m_state.items)
+        m_library.intakeTaken(m_state.items->store());
     m_analysis.start();
     play();
 }
@@ -96,11 +96,11 @@ QString Controller::windowTitle() const
 {
     if (m_listingName.empty())
         return QStringLiteral("Auralist");
-    const size_t count = m_items ? m_items->size() : 0;
+    const size_t count = m_state.items ? m_state.items->size() : 0;
     const QString dash = QStringLiteral(" \u2014 ");
     QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(groupedDigits(count))
         + (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
-    if (m_scanning)
+    if (m_state.scanning)
         title += QStringLiteral(" so far");
     return title + dash + QStringLiteral("Auralist");
 }
@@ -133,7 +133,7 @@ std::vector<std::string> Controller::openFiles(const std::vector<std::string> &p
             : first + QStringLiteral(" and %1 more do not exist.").arg(missing.size() - 1);
         m_view.setLabelText(note);
         // Still there once the intake is done.
-        m_intakeNote = m_scanning ? note : QString();
+        m_intakeNote = m_state.scanning ? note : QString();
     }
     return missing;
 }

@@ -21,16 +21,16 @@ void Controller::Shown::recordMoved(const SoundRecord &record, const std::string
 void Controller::Shown::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt)
 {
     if (c.wholeListApart())
-        c.m_items->insertAt(listedAt, record.index());
+        c.m_state.items->insertAt(listedAt, record.index());
     c.m_tableController.insertRow(static_cast<int>(shownAt), record.index());
     ++c.m_itemsVersion;
 }
 
 SoundRecord Controller::Shown::soundHeard() const
 {
-    if (c.m_sound)
+    if (c.m_state.sound)
         return c.m_soundRecord;
-    return c.currentTrackInRows() ? (*c.m_tableController.items())[static_cast<std::size_t>(c.m_currentTrack)]
+    return c.currentTrackInRows() ? (*c.m_tableController.items())[static_cast<std::size_t>(c.m_state.currentTrack)]
                                   : SoundRecord();
 }
 
@@ -51,18 +51,18 @@ void Controller::Shown::showCatalogueList(SoundList list, std::string name, cons
         c.find();
     c.m_reads.readHeaders();
     c.m_analysis.start();
-    c.m_currentTrack = 0;
+    c.m_state.currentTrack = 0;
     if (current && !current->empty()) {
         const RecordStorePtr &store = list->store();
         const std::vector<std::uint32_t> &rows = c.m_tableController.items()->rows();
         for (std::size_t row = 0; row < rows.size(); ++row) {
             if (store->path(rows[row]) == *current) {
-                c.m_currentTrack = static_cast<int>(row);
+                c.m_state.currentTrack = static_cast<int>(row);
                 break;
             }
         }
     }
-    c.selectRow(c.m_currentTrack);
+    c.selectRow(c.m_state.currentTrack);
     c.m_view.setLabelText(QString());
     c.updateTitle();
     c.updateWaveform();
@@ -70,17 +70,17 @@ void Controller::Shown::showCatalogueList(SoundList list, std::string name, cons
 
 void Controller::Shown::stopIntake()
 {
-    if (c.m_scanning) {
+    if (c.m_state.scanning) {
         c.m_scanner.cancel();
-        c.m_scanning = false;
+        c.m_state.scanning = false;
     }
 }
 
 bool Controller::Shown::takeCheck(Catalogue::Listener::Changes changes)
 {
-    if (!changes.extended || !c.m_items)
+    if (!changes.extended || !c.m_state.items)
         return false;
-    const RecordStorePtr old = c.m_items->store();
+    const RecordStorePtr old = c.m_state.items->store();
     RecordStore &extended = *changes.extended;
     if (extended.size() < old->size())
         return false;
@@ -102,22 +102,22 @@ bool Controller::Shown::takeCheck(Catalogue::Listener::Changes changes)
         }
         return list;
     };
-    SoundList items = carried(c.m_items);
+    SoundList items = carried(c.m_state.items);
     for (std::uint32_t r = changes.firstAdded; r < extended.size(); ++r)
         items->rows().push_back(r);
-    if (c.m_matches && c.m_matches->store() != old) {
+    if (c.m_state.matches && c.m_state.matches->store() != old) {
         // The table shows sounds of every folder (Find Similar): the list
         // takes the changes, for when it is shown again.
-        c.m_items = items;
+        c.m_state.items = items;
         ++c.m_itemsVersion;
         c.m_analysis.start();
         return true;
     }
-    const bool filtered = c.m_matches && c.m_matches != c.m_items;
-    SoundList shown = filtered ? carried(c.m_matches) : items;
-    c.m_items = items;
+    const bool filtered = c.m_state.matches && c.m_state.matches != c.m_state.items;
+    SoundList shown = filtered ? carried(c.m_state.matches) : items;
+    c.m_state.items = items;
     ++c.m_itemsVersion;
-    c.m_matches = shown;
+    c.m_state.matches = shown;
     c.m_tableController.setItemsExtending(shown);
     // New sounds take their place in the sort, and in the find.
     if (changes.firstAdded < extended.size()) {
@@ -144,8 +144,9 @@ void Controller::tableControllerStoreExtended(TableController &, const RecordSto
 
 void Controller::rememberCurrentSound()
 {
-    const SoundRecord current
-        = currentTrackInRows() ? (*m_tableController.items())[static_cast<size_t>(m_currentTrack)] : SoundRecord();
+    const SoundRecord current = currentTrackInRows()
+        ? (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)]
+        : SoundRecord();
     // The sound current at the quit is current again when the list comes back.
     keep(m_settings, settings::kLastSound, current ? std::string(current.path()) : std::string());
 }

@@ -26,12 +26,12 @@ QString clockText(double seconds)
 
 void Controller::setSound(SoundPtr sound)
 {
-    SoundPtr previous = std::move(m_sound);
+    SoundPtr previous = std::move(m_state.sound);
     if (previous)
         previous->stop();
-    m_sound = std::move(sound);
+    m_state.sound = std::move(sound);
     m_position = 0;
-    if (!m_sound) {
+    if (!m_state.sound) {
         m_soundRecord = {};
         m_view.setTimeText(QString());
         m_view.setPlayhead(0, 0, false);
@@ -42,9 +42,9 @@ void Controller::setSound(SoundPtr sound)
 
 void Controller::updateWaveform()
 {
-    SoundRecord shown = m_sound && m_sound->isPlaying() ? m_soundRecord : SoundRecord();
+    SoundRecord shown = m_state.sound && m_state.sound->isPlaying() ? m_soundRecord : SoundRecord();
     if (!shown && currentTrackInRows())
-        shown = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
+        shown = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
     const auto path = shown ? shown.value("path") : std::nullopt;
     m_triage.soundShown(shown);
     m_view.showWaveform(path ? std::string(*path) : std::string());
@@ -53,11 +53,11 @@ void Controller::updateWaveform()
 void Controller::playFrom(double seconds)
 {
     seconds = std::max(0.0, seconds);
-    if (m_sound && m_sound->isPlaying()) {
-        m_sound->seekTo(seconds);
+    if (m_state.sound && m_state.sound->isPlaying()) {
+        m_state.sound->seekTo(seconds);
         return;
     }
-    m_playModeOn = true;
+    m_state.playModeOn = true;
     m_startAt = seconds;
     playCurrentTrack();
     m_startAt = 0;
@@ -79,16 +79,16 @@ void Controller::setPlayingRecord(const SoundRecord &record)
 
 void Controller::queueNextTrack()
 {
-    if (!m_sound || !m_sound->isPlaying())
+    if (!m_state.sound || !m_state.sound->isPlaying())
         return;
     std::string path;
-    if (m_playModeOn && !m_isLooping && m_options.autoAdvance() && m_currentTrack >= 0
-        && m_currentTrack + 1 < rowCount()) {
-        const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack) + 1];
+    if (m_state.playModeOn && !m_state.isLooping && m_options.autoAdvance() && m_state.currentTrack >= 0
+        && m_state.currentTrack + 1 < rowCount()) {
+        const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack) + 1];
         if (const auto p = record.value("path"))
             path = *p;
     }
-    m_engine.prepareNext(m_sound, path);
+    m_engine.prepareNext(m_state.sound, path);
 }
 
 void Controller::playCurrentTrack()
@@ -103,22 +103,22 @@ void Controller::playCurrentTrack()
             justStop();
             return;
         }
-        const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_currentTrack)];
+        const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
         const auto pathValue = record.value("path");
         const std::string path = pathValue ? std::string(*pathValue) : std::string();
         m_view.setTrackName(TableController::displayText(std::string(lastPathComponent(path))));
         setSound(path.empty() ? nullptr : m_engine.load(path));
-        if (m_sound) {
+        if (m_state.sound) {
             m_soundRecord = record;
-            m_triage.soundLoaded(record, *m_sound);
-            m_sound->setDelegate(this);
+            m_triage.soundLoaded(record, *m_state.sound);
+            m_state.sound->setDelegate(this);
             m_soundLevelKnown = false;
             tellSoundLevel();
-            m_sound->setLooping(m_isLooping);
+            m_state.sound->setLooping(m_state.isLooping);
             if (m_startAt > 0)
-                m_sound->playFrom(m_startAt);
+                m_state.sound->playFrom(m_startAt);
             else
-                m_sound->play();
+                m_state.sound->play();
             setPlayingRecord(record);
             queueNextTrack();
             updateWaveform();
@@ -134,20 +134,20 @@ bool Controller::couldNotLoad(const SoundRecord &record, const std::string &path
     m_diagnostics.line("unable to load sound ", path);
     m_tableController.markUnplayable(record, reason);
     setPlayingRecord({});
-    if (!m_playModeOn || !m_options.skipUnplayable())
+    if (!m_state.playModeOn || !m_options.skipUnplayable())
         return false;
-    if (m_currentTrack + 1 >= rowCount()) {
+    if (m_state.currentTrack + 1 >= rowCount()) {
         justStop();
         return false;
     }
-    ++m_currentTrack;
-    selectRow(m_currentTrack);
+    ++m_state.currentTrack;
+    selectRow(m_state.currentTrack);
     return true;
 }
 
 void Controller::soundDidFailToLoad(const SoundPtr &sound, const std::string &reason)
 {
-    if (sound != m_sound || !m_soundRecord)
+    if (sound != m_state.sound || !m_soundRecord)
         return;
     const SoundRecord record = m_soundRecord;
     const auto pathValue = record.value("path");
@@ -158,7 +158,7 @@ void Controller::soundDidFailToLoad(const SoundPtr &sound, const std::string &re
 
 void Controller::soundPositionChanged(const SoundPtr &sound, double seconds, double length)
 {
-    if (sound != m_sound)
+    if (sound != m_state.sound)
         return;
     m_position = seconds;
     m_view.setTimeText(clockText(seconds) + QStringLiteral(" / ") + clockText(length));
@@ -167,79 +167,79 @@ void Controller::soundPositionChanged(const SoundPtr &sound, double seconds, dou
 
 void Controller::seekBy(double seconds)
 {
-    if (m_sound && m_sound->isPlaying())
-        m_sound->seekTo(std::max(0.0, m_position + seconds));
+    if (m_state.sound && m_state.sound->isPlaying())
+        m_state.sound->seekTo(std::max(0.0, m_position + seconds));
 }
 
 void Controller::play()
 {
-    m_playModeOn = true;
+    m_state.playModeOn = true;
     if (rowCount() == 0)
         return;
     if (!currentTrackInRows()) {
         justStop();
         return;
     }
-    selectRow(m_currentTrack);
+    selectRow(m_state.currentTrack);
     playCurrentTrack();
 }
 
 void Controller::stop()
 {
-    m_playModeOn = false;
+    m_state.playModeOn = false;
     justStop();
 }
 
 void Controller::justStop()
 {
-    if (m_sound)
-        m_sound->stop();
+    if (m_state.sound)
+        m_state.sound->stop();
     setSound(nullptr);
 }
 
 void Controller::next()
 {
-    ++m_currentTrack;
-    if (m_currentTrack >= rowCount()) {
-        --m_currentTrack;
+    ++m_state.currentTrack;
+    if (m_state.currentTrack >= rowCount()) {
+        --m_state.currentTrack;
         justStop();
         return;
     }
-    if (m_currentTrack < 0) {
+    if (m_state.currentTrack < 0) {
         // Only reachable from -1 with an empty selection; nothing to play.
         justStop();
         return;
     }
-    selectRow(m_currentTrack);
-    if (m_playModeOn)
+    selectRow(m_state.currentTrack);
+    if (m_state.playModeOn)
         playCurrentTrack();
 }
 
 void Controller::previous()
 {
-    --m_currentTrack;
-    if (m_currentTrack < 0) {
-        ++m_currentTrack;
+    --m_state.currentTrack;
+    if (m_state.currentTrack < 0) {
+        ++m_state.currentTrack;
         justStop();
         return;
     }
-    if (m_currentTrack >= rowCount()) {
+    if (m_state.currentTrack >= rowCount()) {
         justStop();
         return;
     }
-    selectRow(m_currentTrack);
-    if (m_playModeOn)
+    selectRow(m_state.currentTrack);
+    if (m_state.playModeOn)
         playCurrentTrack();
 }
 
 void Controller::home()
 {
     stop();
-    m_currentTrack = 0;
+    m_state.currentTrack = 0;
     if (rowCount() == 0)
         return;
     selectRow(0);
-    m_playModeOn = true;
+    m_state.playModeOn = true;
     playCurrentTrack();
 }
 
@@ -248,28 +248,28 @@ void Controller::end()
     stop();
     if (rowCount() == 0)
         return;
-    m_currentTrack = rowCount() - 1;
-    selectRow(m_currentTrack);
-    m_playModeOn = true;
+    m_state.currentTrack = rowCount() - 1;
+    selectRow(m_state.currentTrack);
+    m_state.playModeOn = true;
     playCurrentTrack();
 }
 
 void Controller::toggleLooping()
 {
-    m_isLooping = !m_isLooping;
-    m_view.setLoopLabel(m_isLooping ? QStringLiteral("Loop:") : QStringLiteral("Track:"));
-    if (m_sound)
-        m_sound->setLooping(m_isLooping);
+    m_state.isLooping = !m_state.isLooping;
+    m_view.setLoopLabel(m_state.isLooping ? QStringLiteral("Loop:") : QStringLiteral("Track:"));
+    if (m_state.sound)
+        m_state.sound->setLooping(m_state.isLooping);
     queueNextTrack();
 }
 
 void Controller::tableControllerSelectedItems(TableController &, const std::vector<SoundRecord> &)
 {
-    m_currentTrack = m_tableController.selectedItemIndex();
+    m_state.currentTrack = m_tableController.selectedItemIndex();
     // The user's own choice of row plays at once when asked to; the rows
     // the controller selects itself are played by whoever selected them.
     if (!m_selecting && m_options.playOnSelect() && currentTrackInRows()) {
-        m_playModeOn = true;
+        m_state.playModeOn = true;
         playCurrentTrack();
         return;
     }
@@ -280,8 +280,8 @@ void Controller::tableControllerSelectedItems(TableController &, const std::vect
 void Controller::doubleClick(TableController &)
 {
     stop();
-    m_playModeOn = true;
-    m_currentTrack = m_tableController.selectedItemIndex();
+    m_state.playModeOn = true;
+    m_state.currentTrack = m_tableController.selectedItemIndex();
     playCurrentTrack();
 }
 
@@ -289,7 +289,7 @@ void Controller::keyDown(int key)
 {
     m_diagnostics.line("keycode = " + std::to_string(key));
     if (key == kSpaceBarKey) {
-        if (m_sound && m_sound->isPlaying())
+        if (m_state.sound && m_state.sound->isPlaying())
             stop();
         else
             play();
@@ -306,17 +306,17 @@ void Controller::keyDown(int key)
 void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
 {
     m_diagnostics.line(finished ? "done" : "failed");
-    if (sound == m_sound && !m_sound->isPlaying()) {
+    if (sound == m_state.sound && !m_state.sound->isPlaying()) {
         m_view.setPlayhead(0, 0, false);
         setPlayingRecord({});
         updateWaveform();
     }
-    if (!finished || !m_playModeOn || sound != m_sound)
+    if (!finished || !m_state.playModeOn || sound != m_state.sound)
         return;
-    if (m_isLooping) {
+    if (m_state.isLooping) {
         // A looping sound goes on by itself, without a gap; only a sound
         // that has stopped is started again.
-        if (!m_sound->isPlaying())
+        if (!m_state.sound->isPlaying())
             playCurrentTrack();
         return;
     }
@@ -330,13 +330,13 @@ void Controller::tellSoundLevel()
 {
     // A sound that started before the analysis knew it (at the gain of
     // its first seconds) takes the whole sound's level once it is known.
-    if (!m_sound || m_soundLevelKnown || !m_soundRecord)
+    if (!m_state.sound || m_soundLevelKnown || !m_soundRecord)
         return;
     const SoundTraits &traits = m_soundRecord.store()->traits(m_soundRecord.index());
     if (traits.state != SoundTraits::State::Analysed)
         return;
     m_soundLevelKnown = true;
-    m_sound->setLevel(traits.loudness, traits.peak);
+    m_state.sound->setLevel(traits.loudness, traits.peak);
 }
 
 } // namespace auralist

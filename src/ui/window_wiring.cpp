@@ -49,7 +49,7 @@ void WindowWiring::restoreLayout()
         int width = 0;
         int height = 0;
         if (std::sscanf(size->c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0
-            && m_controller.isBrowserOpen())
+            && m_controller.state().isBrowserOpen)
             m_window.resize(std::min(width, 10000), std::min(height, 10000));
     }
     if (const auto columns = valueOf(m_settings, settings::kTableColumns)) {
@@ -70,13 +70,13 @@ void WindowWiring::restoreLayout()
 
 void WindowWiring::saveLayout()
 {
-    if (m_controller.isBrowserOpen()) {
+    if (m_controller.state().isBrowserOpen) {
         const QSize size = m_window.size();
         keep(m_settings, settings::kWindowSize, std::to_string(size.width()) + "x" + std::to_string(size.height()));
     }
     const QByteArray state = m_window.table()->horizontalHeader()->saveState().toBase64();
     keep(m_settings, settings::kTableColumns, state.toStdString());
-    if (m_controller.isBrowserOpen()) {
+    if (m_controller.state().isBrowserOpen) {
         keep(m_settings, settings::kWaveformSplit, m_window.ui().splitter->saveState().toBase64().toStdString());
         keep(m_settings, settings::kLibrarySplit, m_window.ui().librarySplitter->saveState().toBase64().toStdString());
     }

@@ -184,24 +184,24 @@ void GuiTest::dropTakesFilesInAndKeysReachTheController()
     drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "/b%2010.wav\r\nfile://"
          + QByteArray::fromStdString(m_dir) + "/b%202.wav\r\nhttp://example.org/x.wav\r\n");
     Controller &c = m_browser->controller();
-    QCOMPARE(int(c.items()->size()), 2);
-    QCOMPARE((*c.items())[0].path(), a);
-    QVERIFY(c.playModeOn());
+    QCOMPARE(int(c.state().items->size()), 2);
+    QCOMPARE((*c.state().items)[0].path(), a);
+    QVERIFY(c.state().playModeOn);
     QCOMPARE(m_engine.loads.size(), size_t(1));
 
     // Non-file and empty drops change nothing.
     drop("http://example.org/only.wav\r\n");
     drop("");
-    QCOMPARE(int(c.items()->size()), 2);
+    QCOMPARE(int(c.state().items->size()), 2);
 
     DragTable *table = m_browser->window().table();
     table->setFocus();
     QTest::keyClick(table, Qt::Key_Down);
-    QCOMPARE(c.currentTrack(), 1);
+    QCOMPARE(c.state().currentTrack, 1);
     QTest::keyClick(table, Qt::Key_Space); // playing: stops
-    QVERIFY(!c.playModeOn());
+    QVERIFY(!c.state().playModeOn);
     QTest::keyClick(table, Qt::Key_Space);
-    QVERIFY(c.playModeOn());
+    QVERIFY(c.state().playModeOn);
     QCOMPARE(m_engine.last->path, b);
     std::fflush(m_out.get());
 }
@@ -215,7 +215,7 @@ void GuiTest::headerClickSortsAndRowsDragOutAsFiles()
     DragTable *table = m_browser->window().table();
     QHeaderView *header = table->horizontalHeader();
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 10, 5));
-    const auto &items = *m_browser->controller().items();
+    const auto &items = *m_browser->controller().state().items;
     // The listing's order: case ignored, digit runs by value.
     QCOMPARE(items[0].name(), std::string_view("kick 2.wav"));
     QCOMPARE(items[1].name(), std::string_view("Kick 3.wav"));
@@ -250,7 +250,7 @@ void GuiTest::deletePanelIsWindowModalAndReturnDeletes()
     QTRY_VERIFY(!panel->isVisible());
     QVERIFY(!std::filesystem::exists(a));
     QVERIFY(std::filesystem::exists(b));
-    QCOMPARE(int(m_browser->controller().items()->size()), 1);
+    QCOMPARE(int(m_browser->controller().state().items->size()), 1);
 }
 
 void GuiTest::closingTheMainWindowQuitsAndSyncs()
@@ -448,7 +448,7 @@ void GuiTest::clickInTheWaveformSeeksAndPlays()
     QVERIFY(m_engine.last != sound);
     QVERIFY(m_engine.last->playing);
     QVERIFY(std::abs(m_engine.last->startedAt - 3.0) < 4.0 / strip->width() + 1e-9);
-    QVERIFY(m_browser->controller().playModeOn());
+    QVERIFY(m_browser->controller().state().playModeOn);
 
     // The playhead follows the engine's reports.
     m_engine.last->delegate->soundPositionChanged(m_engine.last, 3.5, 4.0);
@@ -583,7 +583,7 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, nameHeader);
     QCOMPARE(model->index(0, 0).data().toString(), QString("A.wav"));
     QCOMPARE(selectedName(), QString("c.wav"));
-    QCOMPARE(c.currentTrack(), 2);
+    QCOMPARE(c.state().currentTrack, 2);
     QVERIFY(header->isSortIndicatorShown());
     QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, nameHeader);
@@ -609,7 +609,7 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
     QTest::keyClick(find, Qt::Key_Escape);
     QCOMPARE(model->rowCount(), 5);
     QCOMPARE(selectedName(), QString("d.wav"));
-    QCOMPARE(c.currentTrack(), 1);
+    QCOMPARE(c.state().currentTrack, 1);
     QTest::keyClick(table, Qt::Key_Right, Qt::ControlModifier);
     QCOMPARE(m_engine.last->path, m_dir + "/c.wav");
 
@@ -620,7 +620,7 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
     QCOMPARE(selectedName(), QString("A.wav"));
     QTest::keyClick(table, Qt::Key_Home);
     QCOMPARE(selectedName(), QString("e.wav"));
-    QCOMPARE(c.currentTrack(), 0);
+    QCOMPARE(c.state().currentTrack, 0);
     QCOMPARE(m_engine.loads.size(), loads);
     QTest::keyClick(table, Qt::Key_Return);
     QCOMPARE(m_engine.last->path, m_dir + "/e.wav");
@@ -767,7 +767,7 @@ void GuiTest::menusTheWaveformAndWhatTheWindowShows()
     QVERIFY(loop->state().checkable);
     QVERIFY(!loop->state().checked);
     QTest::mouseClick(ui.loopButton, Qt::LeftButton);
-    QVERIFY(m_browser->controller().isLooping());
+    QVERIFY(m_browser->controller().state().isLooping);
     QVERIFY(loop->state().checked);
     QVERIFY(ui.actionToggleLooping->isChecked());
     QCOMPARE(ui.actionDelete->text().remove('&'), QString::fromUtf8("Delete Sound\u2026"));
@@ -819,7 +819,7 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     // A drop: the intake as ever, and the folder remembered with its count.
     drop(QByteArray("file://") + QByteArray::fromStdString(root) + "\r\n");
     Controller &c = m_browser->controller();
-    QCOMPARE(int(c.items()->size()), 3);
+    QCOMPARE(int(c.state().items->size()), 3);
     QTRY_COMPARE(pane->count(), 4);
     QCOMPARE(pane->item(0)->text(), QString("All Sounds (3)"));
     QCOMPARE(pane->item(1)->text(), QString("Drums (3)"));
@@ -902,7 +902,7 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     const size_t loads = m_engine.loads.size();
     makeBrowser();
     Controller &again = m_browser->controller();
-    QTRY_COMPARE(int(again.items() ? again.items()->size() : 0), 3);
+    QTRY_COMPARE(int(again.state().items ? again.state().items->size() : 0), 3);
     model = m_browser->window().table()->model();
     QListWidget *pane2 = m_browser->window().ui().library;
     QTRY_COMPARE(pane2->count(), 4);
@@ -917,7 +917,7 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QCOMPARE(model->index(row, favourite).data().toString(), QString("\u2605"));
     QCOMPARE(model->index(row, tags).data().toString(), QString("dry, short"));
     QCOMPARE(m_engine.loads.size(), loads);
-    QVERIFY(!again.playModeOn());
+    QVERIFY(!again.state().playModeOn);
     std::fflush(m_out.get());
     QCOMPARE(std::ftell(m_out.get()), printed);
     QCOMPARE(model->index(m_browser->tableController().selectedItemIndex(), 0).data().toString(), left);
@@ -927,17 +927,17 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     m_browser->tableController().selectItemAtIndex(row);
     std::ofstream(root + "/clap.wav") << "clap";
     again.library().rescanFolder(root);
-    QTRY_COMPARE(int(again.items()->size()), 4);
+    QTRY_COMPARE(int(again.state().items->size()), 4);
     QCOMPARE(QString::fromUtf8(m_browser->tableController().selectedItem().name()), marked);
     QTRY_COMPARE(pane2->item(1)->text(), QString("Drums (4)"));
 
     // Favourites lists the one favourite.
     pane2->item(2)->setSelected(true);
-    QTRY_COMPARE(int(again.items()->size()), 1);
-    QCOMPARE(QString::fromUtf8((*again.items())[0].name()), marked);
+    QTRY_COMPARE(int(again.state().items->size()), 1);
+    QCOMPARE(QString::fromUtf8((*again.state().items)[0].name()), marked);
     // All Sounds lists every sound, and the find field searches them.
     pane2->item(0)->setSelected(true);
-    QTRY_COMPARE(int(again.items()->size()), 4);
+    QTRY_COMPARE(int(again.state().items->size()), 4);
     QCOMPARE(m_browser->window().windowTitle(), QString("All Sounds \u2014 4 sounds \u2014 Auralist"));
     QLineEdit *findField = m_browser->window().ui().find;
     QTest::keyClicks(findField, "is:fav");
@@ -952,9 +952,9 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     QTRY_COMPARE(model->rowCount(), 4);
     // Chosen again: every sound, found by it.
     pane2->item(2)->setSelected(true); // Favourites first, to leave All Sounds
-    QTRY_COMPARE(int(again.items()->size()), 1);
+    QTRY_COMPARE(int(again.state().items->size()), 1);
     pane2->item(4)->setSelected(true);
-    QTRY_COMPARE(int(again.items()->size()), 4);
+    QTRY_COMPARE(int(again.state().items->size()), 4);
     QCOMPARE(findField->text(), QString("is:fav"));
     QTRY_COMPARE(model->rowCount(), 1);
     // Live as it is shown: the favourite, one no more, leaves the search;
@@ -987,7 +987,7 @@ void GuiTest::theLibraryRemembersFoldersFavouritesAndTags()
     again.library().forgetFolder(root);
     QTRY_COMPARE(pane2->count(), 3);
     // Every sound, shown, follows: the forgotten folder's sounds leave it.
-    QTRY_COMPARE(int(again.items()->size()), 0);
+    QTRY_COMPARE(int(again.state().items->size()), 0);
     QVERIFY(std::filesystem::exists(root + "/kick.wav"));
     m_browser.reset();
     library.reset();
@@ -1035,8 +1035,8 @@ void GuiTest::findSimilarInTheListAndInEveryFolder()
     // Every sound analysed: the list, then the rest of the catalogue.
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
-            for (std::uint32_t r = 0; r < c.items()->store()->size(); ++r) {
-                if (c.items()->store()->traits(r).state != SoundTraits::State::Analysed)
+            for (std::uint32_t r = 0; r < c.state().items->store()->size(); ++r) {
+                if (c.state().items->store()->traits(r).state != SoundTraits::State::Analysed)
                     return false;
             }
             return true;
@@ -1287,7 +1287,7 @@ void GuiTest::aRegionOfTheWaveformIsChosenPlayedAndWritten()
     QCOMPARE(label->accessibleName(), QString("Region"));
     QVERIFY(label->text().startsWith("Region from 0.2"));
     // The sound plays it alone.
-    if (!c.playModeOn())
+    if (!c.state().playModeOn)
         QTest::keyClick(m_browser->window().table(), Qt::Key_Space);
     QTRY_VERIFY(m_engine.last && m_engine.last->playing);
     QCOMPARE(m_engine.last->region, std::make_pair(start, end));
@@ -1384,7 +1384,7 @@ void GuiTest::theFindFieldTakesAQuery()
     QVERIFY(hint);
     QAbstractItemModel *model = w.table()->model();
     QTRY_COMPARE(model->rowCount(), 4);
-    const RecordStorePtr store = m_browser->controller().items()->store();
+    const RecordStorePtr store = m_browser->controller().state().items->store();
     QTRY_VERIFY([&] {
         for (std::uint32_t r = 0; r < store->size(); ++r) {
             if (store->facts(r).state != HeaderFacts::State::Read)

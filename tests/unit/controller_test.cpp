@@ -39,7 +39,7 @@ TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
 
     // Listing order is the system's: compare as sets, then check the shape.
     std::set<std::string> paths;
-    for (const auto &r : *rig.controller.items())
+    for (const auto &r : *rig.controller.state().items)
         paths.emplace(r.path());
     EXPECT_EQ(paths, (std::set<std::string>{tmp.path() + "/drop/a.aiff", tmp.path() + "/drop/sub/c.wav"}));
     const std::string out = rig.out.take();
@@ -54,15 +54,15 @@ TEST(Intake, ScansFoldersToEveryDepthAndPrintsTheDiagnosticsExactly)
     EXPECT_EQ(lines, 7U);
     EXPECT_LT(out.rfind(tmp.path()), out.find("format:"));
 
-    EXPECT_EQ(rig.controller.currentTrack(), 0);
-    EXPECT_TRUE(rig.controller.playModeOn());
+    EXPECT_EQ(rig.controller.state().currentTrack, 0);
+    EXPECT_TRUE(rig.controller.state().playModeOn);
     EXPECT_EQ(rig.table.current, 0);
     EXPECT_EQ(rig.view.label, QString());
     ASSERT_EQ(rig.engine.loads.size(), 1U);
-    EXPECT_EQ(rig.engine.loads[0], (*rig.controller.items())[0].path());
+    EXPECT_EQ(rig.engine.loads[0], (*rig.controller.state().items)[0].path());
     // No filter: the sound list, the match list and the rows are one list.
-    EXPECT_EQ(rig.controller.items(), rig.controller.matches());
-    EXPECT_EQ(rig.controller.items(), rig.tableController.items());
+    EXPECT_EQ(rig.controller.state().items, rig.controller.state().matches);
+    EXPECT_EQ(rig.controller.state().items, rig.tableController.items());
 }
 
 TEST(Intake, RepeatedDropIsIgnoredAndBadPathsAreHandled)
@@ -94,14 +94,14 @@ TEST(Intake, RepeatedDropIsIgnoredAndBadPathsAreHandled)
     const std::string odd = tmp.file("loop/caf\xe9.wav");
     rig.controller.droppedFilesInWell({tmp.path() + "/loop"});
     ASSERT_EQ(rig.names().size(), 1U);
-    EXPECT_EQ((*rig.controller.items())[0].path(), odd);
+    EXPECT_EQ((*rig.controller.state().items)[0].path(), odd);
 
     // Only non-sounds: the list empties, play mode on, nothing new plays.
     const size_t loads = rig.engine.loads.size();
     rig.controller.droppedFilesInWell({tmp.file("notes.txt")});
     EXPECT_TRUE(rig.names().empty());
     EXPECT_EQ(rig.engine.loads.size(), loads);
-    EXPECT_TRUE(rig.controller.playModeOn());
+    EXPECT_TRUE(rig.controller.state().playModeOn);
     rig.controller.droppedFilesInWell({});
 }
 
@@ -162,8 +162,8 @@ TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
     rig.view.find = "kick";
     rig.controller.find();
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"Kick.aiff", "KICK2.aiff"}));
-    EXPECT_NE(rig.controller.items(), rig.controller.matches());
-    EXPECT_EQ((*rig.controller.matches())[0], (*rig.controller.items())[0]); // same record object
+    EXPECT_NE(rig.controller.state().items, rig.controller.state().matches);
+    EXPECT_EQ((*rig.controller.state().matches)[0], (*rig.controller.state().items)[0]); // same record object
     rig.view.find = "kick2"; // narrows the previous hits
     rig.controller.find();
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"KICK2.aiff"}));
@@ -173,7 +173,7 @@ TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
     rig.view.find = "";
     rig.controller.find();
     EXPECT_EQ(rig.names().size(), 4U);
-    EXPECT_EQ(rig.controller.items(), rig.controller.matches());
+    EXPECT_EQ(rig.controller.state().items, rig.controller.state().matches);
 }
 
 TEST(Find, AQueryOnWhatIsReadRunsAgainAsItIsRead)
@@ -184,7 +184,7 @@ TEST(Find, AQueryOnWhatIsReadRunsAgainAsItIsRead)
     rig.view.find = "kick len:<3s";
     rig.controller.find();
     EXPECT_TRUE(rig.names().empty()); // no length known yet
-    const RecordStorePtr store = rig.controller.items()->store();
+    const RecordStorePtr store = rig.controller.state().items->store();
     const auto lasting = [&](const char *name, std::int64_t seconds) {
         FactsResult r;
         for (std::uint32_t i = 0; i < store->size(); ++i) {
@@ -227,57 +227,57 @@ TEST(Playback, StateMachineFollowsTheRows)
 
     // Completion advances; the last track ending halts with play mode on.
     rig.engine.finishLast();
-    EXPECT_EQ(c.currentTrack(), 1);
+    EXPECT_EQ(c.state().currentTrack, 1);
     EXPECT_EQ(rig.view.trackName, "b.wav");
     c.next();
     rig.engine.finishLast();
-    EXPECT_EQ(c.currentTrack(), 2);
-    EXPECT_EQ(c.sound(), nullptr);
-    EXPECT_TRUE(c.playModeOn());
+    EXPECT_EQ(c.state().currentTrack, 2);
+    EXPECT_EQ(c.state().sound, nullptr);
+    EXPECT_TRUE(c.state().playModeOn);
     EXPECT_EQ(rig.out.take(), "done\ndone\n");
 
     // Space: plays when not playing, stops when playing.
     c.keyDown(kSpaceBarKey);
-    EXPECT_TRUE(c.sound() && c.sound()->isPlaying());
+    EXPECT_TRUE(c.state().sound && c.state().sound->isPlaying());
     c.keyDown(kSpaceBarKey);
-    EXPECT_FALSE(c.playModeOn());
+    EXPECT_FALSE(c.state().playModeOn);
     EXPECT_EQ(rig.out.take(), "keycode = 32\nkeycode = 32\n");
 
     // With play mode off, next/previous move only the selection.
     const size_t loads = rig.engine.loads.size();
     c.previous();
-    EXPECT_EQ(c.currentTrack(), 1);
+    EXPECT_EQ(c.state().currentTrack, 1);
     EXPECT_EQ(rig.table.current, 1);
     EXPECT_EQ(rig.engine.loads.size(), loads);
     c.home();
-    EXPECT_EQ(c.currentTrack(), 0);
+    EXPECT_EQ(c.state().currentTrack, 0);
     c.previous(); // before the first row: silence, no wrap
-    EXPECT_EQ(c.currentTrack(), 0);
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().currentTrack, 0);
+    EXPECT_EQ(c.state().sound, nullptr);
     c.end();
-    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.state().currentTrack, 2);
 
     // Looping repeats the current index; a stale report moves nothing.
     c.toggleLooping();
     EXPECT_EQ(rig.view.loopLabel, "Loop:");
     auto playing = rig.engine.last;
     rig.engine.finishLast();
-    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.state().currentTrack, 2);
     EXPECT_NE(rig.engine.last, playing);
     playing->delegate->soundDidFinishPlaying(playing, true);
-    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.state().currentTrack, 2);
     c.toggleLooping();
     EXPECT_EQ(rig.view.loopLabel, "Track:");
     rig.engine.finishLast(false); // stopped, not finished: halted
-    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.state().currentTrack, 2);
 
     // A file that fails to load shows its name and says so.
     rig.out.take();
-    rig.engine.unloadable.emplace((*c.items())[0].path());
+    rig.engine.unloadable.emplace((*c.state().items)[0].path());
     c.home();
     EXPECT_EQ(rig.view.trackName, "a.wav");
-    EXPECT_EQ(c.sound(), nullptr);
-    EXPECT_EQ(rig.out.take(), "unable to load sound " + std::string((*c.items())[0].path()) + "\n");
+    EXPECT_EQ(c.state().sound, nullptr);
+    EXPECT_EQ(rig.out.take(), "unable to load sound " + std::string((*c.state().items)[0].path()) + "\n");
 }
 
 TEST(Playback, CurrentTrackOutsideTheRowsStopsInsteadOfReading)
@@ -287,23 +287,23 @@ TEST(Playback, CurrentTrackOutsideTheRowsStopsInsteadOfReading)
     dropNames(rig, tmp, {"a1.wav", "a2.wav", "b.wav"});
     Controller &c = rig.controller;
     c.end();
-    ASSERT_EQ(c.currentTrack(), 2);
+    ASSERT_EQ(c.state().currentTrack, 2);
     rig.view.find = "a"; // two rows now; currentTrack 2 is past the end
     rig.controller.find();
-    EXPECT_TRUE(c.sound()->isPlaying()); // the filter does not touch playback
+    EXPECT_TRUE(c.state().sound->isPlaying()); // the filter does not touch playback
     rig.engine.finishLast(); // advancing from 2 stays in bounds
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().sound, nullptr);
     c.setCurrentTrack(5);
     c.play();
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().sound, nullptr);
     c.toggleLooping();
     c.setCurrentTrack(-1);
     rig.table.rows.clear();
     rig.table.current = -1;
     c.doubleClick(rig.tableController); // no selection: -1
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().sound, nullptr);
     c.previous();
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().sound, nullptr);
 }
 
 TEST(Delete, RemovesExactlyTheConfirmedFile)
@@ -315,11 +315,11 @@ TEST(Delete, RemovesExactlyTheConfirmedFile)
     rig.select(2);
     c.deleteSelected();
     EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete c.wav?");
-    EXPECT_FALSE(c.playModeOn());
+    EXPECT_FALSE(c.state().playModeOn);
     c.cancelDelete();
     EXPECT_TRUE(std::filesystem::exists(paths[2]));
     EXPECT_EQ(rig.names().size(), 5U);
-    EXPECT_TRUE(c.playModeOn());
+    EXPECT_TRUE(c.state().playModeOn);
 
     c.deleteSelected();
     c.approveDelete();
@@ -359,7 +359,7 @@ TEST(Delete, RemovesExactlyTheConfirmedFile)
     c.deleteSelected();
     c.approveDelete();
     EXPECT_TRUE(rig.names().empty());
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().sound, nullptr);
 }
 
 TEST(Delete, FoldersLinksAndReplacedFilesAreSafe)
@@ -377,8 +377,8 @@ TEST(Delete, FoldersLinksAndReplacedFilesAreSafe)
     // A folder record from inside a scan: never removed, user told.
     rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
     int folderRow = -1;
-    for (size_t i = 0; i < rig.controller.items()->size(); ++i)
-        if ((*rig.controller.items())[i].path() == folder)
+    for (size_t i = 0; i < rig.controller.state().items->size(); ++i)
+        if ((*rig.controller.state().items)[i].path() == folder)
             folderRow = static_cast<int>(i);
     ASSERT_GE(folderRow, 0);
     rig.select(folderRow);
@@ -489,7 +489,7 @@ TEST(Playback, ARowPastTheSelectionLimitStillBecomesTheCurrentTrack)
     Controller &c = rig.controller;
     rig.out.take();
     rig.select(11000);
-    EXPECT_EQ(c.currentTrack(), 11000);
+    EXPECT_EQ(c.state().currentTrack, 11000);
     // The limit's line is printed as before; the row is not lost.
     EXPECT_NE(rig.out.take().find(">>>>>>>>>>>>>TableConroller selectedItems row:11000!!!\n"), std::string::npos);
     c.keyDown(kSpaceBarKey);
@@ -585,7 +585,7 @@ TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
     EXPECT_EQ(rig.view.panelDetail, "The file is moved to the Trash.");
     c.approveDelete();
     EXPECT_TRUE(rig.names().empty());
-    EXPECT_TRUE(c.matches()->empty());
+    EXPECT_TRUE(c.state().matches->empty());
     rig.view.find = "";
     c.find();
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
@@ -605,8 +605,8 @@ TEST(Playback, SoundsThatCannotPlayAreMarkedAndCanBeSkipped)
     // mode stays on; now the row says so, with the reason.
     rig.engine.finishLast();
     EXPECT_EQ(rig.engine.loads.back(), paths[1]);
-    EXPECT_TRUE(c.playModeOn());
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_TRUE(c.state().playModeOn);
+    EXPECT_EQ(c.state().sound, nullptr);
     EXPECT_EQ(b.data(TableController::StatusRole).toInt(), int(TableController::RowStatus::Unplayable));
     EXPECT_EQ(b.data(Qt::ToolTipRole).toString(), "Cannot play: File contains data in an unknown format.");
     EXPECT_EQ(rig.tableController.index(0, 0).data(TableController::StatusRole).toInt(), 0);
@@ -619,7 +619,7 @@ TEST(Playback, SoundsThatCannotPlayAreMarkedAndCanBeSkipped)
     rig.engine.loads.clear();
     rig.engine.finishLast();
     EXPECT_EQ(rig.engine.loads, (std::vector<std::string>{paths[1], paths[2], paths[3]}));
-    EXPECT_EQ(c.currentTrack(), 3);
+    EXPECT_EQ(c.state().currentTrack, 3);
     EXPECT_EQ(rig.table.current, 3);
 
     // Nothing loads: one pass, then the run ends.
@@ -627,7 +627,7 @@ TEST(Playback, SoundsThatCannotPlayAreMarkedAndCanBeSkipped)
     rig.engine.loads.clear();
     c.home();
     EXPECT_EQ(rig.engine.loads, paths);
-    EXPECT_EQ(c.sound(), nullptr);
+    EXPECT_EQ(c.state().sound, nullptr);
     // A new list forgets the marks.
     rig.engine.unloadable.clear();
     rig.controller.droppedFilesInWell({tmp.file("e.wav"), paths[1]});
@@ -674,7 +674,7 @@ TEST(Playback, LoopsPlayOnSelectSeekVolumeAndTheTimeShown)
     EXPECT_EQ(rig.settings.values["playOnSelect"], "true");
     rig.select(2);
     EXPECT_EQ(rig.engine.loads.back(), paths[2]);
-    EXPECT_TRUE(c.playModeOn());
+    EXPECT_TRUE(c.state().playModeOn);
     // The controller's own selecting (next) plays once, not twice.
     c.home();
     const size_t loads = rig.engine.loads.size();
@@ -704,7 +704,7 @@ TEST(Playback, AFileFoundUnplayableAfterPlayIsMarkedAndSkipped)
     EXPECT_EQ(rig.out.take(), "unable to load sound " + paths[0] + "\n");
     EXPECT_EQ(rig.tableController.index(0, 0).data(Qt::ToolTipRole).toString(), "Cannot play: Format not recognised.");
     EXPECT_EQ(rig.engine.loads.back(), paths[1]);
-    EXPECT_EQ(c.currentTrack(), 1);
+    EXPECT_EQ(c.state().currentTrack, 1);
     // A report about a sound that is no longer current changes nothing.
     a->delegate->soundDidFailToLoad(a, "late");
     EXPECT_EQ(rig.engine.loads.size(), 2U);
@@ -743,13 +743,13 @@ TEST(Intake, OnAWorkerRowsArriveInBatchesAndTheEndSelectsAndPlays)
     ThreadedScanner scanner(std::make_shared<SlowFileSystem>(), scanOut.file());
     Rig rig(&scanner);
     rig.controller.droppedFilesInWell({tmp.path() + "/Drums"});
-    EXPECT_TRUE(rig.controller.isScanning());
+    EXPECT_TRUE(rig.controller.state().scanning);
     // Rows show while the walk goes on, the count so far in the title.
     ASSERT_TRUE(spin([&] { return rig.tableController.rowCount() > 0; }));
-    EXPECT_TRUE(rig.controller.isScanning());
+    EXPECT_TRUE(rig.controller.state().scanning);
     EXPECT_TRUE(rig.view.title.contains(QStringLiteral(" so far"))) << rig.view.title.toStdString();
     EXPECT_TRUE(rig.engine.loads.empty());
-    ASSERT_TRUE(spin([&] { return !rig.controller.isScanning(); }));
+    ASSERT_TRUE(spin([&] { return !rig.controller.state().scanning; }));
     EXPECT_EQ(rig.tableController.rowCount(), 3000);
     EXPECT_EQ(rig.view.title, QStringLiteral("Drums \u2014 3,000 sounds \u2014 Auralist"));
     EXPECT_EQ(rig.table.selectedRow(), 0);
@@ -777,10 +777,10 @@ TEST(Intake, ADropWhileScanningEndsThatScanWithWhatItHadFound)
     // A record already found is dropped again: the scan ends there as if it
     // had completed (first row selected and playing) and the drop is a
     // repeat, so nothing more changes.
-    const std::string found((*rig.controller.items())[0].path());
+    const std::string found((*rig.controller.state().items)[0].path());
     rig.controller.droppedFilesInWell({found, tmp.path() + "/Other"});
-    EXPECT_FALSE(rig.controller.isScanning());
-    const size_t had = rig.controller.items()->size();
+    EXPECT_FALSE(rig.controller.state().scanning);
+    const size_t had = rig.controller.state().items->size();
     EXPECT_LT(had, 60U);
     ASSERT_EQ(rig.engine.loads.size(), 1U);
     EXPECT_EQ(rig.engine.loads[0], found);
@@ -788,13 +788,13 @@ TEST(Intake, ADropWhileScanningEndsThatScanWithWhatItHadFound)
     QCoreApplication::processEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     QCoreApplication::processEvents();
-    EXPECT_EQ(rig.controller.items()->size(), had);
+    EXPECT_EQ(rig.controller.state().items->size(), had);
 
     // A new path while scanning starts over with it.
     rig.controller.droppedFilesInWell({tmp.path() + "/Big"});
     ASSERT_TRUE(spin([&] { return rig.tableController.rowCount() > 0; }));
     rig.controller.droppedFilesInWell({tmp.path() + "/Other"});
-    ASSERT_TRUE(spin([&] { return !rig.controller.isScanning(); }));
+    ASSERT_TRUE(spin([&] { return !rig.controller.state().scanning; }));
     EXPECT_EQ(rig.names(), std::vector<std::string>{"o.wav"});
     EXPECT_EQ(rig.engine.loads.back(), tmp.path() + "/Other/o.wav");
 }
@@ -815,7 +815,7 @@ TEST(Selection, FollowsItsSoundThroughSortsFindsAndDeletions)
     rig.tableController.tableViewDidClickTableColumn();
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"A.wav", "b.wav", "c.wav", "d.wav"}));
     EXPECT_EQ(selectedName(), "c.wav");
-    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.state().currentTrack, 2);
     // What follows the playing sound without a gap is the new next row.
     EXPECT_EQ(std::filesystem::path(rig.engine.prepared.back()).filename(), "d.wav");
     c.next();
@@ -829,7 +829,7 @@ TEST(Selection, FollowsItsSoundThroughSortsFindsAndDeletions)
     EXPECT_EQ(rig.names(), (std::vector<std::string>{"d.wav", "c.wav", "b.wav", "A.wav"}));
     EXPECT_EQ(rig.table.rows, (std::set<int>{2, 3}));
     EXPECT_EQ(selectedName(), "b.wav");
-    EXPECT_EQ(c.currentTrack(), 2);
+    EXPECT_EQ(c.state().currentTrack, 2);
 
     // Found, then the find emptied: the found sound stays selected and
     // current in the whole list, and Next goes on from it.
@@ -840,7 +840,7 @@ TEST(Selection, FollowsItsSoundThroughSortsFindsAndDeletions)
     rig.view.find = "";
     c.find();
     EXPECT_EQ(selectedName(), "c.wav");
-    EXPECT_EQ(c.currentTrack(), 1);
+    EXPECT_EQ(c.state().currentTrack, 1);
     c.play();
     c.next();
     EXPECT_EQ(rig.view.trackName, "b.wav");
@@ -849,7 +849,7 @@ TEST(Selection, FollowsItsSoundThroughSortsFindsAndDeletions)
     rig.select(1);
     rig.view.find = "a.";
     c.find();
-    EXPECT_EQ(c.currentTrack(), 0);
+    EXPECT_EQ(c.state().currentTrack, 0);
     EXPECT_EQ(rig.table.rows, (std::set<int>{0}));
     rig.view.find = "";
     c.find();
@@ -884,7 +884,7 @@ TEST(Playback, WithoutContinuingEachSoundPlaysOnceAndTheSelectionStays)
     const size_t loads = rig.engine.loads.size();
     rig.engine.finishLast();
     EXPECT_EQ(rig.engine.loads.size(), loads);
-    EXPECT_EQ(c.currentTrack(), 0);
+    EXPECT_EQ(c.state().currentTrack, 0);
     EXPECT_EQ(rig.table.rows, (std::set<int>{0}));
     // Space plays it again; Next plays the next one.
     c.keyDown(kSpaceBarKey);
