@@ -91,7 +91,9 @@ void Controller::windowWillClose(bool isMainWindow)
 
 void Controller::appWillTerminate()
 {
-    rememberCurrentSound();
+    m_library.keepCurrent(currentTrackInRows()
+                              ? (*m_tableController.items())[static_cast<std::size_t>(m_state.currentTrack)]
+                              : SoundRecord());
     m_settings.sync();
 }
 
@@ -265,8 +267,8 @@ void Controller::tableControllerRowsDidChange(TableController &)
     m_keptTrack = {};
     if (row >= 0)
         m_state.currentTrack = row;
-    else if (m_state.currentTrack >= rowCount())
-        m_state.currentTrack = std::max(0, rowCount() - 1);
+    else if (m_state.currentTrack >= m_tableController.rowCount())
+        m_state.currentTrack = std::max(0, m_tableController.rowCount() - 1);
     // What follows the playing sound may be another row now.
     queueNextTrack();
     // With nothing playing, the window names and draws the current sound:
@@ -298,14 +300,9 @@ void Controller::tableControllerDidSort(TableController &)
     }
 }
 
-int Controller::rowCount() const
-{
-    return static_cast<int>(m_tableController.items()->size());
-}
-
 bool Controller::currentTrackInRows() const
 {
-    return m_state.currentTrack >= 0 && m_state.currentTrack < rowCount();
+    return m_state.currentTrack >= 0 && m_state.currentTrack < m_tableController.rowCount();
 }
 
 } // namespace auralist

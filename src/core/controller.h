@@ -80,9 +80,6 @@ public:
     // The scan's reports.
     void scanBatch(std::uint64_t scan, RecordStore &&batch) override;
     void scanFinished(std::uint64_t scan, bool completed) override;
-    // "Drums — 1,234 sounds — Auralist".
-    QString windowTitle() const;
-    std::vector<std::string> supportedSoundTypes() const;
 
     // Sound list and find.
     void setItems(SoundList list);
@@ -116,14 +113,10 @@ public:
 
     // The Library pane: the catalogue's lists, saved searches and marks.
     LibraryFeature &library() { return m_library; }
-    // Keeps which sound is current, for reopening the list at the next start.
-    void rememberCurrentSound();
 
     // Triage: destinations, copies, moves, renames, regions, the list
     // exported, and undo.
     TriageFeature &triage() { return m_triage; }
-    // The jobs on the file worker (Stop).
-    FileJobs &fileJobs() { return m_jobs; }
     // The headers read and the sounds analysed, for the rows listed.
     SoundReads &reads() { return m_reads; }
 
@@ -168,15 +161,12 @@ public:
     static constexpr double kScrollViewHeight = 93.0;
 
 private:
-    int rowCount() const;
     bool currentTrackInRows() const;
-    void removeDeletedRecords(const std::vector<SoundRecord> &records);
     // Selects a row for the controller's own reasons (not the user's).
     void selectRow(int row);
     // Marks the record that could not be loaded; true when the run should
     // go on with the next row.
     bool couldNotLoad(const SoundRecord &record, const std::string &path, const std::string &reason);
-    void setPlayingRecord(const SoundRecord &record);
     // Tells the engine which file follows the playing one, so it can follow
     // without a gap.
     void queueNextTrack();
@@ -246,7 +236,7 @@ private:
         void analysed() override { c.tellSoundLevel(); }
         void recordMoved(const SoundRecord &record, const std::string &path) override;
         void putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt) override;
-        void removeRecords(const std::vector<SoundRecord> &records) override { c.removeDeletedRecords(records); }
+        void removeRecords(const std::vector<SoundRecord> &records) override;
         void listChanged() override { c.updateTitle(); }
         SoundRecord soundHeard() const override;
         SoundPtr loadedSound() const override { return c.m_state.sound; }

@@ -37,26 +37,4 @@ void Controller::sheetDidEnd(int returnCode)
     m_deletion.answer(returnCode);
 }
 
-void Controller::removeDeletedRecords(const std::vector<SoundRecord> &records)
-{
-    // Every record of a file actually deleted leaves the rows (a file
-    // taken in twice has two), and the sound list too, so that none shows
-    // again; records of other files stay, however alike. One pass each,
-    // however many files went.
-    PathSet paths;
-    for (const SoundRecord &record : records) {
-        if (record.value("path"))
-            paths.emplace(record.path());
-        else
-            m_tableController.removeItem(record);
-    }
-    if (paths.empty())
-        return;
-    if (wholeListApart()) {
-        m_state.items->removePaths(paths);
-        ++m_itemsVersion;
-    }
-    m_tableController.removeItemsWithPaths(paths);
-}
-
 } // namespace auralist

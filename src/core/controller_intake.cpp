@@ -39,7 +39,7 @@ void Controller::droppedFilesInWell(const std::vector<std::string> &paths)
     if (paths.size() > 1)
         m_listingName += " + " + std::to_string(paths.size() - 1) + " more";
     updateTitle();
-    m_scanner.start(++m_scan, paths, supportedSoundTypes(), *this);
+    m_scanner.start(++m_scan, paths, m_engine.soundUnfilteredFileTypes(), *this);
 }
 
 void Controller::scanBatch(std::uint64_t scan, RecordStore &&batch)
@@ -92,22 +92,20 @@ void Controller::completeIntake()
     play();
 }
 
-QString Controller::windowTitle() const
+void Controller::updateTitle()
 {
-    if (m_listingName.empty())
-        return QStringLiteral("Auralist");
+    // "Drums — 1,234 sounds — Auralist".
+    if (m_listingName.empty()) {
+        m_view.setWindowTitle(QStringLiteral("Auralist"));
+        return;
+    }
     const size_t count = m_state.items ? m_state.items->size() : 0;
     const QString dash = QStringLiteral(" \u2014 ");
     QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(groupedDigits(count))
         + (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
     if (m_state.scanning)
         title += QStringLiteral(" so far");
-    return title + dash + QStringLiteral("Auralist");
-}
-
-void Controller::updateTitle()
-{
-    m_view.setWindowTitle(windowTitle());
+    m_view.setWindowTitle(title + dash + QStringLiteral("Auralist"));
 }
 
 bool Controller::applicationOpenFile(const std::string &path)
@@ -136,11 +134,6 @@ std::vector<std::string> Controller::openFiles(const std::vector<std::string> &p
         m_intakeNote = m_state.scanning ? note : QString();
     }
     return missing;
-}
-
-std::vector<std::string> Controller::supportedSoundTypes() const
-{
-    return m_engine.soundUnfilteredFileTypes();
 }
 
 } // namespace auralist

@@ -142,13 +142,26 @@ void Controller::tableControllerStoreExtended(TableController &, const RecordSto
     carry(m_soundRecord);
 }
 
-void Controller::rememberCurrentSound()
+void Controller::Shown::removeRecords(const std::vector<SoundRecord> &records)
 {
-    const SoundRecord current = currentTrackInRows()
-        ? (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)]
-        : SoundRecord();
-    // The sound current at the quit is current again when the list comes back.
-    keep(m_settings, settings::kLastSound, current ? std::string(current.path()) : std::string());
+    // Every record of a file actually deleted leaves the rows (a file
+    // taken in twice has two), and the sound list too, so that none shows
+    // again; records of other files stay, however alike. One pass each,
+    // however many files went.
+    PathSet paths;
+    for (const SoundRecord &record : records) {
+        if (record.value("path"))
+            paths.emplace(record.path());
+        else
+            c.m_tableController.removeItem(record);
+    }
+    if (paths.empty())
+        return;
+    if (c.wholeListApart()) {
+        c.m_state.items->removePaths(paths);
+        ++c.m_itemsVersion;
+    }
+    c.m_tableController.removeItemsWithPaths(paths);
 }
 
 } // namespace auralist

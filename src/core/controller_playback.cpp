@@ -35,7 +35,7 @@ void Controller::setSound(SoundPtr sound)
         m_soundRecord = {};
         m_view.setTimeText(QString());
         m_view.setPlayhead(0, 0, false);
-        setPlayingRecord({});
+        m_tableController.setPlayingItem({});
         updateWaveform();
     }
 }
@@ -71,19 +71,13 @@ void Controller::selectRow(int row)
     m_selecting = was;
 }
 
-void Controller::setPlayingRecord(const SoundRecord &record)
-{
-    m_tableController.setPlayingItem(record);
-    m_library.played(record);
-}
-
 void Controller::queueNextTrack()
 {
     if (!m_state.sound || !m_state.sound->isPlaying())
         return;
     std::string path;
     if (m_state.playModeOn && !m_state.isLooping && m_options.autoAdvance() && m_state.currentTrack >= 0
-        && m_state.currentTrack + 1 < rowCount()) {
+        && m_state.currentTrack + 1 < m_tableController.rowCount()) {
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack) + 1];
         if (const auto p = record.value("path"))
             path = *p;
@@ -119,7 +113,8 @@ void Controller::playCurrentTrack()
                 m_state.sound->playFrom(m_startAt);
             else
                 m_state.sound->play();
-            setPlayingRecord(record);
+            m_tableController.setPlayingItem(record);
+            m_library.played(record);
             queueNextTrack();
             updateWaveform();
             return;
@@ -133,10 +128,10 @@ bool Controller::couldNotLoad(const SoundRecord &record, const std::string &path
 {
     m_diagnostics.line("unable to load sound ", path);
     m_tableController.markUnplayable(record, reason);
-    setPlayingRecord({});
+    m_tableController.setPlayingItem({});
     if (!m_state.playModeOn || !m_options.skipUnplayable())
         return false;
-    if (m_state.currentTrack + 1 >= rowCount()) {
+    if (m_state.currentTrack + 1 >= m_tableController.rowCount()) {
         justStop();
         return false;
     }
@@ -174,7 +169,7 @@ void Controller::seekBy(double seconds)
 void Controller::play()
 {
     m_state.playModeOn = true;
-    if (rowCount() == 0)
+    if (m_tableController.rowCount() == 0)
         return;
     if (!currentTrackInRows()) {
         justStop();
@@ -200,7 +195,7 @@ void Controller::justStop()
 void Controller::next()
 {
     ++m_state.currentTrack;
-    if (m_state.currentTrack >= rowCount()) {
+    if (m_state.currentTrack >= m_tableController.rowCount()) {
         --m_state.currentTrack;
         justStop();
         return;
@@ -223,7 +218,7 @@ void Controller::previous()
         justStop();
         return;
     }
-    if (m_state.currentTrack >= rowCount()) {
+    if (m_state.currentTrack >= m_tableController.rowCount()) {
         justStop();
         return;
     }
@@ -236,7 +231,7 @@ void Controller::home()
 {
     stop();
     m_state.currentTrack = 0;
-    if (rowCount() == 0)
+    if (m_tableController.rowCount() == 0)
         return;
     selectRow(0);
     m_state.playModeOn = true;
@@ -246,9 +241,9 @@ void Controller::home()
 void Controller::end()
 {
     stop();
-    if (rowCount() == 0)
+    if (m_tableController.rowCount() == 0)
         return;
-    m_state.currentTrack = rowCount() - 1;
+    m_state.currentTrack = m_tableController.rowCount() - 1;
     selectRow(m_state.currentTrack);
     m_state.playModeOn = true;
     playCurrentTrack();
@@ -308,7 +303,7 @@ void Controller::soundDidFinishPlaying(const SoundPtr &sound, bool finished)
     m_diagnostics.line(finished ? "done" : "failed");
     if (sound == m_state.sound && !m_state.sound->isPlaying()) {
         m_view.setPlayhead(0, 0, false);
-        setPlayingRecord({});
+        m_tableController.setPlayingItem({});
         updateWaveform();
     }
     if (!finished || !m_state.playModeOn || sound != m_state.sound)

@@ -77,6 +77,11 @@ void LibraryFeature::intakeTaken(const RecordStorePtr &store)
     }
 }
 
+void LibraryFeature::keepCurrent(const SoundRecord &current)
+{
+    keep(m_settings, settings::kLastSound, current ? std::string(current.path()) : std::string());
+}
+
 void LibraryFeature::played(const SoundRecord &record)
 {
     if (!m_catalogue || !record)

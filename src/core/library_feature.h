@@ -58,6 +58,9 @@ public:
     void intakeBegins(const std::vector<std::string> &roots);
     // The intake's sounds, whole: remembered, and its folder shown as such.
     void intakeTaken(const RecordStorePtr &store);
+    // At the quit: current is the sound current then, current again when
+    // the list comes back at the next start.
+    void keepCurrent(const SoundRecord &current);
     // The record began to play (Recently Played).
     void played(const SoundRecord &record);
 

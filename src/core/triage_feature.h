@@ -54,6 +54,8 @@ public:
     void undo() { m_changes.undo(*this); }
     void redo() { m_changes.redo(*this); }
     void remember(std::unique_ptr<Change> change) { m_changes.push(std::move(change)); }
+    // The jobs on the file worker, theirs and the deletion's (Stop).
+    FileJobs &jobs() { return m_jobs; }
 
     // Sound > Show in Folder and Copy Path, for the selected sounds.
     void showInFolder();

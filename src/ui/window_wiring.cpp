@@ -187,7 +187,7 @@ void WindowWiring::connectTriage()
     });
     QObject::connect(ui.actionUndo, &QAction::triggered, w, [c] { c->triage().undo(); });
     QObject::connect(ui.actionRedo, &QAction::triggered, w, [c] { c->triage().redo(); });
-    QObject::connect(ui.stopFiles, &QToolButton::clicked, w, [c] { c->fileJobs().cancel(); });
+    QObject::connect(ui.stopFiles, &QToolButton::clicked, w, [c] { c->triage().jobs().cancel(); });
     QObject::connect(ui.actionShowInFolder, &QAction::triggered, w, [c] { c->triage().showInFolder(); });
     QObject::connect(ui.actionCopyPath, &QAction::triggered, w, [c] { c->triage().copyPaths(); });
     QObject::connect(ui.actionExportList, &QAction::triggered, w, [c] { c->triage().exportList(); });
