@@ -203,7 +203,7 @@ void AnalysisFeature::catalogueSimilarFound(std::uint64_t request, const RecordS
     m_table.selectItemAtIndex(0);
     m_view.setLabelText(QStringLiteral("The %1 sounds most like \u201c%2\u201d")
                             .arg(nearest->size())
-                            .arg(TableController::displayText(std::string(store->name(found.front().first)))));
+                            .arg(displayText(std::string(store->name(found.front().first)))));
 }
 
 void AnalysisFeature::returnToList()

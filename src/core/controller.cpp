@@ -278,7 +278,7 @@ void Controller::tableControllerRowsDidChange(TableController &)
         if (currentTrackInRows()) {
             const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
             if (const auto path = record.value("path"))
-                name = TableController::displayText(std::string(lastPathComponent(*path)));
+                name = displayText(std::string(lastPathComponent(*path)));
         }
         m_view.setTrackName(name);
         updateWaveform();

@@ -101,7 +101,7 @@ void Controller::updateTitle()
     }
     const size_t count = m_state.items ? m_state.items->size() : 0;
     const QString dash = QStringLiteral(" \u2014 ");
-    QString title = TableController::displayText(m_listingName) + dash + QString::fromStdString(groupedDigits(count))
+    QString title = displayText(m_listingName) + dash + QString::fromStdString(groupedDigits(count))
         + (count == 1 ? QStringLiteral(" sound") : QStringLiteral(" sounds"));
     if (m_state.scanning)
         title += QStringLiteral(" so far");
@@ -125,7 +125,7 @@ std::vector<std::string> Controller::openFiles(const std::vector<std::string> &p
     if (!existing.empty())
         droppedFilesInWell(existing);
     if (!missing.empty()) {
-        const QString first = QStringLiteral("\u201c%1\u201d").arg(TableController::displayText(missing.front()));
+        const QString first = QStringLiteral("\u201c%1\u201d").arg(displayText(missing.front()));
         const QString note = missing.size() == 1
             ? first + QStringLiteral(" does not exist.")
             : first + QStringLiteral(" and %1 more do not exist.").arg(missing.size() - 1);

@@ -100,7 +100,7 @@ void Controller::playCurrentTrack()
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
         const auto pathValue = record.value("path");
         const std::string path = pathValue ? std::string(*pathValue) : std::string();
-        m_view.setTrackName(TableController::displayText(std::string(lastPathComponent(path))));
+        m_view.setTrackName(displayText(std::string(lastPathComponent(path))));
         setSound(path.empty() ? nullptr : m_engine.load(path));
         if (m_state.sound) {
             m_soundRecord = record;

@@ -17,7 +17,7 @@ namespace {
 QString quotedName(const SoundRecord &record)
 {
     const auto name = record.value("name");
-    return TableController::displayText(name ? *name : std::string_view());
+    return displayText(name ? *name : std::string_view());
 }
 
 std::string notDeleted(const SoundRecord &record, const std::string &why)

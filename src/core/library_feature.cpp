@@ -222,7 +222,7 @@ void LibraryFeature::catalogueAsksToForget(const std::string &folder, std::uint6
 {
     const std::string name(lastPathComponent(folder));
     const std::string message = std::to_string(gone) + " of the " + std::to_string(known)
-        + " sounds remembered in \u201c" + TableController::displayText(name).toStdString()
+        + " sounds remembered in \u201c" + displayText(name).toStdString()
         + "\u201d are not there any more. Forget them, with their favourites and tags? If the folder is on a "
           "drive that is not connected, keep them.";
     if (m_alerts.runAlert("Forget Missing Sounds?", message, "Keep", "Forget") == 0)
@@ -279,11 +279,9 @@ void LibraryFeature::forgetFolder(const std::string &folder)
     if (!m_catalogue)
         return;
     const std::string name(lastPathComponent(folder));
-    const std::string message = "Auralist forgets the sounds of \u201c"
-        + TableController::displayText(name).toStdString()
+    const std::string message = "Auralist forgets the sounds of \u201c" + displayText(name).toStdString()
         + "\u201d, with their favourites and tags. The files themselves stay where they are.";
-    if (m_alerts.runAlert("Forget \u201c" + TableController::displayText(name).toStdString() + "\u201d?", message,
-                          "Cancel", "Forget")
+    if (m_alerts.runAlert("Forget \u201c" + displayText(name).toStdString() + "\u201d?", message, "Cancel", "Forget")
         != 0)
         return;
     m_catalogue->forget(folder, false);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/display_text.h"
 #include "core/header_facts.h"
 #include "core/records.h"
 #include "core/table_view.h"
@@ -34,7 +35,6 @@ public:
     explicit TableController(Diagnostics &diagnostics, QObject *parent = nullptr);
 
     void setTableView(TableView *view);
-    TableView *tableView() const { return m_tableView; }
     void setItems(SoundList items);
     // The same, for a list over a store that extends the one shown index
     // for index (the same paths at the same indexes, then new ones): the
@@ -47,7 +47,6 @@ public:
     void insertRow(int row, std::uint32_t record);
     const SoundList &items() const { return m_items; }
     void setDelegate(TableControllerDelegate *delegate) { m_delegate = delegate; }
-    TableControllerDelegate *delegate() const { return m_delegate; }
     void setIsEditable(bool editable) { m_isEditable = editable; }
     // The name column is edited in place, and what is typed handed to
     // renamer (as native bytes), which renames the file.
@@ -99,8 +98,6 @@ public:
     int selectedItemIndex() const;
     SoundRecord selectedItem() const;
     void selectItemAtIndex(int row);
-    void selectItem(const SoundRecord &item);
-    void removeSelectedItems();
     // Removes just this record object (not others equal to it) and reloads.
     void removeItem(const SoundRecord &item);
     void reloadData();
@@ -138,15 +135,6 @@ public:
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     Qt::DropActions supportedDragActions() const override;
 
-    // For display only: native bytes shown as text.
-    static QString displayText(std::string_view bytes);
-    // A tooltip that shows text as it is: what could be taken for markup
-    // (a name such as "<h1>Big.wav") is escaped, line breaks kept.
-    static QString plainTip(const QString &text);
-    // A name edited from original's shown text: the bytes of what the
-    // user left as it was are original's own (a name that is not UTF-8
-    // keeps them), what was typed is UTF-8.
-    static std::string editedBytes(std::string_view original, const QString &edited);
     // A cell's tooltip before it is made safe to show (plainTip).
     static constexpr int kPlainToolTipRole = Qt::UserRole + 40;
 

@@ -29,7 +29,7 @@ std::string nameOf(const std::string &path)
 
 QString shown(const std::string &bytes)
 {
-    return TableController::displayText(bytes);
+    return displayText(bytes);
 }
 
 QString countOf(std::size_t n, const char *one, const char *many)

@@ -176,7 +176,7 @@ void MainWindow::fillLibrary()
         if (f.offline)
             text += QStringLiteral(" \u2014 offline");
         QListWidgetItem *item = add(text, Catalogue::ListKind::Folder, bytes);
-        item->setToolTip(TableController::plainTip(QFile::decodeName(bytes)
+        item->setToolTip(plainTip(QFile::decodeName(bytes)
                                                    + (f.offline ? QStringLiteral(" (not connected)") : QString())));
         if (f.offline)
             item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
@@ -190,7 +190,7 @@ void MainWindow::fillLibrary()
         item->setFont(italic);
         item->setData(kKindRole, kSearchKind);
         item->setData(kSearchRole, static_cast<qlonglong>(search.id));
-        item->setToolTip(TableController::plainTip(QString::fromStdString(search.query)));
+        item->setToolTip(plainTip(QString::fromStdString(search.query)));
         item->setData(Qt::AccessibleTextRole, QStringLiteral("Saved search ") + QString::fromStdString(search.name));
     }
     // The entry chosen stays chosen.
@@ -448,7 +448,7 @@ void MainWindow::setStatusText(const QString &text)
 {
     m_ui->analysisStatus->setText(text);
     // Squeezed where room is short: the whole of it in its tooltip.
-    m_ui->analysisStatus->setToolTip(TableController::plainTip(text));
+    m_ui->analysisStatus->setToolTip(plainTip(text));
     m_ui->analysisStatus->setVisible(!text.isEmpty());
 }
 
@@ -475,7 +475,7 @@ void MainWindow::placeFindHint()
 void MainWindow::setLabelText(const QString &text)
 {
     m_labelText = text;
-    m_ui->label->setToolTip(TableController::plainTip(text));
+    m_ui->label->setToolTip(plainTip(text));
     fitLabel();
 }
 

@@ -173,7 +173,7 @@ void WindowWiring::connectTriage()
     const auto showDestinations = [c, w] {
         std::vector<QString> names;
         for (const std::string &f : c->triage().destinations())
-            names.push_back(TableController::displayText(lastPathComponent(f)));
+            names.push_back(displayText(lastPathComponent(f)));
         w->setDestinationNames(names);
     };
     showDestinations();

@@ -115,13 +115,13 @@ TEST(TableController, SelectionLimitDelegateDragOutAndTooltips)
 TEST(TableController, AnEditedNameKeepsTheBytesLeftAsTheyWere)
 {
     const std::string latin("caf\xe9 loop.wav");
-    const QString shown = TableController::displayText(latin);
-    EXPECT_EQ(TableController::editedBytes(latin, shown), latin);
+    const QString shown = displayText(latin);
+    EXPECT_EQ(editedBytes(latin, shown), latin);
     QString longer = shown;
     longer.insert(shown.size() - 4, QStringLiteral(" 2"));
-    EXPECT_EQ(TableController::editedBytes(latin, longer), "caf\xe9 loop 2.wav");
+    EXPECT_EQ(editedBytes(latin, longer), "caf\xe9 loop 2.wav");
     QString renamed = shown;
     renamed.replace(0, 3, QStringLiteral("Th\u00e9"));
-    EXPECT_EQ(TableController::editedBytes(latin, renamed), "Th\xc3\xa9\xe9 loop.wav");
-    EXPECT_EQ(TableController::editedBytes("kick.wav", QStringLiteral("snare.wav")), "snare.wav");
+    EXPECT_EQ(editedBytes(latin, renamed), "Th\xc3\xa9\xe9 loop.wav");
+    EXPECT_EQ(editedBytes("kick.wav", QStringLiteral("snare.wav")), "snare.wav");
 }
