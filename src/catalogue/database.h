@@ -189,30 +189,12 @@ public:
     // fingerprint.
     std::optional<SoundRow> findSound(const std::string &path, const std::string &print);
 
-    // Saved searches, in the order saved; a name saved again takes the new
-    // query.
-    std::vector<SavedSearch> searches();
-    bool saveSearch(const std::string &name, const std::string &query);
-    bool renameSearch(std::int64_t id, const std::string &name);
-    bool removeSearch(std::int64_t id);
-
-    // What the analysis learned of the sound at path, kept by its content.
-    bool setAnalysis(const std::string &path, const AnalysisResult &result);
-    // Up to most sounds never analysed (by content), with their ids, in id
-    // order from after on.
-    std::vector<std::pair<std::int64_t, std::string>> unanalysed(std::int64_t after, std::size_t most);
-    // Every sound whose content was analysed, with its content's key (none
-    // for a fingerprint kept as text, from before fingerprints were packed)
-    // and what was learned.
-    using AnalysisVisit
-        = std::function<void(std::string_view path, const std::optional<ContentKey> &, const AnalysisResult &)>;
-    void eachAnalysis(const AnalysisVisit &visit);
-    // Every analysed content's key and description.
-    void eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit);
-    // The content of the sound at path, where it has a packed fingerprint.
-    std::optional<ContentKey> contentAt(const std::string &path);
-    // Every sound of content, with what was learned of it.
-    std::vector<std::pair<SoundRow, AnalysisResult>> soundsWith(const ContentKey &content);
+    // The saved searches, and what the analysis learned: parts of the
+    // same file, reached through the database.
+    class Searches;
+    class Analyses;
+    Searches savedSearches();
+    Analyses analyses();
 
     // Why the first edit or commit that failed since the last call failed
     // (a full disk, a file gone read-only); empty when none did.
@@ -225,6 +207,8 @@ public:
     std::vector<std::string> backups() const;
 
 private:
+    friend class Searches;
+    friend class Analyses;
     // work (true: done) in a savepoint of its own, whole or not at all; a
     // failure is noted.
     bool inSavepoint(const std::function<bool()> &work);
@@ -258,5 +242,56 @@ private:
     std::atomic<int> m_lockPatience{10000};
     std::chrono::steady_clock::time_point m_busySince;
 };
+
+// The saved searches kept in a catalogue file.
+class Database::Searches {
+public:
+    explicit Searches(Database &db) : m_db(db) { }
+    // Saved searches, in the order saved; a name saved again takes the new
+    // query.
+    std::vector<SavedSearch> all();
+    bool saveSearch(const std::string &name, const std::string &query);
+    bool renameSearch(std::int64_t id, const std::string &name);
+    bool removeSearch(std::int64_t id);
+
+private:
+    Database &m_db;
+};
+
+// What the analysis learned, kept in a catalogue file by content.
+class Database::Analyses {
+public:
+    explicit Analyses(Database &db) : m_db(db) { }
+    // What the analysis learned of the sound at path, kept by its content.
+    bool setAnalysis(const std::string &path, const AnalysisResult &result);
+    // Up to most sounds never analysed (by content), with their ids, in id
+    // order from after on.
+    std::vector<std::pair<std::int64_t, std::string>> unanalysed(std::int64_t after, std::size_t most);
+    // Every sound whose content was analysed, with its content's key (none
+    // for a fingerprint kept as text, from before fingerprints were packed)
+    // and what was learned.
+    using AnalysisVisit
+        = std::function<void(std::string_view path, const std::optional<ContentKey> &, const AnalysisResult &)>;
+    void eachAnalysis(const AnalysisVisit &visit);
+    // Every analysed content's key and description.
+    void eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit);
+    // The content of the sound at path, where it has a packed fingerprint.
+    std::optional<ContentKey> contentAt(const std::string &path);
+    // Every sound of content, with what was learned of it.
+    std::vector<std::pair<SoundRow, AnalysisResult>> soundsWith(const ContentKey &content);
+
+private:
+    Database &m_db;
+};
+
+inline Database::Searches Database::savedSearches()
+{
+    return Searches(*this);
+}
+
+inline Database::Analyses Database::analyses()
+{
+    return Analyses(*this);
+}
 
 } // namespace auralist::catalogue

@@ -58,22 +58,22 @@ void analysisAt(const Statement &select, int first, AnalysisResult &r)
 
 } // namespace
 
-bool Database::setAnalysis(const std::string &path, const AnalysisResult &result)
+bool Database::Analyses::setAnalysis(const std::string &path, const AnalysisResult &result)
 {
     // The sound is known by the hash its own audio gave; what was learned
     // is kept under its content, for any file found to hold the same.
     const SoundTraits &t = result.traits;
     const bool ok = t.state == SoundTraits::State::Analysed;
     const std::uint64_t audio = ok ? t.audioHash : 0;
-    Statement own(m_db,
+    Statement own(m_db.m_db,
                   (std::string("UPDATE sounds SET content = ?1") + kAtPath2
                    + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
                       .c_str());
     own.bind(1, static_cast<std::int64_t>(audio));
     own.bind(2, path);
-    if (!checked(own.run()))
+    if (!m_db.checked(own.run()))
         return false;
-    Statement set(m_db,
+    Statement set(m_db.m_db,
                   (std::string("INSERT OR REPLACE INTO analysis(print, size, version, loudness, peak, loop, bpm,"
                                " note, audio_hash, descriptor, error) SELECT fingerprint, size, ?3, ?4, ?5, ?6,"
                                " ?7, ?8, ?9, ?10, ?11 FROM sounds")
@@ -92,13 +92,13 @@ bool Database::setAnalysis(const std::string &path, const AnalysisResult &result
         set.bindText(11, std::string());
     else
         set.bindText(11, result.error.empty() ? std::string("The sound could not be analysed.") : result.error);
-    return checked(set.run());
+    return m_db.checked(set.run());
 }
 
-std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int64_t after, std::size_t most)
+std::vector<std::pair<std::int64_t, std::string>> Database::Analyses::unanalysed(std::int64_t after, std::size_t most)
 {
     std::vector<std::pair<std::int64_t, std::string>> out;
-    Statement select(m_db,
+    Statement select(m_db.m_db,
                      "SELECT s.id, s.path FROM sounds s WHERE s.id > ?1 AND length(s.fingerprint) > 0"
                      " AND NOT EXISTS (SELECT 1 FROM analysis a WHERE a.print = s.fingerprint"
                      " AND a.size = s.size AND a.audio_hash = s.content AND a.version = ?3) ORDER BY s.id LIMIT ?2");
@@ -110,9 +110,9 @@ std::vector<std::pair<std::int64_t, std::string>> Database::unanalysed(std::int6
     return out;
 }
 
-void Database::eachAnalysis(const AnalysisVisit &visit)
+void Database::Analyses::eachAnalysis(const AnalysisVisit &visit)
 {
-    Statement select(m_db,
+    Statement select(m_db.m_db,
                      (std::string("SELECT s.path, a.print, a.size, a.audio_hash, ") + kAnalysisColumns
                       + " FROM analysis a JOIN sounds s ON s.fingerprint = a.print AND s.size = a.size"
                         " AND s.content = a.audio_hash WHERE a.version = ?")
@@ -126,9 +126,9 @@ void Database::eachAnalysis(const AnalysisVisit &visit)
     }
 }
 
-void Database::eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit)
+void Database::Analyses::eachDescription(const std::function<void(const ContentKey &, std::span<const float>)> &visit)
 {
-    Statement select(m_db,
+    Statement select(m_db.m_db,
                      "SELECT print, size, audio_hash, descriptor FROM analysis WHERE version = ? AND error = ''"
                      " AND length(descriptor) > 0");
     select.bind(1, std::int64_t{kAnalysisVersion});
@@ -144,19 +144,19 @@ void Database::eachDescription(const std::function<void(const ContentKey &, std:
     }
 }
 
-std::optional<ContentKey> Database::contentAt(const std::string &path)
+std::optional<ContentKey> Database::Analyses::contentAt(const std::string &path)
 {
-    Statement select(m_db, (std::string("SELECT fingerprint, size, content FROM sounds") + kAtPath1).c_str());
+    Statement select(m_db.m_db, (std::string("SELECT fingerprint, size, content FROM sounds") + kAtPath1).c_str());
     select.bind(1, path);
     if (select.step() != SQLITE_ROW || select.isNull(2))
         return std::nullopt;
     return keyOf(select, 0, select.integer(1));
 }
 
-std::vector<std::pair<SoundRow, AnalysisResult>> Database::soundsWith(const ContentKey &content)
+std::vector<std::pair<SoundRow, AnalysisResult>> Database::Analyses::soundsWith(const ContentKey &content)
 {
     std::vector<std::pair<SoundRow, AnalysisResult>> out;
-    Statement select(m_db,
+    Statement select(m_db.m_db,
                      (std::string("SELECT s.path, s.size, s.modified, s.device, s.inode, s.length_frames, s.rate,"
                                   " s.channels, s.format, s.favourite, s.tags, s.fingerprint, s.metadata, s.content, ")
                       + kAnalysisColumns

@@ -269,13 +269,13 @@ void Library::tell(std::function<void(Listener &)> call)
 
 void Library::tellSearches(Database &db)
 {
-    tell([searches = db.searches()](Listener &l) { l.catalogueSearchesChanged(searches); });
+    tell([searches = db.savedSearches().all()](Listener &l) { l.catalogueSearchesChanged(searches); });
 }
 
 void Library::saveSearch(const std::string &name, const std::string &query)
 {
     m_writer.post([this, name, query](Database &db) {
-        db.saveSearch(name, query);
+        db.savedSearches().saveSearch(name, query);
         tellSearches(db);
     });
 }
@@ -283,7 +283,7 @@ void Library::saveSearch(const std::string &name, const std::string &query)
 void Library::renameSearch(std::int64_t id, const std::string &name)
 {
     m_writer.post([this, id, name](Database &db) {
-        db.renameSearch(id, name);
+        db.savedSearches().renameSearch(id, name);
         tellSearches(db);
     });
 }
@@ -291,7 +291,7 @@ void Library::renameSearch(std::int64_t id, const std::string &name)
 void Library::removeSearch(std::int64_t id)
 {
     m_writer.post([this, id](Database &db) {
-        db.removeSearch(id);
+        db.savedSearches().removeSearch(id);
         tellSearches(db);
     });
 }

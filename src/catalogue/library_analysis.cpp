@@ -31,10 +31,10 @@ void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<Anal
             struct stat st { };
             if (result.traits.state == SoundTraits::State::Failed && ::stat(path.c_str(), &st) != 0)
                 continue;
-            db.setAnalysis(path, result);
+            db.analyses().setAnalysis(path, result);
             if (result.traits.state != SoundTraits::State::Analysed || !m_similar.loaded())
                 continue;
-            const auto content = db.contentAt(path);
+            const auto content = db.analyses().contentAt(path);
             const auto label = content ? m_similar.put(*content, result.descriptor) : std::nullopt;
             if (label && m_labelled.store == store)
                 m_labelled.labels.emplace_back(result.record, *label);
@@ -47,7 +47,7 @@ SimilarSounds &Library::similar(Database &db)
     if (!m_similar.loaded()) {
         const auto start = Clock::now();
         m_similar.clear();
-        db.eachDescription([&](const ContentKey &content, std::span<const float> description) {
+        db.analyses().eachDescription([&](const ContentKey &content, std::span<const float> description) {
             m_similar.put(content, description);
         });
         const auto *index = m_similar.index();
@@ -63,11 +63,12 @@ const std::vector<std::pair<std::uint32_t, std::uint32_t>> &Library::labelsOf(Da
         return m_labelled.labels;
     const PathIndex at = indexOf(*store);
     std::vector<std::pair<std::uint32_t, ContentKey>> contents;
-    db.eachAnalysis([&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
-        const auto i = content ? at.find(path) : std::nullopt;
-        if (i && found.traits.state == SoundTraits::State::Analysed)
-            contents.emplace_back(*i, *content);
-    });
+    db.analyses().eachAnalysis(
+        [&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
+            const auto i = content ? at.find(path) : std::nullopt;
+            if (i && found.traits.state == SoundTraits::State::Analysed)
+                contents.emplace_back(*i, *content);
+        });
     label(db, store, contents);
     return m_labelled.labels;
 }
@@ -92,7 +93,7 @@ void Library::requestAnalyses(std::uint64_t request, const RecordStorePtr &store
         const PathIndex at = indexOf(*store);
         std::vector<AnalysisResult> results;
         std::vector<std::pair<std::uint32_t, ContentKey>> contents;
-        db.eachAnalysis(
+        db.analyses().eachAnalysis(
             [&](std::string_view path, const std::optional<ContentKey> &content, const AnalysisResult &found) {
                 const auto i = at.find(path);
                 if (!i)
@@ -118,7 +119,7 @@ void Library::requestUnanalysed(std::uint64_t request, std::int64_t after, std::
     m_writer.post([this, request, after, most](Database &db) {
         std::vector<std::string> paths;
         std::int64_t last = after;
-        for (auto &[id, path] : db.unanalysed(after, most)) {
+        for (auto &[id, path] : db.analyses().unanalysed(after, most)) {
             last = id;
             paths.push_back(std::move(path));
         }
@@ -164,7 +165,7 @@ RecordStorePtr Library::similarEverywhere(Database &db, const std::string &path,
 {
     SimilarSounds &known = similar(db);
     const DescriptionIndex *index = known.index();
-    const auto content = db.contentAt(path);
+    const auto content = db.analyses().contentAt(path);
     const auto label = content ? known.labelOf(*content) : std::nullopt;
     if (!index || !label)
         return nullptr;
@@ -174,7 +175,7 @@ RecordStorePtr Library::similarEverywhere(Database &db, const std::string &path,
     for (const auto &[near, distance] : index->nearest(query, most)) {
         // Every sound of that content (copies of one sound are equally
         // like it), while there is room.
-        for (const auto &[row, analysis] : db.soundsWith(known.content(near))) {
+        for (const auto &[row, analysis] : db.analyses().soundsWith(known.content(near))) {
             if (store->size() >= most)
                 break;
             const std::uint32_t i = store->size();

@@ -195,7 +195,7 @@ TEST(Catalogue, AnalysesSharedByAFingerprintAreNotKeptForward)
     ASSERT_EQ(db.open(), Database::Opened::Existing);
     EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
     std::vector<std::string> analysed;
-    db.eachAnalysis(
+    db.analyses().eachAnalysis(
         [&](std::string_view path, const std::optional<ContentKey> &key, const auralist::AnalysisResult &r) {
             analysed.emplace_back(path);
             EXPECT_FLOAT_EQ(r.traits.loudness, -20.0F);
@@ -204,7 +204,7 @@ TEST(Catalogue, AnalysesSharedByAFingerprintAreNotKeptForward)
         });
     EXPECT_EQ(analysed, std::vector<std::string>{"/s/Keys.wav"});
     std::vector<std::string> waiting;
-    for (const auto &[id, path] : db.unanalysed(0, 10))
+    for (const auto &[id, path] : db.analyses().unanalysed(0, 10))
         waiting.push_back(path);
     EXPECT_EQ(waiting, (std::vector<std::string>{"/s/Bass stem.wav", "/s/Drums stem.wav"}));
     EXPECT_EQ(db.findSound("/s/Keys.wav", "")->content, std::optional<std::uint64_t>(8));
@@ -509,21 +509,21 @@ TEST(Database, SavedSearchesKeepTheirNamesAndOrder)
     {
         Database db(file);
         ASSERT_EQ(db.open(), Database::Opened::Fresh);
-        EXPECT_TRUE(db.saveSearch("Kicks", "kick len:<1s"));
-        EXPECT_TRUE(db.saveSearch("Loops", "type:loop"));
-        EXPECT_TRUE(db.saveSearch("Kicks", "kick -808"));
-        auto searches = db.searches();
+        EXPECT_TRUE(db.savedSearches().saveSearch("Kicks", "kick len:<1s"));
+        EXPECT_TRUE(db.savedSearches().saveSearch("Loops", "type:loop"));
+        EXPECT_TRUE(db.savedSearches().saveSearch("Kicks", "kick -808"));
+        auto searches = db.savedSearches().all();
         ASSERT_EQ(searches.size(), 2U);
         EXPECT_EQ(searches[0].name, "Kicks");
         EXPECT_EQ(searches[0].query, "kick -808");
-        EXPECT_TRUE(db.renameSearch(searches[1].id, "Kicks"));
-        EXPECT_EQ(db.searches()[1].name, "Loops");
-        EXPECT_TRUE(db.renameSearch(searches[1].id, "Grooves"));
-        EXPECT_TRUE(db.removeSearch(searches[0].id));
+        EXPECT_TRUE(db.savedSearches().renameSearch(searches[1].id, "Kicks"));
+        EXPECT_EQ(db.savedSearches().all()[1].name, "Loops");
+        EXPECT_TRUE(db.savedSearches().renameSearch(searches[1].id, "Grooves"));
+        EXPECT_TRUE(db.savedSearches().removeSearch(searches[0].id));
     }
     Database db(file);
     ASSERT_EQ(db.open(), Database::Opened::Existing);
-    const auto searches = db.searches();
+    const auto searches = db.savedSearches().all();
     ASSERT_EQ(searches.size(), 1U);
     EXPECT_EQ(searches[0].name, "Grooves");
     EXPECT_EQ(searches[0].query, "type:loop");
