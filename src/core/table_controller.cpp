@@ -32,8 +32,8 @@ int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundR
 
 namespace {
 
-// The model's columns: each one's key (of a record's value, fact or trait)
-// and its title, in the model's order; the view may move and hide them.
+// Each column's key (of a record's value, fact or trait) and title, in the
+// order of TableController::Column.
 struct ColumnOf {
     const char *key;
     const char *title;
@@ -49,6 +49,7 @@ constexpr ColumnOf kColumns[] = {
     {"note", "Note"},           {"similarity", "Similarity"},
     {"duplicate", "Duplicate"},
 };
+static_assert(std::size(kColumns) == TableController::kColumnCount, "a key and title for every column");
 
 } // namespace
 
@@ -521,15 +522,15 @@ QVariant TableController::data(const QModelIndex &index, int role) const
     if (role == Qt::ToolTipRole) {
         // Every tooltip is shown as text: a name or a file's own words are
         // never markup.
-        const QVariant tip = data(index, kPlainToolTipRole);
+        const QVariant tip = data(index, PlainToolTipRole);
         return tip.isNull() ? tip : QVariant(plainTip(tip.toString()));
     }
-    if (role == kPlainToolTipRole) {
+    if (role == PlainToolTipRole) {
         if (const std::string *reason = unplayableReason(item))
             return QStringLiteral("Cannot play: %1").arg(displayText(*reason));
     }
     const std::string key = identifierForColumn(index.column());
-    if (role == kPlainToolTipRole && !isTraitKey(key)) {
+    if (role == PlainToolTipRole && !isTraitKey(key)) {
         // What the file says of itself.
         if (const FileMetadata *m = item.store()->metadata(item.index()); m && !m->text.empty())
             return QString::fromStdString(m->text);
@@ -542,10 +543,10 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return QVariant::fromValue(Qt::AlignCenter);
     if (role == Qt::AccessibleTextRole && key == RecordStore::kFavouriteKey)
         return item.store()->favourite(item.index()) ? QStringLiteral("Favourite") : QString();
-    if (role != Qt::DisplayRole && role != Qt::EditRole && role != kPlainToolTipRole)
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != PlainToolTipRole)
         return {};
     if (key == kDuplicateKey || key == kSimilarityKey) {
-        if (role == kPlainToolTipRole || key != m_listKey)
+        if (role == PlainToolTipRole || key != m_listKey)
             return {};
         const auto value = listValue(item.index());
         if (!value)
@@ -555,7 +556,7 @@ QVariant TableController::data(const QModelIndex &index, int role) const
     }
     if (isTraitKey(key)) {
         const SoundTraits &traits = item.store()->traits(item.index());
-        if (role == kPlainToolTipRole)
+        if (role == PlainToolTipRole)
             return traits.state == SoundTraits::State::Failed
                 ? QStringLiteral("Could not be analysed: %1").arg(displayText(item.store()->reason(traits.reason)))
                 : QVariant();
@@ -575,7 +576,7 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
     if (isFactKey(key)) {
-        if (role == kPlainToolTipRole)
+        if (role == PlainToolTipRole)
             return {};
         const std::string text = factText(item.facts(), key);
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

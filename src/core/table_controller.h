@@ -28,9 +28,35 @@ public:
     // Rows above this index are left out of selectedItems.
     static constexpr int kMaxSelectedRow = 9999;
 
-    // What the first column's cell shows beside the name (StatusRole).
+    // The model's columns, in the order of its sections (the view may move
+    // and hide them). Each has a key (identifierForColumn: kept in the
+    // settings, used by the sort and the query) and a title (the header's).
+    enum class Column : int {
+        Name,
+        Path,
+        Length,
+        Format,
+        Rate,
+        Channels,
+        Size,
+        Favourite,
+        Tags,
+        Description,
+        Loudness,
+        Peak,
+        Type,
+        Bpm,
+        Note,
+        Similarity,
+        Duplicate,
+    };
+    static constexpr int kColumnCount = static_cast<int>(Column::Duplicate) + 1;
+
+    // What the model answers beyond Qt's roles: what the first column's
+    // cell shows beside the name (a RowStatus), and a cell's tooltip
+    // before it is made safe to show (plainTip).
+    enum Role : int { StatusRole = Qt::UserRole + 1, PlainToolTipRole = Qt::UserRole + 40 };
     enum class RowStatus : int { None = 0, Unplayable = 1, Playing = 2 };
-    static constexpr int StatusRole = Qt::UserRole + 1;
 
     explicit TableController(Diagnostics &diagnostics, QObject *parent = nullptr);
 
@@ -134,9 +160,6 @@ public:
     QStringList mimeTypes() const override;
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
     Qt::DropActions supportedDragActions() const override;
-
-    // A cell's tooltip before it is made safe to show (plainTip).
-    static constexpr int kPlainToolTipRole = Qt::UserRole + 40;
 
 signals:
     // The user chose another sort.

@@ -77,64 +77,62 @@ void DragTable::setTableController(TableController *controller)
 
 void DragTable::arrangeColumns()
 {
+    using Column = TableController::Column;
     QHeaderView *header = horizontalHeader();
-    const std::vector<std::string> ids = columnIdentifiers();
+    const auto section = [](Column c) { return static_cast<int>(c); };
     // The path takes the room the others leave (fitColumns, below).
-    for (int c = 0; c < static_cast<int>(ids.size()); ++c) {
-        const std::string &id = ids[static_cast<size_t>(c)];
-        if (id == "path" && ids.size() > 2)
+    for (int c = 0; c < TableController::kColumnCount; ++c) {
+        if (c == section(Column::Path))
             header->setSectionResizeMode(c, QHeaderView::Stretch);
         else
-            header->resizeSection(c, initialWidth(id));
+            header->resizeSection(c, initialWidth(static_cast<Column>(c)));
     }
     // At first what a collector judges a sound by comes first, after its
     // name: the analysis and the favourite, then the format and what is
-    // said of it. Where it is, its rate, channels, size and peak start
-    // hidden; the header's menu brings them back, and the user's own
-    // arrangement is kept from then on.
-    static const char *const kFirst[]
-        = {"name", "length", "loudness", "type", "bpm", "note", "favourite", "format", "tags", "description"};
+    // said of it. Its path, rate, channels, size and peak start hidden; the
+    // header's menu brings them back, and the user's own arrangement is
+    // kept from then on.
+    static constexpr Column kFirst[]
+        = {Column::Name, Column::Length,    Column::Loudness, Column::Type, Column::Bpm,
+           Column::Note, Column::Favourite, Column::Format,   Column::Tags, Column::Description};
     int place = 0;
-    for (const char *id : kFirst) {
-        const auto it = std::find(ids.begin(), ids.end(), std::string(id));
-        if (it == ids.end())
-            continue;
-        header->moveSection(header->visualIndex(static_cast<int>(it - ids.begin())), place++);
-    }
-    if (ids.size() > 2) {
-        for (const char *id : {"path", "rate", "channels", "size", "peak"}) {
-            const auto it = std::find(ids.begin(), ids.end(), std::string(id));
-            if (it != ids.end())
-                header->setSectionHidden(static_cast<int>(it - ids.begin()), true);
-        }
-    }
+    for (const Column c : kFirst)
+        header->moveSection(header->visualIndex(section(c)), place++);
+    for (const Column c : {Column::Path, Column::Rate, Column::Channels, Column::Size, Column::Peak})
+        header->setSectionHidden(section(c), true);
     fitColumns();
 }
 
-int DragTable::initialWidth(const std::string &column)
+int DragTable::initialWidth(TableController::Column column)
 {
-    if (column == "name")
-        return 260;
-    if (column == "description")
-        return 200;
-    if (column == "format" || column == "tags")
-        return 110;
-    if (column == "loudness")
-        return 90;
-    if (column == "bpm" || column == "note")
-        return 50;
-    if (column == "similarity" || column == "duplicate")
-        return 75;
-    return column == "favourite" || column == "channels" || column == "type" ? 70 : 80;
+    using Column = TableController::Column;
+    switch (column) {
+    case Column::Name: return 260;
+    case Column::Description: return 200;
+    case Column::Format:
+    case Column::Tags: return 110;
+    case Column::Loudness: return 90;
+    case Column::Bpm:
+    case Column::Note: return 50;
+    case Column::Similarity:
+    case Column::Duplicate: return 75;
+    case Column::Favourite:
+    case Column::Channels:
+    case Column::Type: return 70;
+    case Column::Path:
+    case Column::Length:
+    case Column::Rate:
+    case Column::Size:
+    case Column::Peak: break;
+    }
+    return 80;
 }
 
 void DragTable::fitColumns()
 {
+    const int path = static_cast<int>(TableController::Column::Path);
     QHeaderView *header = horizontalHeader();
-    const std::vector<std::string> ids = columnIdentifiers();
-    const auto path = std::find(ids.begin(), ids.end(), std::string("path"));
-    const bool pathShown = path != ids.end() && !header->isSectionHidden(static_cast<int>(path - ids.begin()));
-    header->setStretchLastSection(!pathShown || ids.size() <= 2);
+    header->setStretchLastSection(header->count() <= path || header->isSectionHidden(path));
 }
 
 void DragTable::resizeEvent(QResizeEvent *event)
@@ -194,16 +192,6 @@ void DragTable::awakeFromNib()
 Qt::DropActions DragTable::draggingSourceOperationMaskForLocal(bool local)
 {
     return local ? Qt::DropActions(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) : Qt::CopyAction;
-}
-
-std::vector<std::string> DragTable::columnIdentifiers() const
-{
-    std::vector<std::string> ids;
-    if (m_tableController) {
-        for (int c = 0; c < m_tableController->columnCount(); ++c)
-            ids.push_back(m_tableController->identifierForColumn(c));
-    }
-    return ids;
 }
 
 std::vector<int> DragTable::selectedRowIndexes() const

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "core/table_controller.h"
 #include "core/table_view.h"
 
 class QTimer;
@@ -29,15 +30,12 @@ public:
     // The path takes the room the other columns leave; with it hidden, the
     // last column shown does.
     // A column's width before the user gives it another.
-    static int initialWidth(const std::string &column);
+    static int initialWidth(TableController::Column column);
     void fitColumns();
     void canDrag(bool on) { m_canDrag = on; }
     void canDrop(bool on) { m_canDrop = on; }
     bool canDropFiles() const { return m_canDrop; }
     static Qt::DropActions draggingSourceOperationMaskForLocal(bool local);
-
-    // The model's column keys, in its order.
-    std::vector<std::string> columnIdentifiers() const;
 
     // TableView
     int selectedColumn() const override { return m_selectedColumn; }
