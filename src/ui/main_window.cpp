@@ -176,8 +176,8 @@ void MainWindow::fillLibrary()
         if (f.offline)
             text += QStringLiteral(" \u2014 offline");
         QListWidgetItem *item = add(text, Catalogue::ListKind::Folder, bytes);
-        item->setToolTip(plainTip(QFile::decodeName(bytes)
-                                                   + (f.offline ? QStringLiteral(" (not connected)") : QString())));
+        item->setToolTip(
+            plainTip(QFile::decodeName(bytes) + (f.offline ? QStringLiteral(" (not connected)") : QString())));
         if (f.offline)
             item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
     }
