@@ -24,6 +24,7 @@
 #include "core/table_controller.h"
 #include "ui/delete_panel.h"
 #include "ui/drag_table.h"
+#include "ui/keyboard_shortcuts.h"
 #include "ui/waveform_strip.h"
 #include "ui_main_window.h"
 
@@ -82,9 +83,10 @@ MainWindow::MainWindow(QWidget *parent)
     // The waveform grows with the window, a quarter of what the list gets.
     m_ui->splitter->setStretchFactor(0, 1);
     m_ui->splitter->setStretchFactor(1, 3);
+    // The menu items' keys come from the one list the help shows.
+    giveActionsTheirKeys(*this);
     // Del is the table's own key (it asks about the selected sounds); the
     // menu shows it without taking it from the table.
-    m_ui->actionDelete->setShortcut(QKeySequence(Qt::Key_Delete));
     m_ui->actionDelete->setShortcutContext(Qt::WidgetShortcut);
     m_ui->trackName->setAccessibleDescription(m_ui->trackName->text());
     // The library pane is narrow beside the list, and stays so.

@@ -642,10 +642,19 @@ void GuiTest::theSelectionFollowsItsSoundAndKeysMoveIt()
     QVERIFY(opened.done());
     QCOMPARE(shownAt, QString::fromStdString(m_dir));
 
-    // Every key the window answers to is in the help.
+    // Every key the window answers to is in the help, and each action the
+    // help names has the key it says.
     QString listed;
-    for (const KeyHelp &k : keyboardShortcuts())
+    for (const KeyHelp &k : keyboardShortcuts()) {
         listed += k.keys + QLatin1Char(',');
+        const QStringList keys = k.keys.split(QStringLiteral(", "));
+        QVERIFY2(k.actions.empty() || k.actions.size() == static_cast<std::size_t>(keys.size()), qPrintable(k.keys));
+        for (std::size_t i = 0; i < k.actions.size(); ++i) {
+            auto *action = m_browser->window().findChild<QAction *>(QString::fromLatin1(k.actions[i]));
+            QVERIFY2(action, k.actions[i]);
+            QCOMPARE(action->shortcut().toString(), keys[static_cast<qsizetype>(i)]);
+        }
+    }
     for (QAction *action : m_browser->window().findChildren<QAction *>()) {
         if (!action->shortcut().isEmpty())
             QVERIFY2(listed.contains(action->shortcut().toString()), qPrintable(action->shortcut().toString()));
