@@ -12,8 +12,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import e2e_test  # noqa: E402  (takes the binary's path from argv)
-from e2e_test import App, find_window, listing, press_in, tone  # noqa: E402
+from support import App, find_window, listing, press_in, tone  # noqa: E402  (takes the binary from argv)
 
 EXPECTED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "session.lines")
 

@@ -15,6 +15,9 @@
 
 using namespace auralist;
 using auralist::testing::listing;
+using namespace auralist::fakes;
+using auralist::testing::CapturedOutput;
+using auralist::testing::dropNames;
 using auralist::testing::Rig;
 using auralist::testing::TempDir;
 namespace fs = std::filesystem;
@@ -271,4 +274,178 @@ TEST(DeleteOnDisk, AFileThatCannotBeRemovedKeepsItsRecord)
         ASSERT_EQ(rig.alerts.shown.size(), 1U);
         EXPECT_NE(rig.alerts.shown[0].message.find("Permission denied"), std::string::npos);
     }
+}
+
+TEST(Delete, RemovesExactlyTheConfirmedFile)
+{
+    TempDir tmp;
+    Rig rig;
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"});
+    Controller &c = rig.controller;
+    rig.select(2);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete c.wav?");
+    EXPECT_FALSE(c.state().playModeOn);
+    c.cancelDelete();
+    EXPECT_TRUE(std::filesystem::exists(paths[2]));
+    EXPECT_EQ(rig.names().size(), 5U);
+    EXPECT_TRUE(c.state().playModeOn);
+
+    c.deleteSelected();
+    c.approveDelete();
+    EXPECT_FALSE(std::filesystem::exists(paths[2]));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "b.wav", "d.wav", "e.wav"}));
+    EXPECT_EQ(rig.view.trackName, "d.wav"); // the record that moved up plays
+    EXPECT_EQ(rig.desktop.changed, (std::vector<std::string>{paths[2]}));
+    for (size_t i : {0U, 1U, 3U, 4U})
+        EXPECT_TRUE(std::filesystem::exists(paths[i]));
+
+    // Several rows selected: the question names how many and which, and
+    // exactly those files go.
+    rig.table.rows = {0, 1};
+    rig.table.current = 1;
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelMessage, "Are you sure you want to delete these 2 sounds?");
+    EXPECT_TRUE(rig.view.panelDetail.startsWith("a.wav\nb.wav\n\n"));
+    c.approveDelete();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"d.wav", "e.wav"}));
+    EXPECT_FALSE(std::filesystem::exists(paths[0]));
+    EXPECT_FALSE(std::filesystem::exists(paths[1]));
+    EXPECT_TRUE(std::filesystem::exists(paths[3]));
+    EXPECT_TRUE(rig.view.title.contains(QStringLiteral(" 2 sounds "))) << rig.view.title.toStdString();
+
+    // While filtered, the record leaves the sound list too.
+    rig.view.find = "e";
+    c.find();
+    rig.select(0);
+    c.deleteSelected();
+    c.approveDelete();
+    rig.view.find = "";
+    c.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"d.wav"}));
+
+    // Deleting the last row leaves currentTrack past the end: no crash.
+    rig.select(0);
+    c.deleteSelected();
+    c.approveDelete();
+    EXPECT_TRUE(rig.names().empty());
+    EXPECT_EQ(c.state().sound, nullptr);
+}
+
+TEST(Delete, FoldersLinksAndReplacedFilesAreSafe)
+{
+    TempDir tmp;
+    Rig rig;
+    const std::string folder = tmp.dir("drop/Loops.wav");
+    tmp.file("drop/Loops.wav/inner.wav");
+    const std::string target = tmp.file("target.txt", "keep");
+    std::filesystem::create_symlink(target, tmp.path() + "/drop/link.wav");
+    const std::string swapped = tmp.file("drop/swap.wav", "original");
+    rig.controller.droppedFilesInWell({folder, tmp.path() + "/drop/link.wav", swapped});
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"inner.wav", "link.wav", "swap.wav"}));
+
+    // A folder record from inside a scan: never removed, user told.
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
+    int folderRow = -1;
+    for (size_t i = 0; i < rig.controller.state().items->size(); ++i)
+        if ((*rig.controller.state().items)[i].path() == folder)
+            folderRow = static_cast<int>(i);
+    ASSERT_GE(folderRow, 0);
+    rig.select(folderRow);
+    rig.controller.deleteSelected();
+    rig.controller.approveDelete();
+    EXPECT_TRUE(std::filesystem::exists(folder + "/inner.wav"));
+    ASSERT_EQ(rig.alerts.shown.size(), 1U);
+    EXPECT_NE(rig.alerts.shown[0].message.find("Folders are not deleted"), std::string::npos);
+
+    auto rowOf = [&](const std::string &name) {
+        const auto n = rig.names();
+        return static_cast<int>(std::find(n.begin(), n.end(), name) - n.begin());
+    };
+    // A link goes, its target stays.
+    rig.select(rowOf("link.wav"));
+    rig.controller.deleteSelected();
+    rig.controller.approveDelete();
+    EXPECT_FALSE(std::filesystem::is_symlink(tmp.path() + "/drop/link.wav"));
+    EXPECT_TRUE(std::filesystem::exists(target));
+
+    // Replaced between question and answer: nothing removed, user told.
+    rig.select(rowOf("swap.wav"));
+    rig.controller.deleteSelected();
+    // Made before the original goes, so it cannot get the original's inode.
+    const std::string other = tmp.file("drop/other.tmp", "another file");
+    std::filesystem::rename(other, swapped);
+    rig.controller.approveDelete();
+    EXPECT_TRUE(std::filesystem::exists(swapped));
+    EXPECT_NE(rig.alerts.shown.back().message.find("not deleted"), std::string::npos);
+    EXPECT_NE(rowOf("swap.wav"), static_cast<int>(rig.names().size()));
+}
+
+TEST(Delete, AFileListedTwiceLeavesNoGhostAndTheSheetSaysWhereItGoes)
+{
+    TempDir tmp;
+    const std::string a = tmp.file("drop/a.wav");
+    tmp.file("drop/b.wav");
+    Rig rig;
+    Controller &c = rig.controller;
+    // The folder and a file inside it: the file has two equal records.
+    rig.controller.droppedFilesInWell({tmp.path() + "/drop", a});
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"a.wav", "b.wav", "a.wav"}));
+    rig.select(2);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelDetail, "The file is removed from the disk. This cannot be undone.");
+    c.approveDelete();
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+
+    // While filtered: gone from the rows, the match list and the sound list.
+    const std::string e = tmp.file("e.wav");
+    rig.controller.droppedFilesInWell({e, tmp.path() + "/drop", e});
+    rig.view.find = "e";
+    c.find();
+    ASSERT_EQ(rig.names(), (std::vector<std::string>{"e.wav", "e.wav"}));
+    c.options().setMoveToTrash(true);
+    rig.select(1);
+    c.deleteSelected();
+    EXPECT_EQ(rig.view.panelDetail, "The file is moved to the Trash.");
+    c.approveDelete();
+    EXPECT_TRUE(rig.names().empty());
+    EXPECT_TRUE(c.state().matches->empty());
+    rig.view.find = "";
+    c.find();
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+}
+
+TEST(Delete, EachSoundOfSeveralIsCheckedAndEachRefusalIsReported)
+{
+    TempDir tmp;
+    Rig rig;
+    const auto paths = dropNames(rig, tmp, {"a.wav", "b.wav", "c.wav"});
+    Controller &c = rig.controller;
+    rig.table.rows = {0, 1, 2};
+    rig.table.current = 0;
+    c.deleteSelected();
+    // b.wav is replaced after the question: it stays, and so does the
+    // new file; a refusal to remove c.wav is told too, in one alert.
+    const std::string other = tmp.file("other.wav");
+    std::filesystem::rename(other, paths[1]);
+    c.approveDelete();
+    EXPECT_FALSE(std::filesystem::exists(paths[0]));
+    EXPECT_TRUE(std::filesystem::exists(paths[1]));
+    EXPECT_FALSE(std::filesystem::exists(paths[2]));
+    ASSERT_EQ(rig.alerts.shown.size(), 1U);
+    EXPECT_NE(rig.alerts.shown[0].message.find("b.wav\xe2\x80\x9d was not deleted"), std::string::npos);
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"b.wav"}));
+
+    TempDir more;
+    dropNames(rig, more, {"x.wav", "y.wav"});
+    rig.table.rows = {0, 1};
+    c.deleteSelected();
+    rig.fs.failRemovals = true;
+    c.approveDelete();
+    ASSERT_EQ(rig.alerts.shown.size(), 2U);
+    const std::string &both = rig.alerts.shown[1].message;
+    EXPECT_NE(both.find("x.wav\xe2\x80\x9d could not be deleted: Read-only file system\n"), std::string::npos);
+    EXPECT_NE(both.find("y.wav\xe2\x80\x9d could not be deleted"), std::string::npos);
+    EXPECT_EQ(rig.names().size(), 2U);
 }
