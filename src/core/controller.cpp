@@ -2,12 +2,9 @@
 #include "core/file_type.h"
 #include "core/setting.h"
 
-#include "core/query.h"
-
 #include <algorithm>
 
 #include "core/diagnostics.h"
-#include "core/smalltalk.h"
 #include "core/string_utils.h"
 #include "core/table_controller.h"
 
@@ -34,7 +31,7 @@ Controller::Controller(const Services &services, TableController &tableControlle
                     if (std::string_view(changed.key) == settings::kAutoAdvance.key) {
                         queueNextTrack();
                     } else if (std::string_view(changed.key) == settings::kSearchAllText.key) {
-                        m_lastFind.clear();
+                        m_find.forget();
                         find();
                     }
                 }),
@@ -140,18 +137,6 @@ void Controller::setMatches(SoundList list)
     m_tableController.setItems(m_state.matches);
 }
 
-namespace {
-
-std::string joined(const std::vector<std::string> &parts)
-{
-    std::string out;
-    for (const std::string &p : parts)
-        out += (out.empty() ? "" : " \u00b7 ") + p;
-    return out;
-}
-
-} // namespace
-
 void Controller::find()
 {
     const QByteArray text = m_view.findText().toUtf8();
@@ -159,91 +144,19 @@ void Controller::find()
     if (!m_tableController.listValuesKey().empty())
         m_tableController.setListValues({}, {});
     const std::string_view typed(text.constData(), static_cast<size_t>(text.size()));
-    const Query query = parseQuery(typed);
-    m_findIsLive = !query.empty() && (!query.dependsOnNamesOnly() || m_options.searchAllText());
-    if (query.empty()) {
-        m_lastFind.clear();
-        m_view.setFindHint(QString::fromStdString(joined(query.hints)));
+    if (!m_state.items && !FindFilter::blank(typed))
+        setItems(makeSoundList());
+    FindFilter::Found found = m_find.run(typed, m_state.items, m_itemsVersion + m_tableController.mutationCount(),
+                                         m_options.searchAllText());
+    m_findIsLive = found.live;
+    m_view.setFindHint(QString::fromStdString(found.hint));
+    if (!found.matches) {
         setMatches(m_state.items ? m_state.items : makeSoundList());
         return;
     }
-    if (!m_state.items)
-        setItems(makeSoundList());
-    const RecordStore &store = *m_state.items->store();
-    const std::vector<std::uint32_t> &all = m_state.items->rows();
-    // Words that must all be there, typed on: only the sounds found last
-    // time can still match.
-    const std::string folded = caseFold(typed);
-    const bool narrowing = query.onlyRequiredWords() && !m_lastFind.empty() && m_lastFindList == m_state.items.get()
-        && m_lastFindVersion == m_itemsVersion + m_tableController.mutationCount() && folded.starts_with(m_lastFind);
-    // Hits are positions in the sound list; the match list takes the
-    // records at those positions.
-    std::vector<std::uint32_t> hits;
-    SoundList matches = makeSoundList(m_state.items->store());
-    std::vector<std::uint32_t> &rows = matches->rows();
-    // Narrowing, the words the last find began with, unchanged, matched
-    // every hit already: only the rest are tried.
-    Query rest = query;
-    if (narrowing) {
-        std::size_t settled = 0;
-        while (settled < m_lastWords.size() && settled < query.terms.size()
-               && m_lastWords[settled] == query.terms[settled].text)
-            ++settled;
-        rest.terms.erase(rest.terms.begin(), rest.terms.begin() + static_cast<std::ptrdiff_t>(settled));
-        rest.nameLetters = 0;
-        for (const Query::Term &t : rest.terms)
-            rest.nameLetters |= t.letters;
-    }
-    std::size_t passedOver = 0;
-    const bool allText = m_options.searchAllText();
-    const bool countPassedOver = !query.onlyRequiredWords();
-    auto consider = [&](std::uint32_t position) {
-        const std::uint32_t record = all[position];
-        if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
-            return;
-        if (matchesQuery(rest, store, record, allText)) {
-            hits.push_back(position);
-            rows.push_back(record);
-        } else if (countPassedOver && lacksValueFor(query, store, record)) {
-            ++passedOver;
-        }
-    };
-    // The positions worth trying: the last hits, or every sound whose name
-    // has the words' letters. Their names lie far apart in memory, so each
-    // is asked for a few positions ahead of its comparison.
-    std::vector<std::uint32_t> lettered;
-    if (!narrowing) {
-        lettered.reserve(all.size() / 4);
-        for (size_t i = 0; i < all.size(); ++i) {
-            if (allText || (store.nameLetters(all[i]) & rest.nameLetters) == rest.nameLetters)
-                lettered.push_back(static_cast<std::uint32_t>(i));
-        }
-    }
-    const std::vector<std::uint32_t> &candidates = narrowing ? m_lastHits : lettered;
-    constexpr std::size_t kEntryAhead = 16;
-    constexpr std::size_t kNameAhead = 8;
-    for (std::size_t k = 0; k < candidates.size(); ++k) {
-        if (k + kEntryAhead < candidates.size())
-            store.prefetchEntry(all[candidates[k + kEntryAhead]]);
-        if (k + kNameAhead < candidates.size())
-            store.prefetchFoldedName(all[candidates[k + kNameAhead]]);
-        consider(candidates[k]);
-    }
-    std::vector<std::string> hints = query.hints;
-    if (passedOver > 0)
-        hints.push_back(groupedDigits(passedOver) + (passedOver == 1 ? " sound" : " sounds")
-                        + (query.needsAnalysis() ? " not analysed yet" : " not read yet") + ", passed over");
-    m_view.setFindHint(QString::fromStdString(joined(hints)));
-    m_lastFind = query.onlyRequiredWords() ? folded : std::string();
-    m_lastWords.clear();
-    if (query.onlyRequiredWords()) {
-        for (const Query::Term &t : query.terms)
-            m_lastWords.push_back(t.text);
-    }
-    m_lastHits = std::move(hits);
-    m_lastFindList = m_state.items.get();
-    setMatches(std::move(matches));
-    m_lastFindVersion = m_itemsVersion + m_tableController.mutationCount();
+    setMatches(std::move(found.matches));
+    // Rows the find itself set are no change to the list it searched.
+    m_find.settled(m_itemsVersion + m_tableController.mutationCount());
 }
 
 void Controller::tableControllerValuesChanged(TableController &)

@@ -15,6 +15,7 @@
 #include "core/browser_view.h"
 #include "core/deletion.h"
 #include "core/file_jobs.h"
+#include "core/find_filter.h"
 #include "core/library_feature.h"
 #include "core/options.h"
 #include "core/records.h"
@@ -203,13 +204,7 @@ private:
     QString m_intakeNote; // what the status line says once the intake is done
     QElapsedTimer m_titleShown; // since the count in the title last changed
 
-    // The last filter's hits, as indexes into the sound list, so that a
-    // find text extending the previous one searches only those.
-    std::string m_lastFind;
-    std::vector<std::string> m_lastWords; // the words of that find, in order
-    std::vector<std::uint32_t> m_lastHits;
-    const void *m_lastFindList = nullptr;
-    std::uint64_t m_lastFindVersion = 0;
+    FindFilter m_find;
     // A find whose answer changes with what is learned of the sounds (a
     // length, a tag, a tempo) runs again, at most this often, as it is.
     bool m_findIsLive = false;

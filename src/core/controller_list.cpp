@@ -37,7 +37,7 @@ SoundRecord Controller::Shown::soundHeard() const
 void Controller::Shown::showAnswer(SoundList rows, const char *valuesKey,
                                    std::unordered_map<std::uint32_t, double> values)
 {
-    c.m_lastFind.clear();
+    c.m_find.forget();
     c.setMatches(std::move(rows));
     c.m_tableController.setListValues(valuesKey, std::move(values));
 }
@@ -45,7 +45,7 @@ void Controller::Shown::showAnswer(SoundList rows, const char *valuesKey,
 void Controller::Shown::showCatalogueList(SoundList list, std::string name, const std::optional<std::string> &current)
 {
     c.m_listingName = std::move(name);
-    c.m_lastFind.clear();
+    c.m_find.forget();
     c.setItems(list);
     if (!c.m_view.findText().isEmpty())
         c.find();
