@@ -140,34 +140,53 @@ void TrashChange::undo(ChangeContext &context, std::function<void()> done)
 
 void TrashChange::redo(ChangeContext &context, std::function<void()> done)
 {
-    // Into the Trash again, if each is still the file that came out.
-    std::vector<ChangedFile> again;
+    // Into the Trash again, on the file worker, if each is still the file
+    // that came out.
+    std::vector<ChangedFile> asked;
+    std::vector<FileStep> steps;
     std::vector<std::string> problems;
     FileSystem &fs = context.files();
-    for (ChangedFile file : m_files) {
+    for (const ChangedFile &file : m_files) {
         const auto now = fs.stamp(file.from);
         const auto identity = fs.identify(file.from);
         if (!now || !identity || now->inode != file.stamp.inode || now->device != file.stamp.device) {
             problems.push_back("\u201c" + nameOf(file.from) + "\u201d has changed since, and is kept");
             continue;
         }
-        const RemovalResult r = fs.removeFile(file.from, *identity, true);
-        if (r.status != RemovalResult::Status::Removed || r.trashedAs.empty()) {
-            problems.push_back("\u201c" + nameOf(file.from) + "\u201d could not be moved to the Trash: " + r.error);
-            continue;
-        }
-        file.to = r.trashedAs;
-        file.trashInfo = r.trashInfo;
-        file.stamp = fs.stamp(r.trashedAs).value_or(FileStamp{});
-        context.fileChanged(file.from);
-        if (file.record)
-            context.fileGone(file.record);
-        again.push_back(std::move(file));
+        FileStep step = FileStep::of(FileStep::Kind::Remove, file.from, {});
+        step.identity = identity;
+        step.toTrash = true;
+        steps.push_back(std::move(step));
+        asked.push_back(file);
     }
-    m_files = std::move(again);
-    done();
-    context.listChanged();
-    context.tellProblems(QStringLiteral("Redo"), problems);
+    auto trashed = [this, &context, done, asked, problems](const std::vector<FileResult> &results) mutable {
+        std::vector<ChangedFile> again;
+        for (std::size_t i = 0; i < asked.size(); ++i) {
+            const FileResult *r = i < results.size() ? &results[i] : nullptr;
+            if (!r || r->removal != RemovalResult::Status::Removed || r->made.empty()) {
+                problems.push_back("\u201c" + nameOf(asked[i].from)
+                                   + "\u201d could not be moved to the Trash: " + (r ? r->error : std::string()));
+                continue;
+            }
+            ChangedFile file = asked[i];
+            file.to = r->made;
+            file.trashInfo = r->trashInfo;
+            file.stamp = r->stamp;
+            context.fileChanged(file.from);
+            if (file.record)
+                context.fileGone(file.record);
+            again.push_back(std::move(file));
+        }
+        m_files = std::move(again);
+        done();
+        context.listChanged();
+        context.tellProblems(QStringLiteral("Redo"), problems);
+    };
+    if (steps.empty()) {
+        trashed({});
+        return;
+    }
+    context.runFileSteps(QStringLiteral("Moving to the Trash"), std::move(steps), std::move(trashed));
 }
 
 void MarksChange::apply(ChangeContext &context, bool after) const

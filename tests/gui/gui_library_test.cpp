@@ -427,6 +427,13 @@ void GuiTest::triageKeysCopyMoveRenameAndUndo()
     QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
     QTRY_COMPARE(model->rowCount(), 3);
     QCOMPARE(shownNames(model), rowsBefore);
+    // Redone, on the file worker, and undone again.
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(model->rowCount(), 1);
+    QVERIFY(!fs::is_empty(m_dir + "/data/Trash/info"));
+    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE(model->rowCount(), 3);
+    QCOMPARE(shownNames(model), rowsBefore);
     QCOMPARE(withTrash(), before);
     QVERIFY(fs::is_empty(m_dir + "/data/Trash/info"));
     qputenv("XDG_DATA_HOME", data);

@@ -5,6 +5,7 @@
 
 #include "core/undo.h"
 #include "platform/posix_file_system.h"
+#include "test_support.h"
 
 using namespace auralist;
 
@@ -39,7 +40,8 @@ struct FakeContext : ChangeContext {
     }
     bool isShown(const SoundRecord &) const override { return true; }
     void putBack(const SoundRecord &, std::ptrdiff_t, std::ptrdiff_t) override { }
-    void fileGone(const SoundRecord &) override { }
+    void fileGone(const SoundRecord &record) override { gone.push_back(record.index()); }
+    std::vector<std::uint32_t> gone;
     void setMarks(const std::vector<MarksOf> &m) override { marks = m; }
     void listChanged() override { }
     void tellProblems(const QString &, const std::vector<std::string> &p) override
@@ -138,4 +140,51 @@ TEST(UndoStack, UndoesAndRedoesWhatCanBeTakenBack)
     }
     EXPECT_EQ(undone, static_cast<int>(UndoStack::kKept));
     EXPECT_GT(titles, 0);
+}
+
+// Redoing a deletion to the Trash goes through the file worker: only a file
+// that is still the one that came out is asked for, its row goes once the
+// worker says it is in the Trash, and one the worker could not move is
+// said and left out of what can be undone.
+TEST(UndoStack, ARedoneDeletionGoesThroughTheFileWorker)
+{
+    auralist::testing::TempDir tmp;
+    const std::string back = tmp.file("back.wav");
+    const std::string stuck = tmp.file("stuck.wav");
+    const std::string swapped = tmp.file("swapped.wav");
+    PosixFileSystem fs;
+    auto store = std::make_shared<RecordStore>();
+    std::vector<ChangedFile> files;
+    for (const std::string &path : {back, stuck, swapped}) {
+        const SoundRecord record(store, store->add(path));
+        files.push_back(ChangedFile::of(record, "/Trash/files/x", path, *fs.stamp(path)));
+        files.back().from = path;
+        files.back().to = "/Trash/files/" + std::string(record.name());
+    }
+    // Another file in its place (made while the first is still there, so
+    // it cannot be given the same inode).
+    std::filesystem::rename(tmp.file("other.wav", "another file"), swapped);
+
+    FakeContext context;
+    FileResult inTrash = done("/Trash/files/back.wav");
+    inTrash.removal = RemovalResult::Status::Removed;
+    FileResult failed;
+    failed.status = FileResult::Status::Failed;
+    failed.error = "Read-only file system";
+    context.answers.push_back({inTrash, failed});
+    TrashChange change(std::move(files));
+    bool finished = false;
+    change.redo(context, [&finished] { finished = true; });
+    EXPECT_TRUE(finished);
+    ASSERT_EQ(context.jobs.size(), 1U);
+    ASSERT_EQ(context.jobs[0].size(), 2U);
+    EXPECT_EQ(context.jobs[0][0].kind, FileStep::Kind::Remove);
+    EXPECT_TRUE(context.jobs[0][0].toTrash);
+    EXPECT_TRUE(context.jobs[0][0].identity.has_value());
+    EXPECT_EQ(context.jobs[0][1].path, stuck);
+    EXPECT_EQ(context.gone, std::vector<std::uint32_t>{0});
+    ASSERT_EQ(context.problems.size(), 2U);
+    EXPECT_NE(context.problems[0].find("swapped.wav\u201d has changed since"), std::string::npos);
+    EXPECT_NE(context.problems[1].find("Read-only file system"), std::string::npos);
+    EXPECT_FALSE(change.empty());
 }
