@@ -198,16 +198,11 @@ void Controller::tableControllerRowsDidChange(TableController &)
     }
 }
 
-bool Controller::wholeListApart() const
-{
-    return m_state.items && m_state.items != m_tableController.items();
-}
-
 void Controller::tableControllerDidSort(TableController &)
 {
     // The whole sound list takes the sort too, so that the list a find
     // filters (and the one it returns to) is in the order shown.
-    if (wholeListApart()) {
+    if (m_state.apartFrom(m_tableController.items())) {
         m_tableController.applySort(m_state.items);
         ++m_itemsVersion;
     }

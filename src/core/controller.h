@@ -151,6 +151,9 @@ public:
         bool isLooping = false;
         bool isBrowserOpen = false; // the window's tall form
         bool scanning = false; // an intake's scan is under way
+        // Whether the sound list is apart from rows, the rows shown (a find
+        // shows part of it), so that what changes the rows changes it too.
+        bool apartFrom(const SoundList &rows) const { return items && items != rows; }
     };
     const State &state() const { return m_state; }
     void setCurrentTrack(int track) { m_state.currentTrack = track; }
@@ -210,10 +213,6 @@ private:
     bool m_findIsLive = false;
     QTimer m_refind;
     std::uint64_t m_itemsVersion = 0;
-
-    // Whether the whole sound list is apart from the rows shown (a find
-    // shows part of it), so that what changes the rows changes it too.
-    bool wholeListApart() const;
 
     // What the features beside the controller are given of the list.
     class Shown : public ListShown {

@@ -20,7 +20,7 @@ void Controller::Shown::recordMoved(const SoundRecord &record, const std::string
 
 void Controller::Shown::putBack(const SoundRecord &record, std::ptrdiff_t shownAt, std::ptrdiff_t listedAt)
 {
-    if (c.wholeListApart())
+    if (c.m_state.apartFrom(c.m_tableController.items()))
         c.m_state.items->insertAt(listedAt, record.index());
     c.m_tableController.insertRow(static_cast<int>(shownAt), record.index());
     ++c.m_itemsVersion;
@@ -157,7 +157,7 @@ void Controller::Shown::removeRecords(const std::vector<SoundRecord> &records)
     }
     if (paths.empty())
         return;
-    if (c.wholeListApart()) {
+    if (c.m_state.apartFrom(c.m_tableController.items())) {
         c.m_state.items->removePaths(paths);
         ++c.m_itemsVersion;
     }
