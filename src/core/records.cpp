@@ -299,11 +299,6 @@ bool RecordList::containsPath(std::string_view path) const
     return std::any_of(m_rows.begin(), m_rows.end(), [&](std::uint32_t r) { return m_store->path(r) == path; });
 }
 
-void RecordList::removePath(std::string_view path)
-{
-    std::erase_if(m_rows, [&](std::uint32_t r) { return m_store->path(r) == path; });
-}
-
 void RecordList::removePaths(const PathSet &paths)
 {
     if (!paths.empty())

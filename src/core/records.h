@@ -248,9 +248,8 @@ public:
     bool containsPath(std::string_view path) const;
     // Where each of records is first listed (-1: nowhere), in one pass.
     std::vector<std::ptrdiff_t> positionsOf(const std::vector<std::uint32_t> &records) const;
-    // Takes every record whose "path" is exactly path out of the list.
-    void removePath(std::string_view path);
-    // The same for every path of paths, in one pass.
+    // Takes every record whose "path" is exactly one of paths out of the
+    // list, in one pass.
     void removePaths(const PathSet &paths);
 
     class const_iterator {
