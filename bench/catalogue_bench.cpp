@@ -38,7 +38,8 @@ namespace {
 int favouriteIn(sqlite3 *db, const std::string &path)
 {
     sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT favourite FROM sounds WHERE path = ?", -1, &st, nullptr);
+    sqlite3_prepare_v2(db, "SELECT s.favourite FROM sounds s JOIN sound_paths p ON p.id = s.id WHERE p.path = ?", -1,
+                       &st, nullptr);
     sqlite3_bind_blob(st, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
     const int found = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
     sqlite3_finalize(st);

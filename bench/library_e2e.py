@@ -82,7 +82,7 @@ class Run:
 
 
 def main():
-    root = "/tmp/auralist-million-%d" % ENTRIES
+    root = "/tmp/auralist-deep-%d" % ENTRIES
     expected = make_tree(root, ENTRIES)
     data = tempfile.mkdtemp(prefix="auralist-library-data-")
     env = dict(os.environ, AURALIST_DEBUG="1", XDG_DATA_HOME=data,

@@ -23,8 +23,15 @@ ENTRIES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
 RUNS = 3
 
 
+FOLDER_WORDS = ["Drum Kits", "Field Recordings", "Foley", "Ambience", "Vocal Chops", "Synth One-Shots",
+                "Orchestral Hits", "Percussion Loops", "Cinematic Impacts", "Guitar Phrases"]
+
+
 def make_tree(root, entries):
-    """Returns the number of lines an intake of root prints."""
+    """Makes root a tree of entries entries, folders nested up to seven deep
+    under long names (the paths of its sounds average about 300 bytes), one
+    entry in twenty a folder, mixed extensions, empty files. Returns the
+    number of lines an intake of root prints."""
     marker = os.path.join(root, ".complete")
     extensions = [".wav", ".aif", ".flac", ".mp3", ".txt", ".ogg", ".WAV", ".png", ""]
     typed = 0
@@ -32,18 +39,21 @@ def make_tree(root, entries):
         with open(marker) as f:
             return int(f.read())
     os.makedirs(root, exist_ok=True)
-    folders = [root]
+    folders = [(root, 0)]
     seed = 42
     for made in range(entries - 1):  # the marker is an entry too
         seed = (seed * 1103515245 + 12345) & 0x7FFFFFFF
-        parent = folders[seed % len(folders)]
+        parent, depth = folders[seed % len(folders)]
         if made % 20 == 0:
-            folder = os.path.join(parent, "folder %d" % made)
+            while depth >= 7:
+                parent, depth = os.path.dirname(parent), depth - 1
+            words = FOLDER_WORDS[(seed >> 4) % len(FOLDER_WORDS)]
+            folder = os.path.join(parent, "%s Vol %d - Processed %d" % (words, seed % 97, made))
             os.mkdir(folder)
-            folders.append(folder)
+            folders.append((folder, depth + 1))
         else:
             ext = extensions[(seed >> 8) % len(extensions)]
-            os.close(os.open(os.path.join(parent, "kick %d%s" % (made, ext)), os.O_CREAT | os.O_WRONLY, 0o644))
+            os.close(os.open(os.path.join(parent, "Kick %d Tight%s" % (made, ext)), os.O_CREAT | os.O_WRONLY, 0o644))
             typed += 1 if ext else 0
     lines = entries + typed + 1  # every path, each type line, the marker's own
     with open(marker, "w") as f:
@@ -153,7 +163,7 @@ def key_latencies(run, key, count, gap=0.1, until=None):
 
 
 def main():
-    root = "/tmp/auralist-million-%d" % ENTRIES
+    root = "/tmp/auralist-deep-%d" % ENTRIES
     t = time.monotonic()
     expected = make_tree(root, ENTRIES)
     print("tree: %d entries in %s (%.0f s to make), %d intake lines expected" % (

@@ -81,7 +81,32 @@ const char *const kMigrations[] = {
     "UPDATE sounds SET content = (SELECT a.audio_hash FROM analysis a WHERE a.print = sounds.fingerprint"
     " AND a.size = sounds.size) WHERE length(fingerprint) > 0 AND (SELECT count(*) FROM sounds t"
     " WHERE t.fingerprint = sounds.fingerprint AND t.size = sounds.size) = 1;",
+    // 5 -> 6: each folder kept once, a sound by its folder and its name
+    // (moveToFolders fills the new table between the two halves).
+    "CREATE TABLE folders (id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER, name BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX folders_by_name ON folders(parent, name);"
+    "CREATE TABLE sounds_v6 (id INTEGER PRIMARY KEY,"
+    " root INTEGER NOT NULL REFERENCES roots(id) ON DELETE CASCADE, folder INTEGER NOT NULL, name BLOB NOT NULL,"
+    " size INTEGER, modified INTEGER, device INTEGER, inode INTEGER, length_frames INTEGER, rate INTEGER,"
+    " channels INTEGER, format TEXT, fingerprint BLOB, favourite INTEGER NOT NULL DEFAULT 0,"
+    " tags TEXT NOT NULL DEFAULT '', played INTEGER NOT NULL DEFAULT 0, metadata TEXT, content INTEGER);",
 };
+
+// What follows moveToFolders in the step to 6.
+const char *const kFoldersDone
+    = "DROP TABLE sounds;"
+      "ALTER TABLE sounds_v6 RENAME TO sounds;"
+      "CREATE INDEX sounds_by_root ON sounds(root);"
+      "CREATE INDEX sounds_by_name ON sounds(folder, name);"
+      "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);"
+      "CREATE INDEX sounds_by_played ON sounds(played) WHERE played > 0;"
+      // Each sound's whole path, for whoever reads the file with other
+      // tools.
+      "CREATE VIEW sound_paths AS WITH RECURSIVE paths(id, path) AS ("
+      " SELECT id, name FROM folders WHERE parent IS NULL"
+      " UNION ALL SELECT f.id, p.path || '/' || f.name FROM folders f JOIN paths p ON f.parent = p.id)"
+      " SELECT s.id AS id, CAST(p.path || '/' || s.name AS BLOB) AS path FROM sounds s JOIN paths p ON p.id = s.folder"
+      " UNION ALL SELECT id, name FROM sounds WHERE folder = 0;";
 
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -139,6 +164,8 @@ bool Database::openFile()
     sqlite3_busy_handler(m_db, &Database::onBusy, this);
     sqlite3_create_function(m_db, "path_key", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &pathKey, nullptr,
                             nullptr);
+    m_folders.clear();
+    addFolderFunctions(m_db, &m_folders);
     return true;
 }
 
@@ -217,12 +244,39 @@ bool Database::migrate()
         }
         const std::string step
             = std::string(kMigrations[version]) + "PRAGMA user_version=" + std::to_string(version + 1) + ";";
-        if (!exec(step.c_str()) || !exec("COMMIT")) {
+        if (!exec(step.c_str()) || (version == 5 && (!moveToFolders() || !exec(kFoldersDone))) || !exec("COMMIT")) {
             m_problem = sqlite3_errmsg(m_db);
             exec("ROLLBACK");
+            m_folders.clear();
             return false;
         }
     }
+}
+
+bool Database::moveToFolders()
+{
+    // Each sound's path split into its folder, made once, and its name.
+    Statement select(m_db, "SELECT id, path FROM sounds ORDER BY id");
+    Statement insert(m_db,
+                     "INSERT INTO sounds_v6(id, root, folder, name, size, modified, device, inode, length_frames, rate,"
+                     " channels, format, fingerprint, favourite, tags, played, metadata, content)"
+                     " SELECT id, root, ?2, ?3, size, modified, device, inode, length_frames, rate, channels, format,"
+                     " fingerprint, favourite, tags, played, metadata, content FROM sounds WHERE id = ?1");
+    if (!select.ok() || !insert.ok())
+        return false;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        const std::string_view path = select.view(1);
+        std::int64_t folder = 0;
+        if (Folders::hasFolder(path) && (folder = m_folders.make(Folders::folderPart(path))) == 0)
+            return false;
+        insert.bind(1, select.integer(0));
+        insert.bind(2, folder);
+        insert.bind(3, std::string(Folders::namePart(path)));
+        if (!insert.run())
+            return false;
+    }
+    return rc == SQLITE_DONE;
 }
 
 bool Database::moveAside(std::time_t now)
@@ -395,6 +449,7 @@ bool Database::inSavepoint(const std::function<bool()> &work)
         return true;
     noteWriteError();
     exec("ROLLBACK TO edit; RELEASE edit");
+    m_folders.clear();
     return false;
 }
 
@@ -404,6 +459,7 @@ bool Database::commit()
         return true;
     noteWriteError();
     exec("ROLLBACK");
+    m_folders.clear();
     return false;
 }
 

@@ -13,6 +13,7 @@
 
 struct sqlite3;
 
+#include "catalogue/folders.h"
 #include "catalogue/mark_journal.h"
 #include "core/services.h"
 #include "core/sound_traits.h"
@@ -82,7 +83,7 @@ public:
         Recreated, // the file was damaged and there was no good backup
         Unavailable, // cannot be opened or created (a folder that cannot be written)
     };
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
     // Of the analysis: what is stored under another is done again.
     static constexpr int kAnalysisVersion = 1;
     static constexpr int kBackupsKept = 3;
@@ -220,6 +221,10 @@ private:
     enum class Health { Healthy, Damaged, Busy, Failed };
     Health health();
     bool migrate();
+    bool moveToFolders();
+    // The id of the folder of the sound at path, made if need be: 0 for a
+    // path with no folder, -1 when it cannot be made.
+    std::int64_t folderFor(std::string_view path);
     bool exec(const char *sql);
     bool moveAside(std::time_t now);
     bool restoreNewestBackup();
@@ -235,6 +240,7 @@ private:
     std::string m_writeError;
     std::uint64_t m_writeErrors = 0;
     sqlite3 *m_db = nullptr;
+    Folders m_folders{m_db};
     Breath m_breath;
     std::chrono::steady_clock::time_point m_begun;
     std::int64_t m_changesAtBegin = 0;

@@ -98,10 +98,11 @@ bool Database::Analyses::setAnalysis(const std::string &path, const AnalysisResu
 std::vector<std::pair<std::int64_t, std::string>> Database::Analyses::unanalysed(std::int64_t after, std::size_t most)
 {
     std::vector<std::pair<std::int64_t, std::string>> out;
-    Statement select(m_db.m_db,
-                     "SELECT s.id, s.path FROM sounds s WHERE s.id > ?1 AND length(s.fingerprint) > 0"
-                     " AND NOT EXISTS (SELECT 1 FROM analysis a WHERE a.print = s.fingerprint"
-                     " AND a.size = s.size AND a.audio_hash = s.content AND a.version = ?3) ORDER BY s.id LIMIT ?2");
+    Statement select(
+        m_db.m_db,
+        "SELECT s.id, sound_path(s.folder, s.name) FROM sounds s WHERE s.id > ?1 AND length(s.fingerprint) > 0"
+        " AND NOT EXISTS (SELECT 1 FROM analysis a WHERE a.print = s.fingerprint"
+        " AND a.size = s.size AND a.audio_hash = s.content AND a.version = ?3) ORDER BY s.id LIMIT ?2");
     select.bind(1, after);
     select.bind(2, static_cast<std::int64_t>(most));
     select.bind(3, std::int64_t{kAnalysisVersion});
@@ -113,7 +114,8 @@ std::vector<std::pair<std::int64_t, std::string>> Database::Analyses::unanalysed
 void Database::Analyses::eachAnalysis(const AnalysisVisit &visit)
 {
     Statement select(m_db.m_db,
-                     (std::string("SELECT s.path, a.print, a.size, a.audio_hash, ") + kAnalysisColumns
+                     (std::string("SELECT sound_path(s.folder, s.name), a.print, a.size, a.audio_hash, ")
+                      + kAnalysisColumns
                       + " FROM analysis a JOIN sounds s ON s.fingerprint = a.print AND s.size = a.size"
                         " AND s.content = a.audio_hash WHERE a.version = ?")
                          .c_str());
@@ -156,14 +158,16 @@ std::optional<ContentKey> Database::Analyses::contentAt(const std::string &path)
 std::vector<std::pair<SoundRow, AnalysisResult>> Database::Analyses::soundsWith(const ContentKey &content)
 {
     std::vector<std::pair<SoundRow, AnalysisResult>> out;
-    Statement select(m_db.m_db,
-                     (std::string("SELECT s.path, s.size, s.modified, s.device, s.inode, s.length_frames, s.rate,"
-                                  " s.channels, s.format, s.favourite, s.tags, s.fingerprint, s.metadata, s.content, ")
-                      + kAnalysisColumns
-                      + " FROM sounds s JOIN analysis a ON a.print = s.fingerprint AND a.size = s.size"
-                        " AND a.audio_hash = s.content WHERE s.fingerprint = ?1 AND s.size = ?2 AND s.content = ?3"
-                        " AND a.version = ?4 ORDER BY s.id")
-                         .c_str());
+    Statement select(
+        m_db.m_db,
+        (std::string(
+             "SELECT sound_path(s.folder, s.name), s.size, s.modified, s.device, s.inode, s.length_frames, s.rate,"
+             " s.channels, s.format, s.favourite, s.tags, s.fingerprint, s.metadata, s.content, ")
+         + kAnalysisColumns
+         + " FROM sounds s JOIN analysis a ON a.print = s.fingerprint AND a.size = s.size"
+           " AND a.audio_hash = s.content WHERE s.fingerprint = ?1 AND s.size = ?2 AND s.content = ?3"
+           " AND a.version = ?4 ORDER BY s.id")
+            .c_str());
     bindKey(select, 1, content);
     select.bind(4, std::int64_t{kAnalysisVersion});
     while (select.step() == SQLITE_ROW) {

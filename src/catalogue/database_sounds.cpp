@@ -24,9 +24,10 @@ std::string printOf(const std::string &stored, bool packed, std::int64_t size)
 }
 
 // A sound's columns as the upsert and insert statements number them.
-void bindSound(Statement &st, std::int64_t root, const SoundRow &r)
+void bindSound(Statement &st, std::int64_t root, std::int64_t folder, const SoundRow &r)
 {
     st.bind(1, root);
+    st.bind(15, folder);
     st.bind(2, r.path);
     st.bind(3, r.size);
     st.bind(4, r.modified);
@@ -96,6 +97,14 @@ SoundRow soundAt(const Statement &select)
     return r;
 }
 
+std::int64_t Database::folderFor(std::string_view path)
+{
+    if (!Folders::hasFolder(path))
+        return 0;
+    const std::int64_t folder = m_folders.make(Folders::folderPart(path));
+    return folder == 0 ? -1 : folder;
+}
+
 std::int64_t Database::rememberRoot(const std::string &path)
 {
     Statement insert(m_db, "INSERT OR IGNORE INTO roots(path) VALUES(?)");
@@ -114,12 +123,13 @@ bool Database::replaceSounds(std::int64_t root, const std::vector<SoundRow> &row
         return true;
     noteWriteError();
     exec("ROLLBACK TO replace; RELEASE replace");
+    m_folders.clear();
     return false;
 }
 
 bool Database::beginReplace()
 {
-    return exec("CREATE TEMP TABLE IF NOT EXISTS seen (path BLOB PRIMARY KEY); DELETE FROM seen;");
+    return exec("CREATE TEMP TABLE IF NOT EXISTS seen (id INTEGER PRIMARY KEY); DELETE FROM seen;");
 }
 
 bool Database::insertSounds(std::int64_t root, const std::vector<SoundRow> &rows)
@@ -128,15 +138,16 @@ bool Database::insertSounds(std::int64_t root, const std::vector<SoundRow> &rows
         bool ok = true;
         {
             Statement insert(m_db,
-                             "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
+                             "INSERT INTO sounds(root, folder, name, size, modified, device, inode, length_frames,"
                              " rate, channels, format, fingerprint, favourite, tags, content)"
-                             " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+                             " VALUES(?1, ?15, name_of(?2), ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
             ok = insert.ok();
             for (const SoundRow &r : rows) {
                 if (!ok)
                     break;
-                bindSound(insert, root, r);
-                ok = insert.run();
+                const std::int64_t folder = folderFor(r.path);
+                bindSound(insert, root, folder, r);
+                ok = folder >= 0 && insert.run();
             }
         }
         return ok;
@@ -157,26 +168,30 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
                                           " inode = ?6, length_frames = ?7, rate = ?8, channels = ?9, format = ?10,"
                                           " fingerprint = ?11, content = CASE WHEN ?14 IS NOT NULL THEN ?14"
                                           " WHEN size = ?3 AND modified = ?4 AND fingerprint IS ?11 THEN content END")
-                              + kAtPath2)
+                              + kAtPath2 + " RETURNING id")
                                  .c_str());
             Statement insert(m_db,
-                             "INSERT INTO sounds(root, path_key, path, size, modified, device, inode, length_frames,"
+                             "INSERT INTO sounds(root, folder, name, size, modified, device, inode, length_frames,"
                              " rate, channels, format, fingerprint, favourite, tags, content)"
-                             " VALUES(?1, path_key(?2), ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-            Statement seen(m_db, "INSERT OR IGNORE INTO seen(path) VALUES(?)");
+                             " VALUES(?1, ?15, name_of(?2), ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+            Statement seen(m_db, "INSERT OR IGNORE INTO seen(id) VALUES(?)");
             ok = update.ok() && insert.ok() && seen.ok();
             for (const SoundRow &r : rows) {
                 if (!ok)
                     break;
-                // The update has no use for the marks (12, 13): binding them
-                // there is refused, harmlessly.
+                // The update has no use for the marks (12, 13) nor the
+                // folder's id (15): binding them there is refused, harmlessly.
+                const std::int64_t folder = folderFor(r.path);
                 for (Statement *st : {&update, &insert})
-                    bindSound(*st, root, r);
-                ok = update.run();
-                if (ok && sqlite3_changes(m_db) == 0)
-                    ok = insert.run();
-                seen.bind(1, r.path);
-                ok = ok && seen.run();
+                    bindSound(*st, root, folder, r);
+                std::optional<std::int64_t> id = folder >= 0 ? update.runForId() : std::nullopt;
+                if (id && *id == 0)
+                    id = insert.run() ? std::optional<std::int64_t>(sqlite3_last_insert_rowid(m_db)) : std::nullopt;
+                ok = id.has_value();
+                if (ok) {
+                    seen.bind(1, *id);
+                    ok = seen.run();
+                }
             }
         }
         return ok;
@@ -185,7 +200,7 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
 
 bool Database::pruneUnseen(std::int64_t root)
 {
-    Statement prune(m_db, "DELETE FROM sounds WHERE root = ? AND path NOT IN (SELECT path FROM seen)");
+    Statement prune(m_db, "DELETE FROM sounds WHERE root = ? AND id NOT IN (SELECT id FROM seen)");
     prune.bind(1, root);
     return checked(prune.run());
 }
@@ -286,21 +301,37 @@ void Database::eachSoundOf(std::int64_t root, const std::function<void(const Sou
 void Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit)
 {
     Statement select(m_db,
-                     "SELECT path, size, modified, length_frames, rate, channels, format, favourite, tags, metadata"
-                     " FROM sounds WHERE root = ? ORDER BY id");
+                     "SELECT folder, name, size, modified, length_frames, rate, channels, format, favourite, tags,"
+                     " metadata FROM sounds WHERE root = ? ORDER BY id");
     select.bind(1, root);
     ListedSound s;
+    // The path put together in one buffer, its folder's part kept while
+    // the next sound is in the same folder.
+    std::string path;
+    std::size_t folderLength = 0;
+    std::int64_t inFolder = -1;
     while (select.step() == SQLITE_ROW) {
-        s.path = select.view(0);
-        s.size = select.integer(1);
-        s.modified = select.integer(2);
-        s.lengthFrames = select.integer(3);
-        s.rate = static_cast<int>(select.integer(4));
-        s.channels = static_cast<int>(select.integer(5));
-        s.format = select.view(6);
-        s.favourite = select.integer(7) != 0;
-        s.tags = select.view(8);
-        s.metadata = select.view(9);
+        const std::int64_t folder = select.integer(0);
+        if (folder != inFolder) {
+            const std::string *folderPath = folder == 0 ? nullptr : m_folders.pathOf(folder);
+            if (folder != 0 && !folderPath)
+                continue;
+            path = folderPath ? *folderPath + '/' : std::string();
+            folderLength = path.size();
+            inFolder = folder;
+        }
+        path.resize(folderLength);
+        path += select.view(1);
+        s.path = path;
+        s.size = select.integer(2);
+        s.modified = select.integer(3);
+        s.lengthFrames = select.integer(4);
+        s.rate = static_cast<int>(select.integer(5));
+        s.channels = static_cast<int>(select.integer(6));
+        s.format = select.view(7);
+        s.favourite = select.integer(8) != 0;
+        s.tags = select.view(9);
+        s.metadata = select.view(10);
         visit(s);
     }
 }
@@ -321,7 +352,7 @@ bool Database::moveSounds(const std::vector<std::pair<std::string, std::string>>
     return inSavepoint([&] {
         const std::vector<Root> known = roots();
         Statement move(
-            m_db, (std::string("UPDATE sounds SET path = ?1, path_key = path_key(?1), root = ?3") + kAtPath2).c_str());
+            m_db, (std::string("UPDATE sounds SET folder = ?4, name = name_of(?1), root = ?3") + kAtPath2).c_str());
         bool ok = move.ok();
         for (const auto &[from, to] : moves) {
             std::int64_t root = 0;
@@ -337,10 +368,12 @@ bool Database::moveSounds(const std::vector<std::pair<std::string, std::string>>
                 const std::size_t slash = to.rfind('/');
                 root = rememberRoot(slash == 0 ? std::string("/") : to.substr(0, slash));
             }
+            const std::int64_t folder = folderFor(to);
             move.bind(1, to);
             move.bind(2, from);
             move.bind(3, root);
-            ok = ok && root != 0 && move.run();
+            move.bind(4, folder);
+            ok = ok && root != 0 && folder >= 0 && move.run();
         }
         return ok;
     });

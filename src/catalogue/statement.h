@@ -59,6 +59,17 @@ public:
     }
     // SQLITE_ROW, SQLITE_DONE or an error.
     int step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+    // Runs a statement that returns an id (RETURNING id): that id, or 0
+    // when no row was touched; nothing on an error.
+    std::optional<std::int64_t> runForId()
+    {
+        const int rc = step();
+        const std::int64_t id = rc == SQLITE_ROW ? integer(0) : 0;
+        sqlite3_reset(m_stmt);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+            return std::nullopt;
+        return id;
+    }
     bool run()
     {
         const int rc = step();
@@ -90,13 +101,13 @@ private:
     sqlite3_stmt *m_stmt = nullptr;
 };
 
-// Where a path's row is: by its key, then the path itself.
-inline constexpr const char *kAtPath1 = " WHERE path_key = path_key(?1) AND path = ?1";
-inline constexpr const char *kAtPath2 = " WHERE path_key = path_key(?2) AND path = ?2";
+// Where a path's row is: by its folder and its name.
+inline constexpr const char *kAtPath1 = " WHERE folder = folder_of(?1) AND name = name_of(?1)";
+inline constexpr const char *kAtPath2 = " WHERE folder = folder_of(?2) AND name = name_of(?2)";
 
 // A sound's columns, in the order soundAt reads them.
 inline constexpr const char *kSoundColumns
-    = "path, size, modified, device, inode, length_frames, rate, channels, format,"
+    = "sound_path(folder, name), size, modified, device, inode, length_frames, rate, channels, format,"
       " favourite, tags, fingerprint, metadata, content";
 
 // A fingerprint's hash as it is kept: 8 bytes, the most significant first.

@@ -127,7 +127,7 @@ class Catalogue(unittest.TestCase):
         def contents():
             try:
                 with sqlite3.connect("file:%s?mode=ro" % db, uri=True, timeout=5) as c:
-                    return c.execute("SELECT CAST(path AS TEXT), content FROM sounds ORDER BY path").fetchall()
+                    return c.execute("SELECT CAST(p.path AS TEXT), s.content FROM sounds s JOIN sound_paths p ON p.id = s.id ORDER BY p.path").fetchall()
             except sqlite3.Error:
                 return []
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -43,6 +44,58 @@ SoundRow row(const std::string &path, std::int64_t size = 100)
     r.channels = 2;
     r.format = "WAV 16-bit";
     return r;
+}
+
+// A catalogue as the fifth schema kept it (each sound's whole path in its
+// row), with the sounds under /s: each path, its size and its packed
+// fingerprint's hash, a favourite on the first.
+void fifthSchemaFile(const std::string &file, const std::vector<std::tuple<std::string, int, int>> &sounds)
+{
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TABLE roots (id INTEGER PRIMARY KEY, path BLOB NOT NULL UNIQUE);"
+                           "CREATE TABLE sounds (id INTEGER PRIMARY KEY, root INTEGER NOT NULL REFERENCES roots(id)"
+                           " ON DELETE CASCADE, path_key INTEGER NOT NULL, path BLOB NOT NULL, size INTEGER,"
+                           " modified INTEGER, device INTEGER, inode INTEGER, length_frames INTEGER, rate INTEGER,"
+                           " channels INTEGER, format TEXT, fingerprint BLOB, favourite INTEGER NOT NULL DEFAULT 0,"
+                           " tags TEXT NOT NULL DEFAULT '', played INTEGER NOT NULL DEFAULT 0, metadata TEXT,"
+                           " content INTEGER);"
+                           "CREATE INDEX sounds_by_root ON sounds(root);"
+                           "CREATE INDEX sounds_by_path ON sounds(path_key);"
+                           "CREATE INDEX sounds_by_fingerprint ON sounds(fingerprint);"
+                           "CREATE INDEX sounds_by_played ON sounds(played) WHERE played > 0;"
+                           "CREATE TABLE analysis (print BLOB NOT NULL, size INTEGER NOT NULL, version INTEGER NOT"
+                           " NULL, loudness REAL, peak REAL, loop INTEGER NOT NULL DEFAULT 0, bpm REAL, note INTEGER,"
+                           " audio_hash INTEGER NOT NULL, descriptor BLOB, error TEXT,"
+                           " PRIMARY KEY(print, size, audio_hash)) WITHOUT ROWID;"
+                           "CREATE TABLE searches (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,"
+                           " query TEXT NOT NULL);"
+                           "INSERT INTO roots VALUES(1, CAST('/s' AS BLOB));"
+                           "PRAGMA user_version = 5;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt *insert = nullptr;
+    sqlite3_prepare_v2(raw,
+                       "INSERT INTO sounds(root, path_key, path, size, modified, fingerprint, favourite, tags)"
+                       " VALUES(1, 0, ?1, ?2, 1700000000000000000, ?3, ?4, '')",
+                       -1, &insert, nullptr);
+    bool first = true;
+    for (const auto &[path, size, hash] : sounds) {
+        sqlite3_bind_blob(insert, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert, 2, size);
+        // Kept as 8 bytes, the most significant first.
+        unsigned char print[8] = {};
+        for (int b = 0; b < 8; ++b)
+            print[b] = static_cast<unsigned char>((static_cast<std::uint64_t>(hash) >> (56 - 8 * b)) & 0xFF);
+        sqlite3_bind_blob(insert, 3, print, 8, SQLITE_TRANSIENT);
+        sqlite3_bind_int(insert, 4, first ? 1 : 0);
+        EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+        sqlite3_reset(insert);
+        first = false;
+    }
+    sqlite3_finalize(insert);
+    sqlite3_close(raw);
 }
 
 std::vector<std::string> pathsOf(const std::vector<SoundRow> &rows)
@@ -158,6 +211,59 @@ TEST(Catalogue, BeginsMigratesAndKeepsWhatItWasGiven)
     EXPECT_EQ(fromFirst.findSound("/nowhere.wav", prints[0].fingerprint)->path, "/s/Keys/a.wav");
 }
 
+// The fifth schema kept each sound's whole path; taken forward, each folder
+// is kept once and every path comes back byte for byte, in the same order,
+// with its marks, found by path and by fingerprint, and seen whole by
+// other tools through the sound_paths view.
+TEST(Catalogue, PathsTakenIntoFoldersComeBackExactly)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    const std::vector<std::string> paths{"/s/Drums/kick.wav",    "/s/Drums/Deep/er/snare.wav",
+                                         "/s/caf\xe9/\xff.wav",  "/s//double//slash.wav",
+                                         "/s/trailing/",         "/top.wav",
+                                         "/s/Drums/kick.wav.bak"};
+    std::vector<std::tuple<std::string, int, int>> sounds;
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        sounds.emplace_back(paths[i], 10, static_cast<int>(i) + 1);
+    fifthSchemaFile(file, sounds);
+    Database db(file);
+    ASSERT_EQ(db.open(), Database::Opened::Existing);
+    EXPECT_EQ(db.schemaVersion(), Database::kSchemaVersion);
+    const auto rows = db.soundsOf(1);
+    EXPECT_EQ(pathsOf(rows), paths);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_TRUE(rows[0].favourite);
+    std::vector<std::string> listed;
+    db.eachListedSoundOf(1, [&](const Database::ListedSound &s) { listed.emplace_back(s.path); });
+    EXPECT_EQ(listed, paths);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        ASSERT_TRUE(db.findSound(paths[i], "")) << paths[i];
+        EXPECT_EQ(db.findSound("/gone.wav", "10:" + std::to_string(i + 1))->path, paths[i]);
+    }
+    // A mark and a move by path; a sound moved to a folder not seen before.
+    ASSERT_TRUE(db.setTags({"/s/caf\xe9/\xff.wav"}, "odd"));
+    ASSERT_TRUE(db.moveSounds({{"/s/Drums/kick.wav", "/s/New/Folder/kick.wav"}}));
+    EXPECT_EQ(db.findSound("/s/caf\xe9/\xff.wav", "")->tags, "odd");
+    EXPECT_FALSE(db.findSound("/s/Drums/kick.wav", ""));
+    EXPECT_TRUE(db.findSound("/s/New/Folder/kick.wav", "")->favourite);
+    // Folders are kept once: seven sounds, far fewer folder rows than
+    // their paths have parts.
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(raw, "SELECT path FROM sound_paths ORDER BY id", -1, &st, nullptr);
+    std::vector<std::string> viewed;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        viewed.emplace_back(static_cast<const char *>(sqlite3_column_blob(st, 0)),
+                            static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
+    sqlite3_finalize(st);
+    sqlite3_close(raw);
+    std::vector<std::string> expected = paths;
+    expected[0] = "/s/New/Folder/kick.wav";
+    EXPECT_EQ(viewed, expected);
+}
+
 // A catalogue of the fourth schema kept one analysis for every sound of a
 // fingerprint: taken forward, a sound alone with its fingerprint keeps its
 // analysis, and sounds that shared one are each analysed again.
@@ -165,14 +271,7 @@ TEST(Catalogue, AnalysesSharedByAFingerprintAreNotKeptForward)
 {
     TempDir tmp;
     const std::string file = tmp.path() + "/library.db";
-    {
-        Database db(file);
-        ASSERT_EQ(db.open(), Database::Opened::Fresh);
-        std::vector<SoundRow> rows{row("/s/Bass stem.wav"), row("/s/Drums stem.wav"), row("/s/Keys.wav")};
-        rows[0].fingerprint = rows[1].fingerprint = "100:55";
-        rows[2].fingerprint = "100:66";
-        ASSERT_TRUE(db.replaceSounds(db.rememberRoot("/s"), rows));
-    }
+    fifthSchemaFile(file, {{"/s/Bass stem.wav", 100, 55}, {"/s/Drums stem.wav", 100, 55}, {"/s/Keys.wav", 100, 66}});
     // As the fourth schema had it: no hash of each sound's own audio, the
     // analysis kept by fingerprint alone.
     sqlite3 *raw = nullptr;

@@ -64,7 +64,8 @@ int favouriteIn(const std::string &file, const std::string &path)
     if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(raw, 2000);
         sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(raw, "SELECT favourite FROM sounds WHERE path = ?", -1, &st, nullptr);
+        sqlite3_prepare_v2(raw, "SELECT s.favourite FROM sounds s JOIN sound_paths p ON p.id = s.id WHERE p.path = ?",
+                           -1, &st, nullptr);
         sqlite3_bind_blob(st, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
         if (sqlite3_step(st) == SQLITE_ROW)
             found = sqlite3_column_int(st, 0);
