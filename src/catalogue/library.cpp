@@ -320,7 +320,7 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
             // Each record belongs to the first root it is under.
             std::vector<std::vector<std::uint32_t>> members(roots.size());
             for (std::uint32_t i = 0; i < store->size(); ++i) {
-                const std::string_view path = store->scannedPath(i);
+                const std::string path = store->scannedPath(i);
                 for (size_t r = 0; r < roots.size(); ++r) {
                     if (under(path, roots[r])) {
                         members[r].push_back(i);

@@ -59,8 +59,9 @@ template <class Row> void addRow(RecordStore &store, const Row &row)
 // Where each record of store is, by path.
 inline PathIndex indexOf(const RecordStore &store)
 {
-    return PathIndex(store.size(),
-                     [&store](std::size_t i) { return store.scannedPath(static_cast<std::uint32_t>(i)); });
+    return PathIndex(
+        store.size(), [&store](std::size_t i) { return store.scannedPath(static_cast<std::uint32_t>(i)); },
+        [&store](std::size_t i, std::string_view path) { return store.pathIs(static_cast<std::uint32_t>(i), path); });
 }
 
 using Clock = std::chrono::steady_clock;

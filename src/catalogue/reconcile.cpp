@@ -74,7 +74,7 @@ std::optional<std::uint32_t> PathIndex::find(std::string_view path) const
     auto it = std::lower_bound(m_entries.begin(), m_entries.end(), h,
                                [](const Entry &e, std::uint64_t value) { return e.hash < value; });
     for (; it != m_entries.end() && it->hash == h; ++it) {
-        if (m_pathAt(it->index) == path)
+        if (m_isAt(it->index, path))
             return it->index;
     }
     return std::nullopt;

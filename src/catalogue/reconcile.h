@@ -23,7 +23,15 @@ std::optional<std::string> fingerprintOf(const std::string &path);
 class PathIndex {
 public:
     PathIndex() = default;
-    template <class PathAt> PathIndex(std::size_t count, PathAt pathAt) : m_pathAt(pathAt)
+    // pathAt(i): the path of entry i (a string or a view of one).
+    template <class PathAt>
+    PathIndex(std::size_t count, PathAt pathAt)
+        : PathIndex(count, pathAt, [pathAt](std::size_t i, std::string_view path) { return pathAt(i) == path; })
+    {
+    }
+    // isAt(i, path): whether entry i's path is path, for entries whose
+    // paths are put together on demand.
+    template <class PathAt, class IsAt> PathIndex(std::size_t count, PathAt pathAt, IsAt isAt) : m_isAt(isAt)
     {
         m_entries.reserve(count);
         for (std::size_t i = 0; i < count; ++i)
@@ -42,7 +50,7 @@ private:
     };
     void sortEntries();
     std::vector<Entry> m_entries;
-    std::function<std::string_view(std::size_t)> m_pathAt;
+    std::function<bool(std::size_t, std::string_view)> m_isAt;
 };
 
 // A check of a root: what the catalogue knew of it against what is there now.

@@ -145,10 +145,9 @@ void AnalysisFeature::deleteDuplicates()
     for (std::size_t row = 0; row < matches->size(); ++row) {
         const SoundRecord record = (*matches)[row];
         const auto group = m_table.listValue(record.index());
-        const auto path = record.value("path");
-        if (!group || !path)
+        if (!group)
             continue;
-        const KeptSound sound{std::string(*path), record.store()->traits(record.index()).audioHash};
+        const KeptSound sound{record.path(), record.store()->traits(record.index()).audioHash};
         const auto [first, added] = firstOf.try_emplace(static_cast<long long>(*group), sound);
         if (added)
             continue;

@@ -190,8 +190,7 @@ void Controller::tableControllerRowsDidChange(TableController &)
         QString name;
         if (currentTrackInRows()) {
             const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
-            if (const auto path = record.value("path"))
-                name = displayText(std::string(lastPathComponent(*path)));
+            name = displayText(std::string(lastPathComponent(record.path())));
         }
         m_view.setTrackName(name);
         updateWaveform();

@@ -149,12 +149,8 @@ void Controller::Shown::removeRecords(const std::vector<SoundRecord> &records)
     // again; records of other files stay, however alike. One pass each,
     // however many files went.
     PathSet paths;
-    for (const SoundRecord &record : records) {
-        if (record.value("path"))
-            paths.emplace(record.path());
-        else
-            c.m_tableController.removeItem(record);
-    }
+    for (const SoundRecord &record : records)
+        paths.emplace(record.path());
     if (paths.empty())
         return;
     if (c.m_state.apartFrom(c.m_tableController.items())) {

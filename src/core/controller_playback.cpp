@@ -45,9 +45,8 @@ void Controller::updateWaveform()
     SoundRecord shown = m_state.sound && m_state.sound->isPlaying() ? m_soundRecord : SoundRecord();
     if (!shown && currentTrackInRows())
         shown = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
-    const auto path = shown ? shown.value("path") : std::nullopt;
     m_triage.soundShown(shown);
-    m_view.showWaveform(path ? std::string(*path) : std::string());
+    m_view.showWaveform(shown ? shown.path() : std::string());
 }
 
 void Controller::playFrom(double seconds)
@@ -79,8 +78,7 @@ void Controller::queueNextTrack()
     if (m_state.playModeOn && !m_state.isLooping && m_options.autoAdvance() && m_state.currentTrack >= 0
         && m_state.currentTrack + 1 < m_tableController.rowCount()) {
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack) + 1];
-        if (const auto p = record.value("path"))
-            path = *p;
+        path = record.path();
     }
     m_engine.prepareNext(m_state.sound, path);
 }
@@ -98,8 +96,7 @@ void Controller::playCurrentTrack()
             return;
         }
         const SoundRecord record = (*m_tableController.items())[static_cast<size_t>(m_state.currentTrack)];
-        const auto pathValue = record.value("path");
-        const std::string path = pathValue ? std::string(*pathValue) : std::string();
+        const std::string path = record.path();
         m_view.setTrackName(displayText(std::string(lastPathComponent(path))));
         setSound(path.empty() ? nullptr : m_engine.load(path));
         if (m_state.sound) {
@@ -145,9 +142,9 @@ void Controller::soundDidFailToLoad(const SoundPtr &sound, const std::string &re
     if (sound != m_state.sound || !m_soundRecord)
         return;
     const SoundRecord record = m_soundRecord;
-    const auto pathValue = record.value("path");
+    const std::string path = record.path();
     setSound(nullptr);
-    if (couldNotLoad(record, pathValue ? std::string(*pathValue) : std::string(), reason))
+    if (couldNotLoad(record, path, reason))
         playCurrentTrack();
 }
 

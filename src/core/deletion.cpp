@@ -71,10 +71,8 @@ void Deletion::ask(std::vector<SoundRecord> records, std::vector<KeptSound> soun
     m_records = std::move(records);
     m_sounds = std::move(sounds);
     m_identities.clear();
-    for (const SoundRecord &record : m_records) {
-        const auto path = record.value("path");
-        m_identities.push_back(path ? m_fs.identify(std::string(*path)) : std::nullopt);
-    }
+    for (const SoundRecord &record : m_records)
+        m_identities.push_back(m_fs.identify(record.path()));
     m_stop();
     m_open = true;
     m_view.showDeletePanel(message, detail);
@@ -105,7 +103,7 @@ void Deletion::answer(int returnCode)
         for (std::size_t i = 0; i < asked.size(); ++i) {
             FileStep step;
             step.kind = FileStep::Kind::CheckSound;
-            step.path = std::string(asked[i].value("path").value_or(std::string_view()));
+            step.path = asked[i].path();
             step.audio = sounds[i].audio;
             steps.push_back(step);
         }
@@ -174,7 +172,7 @@ void Deletion::approved(const std::vector<SoundRecord> &asked,
         // Only what is still listed, and each file once: a row gone since
         // is not touched.
         const bool listed = asked[i].store() == m_table.items()->store().get() && rows[i] >= 0;
-        if (!listed || !asked[i].value("path") || !paths.emplace(asked[i].path()).second)
+        if (!listed || !paths.emplace(asked[i].path()).second)
             continue;
         FileStep step = FileStep::of(FileStep::Kind::Remove, std::string(asked[i].path()), {});
         step.identity = identities[i];

@@ -119,8 +119,9 @@ void LibraryFeature::markOffline(const SoundList &list)
     if (offline.empty())
         return;
     const RecordStorePtr &store = list->store();
+    std::string path;
     for (const std::uint32_t r : list->rows()) {
-        const std::string_view path = store->path(r);
+        store->pathInto(r, path);
         if (std::any_of(offline.begin(), offline.end(), [&](const std::string &f) { return path.starts_with(f); }))
             m_table.markUnplayable(SoundRecord(store, r), "Its folder is not connected.");
     }

@@ -304,8 +304,9 @@ std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std:
         if (!allText)
             return false;
         {
-            const std::string_view path = store.path(r);
-            return containsFolded(caseFold(path.substr(0, path.size() - store.name(r).size())), t.text)
+            const std::string path = store.path(r);
+            return containsFolded(caseFold(std::string_view(path).substr(0, path.size() - store.name(r).size())),
+                                  t.text)
                 || containsFolded(caseFold(store.tags(r)), t.text)
                 || containsFolded(caseFold(descriptionOf(store, r)), t.text);
         }
@@ -313,8 +314,8 @@ std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std:
     case Field::Name:
         return (store.nameLetters(r) & t.letters) == t.letters && containsFolded(store.foldedName(r), t.text);
     case Field::Path: {
-        const std::string_view path = store.path(r);
-        const std::string_view folder = path.substr(0, path.size() - store.name(r).size());
+        const std::string path = store.path(r);
+        const std::string_view folder = std::string_view(path).substr(0, path.size() - store.name(r).size());
         return containsFolded(caseFold(folder), t.text);
     }
     case Field::Tag: return containsFolded(caseFold(store.tags(r)), t.text);

@@ -47,10 +47,30 @@ char *RecordStore::reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32
     return m_chunks.back().get() + offset;
 }
 
+std::uint32_t RecordStore::folderNumber(std::string_view folder)
+{
+    // Records come folder by folder: the last one is the likeliest.
+    if (m_lastFolder != kNoFolder && m_folders[m_lastFolder] == folder)
+        return m_lastFolder;
+    const auto known = m_folderNumbers.find(folder);
+    if (known != m_folderNumbers.end())
+        return m_lastFolder = known->second;
+    m_folders.emplace_back(folder);
+    m_lastFolder = static_cast<std::uint32_t>(m_folders.size() - 1);
+    m_folderNumbers.emplace(m_folders.back(), m_lastFolder);
+    return m_lastFolder;
+}
+
 std::uint32_t RecordStore::add(std::string_view path)
 {
-    const std::string_view name = lastPathComponent(path);
-    const std::size_t nameStart = name.empty() ? path.size() : static_cast<std::size_t>(name.data() - path.data());
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return add(std::nullopt, path);
+    return add(path.substr(0, slash), path.substr(slash + 1));
+}
+
+std::uint32_t RecordStore::add(std::optional<std::string_view> folder, std::string_view name)
+{
     // Most names are plain ASCII: folded here without a copy when nothing
     // changes.
     bool ascii = true;
@@ -61,15 +81,15 @@ std::uint32_t RecordStore::add(std::string_view path)
     }
     const std::string folded = ascii && !upper ? std::string() : caseFold(name);
     const bool same = (ascii && !upper) || folded == name;
-    const std::size_t bytes = path.size() + (same ? 0 : folded.size());
+    const std::size_t bytes = name.size() + (same ? 0 : folded.size());
     Entry e{};
+    e.folder = folder ? folderNumber(*folder) : kNoFolder;
     char *at = reserveBytes(bytes, e.chunk, e.offset);
     // Bytes, not C strings: lengths are kept, no terminator is wanted.
-    std::copy(path.begin(), path.end(), at);
+    std::copy(name.begin(), name.end(), at);
     if (!same)
-        std::copy(folded.begin(), folded.end(), at + path.size());
-    e.pathLength = static_cast<std::uint32_t>(path.size());
-    e.nameStart = static_cast<std::uint32_t>(nameStart);
+        std::copy(folded.begin(), folded.end(), at + name.size());
+    e.nameLength = static_cast<std::uint32_t>(name.size());
     e.foldedLength = same ? 0 : static_cast<std::uint32_t>(folded.size());
     m_entries.push_back(e);
     m_letters.push_back(lettersOf(same ? name : std::string_view(folded)));
@@ -83,11 +103,16 @@ void RecordStore::append(RecordStore &&batch)
         batch = RecordStore();
         return;
     }
+    // The batch's folders by this store's numbers.
+    std::vector<std::uint32_t> folders(batch.m_folders.size());
+    for (std::size_t f = 0; f < folders.size(); ++f)
+        folders[f] = folderNumber(batch.m_folders[f]);
     // Copied into this store's own chunks: a batch's last chunk is mostly
     // empty, and the store stays dense.
     for (const Entry &from : batch.m_entries) {
-        const std::size_t bytes = std::size_t(from.pathLength) + from.foldedLength;
+        const std::size_t bytes = std::size_t(from.nameLength) + from.foldedLength;
         Entry e = from;
+        e.folder = from.folder == kNoFolder ? kNoFolder : folders[from.folder];
         char *at = reserveBytes(bytes, e.chunk, e.offset);
         if (bytes != 0)
             std::memcpy(at, batch.m_chunks[from.chunk].get() + from.offset, bytes);
@@ -97,12 +122,57 @@ void RecordStore::append(RecordStore &&batch)
     batch = RecordStore();
 }
 
+void RecordStore::scannedPathInto(std::uint32_t i, std::string &out) const
+{
+    const std::uint32_t folder = m_entries[i].folder;
+    const std::string_view name = scannedName(i);
+    if (folder == kNoFolder) {
+        out.assign(name);
+        return;
+    }
+    const std::string &in = m_folders[folder];
+    out.resize(in.size() + 1 + name.size());
+    std::memcpy(out.data(), in.data(), in.size());
+    out[in.size()] = '/';
+    std::memcpy(out.data() + in.size() + 1, name.data(), name.size());
+}
+
+void RecordStore::pathInto(std::uint32_t i, std::string &out) const
+{
+    if (!m_edits.empty()) {
+        if (const std::string *p = editedPath(i)) {
+            out = *p;
+            return;
+        }
+    }
+    scannedPathInto(i, out);
+}
+
+bool RecordStore::pathIs(std::uint32_t i, std::string_view path) const
+{
+    if (!m_edits.empty()) {
+        if (const std::string *p = editedPath(i))
+            return *p == path;
+    }
+    const std::uint32_t folder = m_entries[i].folder;
+    const std::string_view name = scannedName(i);
+    if (folder == kNoFolder)
+        return path == name;
+    const std::string &in = m_folders[folder];
+    return path.size() == in.size() + 1 + name.size() && path.ends_with(name) && path[in.size()] == '/'
+        && path.starts_with(in);
+}
+
+const std::string *RecordStore::editedPath(std::uint32_t i) const
+{
+    const auto it = m_edits.find(i);
+    return it == m_edits.end() ? nullptr : findEdit(it->second, "path");
+}
+
 std::optional<std::string_view> RecordStore::value(std::uint32_t i, std::string_view key) const
 {
     if (key == "name")
         return name(i);
-    if (key == "path")
-        return path(i);
     if (key == kFavouriteKey)
         return favourite(i) ? std::optional<std::string_view>(kFavouriteMark) : std::nullopt;
     if (key == kTagsKey) {
@@ -277,7 +347,7 @@ bool SoundRecord::equalEntries(const SoundRecord &other) const
         return !m_store && !other.m_store;
     if (*this == other)
         return true;
-    return name() == other.name() && path() == other.path()
+    return name() == other.name() && other.m_store->pathIs(other.m_index, path())
         && m_store->editedEntries(m_index) == other.m_store->editedEntries(other.m_index);
 }
 
@@ -296,13 +366,18 @@ void RecordList::insertAt(std::ptrdiff_t position, std::uint32_t record)
 
 bool RecordList::containsPath(std::string_view path) const
 {
-    return std::any_of(m_rows.begin(), m_rows.end(), [&](std::uint32_t r) { return m_store->path(r) == path; });
+    return std::any_of(m_rows.begin(), m_rows.end(), [&](std::uint32_t r) { return m_store->pathIs(r, path); });
 }
 
 void RecordList::removePaths(const PathSet &paths)
 {
-    if (!paths.empty())
-        std::erase_if(m_rows, [&](std::uint32_t r) { return paths.contains(m_store->path(r)); });
+    if (paths.empty())
+        return;
+    std::string path;
+    std::erase_if(m_rows, [&](std::uint32_t r) {
+        m_store->pathInto(r, path);
+        return paths.contains(path);
+    });
 }
 
 std::vector<std::ptrdiff_t> RecordList::positionsOf(const std::vector<std::uint32_t> &records) const
@@ -334,7 +409,7 @@ SoundList makeSoundList(const RecordStorePtr &store)
 
 bool hasPath(const SoundRecord &record, std::string_view path)
 {
-    return record && record.path() == path;
+    return record && record.store()->pathIs(record.index(), path);
 }
 
 } // namespace auralist

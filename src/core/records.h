@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -40,10 +41,12 @@ struct FileMetadata {
 };
 
 // The records of one intake. Thread: whoever owns it (the GUI thread for the
-// library; the scanner for a batch it is still filling). Owns each record's
-// path bytes once, the name as an offset into them, the name case-folded
-// for find (kept only when it differs), and a side table of header facts.
-// Append-only: a record's index never changes for the store's lifetime.
+// library; the scanner for a batch it is still filling). Keeps each folder's
+// path once and each record's name with its folder's number; the name
+// case-folded for find (kept only when it differs); and a side table of
+// header facts. A path is its folder's path, '/' and its name (a path with
+// no '/' is its name alone). Append-only: a record's index never changes
+// for the store's lifetime.
 class RecordStore {
 public:
     RecordStore() = default;
@@ -54,35 +57,58 @@ public:
 
     // A record for path, named by its last component. Returns its index.
     std::uint32_t add(std::string_view path);
+    // The same for the sound name in folder (a path of its own, no '/' at
+    // its end; none for a name with no folder).
+    std::uint32_t add(std::optional<std::string_view> folder, std::string_view name);
     // Takes in every record of batch, in order; batch is left empty.
     void append(RecordStore &&batch);
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_entries.size()); }
     bool empty() const { return m_entries.empty(); }
 
-    std::string_view path(std::uint32_t i) const
+    // The path, put together.
+    std::string path(std::uint32_t i) const
     {
-        const std::string_view p = scannedPath(i);
-        return m_edits.empty() ? p : editedValue(i, "path", p);
+        if (!m_edits.empty()) {
+            if (const std::string *p = editedPath(i))
+                return *p;
+        }
+        return scannedPath(i);
     }
+    // The same into out (its bytes replaced): no allocation once out has
+    // room, for passes over many records.
+    void pathInto(std::uint32_t i, std::string &out) const;
+    // Whether record i's path is exactly path, without putting it together.
+    bool pathIs(std::uint32_t i, std::string_view path) const;
     // The path as scanned, edits aside: what other threads may read once
     // the store takes no more records.
-    std::string_view scannedPath(std::uint32_t i) const
+    std::string scannedPath(std::uint32_t i) const
     {
-        const Entry &e = m_entries[i];
-        return {m_chunks[e.chunk].get() + e.offset, e.pathLength};
+        std::string out;
+        scannedPathInto(i, out);
+        return out;
     }
+    void scannedPathInto(std::uint32_t i, std::string &out) const;
+    // The folder record i was scanned in: its number (kNoFolder: none) and
+    // path.
+    static constexpr std::uint32_t kNoFolder = 0xFFFFFFFF;
+    std::uint32_t folderOf(std::uint32_t i) const { return m_entries[i].folder; }
+    std::string_view folderPath(std::uint32_t folder) const
+    {
+        return folder == kNoFolder ? std::string_view() : std::string_view(m_folders[folder]);
+    }
+    std::uint32_t folderCount() const { return static_cast<std::uint32_t>(m_folders.size()); }
     std::string_view name(std::uint32_t i) const
     {
-        const std::string_view n = scannedPath(i).substr(m_entries[i].nameStart);
+        const std::string_view n = scannedName(i);
         return m_edits.empty() ? n : editedValue(i, "name", n);
     }
     std::string_view foldedName(std::uint32_t i) const
     {
         const Entry &e = m_entries[i];
         const std::string_view f = e.foldedLength == 0
-            ? std::string_view(m_chunks[e.chunk].get() + e.offset + e.nameStart, e.pathLength - e.nameStart)
-            : std::string_view(m_chunks[e.chunk].get() + e.offset + e.pathLength, e.foldedLength);
+            ? scannedName(i)
+            : std::string_view(m_chunks[e.chunk].get() + e.offset + e.nameLength, e.foldedLength);
         return m_edits.empty() ? f : editedValue(i, kFoldedKey, f);
     }
     // Asks the processor for record i's entry, or, once that is in hand,
@@ -92,7 +118,7 @@ public:
     void prefetchFoldedName(std::uint32_t i) const
     {
         const Entry &e = m_entries[i];
-        __builtin_prefetch(m_chunks[e.chunk].get() + e.offset + (e.foldedLength == 0 ? e.nameStart : e.pathLength));
+        __builtin_prefetch(m_chunks[e.chunk].get() + e.offset + (e.foldedLength == 0 ? 0 : e.nameLength));
     }
     // Which bytes occur in the folded name, one bit per byte value modulo
     // 64: a name lacking one of a find text's bits cannot contain it.
@@ -107,8 +133,9 @@ public:
     // Where an edited name's folded form is kept among the edits.
     static constexpr std::string_view kFoldedKey{"\0folded", 7};
 
-    // The entry under key: "name" and "path" as made, or a value stored by
-    // an edit. Nothing when absent.
+    // The entry under key: "name" as made, or a value stored by an edit.
+    // Nothing when absent. The path is not among them, since it is put
+    // together: path() gives it.
     std::optional<std::string_view> value(std::uint32_t i, std::string_view key) const;
     void setValue(std::uint32_t i, std::string_view key, std::string value);
 
@@ -145,12 +172,19 @@ public:
 
 private:
     struct Entry {
+        std::uint32_t folder; // kNoFolder: none
         std::uint32_t chunk;
-        std::uint32_t offset;
-        std::uint32_t pathLength;
-        std::uint32_t nameStart;
+        std::uint32_t offset; // of the name, then its folded form if kept
+        std::uint32_t nameLength;
         std::uint32_t foldedLength; // 0: the folded name is the name itself
     };
+    std::string_view scannedName(std::uint32_t i) const
+    {
+        const Entry &e = m_entries[i];
+        return {m_chunks[e.chunk].get() + e.offset, e.nameLength};
+    }
+    const std::string *editedPath(std::uint32_t i) const;
+    std::uint32_t folderNumber(std::string_view folder);
     static constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
     static constexpr std::size_t kFirstChunkBytes = std::size_t(64) << 10;
 
@@ -158,6 +192,11 @@ private:
     std::string_view editedValue(std::uint32_t i, std::string_view key, std::string_view otherwise) const;
     bool edited(std::uint32_t i) const { return !m_edits.empty() && m_edits.count(i) != 0; }
 
+    // Each folder's path once; its number found by its bytes while records
+    // are added (the views point into m_folders, whose strings never move).
+    std::deque<std::string> m_folders;
+    std::unordered_map<std::string_view, std::uint32_t> m_folderNumbers;
+    std::uint32_t m_lastFolder = kNoFolder;
     std::vector<std::unique_ptr<char[]>> m_chunks;
     std::vector<std::size_t> m_chunkSizes;
     std::size_t m_used = 0; // in the last chunk
@@ -184,7 +223,7 @@ public:
 
     explicit operator bool() const { return m_store != nullptr; }
     std::string_view name() const { return m_store->name(m_index); }
-    std::string_view path() const { return m_store->path(m_index); }
+    std::string path() const { return m_store->path(m_index); }
     std::string_view foldedName() const { return m_store->foldedName(m_index); }
     std::optional<std::string_view> value(std::string_view key) const { return m_store->value(m_index, key); }
     void setValue(std::string_view key, std::string value) const { m_store->setValue(m_index, key, std::move(value)); }

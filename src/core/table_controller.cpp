@@ -18,8 +18,15 @@ namespace auralist {
 
 namespace {
 
-std::string_view valueOrEmpty(const SoundRecord &r, const std::string &key)
+constexpr std::string_view kPathKey{"path"};
+
+// The entry under key, or nothing; the path, put together, into scratch.
+std::string_view valueOrEmpty(const SoundRecord &r, const std::string &key, std::string &scratch)
 {
+    if (key == kPathKey) {
+        scratch = r.path();
+        return scratch;
+    }
     return r.value(key).value_or(std::string_view());
 }
 
@@ -27,7 +34,9 @@ std::string_view valueOrEmpty(const SoundRecord &r, const std::string &key)
 
 int TableController_sortDictByValueForKey(const SoundRecord &first, const SoundRecord &second, const std::string &key)
 {
-    return compareNumeric(valueOrEmpty(first, key), valueOrEmpty(second, key));
+    std::string one;
+    std::string other;
+    return compareNumeric(valueOrEmpty(first, key, one), valueOrEmpty(second, key, other));
 }
 
 namespace {
@@ -244,12 +253,17 @@ void TableController::sortList(const SoundList &list, const std::string &key, bo
         // By text: the format's words, or the entry under key, in the
         // order the listing gives names.
         const bool fact = isFactKey(key);
+        const bool path = key == kPathKey;
         std::string scratch;
         order = numericSortOrder(
             count,
             [&](std::uint32_t i) -> std::string_view {
                 if (fact) {
                     scratch = factText(store.facts(rows[i]), key);
+                    return scratch;
+                }
+                if (path) {
+                    store.pathInto(rows[i], scratch);
                     return scratch;
                 }
                 return store.value(rows[i], key).value_or(std::string_view());
@@ -477,8 +491,7 @@ QMimeData *TableController::writeRows(const std::vector<int> &rows) const
     for (int row : rows) {
         if (row < 0 || row >= static_cast<int>(m_items->size()))
             continue;
-        if (const auto path = (*m_items)[static_cast<size_t>(row)].value("path"))
-            paths.emplace_back(*path);
+        paths.push_back((*m_items)[static_cast<size_t>(row)].path());
     }
     auto *mime = new QMimeData;
     const std::string list = uriListForPaths(paths);
@@ -581,6 +594,8 @@ QVariant TableController::data(const QModelIndex &index, int role) const
         const std::string text = factText(item.facts(), key);
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
+    if (key == kPathKey)
+        return displayText(item.path());
     const auto v = item.value(key);
     if (!v)
         return QString();

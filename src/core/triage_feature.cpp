@@ -249,7 +249,7 @@ std::string TriageFeature::exportedList(ListFormat format, std::size_t *leftOut)
         out = "#EXTM3U\n";
         for (int row = 0; row < rows; ++row) {
             const SoundRecord r = (*m_table.items())[static_cast<std::size_t>(row)];
-            const std::string_view path = r.path();
+            const std::string path = r.path();
             // A line break would make the rest of the path an entry of
             // its own: such a sound is left out, and said to be.
             if (path.find_first_of("\r\n") != std::string_view::npos) {

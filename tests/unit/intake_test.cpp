@@ -121,6 +121,54 @@ TEST(Records, OneStoreManyViewsNamesFoldedAndEdits)
     EXPECT_EQ(store.path(0), "/s/Kick 1.WAV");
 }
 
+// Each folder is kept once and every path comes back byte for byte,
+// whatever its shape; batches with folders of their own keep theirs when
+// moved in; an edited path wins.
+TEST(Records, PathsAreKeptByFolderAndComeBackExactly)
+{
+    const std::vector<std::string> paths{"/s/Drums/kick.wav", "/s/Drums/snare.wav", "/top.wav",  "loose.wav",
+                                         "/s//double.wav",    "/s/trailing/",       "/s/\xff/x", "/s/Drums/kick.wav"};
+    RecordStore store;
+    for (const std::string &p : paths)
+        store.add(p);
+    RecordStore batch;
+    batch.add("/s/Drums/hat.wav");
+    batch.add("/b/new.wav");
+    store.append(std::move(batch));
+    std::vector<std::string> all = paths;
+    all.insert(all.end(), {"/s/Drums/hat.wav", "/b/new.wav"});
+    ASSERT_EQ(store.size(), all.size());
+    std::string into = "left over from before, and long";
+    for (std::uint32_t i = 0; i < store.size(); ++i) {
+        EXPECT_EQ(store.path(i), all[i]);
+        store.pathInto(i, into);
+        EXPECT_EQ(into, all[i]);
+        EXPECT_TRUE(store.pathIs(i, all[i]));
+        EXPECT_FALSE(store.pathIs(i, all[i] + "x"));
+        EXPECT_FALSE(store.pathIs(i, "x" + all[i]));
+    }
+    EXPECT_EQ(store.name(5), "");
+    EXPECT_EQ(store.name(6), "x");
+    EXPECT_EQ(store.folderOf(3), RecordStore::kNoFolder);
+    // One folder each: "/s/Drums" for the first, second, last and the
+    // batch's first.
+    EXPECT_EQ(store.folderOf(0), store.folderOf(8));
+    EXPECT_EQ(store.folderOf(0), store.folderOf(7));
+    EXPECT_EQ(store.folderCount(), 6U); // /s/Drums, "", /s/, /s/trailing, /s/\xff and /b
+    EXPECT_EQ(store.folderPath(store.folderOf(9)), "/b");
+
+    // A rename's edit is the path from then on, for every way of asking.
+    SoundList list = makeSoundList(std::make_shared<RecordStore>());
+    list->append("/s/a.wav");
+    (*list)[0].setValue("path", "/t/b.wav");
+    EXPECT_EQ((*list)[0].path(), "/t/b.wav");
+    EXPECT_TRUE(hasPath((*list)[0], "/t/b.wav"));
+    EXPECT_FALSE(hasPath((*list)[0], "/s/a.wav"));
+    EXPECT_TRUE(list->containsPath("/t/b.wav"));
+    list->removePaths(PathSet{"/t/b.wav"});
+    EXPECT_TRUE(list->empty());
+}
+
 TEST(SortOrder, KeysAgreeWithTheNumericComparisonAndTheSortIsStable)
 {
     std::mt19937 random(3);
