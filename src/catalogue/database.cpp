@@ -141,6 +141,7 @@ Database::~Database()
 
 void Database::close()
 {
+    m_folders.clear();
     if (m_db)
         sqlite3_close_v2(m_db);
     m_db = nullptr;
@@ -154,7 +155,10 @@ bool Database::exec(const char *sql)
 bool Database::openFile()
 {
     close();
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    // One thread owns the connection: SQLite need not lock it on every call.
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr)
+        != SQLITE_OK) {
         m_problem = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         close();
         return false;

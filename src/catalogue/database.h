@@ -149,7 +149,15 @@ public:
     // What a list of root's sounds shows, one at a time, without copying:
     // the views are good until visit returns.
     struct ListedSound {
-        std::string_view path;
+        // The folder's id and path (none: the name is the whole path), and
+        // the sound's name; path() puts them together.
+        std::int64_t folder = 0;
+        std::string_view folderPath;
+        std::string_view name;
+        std::string path() const
+        {
+            return folder == 0 ? std::string(name) : std::string(folderPath) + '/' + std::string(name);
+        }
         std::int64_t size = 0;
         std::int64_t modified = 0;
         std::int64_t lengthFrames = -1;

@@ -305,10 +305,6 @@ void Database::eachListedSoundOf(std::int64_t root, const std::function<void(con
                      " metadata FROM sounds WHERE root = ? ORDER BY id");
     select.bind(1, root);
     ListedSound s;
-    // The path put together in one buffer, its folder's part kept while
-    // the next sound is in the same folder.
-    std::string path;
-    std::size_t folderLength = 0;
     std::int64_t inFolder = -1;
     while (select.step() == SQLITE_ROW) {
         const std::int64_t folder = select.integer(0);
@@ -316,13 +312,11 @@ void Database::eachListedSoundOf(std::int64_t root, const std::function<void(con
             const std::string *folderPath = folder == 0 ? nullptr : m_folders.pathOf(folder);
             if (folder != 0 && !folderPath)
                 continue;
-            path = folderPath ? *folderPath + '/' : std::string();
-            folderLength = path.size();
+            s.folderPath = folderPath ? std::string_view(*folderPath) : std::string_view();
             inFolder = folder;
         }
-        path.resize(folderLength);
-        path += select.view(1);
-        s.path = path;
+        s.folder = folder;
+        s.name = select.view(1);
         s.size = select.integer(2);
         s.modified = select.integer(3);
         s.lengthFrames = select.integer(4);

@@ -22,6 +22,40 @@ void Folders::clear()
 {
     m_ids.clear();
     m_paths.clear();
+    m_learnedAll = false;
+    for (sqlite3_stmt **st : {&m_select, &m_insert, &m_selectId}) {
+        sqlite3_finalize(*st);
+        *st = nullptr;
+    }
+}
+
+sqlite3_stmt *Folders::prepared(sqlite3_stmt *&statement, const char *sql)
+{
+    if (statement)
+        sqlite3_reset(statement);
+    else if (sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr) != SQLITE_OK)
+        statement = nullptr;
+    return statement;
+}
+
+void Folders::learnAll()
+{
+    if (m_learnedAll || !m_db)
+        return;
+    m_learnedAll = true;
+    // Parents are always made first, so each parent's path is known by the
+    // time its children come.
+    Statement all(m_db, "SELECT id, parent, name FROM folders ORDER BY id");
+    while (all.step() == SQLITE_ROW) {
+        const std::int64_t id = all.integer(0);
+        if (all.isNull(1)) {
+            learn(id, all.bytes(2));
+            continue;
+        }
+        const auto parent = m_paths.find(all.integer(1));
+        if (parent != m_paths.end())
+            learn(id, parent->second + '/' + std::string(all.view(2)));
+    }
 }
 
 std::int64_t Folders::find(std::string_view folder)
@@ -36,6 +70,7 @@ std::int64_t Folders::make(std::string_view folder)
 
 std::int64_t Folders::lookUp(std::string_view folder, bool create)
 {
+    learnAll();
     if (const auto known = m_ids.find(folder); known != m_ids.end())
         return known->second;
     // The parent first: the top folder has none.
@@ -45,23 +80,29 @@ std::int64_t Folders::lookUp(std::string_view folder, bool create)
         if (parent == 0)
             return 0;
     }
-    const std::string name(namePart(folder));
+    const std::string_view name = namePart(folder);
     std::int64_t id = 0;
-    {
-        Statement select(m_db, "SELECT id FROM folders WHERE parent IS ?1 AND name = ?2");
+    if (sqlite3_stmt *select = prepared(m_select, "SELECT id FROM folders WHERE parent IS ?1 AND name = ?2")) {
         if (parent != 0)
-            select.bind(1, parent);
-        select.bind(2, name);
-        if (select.step() == SQLITE_ROW)
-            id = select.integer(0);
+            sqlite3_bind_int64(select, 1, parent);
+        else
+            sqlite3_bind_null(select, 1);
+        sqlite3_bind_blob64(select, 2, name.data(), name.size(), SQLITE_STATIC);
+        if (sqlite3_step(select) == SQLITE_ROW)
+            id = sqlite3_column_int64(select, 0);
+        sqlite3_reset(select);
     }
     if (id == 0 && create) {
-        Statement insert(m_db, "INSERT INTO folders(parent, name) VALUES(?1, ?2)");
-        if (parent != 0)
-            insert.bind(1, parent);
-        insert.bind(2, name);
-        if (insert.run())
-            id = sqlite3_last_insert_rowid(m_db);
+        if (sqlite3_stmt *insert = prepared(m_insert, "INSERT INTO folders(parent, name) VALUES(?1, ?2)")) {
+            if (parent != 0)
+                sqlite3_bind_int64(insert, 1, parent);
+            else
+                sqlite3_bind_null(insert, 1);
+            sqlite3_bind_blob64(insert, 2, name.data(), name.size(), SQLITE_STATIC);
+            if (sqlite3_step(insert) == SQLITE_DONE)
+                id = sqlite3_last_insert_rowid(m_db);
+            sqlite3_reset(insert);
+        }
     }
     if (id != 0)
         learn(id, std::string(folder));
@@ -78,18 +119,24 @@ const std::string &Folders::learn(std::int64_t id, std::string path)
 
 const std::string *Folders::pathOf(std::int64_t id)
 {
+    learnAll();
     if (const auto known = m_paths.find(id); known != m_paths.end())
         return &known->second;
     std::int64_t parent = 0;
     std::string name;
-    {
-        Statement select(m_db, "SELECT parent, name FROM folders WHERE id = ?1");
-        select.bind(1, id);
-        if (select.step() != SQLITE_ROW)
-            return nullptr;
-        parent = select.isNull(0) ? 0 : select.integer(0);
-        name = select.bytes(1);
+    sqlite3_stmt *select = prepared(m_selectId, "SELECT parent, name FROM folders WHERE id = ?1");
+    if (!select)
+        return nullptr;
+    sqlite3_bind_int64(select, 1, id);
+    const bool found = sqlite3_step(select) == SQLITE_ROW;
+    if (found) {
+        parent = sqlite3_column_type(select, 0) == SQLITE_NULL ? 0 : sqlite3_column_int64(select, 0);
+        const auto *bytes = static_cast<const char *>(sqlite3_column_blob(select, 1));
+        name.assign(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(select, 1)));
     }
+    sqlite3_reset(select);
+    if (!found)
+        return nullptr;
     std::string path;
     if (parent != 0) {
         // A parent that is its own ancestor would never end: rows are only

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace auralist::catalogue {
 
@@ -23,6 +24,9 @@ namespace auralist::catalogue {
 class Folders {
 public:
     explicit Folders(sqlite3 *const &db) : m_db(db) { }
+    ~Folders() { clear(); }
+    Folders(const Folders &) = delete;
+    Folders &operator=(const Folders &) = delete;
 
     // The folder's id; 0 when it has none yet (find) or it cannot be
     // written (make).
@@ -31,7 +35,7 @@ public:
     // The folder's path; nothing for an id no row has.
     const std::string *pathOf(std::int64_t id);
     // What was learned is forgotten: after a rollback, which may have
-    // taken back folders made in it.
+    // taken back folders made in it, and before the connection closes.
     void clear();
 
     // The sound at path: its folder part and its name.
@@ -44,12 +48,20 @@ public:
 private:
     std::int64_t lookUp(std::string_view folder, bool create);
     const std::string &learn(std::int64_t id, std::string path);
+    // Every folder there is, read in one pass the first time one is asked
+    // for; later ones (another connection's) one at a time.
+    void learnAll();
+    sqlite3_stmt *prepared(sqlite3_stmt *&statement, const char *sql);
 
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
     sqlite3 *const &m_db;
+    bool m_learnedAll = false;
+    sqlite3_stmt *m_select = nullptr;
+    sqlite3_stmt *m_insert = nullptr;
+    sqlite3_stmt *m_selectId = nullptr;
     // Each path held once, in m_paths; m_ids looks it up by its bytes.
     std::unordered_map<std::int64_t, std::string> m_paths;
     std::unordered_map<std::string_view, std::int64_t, Hash> m_ids;

@@ -450,6 +450,7 @@ void Library::requestList(std::uint64_t request, ListKind kind, const std::strin
 {
     m_latestList.store(request, std::memory_order_relaxed);
     m_writer.post([this, request, kind, folder](Database &db) {
+        const auto start = Clock::now();
         auto store = std::make_shared<RecordStore>();
         std::vector<Looked> looked;
         if (kind == ListKind::Favourites) {
@@ -459,15 +460,20 @@ void Library::requestList(std::uint64_t request, ListKind kind, const std::strin
             for (const SoundRow &row : db.recentlyPlayed(kRecentlyPlayed))
                 addRow(*store, row);
         } else if (kind == ListKind::AllSounds) {
+            ListedFolders folders;
             for (const Root &root : db.roots())
-                db.eachListedSoundOf(root.id, [&](const Database::ListedSound &row) { addRow(*store, row); });
+                db.eachListedSoundOf(root.id,
+                                     [&](const Database::ListedSound &row) { addListed(*store, row, folders); });
         } else if (const auto root = db.rootAt(folder)) {
+            ListedFolders folders;
             db.eachListedSoundOf(*root, [&](const Database::ListedSound &row) {
-                addRow(*store, row);
+                addListed(*store, row, folders);
                 looked.push_back({row.size, row.modified});
             });
         }
         m_shown = {request, kind == ListKind::Folder ? folder : std::string(), store, std::move(looked)};
+        debugLog("catalogue: listed " + std::to_string(store->size()) + " sounds in " + std::to_string(msSince(start))
+                 + " ms");
         tell([request, store](Listener &l) { l.catalogueListArrived(request, store); });
     });
 }

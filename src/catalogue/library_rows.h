@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "catalogue/database.h"
 #include "catalogue/reconcile.h"
@@ -41,10 +42,10 @@ template <class Row> HeaderFacts factsOf(const Row &row)
     return facts;
 }
 
-// A record made of a row: its path, facts, marks and the file's own words.
-template <class Row> void addRow(RecordStore &store, const Row &row)
+// What a row says of record i (facts, marks and the file's own words), put
+// into the store.
+template <class Row> void addRow(RecordStore &store, const Row &row, std::uint32_t i)
 {
-    const std::uint32_t i = store.add(row.path);
     const HeaderFacts facts = factsOf(row);
     if (facts.state == HeaderFacts::State::Read)
         store.setFacts(i, facts);
@@ -54,6 +55,40 @@ template <class Row> void addRow(RecordStore &store, const Row &row)
         store.setTags(i, std::string(row.tags));
     if (!row.metadata.empty())
         store.setMetadata(i, unpackMetadata(row.metadata));
+}
+
+// A record for a row with a whole path.
+template <class Row> void addRow(RecordStore &store, const Row &row)
+{
+    addRow(store, row, store.add(row.path));
+}
+
+// A listed sound's folder by the store's number, learned once a folder.
+class ListedFolders {
+public:
+    std::uint32_t numberOf(RecordStore &store, const Database::ListedSound &row)
+    {
+        if (row.folder == 0)
+            return RecordStore::kNoFolder;
+        if (row.folder != m_last) {
+            m_last = row.folder;
+            const auto [at, added] = m_numbers.try_emplace(row.folder, 0);
+            if (added)
+                at->second = store.folderNumber(row.folderPath);
+            m_number = at->second;
+        }
+        return m_number;
+    }
+
+private:
+    std::unordered_map<std::int64_t, std::uint32_t> m_numbers;
+    std::int64_t m_last = -1;
+    std::uint32_t m_number = 0;
+};
+
+inline void addListed(RecordStore &store, const Database::ListedSound &row, ListedFolders &folders)
+{
+    addRow(store, row, store.add(folders.numberOf(store, row), row.name));
 }
 
 // Where each record of store is, by path.

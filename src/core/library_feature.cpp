@@ -136,8 +136,10 @@ void LibraryFeature::catalogueListArrived(std::uint64_t request, RecordStorePtr 
     std::iota(list->rows().begin(), list->rows().end(), 0U);
     // The catalogue's own lists keep their order (the latest played first);
     // a folder, or every sound, takes the order the user sorts by.
+    const qint64 arrived = m_listAsked.elapsed();
     if (*m_shownKind == Catalogue::ListKind::Folder || *m_shownKind == Catalogue::ListKind::AllSounds)
         m_table.applySort(list);
+    const qint64 sorted = m_listAsked.elapsed();
     m_table.clearUnplayable();
     if (*m_shownKind == Catalogue::ListKind::AllSounds)
         markOffline(list);
@@ -154,7 +156,7 @@ void LibraryFeature::catalogueListArrived(std::uint64_t request, RecordStorePtr 
     m_list.showCatalogueList(list, std::move(name), current);
     m_view.setLibrarySelection(m_shownKind, m_shownFolder);
     debugLog("library: " + std::to_string(store->size()) + " sounds shown in " + std::to_string(m_listAsked.elapsed())
-             + " ms");
+             + " ms (arrived at " + std::to_string(arrived) + " ms, sorted by " + std::to_string(sorted) + " ms)");
     if (*m_shownKind == Catalogue::ListKind::Folder)
         startCheck();
 }

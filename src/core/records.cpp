@@ -71,28 +71,37 @@ std::uint32_t RecordStore::add(std::string_view path)
 
 std::uint32_t RecordStore::add(std::optional<std::string_view> folder, std::string_view name)
 {
-    // Most names are plain ASCII: folded here without a copy when nothing
-    // changes.
+    return add(folder ? folderNumber(*folder) : kNoFolder, name);
+}
+
+std::uint32_t RecordStore::add(std::uint32_t folder, std::string_view name)
+{
+    // Most names are ASCII: folded here, into the store, without a copy of
+    // their own.
     bool ascii = true;
     bool upper = false;
     for (const char c : name) {
         ascii &= static_cast<unsigned char>(c) < 0x80;
         upper |= c >= 'A' && c <= 'Z';
     }
-    const std::string folded = ascii && !upper ? std::string() : caseFold(name);
-    const bool same = (ascii && !upper) || folded == name;
-    const std::size_t bytes = name.size() + (same ? 0 : folded.size());
+    const std::string folded = ascii ? std::string() : caseFold(name);
+    const bool same = ascii ? !upper : folded == name;
+    const std::size_t foldedLength = same ? 0 : ascii ? name.size() : folded.size();
     Entry e{};
-    e.folder = folder ? folderNumber(*folder) : kNoFolder;
-    char *at = reserveBytes(bytes, e.chunk, e.offset);
+    e.folder = folder;
+    char *at = reserveBytes(name.size() + foldedLength, e.chunk, e.offset);
     // Bytes, not C strings: lengths are kept, no terminator is wanted.
     std::copy(name.begin(), name.end(), at);
-    if (!same)
+    if (!same && ascii) {
+        std::transform(name.begin(), name.end(), at + name.size(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    } else if (!same) {
         std::copy(folded.begin(), folded.end(), at + name.size());
+    }
     e.nameLength = static_cast<std::uint32_t>(name.size());
-    e.foldedLength = same ? 0 : static_cast<std::uint32_t>(folded.size());
+    e.foldedLength = static_cast<std::uint32_t>(foldedLength);
     m_entries.push_back(e);
-    m_letters.push_back(lettersOf(same ? name : std::string_view(folded)));
+    m_letters.push_back(lettersOf(same ? name : std::string_view(at + name.size(), foldedLength)));
     return static_cast<std::uint32_t>(m_entries.size() - 1);
 }
 

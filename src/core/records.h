@@ -60,6 +60,10 @@ public:
     // The same for the sound name in folder (a path of its own, no '/' at
     // its end; none for a name with no folder).
     std::uint32_t add(std::optional<std::string_view> folder, std::string_view name);
+    // The same in the folder of that number (kNoFolder: none).
+    std::uint32_t add(std::uint32_t folder, std::string_view name);
+    // The number of the folder at path, made if need be.
+    std::uint32_t folderNumber(std::string_view folder);
     // Takes in every record of batch, in order; batch is left empty.
     void append(RecordStore &&batch);
 
@@ -184,7 +188,6 @@ private:
         return {m_chunks[e.chunk].get() + e.offset, e.nameLength};
     }
     const std::string *editedPath(std::uint32_t i) const;
-    std::uint32_t folderNumber(std::string_view folder);
     static constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
     static constexpr std::size_t kFirstChunkBytes = std::size_t(64) << 10;
 

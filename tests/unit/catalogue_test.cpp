@@ -235,7 +235,7 @@ TEST(Catalogue, PathsTakenIntoFoldersComeBackExactly)
     ASSERT_FALSE(rows.empty());
     EXPECT_TRUE(rows[0].favourite);
     std::vector<std::string> listed;
-    db.eachListedSoundOf(1, [&](const Database::ListedSound &s) { listed.emplace_back(s.path); });
+    db.eachListedSoundOf(1, [&](const Database::ListedSound &s) { listed.push_back(s.path()); });
     EXPECT_EQ(listed, paths);
     for (std::size_t i = 0; i < paths.size(); ++i) {
         ASSERT_TRUE(db.findSound(paths[i], "")) << paths[i];
