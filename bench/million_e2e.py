@@ -20,7 +20,7 @@ import time
 
 BINARY = os.path.abspath(sys.argv[1])
 ENTRIES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
-RUNS = 3
+RUNS = int(os.environ.get("AURALIST_BENCH_RUNS", "3"))
 
 
 FOLDER_WORDS = ["Drum Kits", "Field Recordings", "Foley", "Ambience", "Vocal Chops", "Synth One-Shots",
@@ -88,6 +88,7 @@ class Run:
         self.proc = subprocess.Popen([BINARY, path], stdout=out, stderr=subprocess.PIPE, env=env)
         out.close()
         self.errors = b""
+        self.stall_log = []  # (time, ms) of each event-loop stall logged
         threading.Thread(target=self._read, daemon=True).start()
         threading.Thread(target=self._read_errors, daemon=True).start()
 
@@ -115,7 +116,16 @@ class Run:
             tail = text[-9:]
 
     def _read_errors(self):
-        self.errors = self.proc.stderr.read()
+        for line in self.proc.stderr:
+            self.errors += line
+            m = re.search(rb"event loop stalled (\d+) ms", line)
+            if m:
+                self.stall_log.append((time.monotonic(), int(m.group(1))))
+
+    def worst_stall(self, since):
+        """The longest event-loop stall logged since then (0: none over 50 ms)."""
+        time.sleep(0.5)
+        return max([ms for at, ms in self.stall_log if at >= since] or [0])
 
     def window(self):
         return window_of(self.proc)
@@ -200,11 +210,28 @@ def main():
         time.sleep(3)  # headers are being read meanwhile
         rss_per_entry.append(1024 * (rss_kb(run.proc.pid) - base_rss) / ENTRIES)
         # Find: a few keystrokes and back, then scrolling the whole list.
+        t = time.monotonic()
         subprocess.run(["xdotool", "key", "ctrl+f"], check=True)
         subprocess.run(["xdotool", "type", "--delay", "120", "kick 12"], check=True)
+        subprocess.run(["xdotool", "key", "--delay", "120", "BackSpace", "BackSpace", "BackSpace", "BackSpace"],
+                       check=True)
         subprocess.run(["xdotool", "key", "Escape", "Down"], check=True)
+        find_stall = run.worst_stall(t)
         scroll, lost2 = key_latencies(run, "Next", 30)
         end, lost3 = key_latencies(run, "End", 3)
+        # Type-ahead with a letter no name starts with, Select All, a sort
+        # by name (a click on the header twice).
+        ahead, lost4 = key_latencies(run, "q", 5, gap=0.6)
+        t = time.monotonic()
+        for _ in range(3):
+            subprocess.run(["xdotool", "key", "ctrl+a"], check=True)
+            time.sleep(0.3)
+            subprocess.run(["xdotool", "key", "Down"], check=True)
+            time.sleep(0.3)
+        select_stall = run.worst_stall(t)
+        lost3 += lost4
+        print("  find typing: longest stall %d ms; type-ahead 'q': worst %.0f ms; Ctrl+A: longest stall %d ms" % (
+            find_stall, max(ahead or [0]), select_stall))
         run.close()
         worst_key.append(max(lat + scroll + end) if lat + scroll + end else 0)
         lost_keys += lost + lost2 + lost3

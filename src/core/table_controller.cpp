@@ -11,6 +11,7 @@
 #include "core/diagnostics.h"
 #include "core/header_facts.h"
 #include "core/numeric_compare.h"
+#include "core/smalltalk.h"
 #include "core/sort_order.h"
 #include "core/uri_list.h"
 
@@ -504,6 +505,27 @@ std::string TableController::identifierForColumn(int column) const
     if (column < 0 || column >= static_cast<int>(m_columns.size()))
         return {};
     return m_columns[static_cast<size_t>(column)];
+}
+
+int TableController::rowWhoseNameStartsWith(std::string_view prefix, int start) const
+{
+    const auto count = static_cast<int>(m_items->size());
+    if (count == 0 || prefix.empty())
+        return -1;
+    const std::string folded = caseFold(prefix);
+    const RecordStore &store = *m_items->store();
+    const std::vector<std::uint32_t> &rows = m_items->rows();
+    // The letters a name needs first, then the name itself: most rows are
+    // passed over on the one number.
+    const std::uint64_t letters = RecordStore::lettersOf(folded);
+    start = std::clamp(start, 0, count - 1);
+    for (int k = 0; k < count; ++k) {
+        const int row = (start + k) % count;
+        const std::uint32_t r = rows[static_cast<std::size_t>(row)];
+        if ((store.nameLetters(r) & letters) == letters && store.foldedName(r).starts_with(folded))
+            return row;
+    }
+    return -1;
 }
 
 int TableController::rowCount(const QModelIndex &parent) const

@@ -147,6 +147,10 @@ public:
     // The paths of the given rows, in the order given, as drag data.
     QMimeData *writeRows(const std::vector<int> &rows) const;
     std::string identifierForColumn(int column) const;
+    // The first row from start on, coming round past the last, whose name
+    // starts with prefix, compared case-folded; -1 when none does. What
+    // typing a name's first letters in the table finds.
+    int rowWhoseNameStartsWith(std::string_view prefix, int start) const;
     // The column of key; -1 when none shows it.
     int columnOf(const std::string &key) const;
 

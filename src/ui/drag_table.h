@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTableView>
 
 #include <functional>
@@ -57,6 +58,7 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void keyboardSearch(const QString &search) override;
     void startDrag(Qt::DropActions supportedActions) override;
     void resizeEvent(QResizeEvent *event) override;
 
@@ -74,6 +76,9 @@ private:
     bool m_canDrop = false;
     bool m_acceptsCurrentDrop = false;
     int m_selectedColumn = -1;
+    // What has been typed to find a name, and when last.
+    QString m_typed;
+    QElapsedTimer m_typedAt;
     std::function<void()> m_doubleAction;
 };
 

@@ -56,6 +56,40 @@ void GuiTest::dropTakesFilesInAndKeysReachTheController()
     std::fflush(m_out.get());
 }
 
+// Letters typed in the table go to the next name that starts with them,
+// whatever the case; the same letter again goes on to the next such name;
+// letters no name starts with leave the selection where it was.
+void GuiTest::typingANamesFirstLettersGoesToIt()
+{
+    for (const char *name : {"Bass.wav", "Kick 1.wav", "kick 2.wav", "Snare.wav", "Sub.wav"})
+        file(name);
+    drop(QByteArray("file://") + QByteArray::fromStdString(m_dir) + "\r\n");
+    Controller &c = m_browser->controller();
+    QCOMPARE(int(c.state().items->size()), 5);
+    DragTable *table = m_browser->window().table();
+    table->setFocus();
+    const auto nameAtCurrent = [&] {
+        return table->model()->index(table->currentIndex().row(), 0).data().toString();
+    };
+    QTest::keyClick(table, Qt::Key_Home);
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    QTest::keyClick(table, Qt::Key_K);
+    QCOMPARE(nameAtCurrent(), QStringLiteral("Kick 1.wav"));
+    QTest::keyClick(table, Qt::Key_K);
+    QCOMPARE(nameAtCurrent(), QStringLiteral("kick 2.wav"));
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    QTest::keyClicks(table, "su");
+    QCOMPARE(nameAtCurrent(), QStringLiteral("Sub.wav"));
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    QTest::keyClick(table, Qt::Key_Q);
+    QCOMPARE(nameAtCurrent(), QStringLiteral("Sub.wav"));
+    // From the last row it comes round to the first.
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    QTest::keyClick(table, Qt::Key_B);
+    QCOMPARE(nameAtCurrent(), QStringLiteral("Bass.wav"));
+    QCOMPARE(table->selectedRowIndexes(), std::vector<int>{table->currentIndex().row()});
+}
+
 void GuiTest::headerClickSortsAndRowsDragOutAsFiles()
 {
     file("kick 10.wav");

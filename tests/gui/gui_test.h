@@ -88,6 +88,7 @@ private slots:
     void init();
     void cleanup();
     void dropTakesFilesInAndKeysReachTheController();
+    void typingANamesFirstLettersGoesToIt();
     void headerClickSortsAndRowsDragOutAsFiles();
     void deletePanelIsWindowModalAndReturnDeletes();
     void closingTheMainWindowQuitsAndSyncs();
