@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -29,6 +30,9 @@ public:
     // Writes whole lines at once (each ending in "\n"): many lines at one
     // moment cost one write and one flush.
     void lines(std::string_view block);
+    // The same for lines make() returns, made where they are written (off
+    // the caller's thread in the application).
+    void linesMade(std::function<std::string()> make) { m_output.writeMade(std::move(make)); }
 
     LineOutput &output() const { return m_output; }
 

@@ -1,5 +1,7 @@
 #include "core/line_output.h"
 
+#include <algorithm>
+
 namespace auralist {
 
 void FileLineOutput::write(std::string_view lines)
@@ -31,8 +33,19 @@ void QueuedLineOutput::write(std::string_view lines)
     if (lines.empty())
         return;
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.append(lines);
-    m_queued += lines.size();
+    if (m_queue.empty() || m_queue.back().make)
+        m_queue.emplace_back();
+    m_queue.back().text.append(lines);
+    m_queue.back().upTo = ++m_queued;
+    m_changed.notify_all();
+}
+
+void QueuedLineOutput::writeMade(std::function<std::string()> make)
+{
+    if (!make)
+        return;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_queue.push_back({{}, std::move(make), ++m_queued});
     m_changed.notify_all();
 }
 
@@ -67,7 +80,7 @@ void QueuedLineOutput::drain()
 
 void QueuedLineOutput::run()
 {
-    std::string writing;
+    std::deque<Pending> writing;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] { return m_quit || m_flushAsked || !m_queue.empty(); });
@@ -75,16 +88,20 @@ void QueuedLineOutput::run()
         const bool flush = m_flushAsked;
         m_flushAsked = false;
         lock.unlock();
-        if (!writing.empty())
-            std::fwrite(writing.data(), 1, writing.size(), m_out);
+        std::uint64_t done = 0;
+        for (Pending &p : writing) {
+            const std::string text = p.make ? p.make() : std::move(p.text);
+            if (!text.empty())
+                std::fwrite(text.data(), 1, text.size(), m_out);
+            done = p.upTo;
+        }
         // Each batch is flushed: a reader of a pipe sees every event when it
         // happens, as it did when each line was flushed as it was printed.
         if (flush || !writing.empty())
             std::fflush(m_out);
-        const std::size_t done = writing.size();
         writing.clear();
         lock.lock();
-        m_written += done;
+        m_written = std::max(m_written, done);
         m_changed.notify_all();
         // Asked to stop: what came before the request is all written.
         if (m_quit && m_queue.empty())

@@ -2,6 +2,8 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,6 +24,10 @@ public:
 
     // One or more whole lines.
     virtual void write(std::string_view lines) = 0;
+    // The lines make() returns, in their place among the others; made
+    // where the writing is done, so a caller with many lines to write
+    // does not spend its own time on them.
+    virtual void writeMade(std::function<std::string()> make) { write(make()); }
     // What was written reaches the stream (or is on its way there).
     virtual void flush() = 0;
 };
@@ -50,6 +56,7 @@ public:
     ~QueuedLineOutput() override;
 
     void write(std::string_view lines) override;
+    void writeMade(std::function<std::string()> make) override;
     void flush() override;
 
     void requestStop() override;
@@ -64,11 +71,17 @@ private:
     std::FILE *m_out;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::string m_queue; // guarded by m_mutex
+    // What is still to be written, in order: text, or lines to be made.
+    struct Pending {
+        std::string text;
+        std::function<std::string()> make;
+        std::uint64_t upTo = 0; // the count of writes this entry completes
+    };
+    std::deque<Pending> m_queue; // guarded by m_mutex
     bool m_flushAsked = false; // guarded by m_mutex
     bool m_quit = false; // guarded by m_mutex
-    std::uint64_t m_queued = 0; // guarded by m_mutex: bytes handed in
-    std::uint64_t m_written = 0; // guarded by m_mutex: bytes in the stream
+    std::uint64_t m_queued = 0; // guarded by m_mutex: writes handed in
+    std::uint64_t m_written = 0; // guarded by m_mutex: writes in the stream
     WorkerThread m_thread;
 };
 

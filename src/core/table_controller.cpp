@@ -4,6 +4,7 @@
 #include <QMimeData>
 
 #include <algorithm>
+#include <charconv>
 #include <numeric>
 #include <string_view>
 #include <utility>
@@ -360,19 +361,30 @@ std::vector<SoundRecord> TableController::selectedItems() const
     if (!m_tableView)
         return out;
     // A line for each row past the limit: with everything of a big list
-    // selected, hundreds of thousands, written at once.
-    std::string beyond;
-    for (int row : m_tableView->selectedRowIndexes()) {
-        if (row > kMaxSelectedRow) {
-            beyond.append(">>>>>>>>>>>>>TableConroller selectedItems row:");
-            beyond.append(std::to_string(row));
-            beyond.append("!!!\n");
-            continue;
-        }
-        if (row >= 0 && row < static_cast<int>(m_items->size()))
-            out.push_back((*m_items)[static_cast<size_t>(row)]);
+    // selected, hundreds of thousands, written at once, and put into words
+    // where they are written, not here.
+    std::vector<int> rows = m_tableView->selectedRowIndexes();
+    const auto firstBeyond = std::upper_bound(rows.begin(), rows.end(), kMaxSelectedRow);
+    for (auto it = rows.begin(); it != firstBeyond; ++it) {
+        if (*it >= 0 && *it < static_cast<int>(m_items->size()))
+            out.push_back((*m_items)[static_cast<size_t>(*it)]);
     }
-    m_diagnostics.lines(beyond);
+    if (firstBeyond != rows.end()) {
+        rows.erase(rows.begin(), firstBeyond);
+        m_diagnostics.linesMade([rows = std::move(rows)] {
+            static constexpr std::string_view kLine = ">>>>>>>>>>>>>TableConroller selectedItems row:";
+            std::string beyond;
+            beyond.reserve(rows.size() * (kLine.size() + 14));
+            char number[16];
+            for (const int row : rows) {
+                beyond.append(kLine);
+                const auto end = std::to_chars(number, number + sizeof number, row).ptr;
+                beyond.append(number, end);
+                beyond.append("!!!\n");
+            }
+            return beyond;
+        });
+    }
     return out;
 }
 
@@ -639,7 +651,7 @@ Qt::ItemFlags TableController::flags(const QModelIndex &index) const
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled;
     if (shouldEditTableColumn(index.column(), index.row())
-        || (m_renamer && identifierForColumn(index.column()) == "name"))
+        || (m_renamer && index.column() == static_cast<int>(Column::Name)))
         f |= Qt::ItemIsEditable;
     return f;
 }

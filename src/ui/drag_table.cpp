@@ -10,6 +10,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <limits>
+
 #include "core/table_controller.h"
 #include "core/uri_list.h"
 #include "ui/image_and_text_cell.h"
@@ -63,6 +65,11 @@ void DragTable::setTableController(TableController *controller)
     setModel(controller);
     if (!controller)
         return;
+    // The header shows no selection. Given the table's, it would still ask,
+    // after every change of it, whether each column is wholly selected: a
+    // pass over every row for each column, a quarter of a second and more
+    // with a million rows selected.
+    horizontalHeader()->setSelectionModel(new QItemSelectionModel(controller, horizontalHeader()));
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_tableController)
             m_tableController->tableViewSelectionDidChange(this);
@@ -200,12 +207,18 @@ std::vector<int> DragTable::selectedRowIndexes() const
     std::vector<int> rows;
     if (!selectionModel())
         return rows;
-    for (const QItemSelectionRange &range : selectionModel()->selection()) {
-        for (int r = range.top(); r <= range.bottom(); ++r)
+    // The ranges in order, overlaps merged: a selection of every row is one
+    // range, and its rows come out in order without sorting them.
+    std::vector<std::pair<int, int>> ranges;
+    for (const QItemSelectionRange &range : selectionModel()->selection())
+        ranges.emplace_back(range.top(), range.bottom());
+    std::sort(ranges.begin(), ranges.end());
+    int next = std::numeric_limits<int>::min();
+    for (const auto &[top, bottom] : ranges) {
+        for (int r = std::max(top, next); r <= bottom; ++r)
             rows.push_back(r);
+        next = std::max(next, bottom + 1);
     }
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

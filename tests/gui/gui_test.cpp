@@ -68,9 +68,7 @@ void GuiTest::typingANamesFirstLettersGoesToIt()
     QCOMPARE(int(c.state().items->size()), 5);
     DragTable *table = m_browser->window().table();
     table->setFocus();
-    const auto nameAtCurrent = [&] {
-        return table->model()->index(table->currentIndex().row(), 0).data().toString();
-    };
+    const auto nameAtCurrent = [&] { return table->model()->index(table->currentIndex().row(), 0).data().toString(); };
     QTest::keyClick(table, Qt::Key_Home);
     QTest::qWait(QApplication::keyboardInputInterval() + 50);
     QTest::keyClick(table, Qt::Key_K);
