@@ -2,6 +2,9 @@
 #include "core/file_type.h"
 #include "core/setting.h"
 
+#include <QElapsedTimer>
+#include <QScopeGuard>
+
 #include <algorithm>
 
 #include "core/diagnostics.h"
@@ -146,8 +149,15 @@ void Controller::find()
     const std::string_view typed(text.constData(), static_cast<size_t>(text.size()));
     if (!m_state.items && !FindFilter::blank(typed))
         setItems(makeSoundList());
+    QElapsedTimer timer;
+    timer.start();
     FindFilter::Found found = m_find.run(typed, m_state.items, m_itemsVersion + m_tableController.mutationCount(),
                                          m_options.searchAllText());
+    const qint64 searched = timer.elapsed();
+    const auto shownAfter = qScopeGuard([&] {
+        debugLog("find: " + std::to_string(m_state.matches ? m_state.matches->size() : 0) + " found in "
+                 + std::to_string(searched) + " ms, shown " + std::to_string(timer.elapsed() - searched) + " ms later");
+    });
     m_findIsLive = found.live;
     m_view.setFindHint(QString::fromStdString(found.hint));
     if (!found.matches) {
