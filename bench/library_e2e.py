@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The catalogue on a generated library of ENTRIES entries (1,000,000 unless
-given; the tree of million_e2e.py, kept in /tmp/auralist-million-ENTRIES):
+given; the tree of million_e2e.py, kept in /tmp/auralist-deep-ENTRIES):
 
 - recording: an intake of the tree into an empty catalogue; the time from
   the intake's last printed line until the catalogue has written it all;

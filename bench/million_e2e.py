@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The whole program on a generated library: the intake of ENTRIES entries
-(1,000,000 unless given; one in twenty a folder, mixed extensions, empty
+(1,000,000 unless given; one in twenty a folder, deep, mixed extensions, empty
 files) timed to its last printed line against `find TREE -printf '%p\\n' >
 file` in the same run; the longest wait for a key's "keycode" line while
 keys go to the table every 100 ms during the intake and while it scrolls;
@@ -8,13 +8,19 @@ the program's own log of event-loop stalls (intake, header reading, find,
 scrolling); and resident memory per entry beyond a start on an empty folder.
 
 usage: bench/million_e2e.py build/auralist [ENTRIES]
+AURALIST_BENCH_RUNS (3 unless given) runs; AURALIST_BENCH_KNOWN=1 drops the
+folder on one catalogue every run (later runs check it against what the
+catalogue knows) instead of a new catalogue each run.
 Needs a display (DISPLAY) and xdotool and wmctrl, as ./test installs them.
-The tree is kept in /tmp/auralist-million-ENTRIES for the next run."""
+The tree (paths averaging about 300 bytes, folders up to seven deep) is
+kept in /tmp/auralist-deep-ENTRIES for the next run; the benches that use
+the same tree share it."""
 import os
 import re
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -73,7 +79,12 @@ class Run:
     """The program started on a path, its output read as it comes."""
 
     def __init__(self, path, expected_lines):
+        # Each run begins with a catalogue of its own, as a first drop of
+        # the folder does; AURALIST_BENCH_KNOWN=1 keeps one catalogue for
+        # every run, so that later runs drop a folder the catalogue knows.
         env = dict(os.environ, AURALIST_DEBUG="1")
+        if os.environ.get("AURALIST_BENCH_KNOWN") != "1":
+            env["XDG_DATA_HOME"] = tempfile.mkdtemp(prefix="auralist-million-data-")
         self.expected = expected_lines
         self.lines = 0
         self.done_at = None

@@ -56,7 +56,7 @@ void Controller::Shown::showCatalogueList(SoundList list, std::string name, cons
         const RecordStorePtr &store = list->store();
         const std::vector<std::uint32_t> &rows = c.m_tableController.items()->rows();
         for (std::size_t row = 0; row < rows.size(); ++row) {
-            if (store->path(rows[row]) == *current) {
+            if (store->pathIs(rows[row], *current)) {
                 c.m_state.currentTrack = static_cast<int>(row);
                 break;
             }
