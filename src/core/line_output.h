@@ -27,7 +27,11 @@ public:
     // The lines make() returns, in their place among the others; made
     // where the writing is done, so a caller with many lines to write
     // does not spend its own time on them.
-    virtual void writeMade(std::function<std::string()> make) { write(make()); }
+    virtual void writeMade(std::function<std::string()> make)
+    {
+        const std::function<std::string()> here = std::move(make);
+        write(here());
+    }
     // What was written reaches the stream (or is on its way there).
     virtual void flush() = 0;
 };
