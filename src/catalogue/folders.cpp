@@ -68,6 +68,20 @@ std::int64_t Folders::make(std::string_view folder)
     return lookUp(folder, true);
 }
 
+namespace {
+
+// A folder's parent (none for the top) and name as ?1 and ?2.
+void bindFolder(sqlite3_stmt *statement, std::int64_t parent, std::string_view name)
+{
+    if (parent != 0)
+        sqlite3_bind_int64(statement, 1, parent);
+    else
+        sqlite3_bind_null(statement, 1);
+    sqlite3_bind_blob64(statement, 2, name.data(), name.size(), SQLITE_STATIC);
+}
+
+} // namespace
+
 std::int64_t Folders::lookUp(std::string_view folder, bool create)
 {
     learnAll();
@@ -83,22 +97,14 @@ std::int64_t Folders::lookUp(std::string_view folder, bool create)
     const std::string_view name = namePart(folder);
     std::int64_t id = 0;
     if (sqlite3_stmt *select = prepared(m_select, "SELECT id FROM folders WHERE parent IS ?1 AND name = ?2")) {
-        if (parent != 0)
-            sqlite3_bind_int64(select, 1, parent);
-        else
-            sqlite3_bind_null(select, 1);
-        sqlite3_bind_blob64(select, 2, name.data(), name.size(), SQLITE_STATIC);
+        bindFolder(select, parent, name);
         if (sqlite3_step(select) == SQLITE_ROW)
             id = sqlite3_column_int64(select, 0);
         sqlite3_reset(select);
     }
     if (id == 0 && create) {
         if (sqlite3_stmt *insert = prepared(m_insert, "INSERT INTO folders(parent, name) VALUES(?1, ?2)")) {
-            if (parent != 0)
-                sqlite3_bind_int64(insert, 1, parent);
-            else
-                sqlite3_bind_null(insert, 1);
-            sqlite3_bind_blob64(insert, 2, name.data(), name.size(), SQLITE_STATIC);
+            bindFolder(insert, parent, name);
             if (sqlite3_step(insert) == SQLITE_DONE)
                 id = sqlite3_last_insert_rowid(m_db);
             sqlite3_reset(insert);
