@@ -1,6 +1,7 @@
 #include "catalogue/database.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <xxhash.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string_view>
 #include <system_error>
@@ -128,6 +130,26 @@ std::string stamp(std::time_t now, const char *format)
     return text;
 }
 
+// What a catalogue file is now: its size, its time of change to the
+// nanosecond and its inode; empty when it cannot be read.
+std::string fileStamp(const std::string &path)
+{
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return std::to_string(st.st_size) + ' ' + std::to_string(st.st_mtim.tv_sec) + '.'
+        + std::to_string(st.st_mtim.tv_nsec) + ' ' + std::to_string(st.st_ino) + '\n';
+}
+
+std::string readSmallFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string text(256, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return text;
+}
+
 } // namespace
 
 Database::Database(std::string path) : m_path(std::move(path))
@@ -142,9 +164,28 @@ Database::~Database()
 void Database::close()
 {
     m_folders.clear();
+    const bool whole = m_db && m_openedWhole && !inTransaction();
     if (m_db)
         sqlite3_close_v2(m_db);
     m_db = nullptr;
+    m_openedWhole = false;
+    // Closed whole, the last connection gone (its journal with it): what
+    // the file is now is noted, and a next start that finds it so has no
+    // need to read it through for damage first.
+    std::error_code error;
+    const std::string closed = m_path + ".closed";
+    if (!whole || fs::exists(m_path + "-wal", error)) {
+        fs::remove(closed, error);
+        return;
+    }
+    const std::string partial = closed + ".partial";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out << fileStamp(m_path);
+        if (!out.flush())
+            return;
+    }
+    fs::rename(partial, closed, error);
 }
 
 bool Database::exec(const char *sql)
@@ -207,7 +248,10 @@ Database::Health Database::health()
         }
         if (rc != SQLITE_OK) {
             health = judge(rc);
+        } else if (m_closedWhole) {
+            m_checkedAtOpen = false;
         } else {
+            m_checkedAtOpen = true;
             Statement check(m_db, "PRAGMA quick_check");
             const int step = check.step();
             if (step == SQLITE_ROW)
@@ -320,6 +364,13 @@ Database::Opened Database::open()
     m_problem.clear();
     std::error_code error;
     const bool existed = fs::exists(m_path, error);
+    // A file as it was when the last start closed it whole (no journal
+    // left, not changed since) is not read through for damage. The note
+    // holds for this opening only.
+    const std::string stamp = fileStamp(m_path);
+    m_closedWhole = existed && !fs::exists(m_path + "-wal", error) && !stamp.empty()
+        && readSmallFile(m_path + ".closed") == stamp;
+    fs::remove(m_path + ".closed", error);
     if (!openFile())
         return Opened::Unavailable;
     // A catalogue of a newer Auralist is left byte for byte as it is: not
@@ -330,9 +381,12 @@ Database::Opened Database::open()
         return Opened::Unavailable;
     }
     const Health found = health();
+    m_closedWhole = false;
     if (found != Health::Damaged) {
-        if (found == Health::Healthy && migrate())
+        if (found == Health::Healthy && migrate()) {
+            m_openedWhole = true;
             return existed ? Opened::Existing : Opened::Fresh;
+        }
         // Whole, but not ours to change (a newer schema, a lock held too
         // long): left exactly as it is.
         if (m_problem.empty())
@@ -344,10 +398,14 @@ Database::Opened Database::open()
     close();
     if (!moveAside(std::time(nullptr)))
         return Opened::Unavailable;
-    if (restoreNewestBackup())
+    if (restoreNewestBackup()) {
+        m_openedWhole = true;
         return Opened::Restored;
-    if (openFile() && health() == Health::Healthy && migrate())
+    }
+    if (openFile() && health() == Health::Healthy && migrate()) {
+        m_openedWhole = true;
         return Opened::Recreated;
+    }
     close();
     return Opened::Unavailable;
 }

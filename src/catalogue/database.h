@@ -99,6 +99,9 @@ public:
     const std::string &problem() const { return m_problem; }
     const std::string &path() const { return m_path; }
     int schemaVersion();
+    // Whether the file was read through for damage as it was opened: not
+    // when the last start closed it whole and nothing has changed it since.
+    bool checkedAtOpen() const { return m_checkedAtOpen; }
 
     // One transaction around several edits (each edit is a savepoint of
     // its own, whole or not at all, inside or outside one).
@@ -248,6 +251,9 @@ private:
     std::string m_writeError;
     std::uint64_t m_writeErrors = 0;
     sqlite3 *m_db = nullptr;
+    bool m_closedWhole = false; // while opening: as the last start left it
+    bool m_openedWhole = false;
+    bool m_checkedAtOpen = false;
     Folders m_folders{m_db};
     Breath m_breath;
     std::chrono::steady_clock::time_point m_begun;

@@ -309,6 +309,56 @@ TEST(Catalogue, AnalysesSharedByAFingerprintAreNotKeptForward)
     EXPECT_EQ(db.findSound("/s/Keys.wav", "")->content, std::optional<std::uint64_t>(8));
 }
 
+// A file closed whole and not changed since is not read through for
+// damage at the next opening; one changed since, or left with its journal
+// by a start that never closed it, is.
+TEST(Catalogue, OnlyAFileChangedSinceItWasClosedWholeIsCheckedAtOpening)
+{
+    TempDir tmp;
+    const std::string file = tmp.path() + "/library.db";
+    {
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Fresh);
+        EXPECT_TRUE(db.checkedAtOpen());
+        ASSERT_TRUE(db.replaceSounds(db.rememberRoot("/s"), {row("/s/a.wav")}));
+    }
+    {
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Existing);
+        EXPECT_FALSE(db.checkedAtOpen());
+        EXPECT_EQ(db.soundsOf(1).size(), 1U);
+    }
+    // Another connection still on it (as a start that was killed leaves
+    // its journal): checked.
+    {
+        sqlite3 *raw = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(raw, "SELECT count(*) FROM sounds", nullptr, nullptr, nullptr), SQLITE_OK);
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Existing);
+        EXPECT_TRUE(db.checkedAtOpen());
+        sqlite3_close(raw);
+    }
+    // Changed by something else after a whole close: checked, and its
+    // damage found.
+    {
+        Database db(file);
+        ASSERT_EQ(db.open(), Database::Opened::Existing);
+        EXPECT_FALSE(db.checkedAtOpen());
+    }
+    {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(1024);
+        const std::string junk(2048, '\x5a');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    Database db(file);
+    const Database::Opened opened = db.open();
+    EXPECT_TRUE(db.checkedAtOpen());
+    EXPECT_NE(opened, Database::Opened::Existing);
+    EXPECT_FALSE(damagedFileIn(tmp.path()).empty());
+}
+
 // A catalogue with one favourite, backed up on five days, then one more
 // sound after the last backup.
 std::string libraryWithBackups(const TempDir &dir)
