@@ -315,8 +315,8 @@ bool Database::moveToFolders()
     int rc = SQLITE_ROW;
     while ((rc = select.step()) == SQLITE_ROW) {
         const std::string_view path = select.view(1);
-        std::int64_t folder = 0;
-        if (Folders::hasFolder(path) && (folder = m_folders.make(Folders::folderPart(path))) == 0)
+        const std::int64_t folder = folderFor(path);
+        if (folder < 0)
             return false;
         insert.bind(1, select.integer(0));
         insert.bind(2, folder);
