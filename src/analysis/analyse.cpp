@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/true_peak.h"
+#include "core/vector_state.h"
 #include "platform/sound_file.h"
 
 namespace auralist::analysis {
@@ -449,6 +450,8 @@ StartLevel measureStart(const std::string &path, double seconds)
 
 Analysis analyseFile(const std::string &path, const std::function<bool()> &stopped)
 {
+    // Whatever ran on this thread before may have left wide registers in use.
+    clearWideVectorState();
     std::string error;
     const std::unique_ptr<SoundFile> file = SoundFile::open(path, &error);
     if (!file) {

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/vector_state.h"
+
 namespace auralist {
 
 // A thread that tells when it has ended, so its owner can wait for it with
@@ -26,6 +28,7 @@ public:
         join();
         m_exited = false;
         m_thread = std::thread([this, body = std::move(body)] {
+            clearWideVectorState();
             body();
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_exited = true;
