@@ -12,6 +12,7 @@
 #include <numeric>
 #include <vector>
 
+#include "analysis/cepstrum.h"
 #include "analysis/true_peak.h"
 #include "core/vector_state.h"
 #include "platform/sound_file.h"
@@ -129,20 +130,20 @@ struct Analyser::State {
     aubio_fft_t *fft = nullptr;
     aubio_specdesc_t *hfc = nullptr;
     aubio_peakpicker_t *picker = nullptr;
-    aubio_pitch_t *pitch = nullptr;
-    aubio_mfcc_t *mfcc = nullptr;
-    fvec_t *hopIn = nullptr;
+    MelCepstrum cepstrum;
     fvec_t *onsetStrength = nullptr;
     fvec_t *picked = nullptr;
-    fvec_t *pitchOut = nullptr;
-    fvec_t *coefficients = nullptr;
+    std::array<float, kCoefficients> coefficients{};
     cvec_t *spectrum = nullptr;
     std::int64_t onsetHops = 0;
     std::int64_t hops = 0;
     double lastOnset = -1;
     std::vector<double> onsets;
-    std::vector<double> pitches;
-    std::int64_t voiced = 0;
+    // The first seconds mixed to one channel, and whether each hop of them
+    // is silent: a pitch is looked for only once the sound is known to be
+    // a one-shot.
+    std::vector<float> early;
+    std::vector<bool> earlySilent;
     std::vector<float> hopLevels; // RMS of each hop
     double sampleSum = 0; // for telling a constant from a sound
     double sampleSquares = 0;
@@ -153,7 +154,8 @@ struct Analyser::State {
     double flatnessSum = 0;
     std::int64_t described = 0;
 
-    State(int c, int r) : channels(c), rate(r), truePeak(c)
+    State(int c, int r)
+        : channels(c), rate(r), truePeak(c), cepstrum(kWindow, kFilters, kCoefficients, static_cast<unsigned>(r))
     {
         loudness = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), EBUR128_MODE_I);
         // A mono sound is heard from both speakers: it counts as two.
@@ -161,7 +163,6 @@ struct Analyser::State {
             ebur128_set_channel(loudness, 0, EBUR128_DUAL_MONO);
         hash = XXH3_createState();
         startAudioHash(hash, channels, rate);
-        const auto r32 = static_cast<uint_t>(rate);
         recent = new_fvec(kWindow);
         windowed = new_fvec(kWindow);
         window = new_aubio_window(const_cast<char_t *>("hanningz"), kWindow); // NOLINT: aubio's own type
@@ -169,15 +170,8 @@ struct Analyser::State {
         fft = new_aubio_fft(kWindow);
         hfc = new_aubio_specdesc("hfc", kWindow);
         picker = new_aubio_peakpicker();
-        pitch = new_aubio_pitch("yinfast", kPitchWindow, kHop, r32);
-        aubio_pitch_set_unit(pitch, "Hz");
-        aubio_pitch_set_silence(pitch, static_cast<smpl_t>(kSilentDb));
-        mfcc = new_aubio_mfcc(kWindow, kFilters, kCoefficients, r32);
-        hopIn = new_fvec(kHop);
         onsetStrength = new_fvec(1);
         picked = new_fvec(1);
-        pitchOut = new_fvec(1);
-        coefficients = new_fvec(kCoefficients);
         spectrum = new_cvec(kWindow);
         mono.resize(kHop);
     }
@@ -189,10 +183,7 @@ struct Analyser::State {
         del_aubio_fft(fft);
         del_aubio_specdesc(hfc);
         del_aubio_peakpicker(picker);
-        del_aubio_pitch(pitch);
-        del_aubio_mfcc(mfcc);
-        for (fvec_t *v :
-             {recent, windowed, window, complexSpectrum, hopIn, onsetStrength, picked, pitchOut, coefficients})
+        for (fvec_t *v : {recent, windowed, window, complexSpectrum, onsetStrength, picked})
             del_fvec(v);
         del_cvec(spectrum);
     }
@@ -201,7 +192,7 @@ struct Analyser::State {
 
     bool ready() const
     {
-        return loudness && recent && window && fft && hfc && picker && pitch && mfcc && spectrum && hash;
+        return loudness && recent && window && fft && hfc && picker && cepstrum.ready() && spectrum && hash;
     }
 
     // Every kOnsetHop samples: a spectrum of the last window, for onsets
@@ -227,9 +218,9 @@ struct Analyser::State {
         }
         if (silent || onsetHops % kSpectraPerDescription != 0)
             return;
-        aubio_mfcc_do(mfcc, spectrum, coefficients);
+        cepstrum.compute(spectrum->norm, coefficients.data());
         for (uint_t c = 0; c < kCoefficients; ++c) {
-            const double v = coefficients->data[c];
+            const double v = coefficients[c];
             mfccSum[c] += v;
             mfccSquares[c] += v * v;
         }
@@ -267,15 +258,50 @@ struct Analyser::State {
         onsetHop(mono.data(), silent);
         onsetHop(mono.data() + kOnsetHop, silent);
         if (at < kPitchSeconds) {
-            std::copy(mono.begin(), mono.end(), hopIn->data);
-            aubio_pitch_do(pitch, hopIn, pitchOut);
-            if (!silent) {
+            early.insert(early.end(), mono.begin(), mono.end());
+            earlySilent.push_back(silent);
+        }
+    }
+
+    // The fundamental of the first seconds (Hz), or 0: the median of the
+    // confident pitches of the hops that are not silent, each judged on
+    // the window that ends with it, when they are enough of them.
+    double fundamental() const
+    {
+        aubio_pitch_t *pitch = new_aubio_pitch("yinfast", kPitchWindow, kPitchWindow, static_cast<uint_t>(rate));
+        fvec_t *in = new_fvec(kPitchWindow);
+        fvec_t *out = new_fvec(1);
+        std::vector<double> pitches;
+        std::size_t voiced = 0;
+        if (pitch && in && out) {
+            aubio_pitch_set_unit(pitch, "Hz");
+            aubio_pitch_set_silence(pitch, static_cast<smpl_t>(kSilentDb));
+            for (std::size_t h = 0; h < earlySilent.size(); ++h) {
+                if (earlySilent[h])
+                    continue;
                 ++voiced;
-                const double f = pitchOut->data[0];
+                // The window before the sound's start is silence.
+                const std::size_t end = (h + 1) * kHop;
+                const std::size_t from = end > kPitchWindow ? end - kPitchWindow : 0;
+                const std::size_t lead = kPitchWindow - (end - from);
+                std::fill(in->data, in->data + lead, 0.0F);
+                std::copy(early.begin() + static_cast<std::ptrdiff_t>(from),
+                          early.begin() + static_cast<std::ptrdiff_t>(end), in->data + lead);
+                aubio_pitch_do(pitch, in, out);
+                const double f = out->data[0];
                 if (aubio_pitch_get_confidence(pitch) >= 0.85F && f >= 25.0 && f <= 5000.0)
                     pitches.push_back(f);
             }
         }
+        if (pitch)
+            del_aubio_pitch(pitch);
+        if (in)
+            del_fvec(in);
+        if (out)
+            del_fvec(out);
+        if (pitches.size() < 3 || static_cast<double>(pitches.size()) < 0.4 * static_cast<double>(voiced))
+            return 0;
+        return median(pitches);
     }
 };
 
@@ -367,10 +393,8 @@ Analysis Analyser::finish()
 
     a.bpm = a.seconds >= 1.0 ? steadyTempo(s.onsets) : Analysis::kNone;
     a.kind = std::isnan(a.bpm) ? Analysis::Kind::OneShot : Analysis::Kind::Loop;
-    double pitchHz = 0;
-    if (a.kind == Analysis::Kind::OneShot && s.pitches.size() >= 3
-        && static_cast<double>(s.pitches.size()) >= 0.4 * static_cast<double>(s.voiced)) {
-        pitchHz = median(s.pitches);
+    const double pitchHz = a.kind == Analysis::Kind::OneShot ? s.fundamental() : 0;
+    if (pitchHz > 0) {
         const double midi = 69.0 + 12.0 * std::log2(pitchHz / 440.0);
         a.note = std::clamp(static_cast<int>(std::lround(midi)), 0, 127);
     }

@@ -15,6 +15,9 @@ constexpr int kLength = kPhases * TruePeak::kTaps + 1; // 49, centred on tap 24
 // The three phases between samples, each normalised to a gain of 1 at DC.
 struct Phases {
     std::array<std::array<float, TruePeak::kTaps>, kPhases - 1> taps{};
+    // No phase's output is larger than this times the largest of the
+    // samples it is made from.
+    float gain = 0.0F;
     Phases()
     {
         constexpr double centre = (kLength - 1) / 2.0;
@@ -30,8 +33,13 @@ struct Phases {
                 taps[p - 1][k] = static_cast<float>(sinc * w);
                 sum += sinc * w;
             }
-            for (float &t : taps[p - 1])
+            double gainHere = 0;
+            for (float &t : taps[p - 1]) {
                 t = static_cast<float>(t / sum);
+                gainHere += std::fabs(t);
+            }
+            // A little over, for the rounding of the sums.
+            gain = std::max(gain, static_cast<float>(gainHere * 1.001));
         }
     }
 };
@@ -63,6 +71,9 @@ float largestMagnitude(const float *__restrict values, std::size_t count)
     return most;
 }
 
+// Samples interpolated at a time, or passed over together.
+constexpr std::size_t kStretch = 256;
+
 } // namespace
 
 TruePeak::TruePeak(int channels)
@@ -79,16 +90,25 @@ void TruePeak::add(const float *frames, std::int64_t count)
     const auto n = static_cast<std::size_t>(count);
     const auto channels = static_cast<std::size_t>(m_channels);
     m_samples.resize(kTaps - 1 + n);
-    m_out.resize(n);
+    m_out.resize(std::min(n, kStretch));
     for (std::size_t c = 0; c < channels; ++c) {
         std::vector<float> &history = m_history[c];
         std::copy(history.begin(), history.end(), m_samples.begin());
         for (std::size_t i = 0; i < n; ++i)
             m_samples[kTaps - 1 + i] = frames[i * channels + c];
         m_peak = std::max(m_peak, largestMagnitude(m_samples.data() + kTaps - 1, n));
-        for (const auto &taps : phases().taps) {
-            interpolate(m_samples.data(), taps, m_out.data(), n);
-            m_peak = std::max(m_peak, largestMagnitude(m_out.data(), n));
+        // A stretch whose samples are all too quiet for any point between
+        // them to pass the peak so far is not interpolated: after a
+        // sound's loudest moment that is most of it.
+        for (std::size_t at = 0; at < n; at += kStretch) {
+            const std::size_t length = std::min(kStretch, n - at);
+            const float *in = m_samples.data() + at;
+            if (largestMagnitude(in, length + kTaps - 1) * phases().gain <= m_peak)
+                continue;
+            for (const auto &taps : phases().taps) {
+                interpolate(in, taps, m_out.data(), length);
+                m_peak = std::max(m_peak, largestMagnitude(m_out.data(), length));
+            }
         }
         std::copy(m_samples.end() - (kTaps - 1), m_samples.end(), history.begin());
     }

@@ -12,6 +12,8 @@ namespace auralist::analysis {
 // the sample peak. Each of the three phases between samples is computed a
 // block at a time, tap by tap, in loops the compiler turns into vector
 // instructions: a few times faster than libebur128's own true-peak mode.
+// Stretches too quiet for any point between their samples to pass the peak
+// found so far are not interpolated at all.
 class TruePeak {
 public:
     explicit TruePeak(int channels);
