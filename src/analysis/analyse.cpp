@@ -32,9 +32,10 @@ void startAudioHash(XXH3_state_t *hash, int channels, int rate)
 
 constexpr uint_t kHop = 512; // pitch, the envelope
 constexpr uint_t kWindow = 1024; // spectra
-constexpr uint_t kOnsetHop = 256; // one spectrum each, for onsets
-constexpr uint_t kSpectraPerDescription = 4; // timbre from every fourth
+constexpr uint_t kOnsetHop = 512; // one spectrum each, for onsets
+constexpr uint_t kSpectraPerDescription = 2; // timbre from every other
 constexpr uint_t kPitchWindow = 2048;
+constexpr std::size_t kPitchStride = 2; // hops
 constexpr uint_t kCoefficients = 13;
 constexpr uint_t kFilters = 40;
 // Tempo and timbre are judged from the first half minute, the pitch of a
@@ -108,6 +109,80 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// What analysing a sound needs that does not change from one sound to
+// the next at the same rate: FFT plans, the window, the mel filters, the
+// pitch detector, and room to work in. Made once per thread and rate;
+// shared by the analysers of one thread, which use it one call at a time.
+struct Tools {
+    explicit Tools(unsigned r) : rate(r), cepstrum(kWindow, kFilters, kCoefficients, r)
+    {
+        window = new_aubio_window(const_cast<char_t *>("hanningz"), kWindow); // NOLINT: aubio's own type
+        windowed = new_fvec(kWindow);
+        complexSpectrum = new_fvec(kWindow);
+        spectrum = new_cvec(kWindow);
+        fft = new_aubio_fft(kWindow);
+        hfc = new_aubio_specdesc("hfc", kWindow);
+        pitch = new_aubio_pitch("yinfast", kPitchWindow, kPitchWindow, r);
+        if (pitch) {
+            aubio_pitch_set_unit(pitch, "Hz");
+            aubio_pitch_set_silence(pitch, static_cast<smpl_t>(kSilentDb));
+        }
+        pitchIn = new_fvec(kPitchWindow);
+        pitchOut = new_fvec(1);
+    }
+    ~Tools()
+    {
+        for (fvec_t *v : {window, windowed, complexSpectrum, pitchIn, pitchOut}) {
+            if (v)
+                del_fvec(v);
+        }
+        if (spectrum)
+            del_cvec(spectrum);
+        if (fft)
+            del_aubio_fft(fft);
+        if (hfc)
+            del_aubio_specdesc(hfc);
+        if (pitch)
+            del_aubio_pitch(pitch);
+    }
+    Tools(const Tools &) = delete;
+    Tools &operator=(const Tools &) = delete;
+
+    bool ready() const
+    {
+        return window && windowed && complexSpectrum && spectrum && fft && hfc && pitch && pitchIn && pitchOut
+            && cepstrum.ready();
+    }
+
+    unsigned rate;
+    fvec_t *window = nullptr;
+    fvec_t *windowed = nullptr;
+    fvec_t *complexSpectrum = nullptr;
+    cvec_t *spectrum = nullptr;
+    aubio_fft_t *fft = nullptr;
+    aubio_specdesc_t *hfc = nullptr;
+    MelCepstrum cepstrum;
+    aubio_pitch_t *pitch = nullptr;
+    fvec_t *pitchIn = nullptr;
+    fvec_t *pitchOut = nullptr;
+};
+
+std::shared_ptr<Tools> toolsFor(int rate)
+{
+    // The rates of the last few sounds: a folder seldom mixes more.
+    constexpr std::size_t kKept = 4;
+    thread_local std::vector<std::shared_ptr<Tools>> made;
+    const auto r = static_cast<unsigned>(rate);
+    const auto found = std::find_if(made.begin(), made.end(), [r](const auto &t) { return t->rate == r; });
+    if (found != made.end())
+        return *found;
+    auto tools = std::make_shared<Tools>(r);
+    if (made.size() >= kKept)
+        made.erase(made.begin());
+    made.push_back(tools);
+    return tools;
+}
+
 } // namespace
 
 struct Analyser::State {
@@ -123,18 +198,12 @@ struct Analyser::State {
     // last window's worth of it.
     std::vector<float> mono;
     std::size_t monoAt = 0;
+    std::shared_ptr<Tools> tools;
     fvec_t *recent = nullptr;
-    fvec_t *windowed = nullptr;
-    fvec_t *window = nullptr;
-    fvec_t *complexSpectrum = nullptr;
-    aubio_fft_t *fft = nullptr;
-    aubio_specdesc_t *hfc = nullptr;
     aubio_peakpicker_t *picker = nullptr;
-    MelCepstrum cepstrum;
     fvec_t *onsetStrength = nullptr;
     fvec_t *picked = nullptr;
     std::array<float, kCoefficients> coefficients{};
-    cvec_t *spectrum = nullptr;
     std::int64_t onsetHops = 0;
     std::int64_t hops = 0;
     double lastOnset = -1;
@@ -154,8 +223,7 @@ struct Analyser::State {
     double flatnessSum = 0;
     std::int64_t described = 0;
 
-    State(int c, int r)
-        : channels(c), rate(r), truePeak(c), cepstrum(kWindow, kFilters, kCoefficients, static_cast<unsigned>(r))
+    State(int c, int r) : channels(c), rate(r), truePeak(c), tools(toolsFor(r))
     {
         loudness = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), EBUR128_MODE_I);
         // A mono sound is heard from both speakers: it counts as two.
@@ -164,15 +232,9 @@ struct Analyser::State {
         hash = XXH3_createState();
         startAudioHash(hash, channels, rate);
         recent = new_fvec(kWindow);
-        windowed = new_fvec(kWindow);
-        window = new_aubio_window(const_cast<char_t *>("hanningz"), kWindow); // NOLINT: aubio's own type
-        complexSpectrum = new_fvec(kWindow);
-        fft = new_aubio_fft(kWindow);
-        hfc = new_aubio_specdesc("hfc", kWindow);
         picker = new_aubio_peakpicker();
         onsetStrength = new_fvec(1);
         picked = new_fvec(1);
-        spectrum = new_cvec(kWindow);
         mono.resize(kHop);
     }
     ~State()
@@ -180,20 +242,17 @@ struct Analyser::State {
         if (loudness)
             ebur128_destroy(&loudness);
         XXH3_freeState(hash);
-        del_aubio_fft(fft);
-        del_aubio_specdesc(hfc);
-        del_aubio_peakpicker(picker);
-        for (fvec_t *v : {recent, windowed, window, complexSpectrum, onsetStrength, picked})
-            del_fvec(v);
-        del_cvec(spectrum);
+        if (picker)
+            del_aubio_peakpicker(picker);
+        for (fvec_t *v : {recent, onsetStrength, picked}) {
+            if (v)
+                del_fvec(v);
+        }
     }
     State(const State &) = delete;
     State &operator=(const State &) = delete;
 
-    bool ready() const
-    {
-        return loudness && recent && window && fft && hfc && picker && cepstrum.ready() && spectrum && hash;
-    }
+    bool ready() const { return loudness && recent && picker && onsetStrength && picked && tools->ready() && hash; }
 
     // Every kOnsetHop samples: a spectrum of the last window, for onsets
     // and, every so often, for the timbre.
@@ -203,10 +262,12 @@ struct Analyser::State {
         ++onsetHops;
         std::copy(recent->data + kOnsetHop, recent->data + kWindow, recent->data);
         std::copy(samples, samples + kOnsetHop, recent->data + kWindow - kOnsetHop);
-        fvec_weighted_copy(recent, window, windowed);
-        aubio_fft_do_complex(fft, windowed, complexSpectrum);
-        aubio_fft_get_norm(complexSpectrum, spectrum);
-        aubio_specdesc_do(hfc, spectrum, onsetStrength);
+        Tools &t = *tools;
+        const cvec_t *spectrum = t.spectrum;
+        fvec_weighted_copy(recent, t.window, t.windowed);
+        aubio_fft_do_complex(t.fft, t.windowed, t.complexSpectrum);
+        aubio_fft_get_norm(t.complexSpectrum, t.spectrum);
+        aubio_specdesc_do(t.hfc, t.spectrum, onsetStrength);
         aubio_peakpicker_do(picker, onsetStrength, picked);
         if (picked->data[0] > 0) {
             // The picker answers a few hops late; only the gaps count.
@@ -218,7 +279,7 @@ struct Analyser::State {
         }
         if (silent || onsetHops % kSpectraPerDescription != 0)
             return;
-        cepstrum.compute(spectrum->norm, coefficients.data());
+        t.cepstrum.compute(spectrum->norm, coefficients.data());
         for (uint_t c = 0; c < kCoefficients; ++c) {
             const double v = coefficients[c];
             mfccSum[c] += v;
@@ -255,8 +316,8 @@ struct Analyser::State {
         if (at >= kFeatureSeconds)
             return;
         const bool silent = level <= 0 || dbOf(level) < kSilentDb;
-        onsetHop(mono.data(), silent);
-        onsetHop(mono.data() + kOnsetHop, silent);
+        for (uint_t at = 0; at < kHop; at += kOnsetHop)
+            onsetHop(mono.data() + at, silent);
         if (at < kPitchSeconds) {
             early.insert(early.end(), mono.begin(), mono.end());
             earlySilent.push_back(silent);
@@ -268,37 +329,25 @@ struct Analyser::State {
     // the window that ends with it, when they are enough of them.
     double fundamental() const
     {
-        aubio_pitch_t *pitch = new_aubio_pitch("yinfast", kPitchWindow, kPitchWindow, static_cast<uint_t>(rate));
-        fvec_t *in = new_fvec(kPitchWindow);
-        fvec_t *out = new_fvec(1);
+        Tools &t = *tools;
         std::vector<double> pitches;
         std::size_t voiced = 0;
-        if (pitch && in && out) {
-            aubio_pitch_set_unit(pitch, "Hz");
-            aubio_pitch_set_silence(pitch, static_cast<smpl_t>(kSilentDb));
-            for (std::size_t h = 0; h < earlySilent.size(); ++h) {
-                if (earlySilent[h])
-                    continue;
-                ++voiced;
-                // The window before the sound's start is silence.
-                const std::size_t end = (h + 1) * kHop;
-                const std::size_t from = end > kPitchWindow ? end - kPitchWindow : 0;
-                const std::size_t lead = kPitchWindow - (end - from);
-                std::fill(in->data, in->data + lead, 0.0F);
-                std::copy(early.begin() + static_cast<std::ptrdiff_t>(from),
-                          early.begin() + static_cast<std::ptrdiff_t>(end), in->data + lead);
-                aubio_pitch_do(pitch, in, out);
-                const double f = out->data[0];
-                if (aubio_pitch_get_confidence(pitch) >= 0.85F && f >= 25.0 && f <= 5000.0)
-                    pitches.push_back(f);
-            }
+        for (std::size_t h = 0; h < earlySilent.size(); h += kPitchStride) {
+            if (earlySilent[h])
+                continue;
+            ++voiced;
+            // The window before the sound's start is silence.
+            const std::size_t end = (h + 1) * kHop;
+            const std::size_t from = end > kPitchWindow ? end - kPitchWindow : 0;
+            const std::size_t lead = kPitchWindow - (end - from);
+            std::fill(t.pitchIn->data, t.pitchIn->data + lead, 0.0F);
+            std::copy(early.begin() + static_cast<std::ptrdiff_t>(from),
+                      early.begin() + static_cast<std::ptrdiff_t>(end), t.pitchIn->data + lead);
+            aubio_pitch_do(t.pitch, t.pitchIn, t.pitchOut);
+            const double f = t.pitchOut->data[0];
+            if (aubio_pitch_get_confidence(t.pitch) >= 0.85F && f >= 25.0 && f <= 5000.0)
+                pitches.push_back(f);
         }
-        if (pitch)
-            del_aubio_pitch(pitch);
-        if (in)
-            del_fvec(in);
-        if (out)
-            del_fvec(out);
         if (pitches.size() < 3 || static_cast<double>(pitches.size()) < 0.4 * static_cast<double>(voiced))
             return 0;
         return median(pitches);

@@ -51,8 +51,15 @@ const Phases &phases()
 }
 
 // out[i] = sum over k of taps[k] * in[i + kTaps - 1 - k], for i below count.
-void interpolate(const float *__restrict in, const std::array<float, TruePeak::kTaps> &taps, float *__restrict out,
-                 std::size_t count)
+// Made twice, for plain x86-64 and for AVX2 (eight lanes a step), and
+// chosen at load.
+#if defined(__x86_64__)
+#define AURALIST_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#else
+#define AURALIST_WIDE_VECTORS
+#endif
+AURALIST_WIDE_VECTORS void interpolate(const float *__restrict in, const std::array<float, TruePeak::kTaps> &taps,
+                                       float *__restrict out, std::size_t count)
 {
     std::fill(out, out + count, 0.0F);
     for (int k = 0; k < TruePeak::kTaps; ++k) {
@@ -63,7 +70,7 @@ void interpolate(const float *__restrict in, const std::array<float, TruePeak::k
     }
 }
 
-float largestMagnitude(const float *__restrict values, std::size_t count)
+AURALIST_WIDE_VECTORS float largestMagnitude(const float *__restrict values, std::size_t count)
 {
     float most = 0.0F;
     for (std::size_t i = 0; i < count; ++i)

@@ -29,12 +29,11 @@ namespace auralist {
 // the records in their hands; the queue of what is still to do (an order to
 // follow, the rows on screen to take first) is guarded by one mutex. A
 // worker reads only the paths of a store that takes no more records;
-// results travel back to the main thread every 50 ms or so as queued calls
-// to deliver, which alone writes them into the store. A job can ask whether
-// it is still wanted (the pool stopping, or a new start since it began);
-// what it returns once it is not is dropped. The destructor joins the workers; the application object stops
-// them first with a limit, so one stuck on a dead disk does not hold up
-// quitting.
+// results travel back to the main thread a batch a worker every 200 ms or
+// so (the table is painted again for each batch) as queued calls to deliver, which alone writes them into the store. A
+// job can ask whether it is still wanted (the pool stopping, or a new start since it began); what it returns once it is
+// not is dropped. The destructor joins the workers; the application object stops them first with a limit, so one stuck
+// on a dead disk does not hold up quitting.
 template <class Result> class RecordPool : public Stoppable {
 public:
     // Still wanted? Cheap, and safe to ask from the job's own thread.
@@ -213,7 +212,7 @@ private:
                     if (wanted())
                         results.push_back(std::move(result));
                 }
-                if (!results.empty() && (batch.empty() || Clock::now() - since >= std::chrono::milliseconds(50))) {
+                if (!results.empty() && (batch.empty() || Clock::now() - since >= std::chrono::milliseconds(200))) {
                     self->post(resultsFrom, std::move(results));
                     results.clear();
                     since = Clock::now();

@@ -28,7 +28,7 @@ WaveformStrip::WaveformStrip(QWidget *parent) : QWidget(parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setCursor(Qt::IBeamCursor);
     m_frameTimer.setInterval(kFrameMilliseconds);
-    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_frameTimer, &QTimer::timeout, this, &WaveformStrip::movePlayhead);
 }
 
 WaveformStrip::~WaveformStrip() = default;
@@ -270,7 +270,7 @@ double WaveformStrip::timeScaleStep(int width, double length)
 
 // A light tick every 0.1, 0.5, 1, 2, 5, 10, 30 or 60 s (or more), at least
 // 64 px apart, each with its time beside it.
-void WaveformStrip::drawTimeScale(QPainter &p, double length) const
+void WaveformStrip::drawTimeScale(QPainter &p, double length, const QRect &dirty) const
 {
     const int w = width();
     const int h = height();
@@ -291,8 +291,8 @@ void WaveformStrip::drawTimeScale(QPainter &p, double length) const
         if (t >= length)
             break;
         const int x = int(t / length * w);
-        p.setPen(tick);
-        p.drawLine(x, h - 6, x, h);
+        if (x > dirty.right())
+            break;
         QString text;
         if (t < 60) {
             text = QString::number(t, 'g', 3) + QStringLiteral(" s");
@@ -301,6 +301,10 @@ void WaveformStrip::drawTimeScale(QPainter &p, double length) const
             text = QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
         }
         const QRect box(x + 2, h - textHeight - 1, metrics.horizontalAdvance(text) + 4, textHeight);
+        if (x < dirty.left() && !box.intersects(dirty))
+            continue;
+        p.setPen(tick);
+        p.drawLine(x, h - 6, x, h);
         QColor under = palette().color(QPalette::Base);
         under.setAlpha(200);
         p.fillRect(box, under);
@@ -309,7 +313,28 @@ void WaveformStrip::drawTimeScale(QPainter &p, double length) const
     }
 }
 
-void WaveformStrip::paintEvent(QPaintEvent *)
+int WaveformStrip::playheadX() const
+{
+    const double length = lengthSeconds();
+    return length > 0 ? int(std::lround(playheadSeconds() / length * width())) : 0;
+}
+
+void WaveformStrip::movePlayhead()
+{
+    const int headX = playheadX();
+    if (headX == m_paintedHeadX)
+        return;
+    if (m_paintedHeadX < 0) {
+        update();
+        return;
+    }
+    // The line is two pixels wide, and the played shade ends at it.
+    const int from = std::min(headX, m_paintedHeadX) - 2;
+    const int to = std::max(headX, m_paintedHeadX) + 2;
+    update(QRect(from, 0, to - from + 1, height()));
+}
+
+void WaveformStrip::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     const QPalette &pal = palette();
@@ -325,7 +350,8 @@ void WaveformStrip::paintEvent(QPaintEvent *)
         return;
     }
     const double playhead = playheadSeconds();
-    const int headX = length > 0 ? int(std::lround(playhead / length * w)) : 0;
+    const int headX = playheadX();
+    m_paintedHeadX = headX;
     if (m_playing || playhead > 0) {
         QColor played = pal.color(QPalette::Highlight);
         played.setAlpha(40);
@@ -346,7 +372,8 @@ void WaveformStrip::paintEvent(QPaintEvent *)
     const auto gain = static_cast<float>(displayGain());
     p.setPen(pal.color(QPalette::WindowText));
     const bool fine = total / w < waveform::PeakSummary::kBlockFrames && !s.fine.empty();
-    for (int x = 0; x < w; ++x) {
+    const QRect dirty = event->rect();
+    for (int x = std::max(0, dirty.left()); x < std::min(w, dirty.right() + 1); ++x) {
         const auto from = static_cast<std::int64_t>(x * total / w);
         const auto to = static_cast<std::int64_t>((x + 1) * total / w);
         if (from >= s.frames)
@@ -360,7 +387,7 @@ void WaveformStrip::paintEvent(QPaintEvent *)
     }
     // The scale over the peaks, so that it reads on a loud sound too.
     if (length > 0)
-        drawTimeScale(p, length);
+        drawTimeScale(p, length, dirty);
     if (m_playing || playhead > 0) {
         p.setPen(QPen(pal.color(QPalette::Highlight), 2));
         p.drawLine(headX, 0, headX, h);

@@ -100,7 +100,11 @@ private:
     void remember(const std::string &path, std::shared_ptr<const waveform::PeakSummary> summary);
     std::shared_ptr<const waveform::PeakSummary> cached(const std::string &path);
     double secondsAt(int x) const;
-    void drawTimeScale(QPainter &p, double length) const;
+    int playheadX() const;
+    // A frame of playback: only the strip between the playhead's last
+    // place and its new one is painted again.
+    void movePlayhead();
+    void drawTimeScale(QPainter &p, double length, const QRect &dirty) const;
     static std::int64_t shownFrames(const waveform::PeakSummary &summary);
 
     std::string m_path;
@@ -113,6 +117,7 @@ private:
     bool m_normalised = true;
     QElapsedTimer m_sinceReport;
     QTimer m_frameTimer;
+    int m_paintedHeadX = -1; // where the last paint drew the playhead
     QElapsedTimer m_sinceScrub;
     QElapsedTimer m_asked; // since the shown sound was asked for
     Requester m_requester;
