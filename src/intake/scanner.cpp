@@ -11,7 +11,6 @@
 
 #include "core/file_type.h"
 #include "core/numeric_compare.h"
-#include "intake/background.h"
 
 namespace auralist {
 
@@ -123,11 +122,16 @@ private:
 
 // The path's type string, as pathFileType gives it, without copying the
 // extension.
-std::uint32_t typeOf(FileSystem &fs, const std::string &path, TypeTable &types)
+// A folder is judged by its extension alone: folders carry no type code
+// (the attribute that holds a file's says other things of a folder), and
+// asking for one would cost a look up of the folder's whole path.
+std::uint32_t typeOf(FileSystem &fs, const std::string &path, TypeTable &types, bool folder = false)
 {
     const std::string_view ext = pathExtension(path);
     if (!ext.empty())
         return types.idFor(ext);
+    if (folder)
+        return TypeTable::kNone;
     const std::uint32_t code = fs.fileTypeCode(path);
     return code == 0 ? TypeTable::kNone : types.idFor(typeCodeString(code));
 }
@@ -194,7 +198,9 @@ private:
 
     void run(const std::string &root)
     {
-        becomeBackgroundThread();
+        // At the window's own priority, as the walk is: what they find is
+        // what the user is waiting for. Header reading and analysis stay
+        // in the background.
         // Depth first, like the walk: a folder's listing, then each of its
         // folders' in turn, before its next sibling's.
         std::vector<std::pair<std::string, std::vector<std::string>>> stack;
@@ -259,8 +265,9 @@ private:
 
 } // namespace
 
-bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function<void(std::string_view)> &visit,
-                  const std::atomic<bool> *stop, const std::function<void()> &idle)
+bool walkSubpaths(FileSystem &fs, const std::string &folder,
+                  const std::function<void(std::string_view, bool folder)> &visit, const std::atomic<bool> *stop,
+                  const std::function<void()> &idle)
 {
     std::string_view root(folder);
     while (root.size() > 1 && root.back() == '/')
@@ -284,7 +291,7 @@ bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function
         if (path.empty() || path.back() != '/')
             path.push_back('/');
         path.append(top.name(entry));
-        visit(path);
+        visit(path, entry.kind == EntryKind::Directory);
         if (entry.kind == EntryKind::Directory) {
             Folder children;
             if (!lister.next(children, idle))
@@ -343,10 +350,10 @@ bool scanPaths(FileSystem &fs, const ScanRequest &request, LineOutput &out,
         std::string entryPath;
         completed = walkSubpaths(
             fs, path,
-            [&](std::string_view below) {
+            [&](std::string_view below, bool folder) {
                 lines.line({}, below);
                 entryPath.assign(below);
-                const std::uint32_t type = typeOf(fs, entryPath, types);
+                const std::uint32_t type = typeOf(fs, entryPath, types, folder);
                 typeOfEntry.push_back(type);
                 take(below, type);
             },
@@ -390,7 +397,6 @@ struct ThreadedScanner::Shared {
 
     void run()
     {
-        becomeBackgroundThread();
         for (;;) {
             std::uint64_t taken = 0;
             ScanRequest job;

@@ -17,7 +17,8 @@
 
 namespace auralist {
 
-// Calls visit with the full path of everything below folder, at every
+// Calls visit with the full path of everything below folder, and whether it
+// is a folder, at every
 // depth, files and folders alike, hidden entries included, each folder's
 // entries in a file manager's order (compareForListing), a folder's
 // contents right after it. Symbolic links are listed but never followed,
@@ -25,7 +26,8 @@ namespace auralist {
 // meanwhile, add nothing below themselves. Folders are listed ahead on a
 // second thread; while the walk waits for a slow one, idle is called every
 // 100 ms. Returns false when stop was set before the walk ended.
-bool walkSubpaths(FileSystem &fs, const std::string &folder, const std::function<void(std::string_view)> &visit,
+bool walkSubpaths(FileSystem &fs, const std::string &folder,
+                  const std::function<void(std::string_view, bool folder)> &visit,
                   const std::atomic<bool> *stop = nullptr, const std::function<void()> &idle = {});
 
 // One intake's scan: for each path in order, a folder is walked and every

@@ -147,11 +147,20 @@ TEST(Intake, TypeCodesDecideForNamesWithoutExtension)
     unsigned char info[32] = {'A', 'I', 'F', 'F'};
     if (::setxattr(coded.c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0) != 0)
         GTEST_SKIP() << "no user attributes on this file system";
+    // A folder is judged by its extension alone: one named like a sound is
+    // taken, one with the attribute is not (a folder has no type code).
+    const std::string folder = tmp.path() + "/drop/Folder";
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_directories(tmp.path() + "/drop/Loops.wav");
+    ASSERT_EQ(::setxattr(folder.c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0), 0);
     Rig rig;
     rig.out.take();
     rig.controller.droppedFilesInWell({tmp.path() + "/drop"});
-    EXPECT_EQ(rig.names(), (std::vector<std::string>{"Kick"}));
-    EXPECT_NE(rig.out.take().find("format: AIFF\n"), std::string::npos);
+    EXPECT_EQ(rig.names(), (std::vector<std::string>{"Kick", "Loops.wav"}));
+    const std::string out = rig.out.take();
+    EXPECT_NE(out.find("format: AIFF\n"), std::string::npos);
+    EXPECT_EQ(out.find("format: AIFF\nformat: AIFF"), std::string::npos);
+    EXPECT_NE(out.find("format: wav\n"), std::string::npos);
 }
 
 TEST(Find, FiltersNamesIgnoringCaseAndSharesTheRecords)
