@@ -84,6 +84,18 @@ public:
     void pathInto(std::uint32_t i, std::string &out) const;
     // Whether record i's path is exactly path, without putting it together.
     bool pathIs(std::uint32_t i, std::string_view path) const;
+    // What follows the path's last '/' (all of it when there is none),
+    // without putting the path together.
+    std::string_view pathTail(std::uint32_t i) const
+    {
+        if (!m_edits.empty()) {
+            if (const std::string *p = editedPath(i)) {
+                const auto slash = p->rfind('/');
+                return slash == std::string::npos ? std::string_view(*p) : std::string_view(*p).substr(slash + 1);
+            }
+        }
+        return scannedName(i);
+    }
     // The path as scanned, edits aside: what other threads may read once
     // the store takes no more records.
     std::string scannedPath(std::uint32_t i) const
