@@ -68,11 +68,26 @@ bool statInto(SoundRow &row)
     return true;
 }
 
-bool under(std::string_view path, std::string_view root)
+std::string_view withoutTrailingSlashes(std::string_view root)
 {
     while (root.size() > 1 && root.back() == '/')
         root.remove_suffix(1);
+    return root;
+}
+
+bool under(std::string_view path, std::string_view root)
+{
+    root = withoutTrailingSlashes(root);
     return path == root || (path.starts_with(root) && path.size() > root.size() && path[root.size()] == '/');
+}
+
+// Whether every file directly in folder is under root (folder + '/' +
+// name: under() of such a path depends on the folder alone, but for the
+// root being that very file).
+bool filesUnder(std::string_view folder, std::string_view root)
+{
+    root = withoutTrailingSlashes(root);
+    return folder.starts_with(root) && (folder.size() == root.size() || folder[root.size()] == '/');
 }
 
 constexpr std::size_t kChunk = 8192;
@@ -317,16 +332,31 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
         [this, roots, store, timing](Database &db) {
             *timing = static_cast<long long>(store->size());
             const std::uint64_t failedBefore = db.writeErrors();
-            // Each record belongs to the first root it is under.
+            // Each record belongs to the first root it is under: decided
+            // once a folder, and for each record only whether it is one of
+            // the roots itself (a file dropped). No path is put together.
             std::vector<std::vector<std::uint32_t>> members(roots.size());
+            std::unordered_map<std::uint32_t, std::size_t> firstOfFolder;
             for (std::uint32_t i = 0; i < store->size(); ++i) {
-                const std::string path = store->scannedPath(i);
-                for (size_t r = 0; r < roots.size(); ++r) {
-                    if (under(path, roots[r])) {
-                        members[r].push_back(i);
+                std::size_t first = roots.size();
+                if (const std::uint32_t folder = store->folderOf(i); folder != RecordStore::kNoFolder) {
+                    const auto [at, added] = firstOfFolder.try_emplace(folder, roots.size());
+                    for (std::size_t r = 0; added && r < roots.size(); ++r) {
+                        if (filesUnder(store->folderPath(folder), roots[r])) {
+                            at->second = r;
+                            break;
+                        }
+                    }
+                    first = at->second;
+                }
+                for (std::size_t r = 0; r < first; ++r) {
+                    if (store->scannedPathIs(i, withoutTrailingSlashes(roots[r]))) {
+                        first = r;
                         break;
                     }
                 }
+                if (first < roots.size())
+                    members[first].push_back(i);
             }
             std::vector<Listener::Marks> marks;
             const std::vector<Root> remembered = db.roots();

@@ -164,6 +164,11 @@ bool RecordStore::pathIs(std::uint32_t i, std::string_view path) const
         if (const std::string *p = editedPath(i))
             return *p == path;
     }
+    return scannedPathIs(i, path);
+}
+
+bool RecordStore::scannedPathIs(std::uint32_t i, std::string_view path) const
+{
     const std::uint32_t folder = m_entries[i].folder;
     const std::string_view name = scannedName(i);
     if (folder == kNoFolder)

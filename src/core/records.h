@@ -98,6 +98,7 @@ public:
     }
     // The path as scanned, edits aside: what other threads may read once
     // the store takes no more records.
+    bool scannedPathIs(std::uint32_t i, std::string_view path) const;
     std::string scannedPath(std::uint32_t i) const
     {
         std::string out;

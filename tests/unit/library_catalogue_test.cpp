@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -335,6 +336,33 @@ TEST(Library, AFolderOfThousandsIsLookedAtOnSeveralThreads)
     EXPECT_EQ(heard.changes->extended->path(3000), renamed);
     EXPECT_TRUE(heard.changes->extended->favourite(3000));
     EXPECT_EQ(heard.folders[0].sounds, 3000U);
+}
+
+// Each sound of an intake is recorded under the first of the intake's
+// roots it is under: a file dropped itself, a folder, not a folder whose
+// name only begins like another's.
+TEST(Library, EachSoundGoesToTheFirstRootItIsUnder)
+{
+    TempDir dir;
+    const std::string kit = dir.path() + "/Kit";
+    const std::string kits = dir.path() + "/Kits";
+    fs::create_directories(kit + "/sub");
+    fs::create_directory(kits);
+    const std::vector<std::string> paths{kit + "/sub/one.wav", kit + "/sub/two.wav", kit + "/three.wav",
+                                         kits + "/four.wav"};
+    for (const std::string &p : paths)
+        writeFile(p, p);
+    Heard heard;
+    catalogue::Library library(dir.path() + "/library.db");
+    library.addListener(&heard);
+    library.recordIntake({kit + "/sub/two.wav", kit + "/", kits}, storeOf(paths));
+    settle(library);
+    std::map<std::string, std::uint64_t> counts;
+    for (const CataloguedFolder &f : heard.folders)
+        counts[f.path] = f.sounds;
+    EXPECT_EQ(counts[kit + "/sub/two.wav"], 1U);
+    EXPECT_EQ(counts[kits], 1U);
+    EXPECT_EQ(counts[kit] + counts[kit + "/"], 2U);
 }
 
 // What the analysis learned is kept by content: it survives a new start
