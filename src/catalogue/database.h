@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -171,7 +172,9 @@ public:
         std::string_view tags;
         std::string_view metadata;
     };
-    void eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit);
+    // Those whose ids are in (after, upTo] only, given them.
+    void eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit,
+                           std::int64_t after = 0, std::int64_t upTo = std::numeric_limits<std::int64_t>::max());
     // The root at path, if it is remembered.
     std::optional<std::int64_t> rootAt(const std::string &path);
     // Forgets a root and its sounds' entries (never files).

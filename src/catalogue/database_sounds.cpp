@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "catalogue/list_reader.h"
 #include "catalogue/statement.h"
 
 namespace auralist::catalogue {
@@ -298,36 +299,10 @@ void Database::eachSoundOf(std::int64_t root, const std::function<void(const Sou
         visit(soundAt(select));
 }
 
-void Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit)
+void Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit,
+                                 std::int64_t after, std::int64_t upTo)
 {
-    Statement select(m_db,
-                     "SELECT folder, name, size, modified, length_frames, rate, channels, format, favourite, tags,"
-                     " metadata FROM sounds WHERE root = ? ORDER BY id");
-    select.bind(1, root);
-    ListedSound s;
-    std::int64_t inFolder = -1;
-    while (select.step() == SQLITE_ROW) {
-        const std::int64_t folder = select.integer(0);
-        if (folder != inFolder) {
-            const std::string *folderPath = folder == 0 ? nullptr : m_folders.pathOf(folder);
-            if (folder != 0 && !folderPath)
-                continue;
-            s.folderPath = folderPath ? std::string_view(*folderPath) : std::string_view();
-            inFolder = folder;
-        }
-        s.folder = folder;
-        s.name = select.view(1);
-        s.size = select.integer(2);
-        s.modified = select.integer(3);
-        s.lengthFrames = select.integer(4);
-        s.rate = static_cast<int>(select.integer(5));
-        s.channels = static_cast<int>(select.integer(6));
-        s.format = select.view(7);
-        s.favourite = select.integer(8) != 0;
-        s.tags = select.view(9);
-        s.metadata = select.view(10);
-        visit(s);
-    }
+    eachListedSound(m_db, m_folders, root, after, upTo, visit);
 }
 
 std::vector<Root> Database::roots()

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <unordered_set>
 
 #include "core/file_type.h"
@@ -113,22 +114,65 @@ void RecordStore::append(RecordStore &&batch)
         batch = RecordStore();
         return;
     }
+    const auto offset = static_cast<std::uint32_t>(m_entries.size());
     // The batch's folders by this store's numbers.
     std::vector<std::uint32_t> folders(batch.m_folders.size());
     for (std::size_t f = 0; f < folders.size(); ++f)
         folders[f] = folderNumber(batch.m_folders[f]);
-    // Copied into this store's own chunks: a batch's last chunk is mostly
-    // empty, and the store stays dense.
+    // A small batch is copied into this store's own chunks: its last chunk
+    // is mostly empty, and the store stays dense. A big one's chunks are
+    // taken over as they are.
+    const bool adopt = batch.m_entries.size() >= kAdoptedBatch && !batch.m_chunks.empty();
+    const auto firstChunk = static_cast<std::uint32_t>(m_chunks.size());
+    m_entries.reserve(m_entries.size() + batch.m_entries.size());
     for (const Entry &from : batch.m_entries) {
-        const std::size_t bytes = std::size_t(from.nameLength) + from.foldedLength;
         Entry e = from;
         e.folder = from.folder == kNoFolder ? kNoFolder : folders[from.folder];
-        char *at = reserveBytes(bytes, e.chunk, e.offset);
-        if (bytes != 0)
-            std::memcpy(at, batch.m_chunks[from.chunk].get() + from.offset, bytes);
+        if (adopt) {
+            e.chunk = firstChunk + from.chunk;
+        } else {
+            const std::size_t bytes = std::size_t(from.nameLength) + from.foldedLength;
+            char *at = reserveBytes(bytes, e.chunk, e.offset);
+            if (bytes != 0)
+                std::memcpy(at, batch.m_chunks[from.chunk].get() + from.offset, bytes);
+        }
         m_entries.push_back(e);
     }
+    if (adopt) {
+        std::move(batch.m_chunks.begin(), batch.m_chunks.end(), std::back_inserter(m_chunks));
+        m_chunkSizes.insert(m_chunkSizes.end(), batch.m_chunkSizes.begin(), batch.m_chunkSizes.end());
+        m_used = batch.m_used;
+    }
     m_letters.insert(m_letters.end(), batch.m_letters.begin(), batch.m_letters.end());
+    // What is known of the batch's records comes with them.
+    std::vector<std::uint16_t> reasons(batch.m_reasons.size());
+    for (std::size_t n = 0; n < reasons.size(); ++n)
+        reasons[n] = reasonNumber(batch.m_reasons[n]);
+    const auto reasonHere = [&reasons](std::uint16_t n) { return n < reasons.size() ? reasons[n] : n; };
+    if (!batch.m_facts.empty()) {
+        m_facts.resize(offset);
+        for (HeaderFacts f : batch.m_facts) {
+            f.reason = reasonHere(f.reason);
+            m_facts.push_back(f);
+        }
+    }
+    if (!batch.m_traits.empty()) {
+        m_traits.resize(offset);
+        for (SoundTraits t : batch.m_traits) {
+            t.reason = reasonHere(t.reason);
+            m_traits.push_back(t);
+        }
+    }
+    if (!batch.m_favourites.empty()) {
+        m_favourites.resize(offset);
+        m_favourites.insert(m_favourites.end(), batch.m_favourites.begin(), batch.m_favourites.end());
+    }
+    for (auto &[i, tags] : batch.m_tags)
+        m_tags.emplace(offset + i, std::move(tags));
+    for (auto &[i, metadata] : batch.m_metadata)
+        m_metadata.emplace(offset + i, std::move(metadata));
+    for (auto &[i, edits] : batch.m_edits)
+        m_edits.emplace(offset + i, std::move(edits));
     batch = RecordStore();
 }
 

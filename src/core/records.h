@@ -64,7 +64,8 @@ public:
     std::uint32_t add(std::uint32_t folder, std::string_view name);
     // The number of the folder at path, made if need be.
     std::uint32_t folderNumber(std::string_view folder);
-    // Takes in every record of batch, in order; batch is left empty.
+    // Takes in every record of batch, in order, with all that is known of
+    // them; batch is left empty.
     void append(RecordStore &&batch);
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(m_entries.size()); }
@@ -202,6 +203,7 @@ private:
     }
     const std::string *editedPath(std::uint32_t i) const;
     static constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
+    static constexpr std::size_t kAdoptedBatch = 65536; // records
     static constexpr std::size_t kFirstChunkBytes = std::size_t(64) << 10;
 
     char *reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32_t &offset);

@@ -19,6 +19,7 @@
 
 #include "catalogue/database.h"
 #include "catalogue/exchange.h"
+#include "catalogue/list_reader.h"
 #include "catalogue/reconcile.h"
 #include "catalogue/writer.h"
 #include "test_support.h"
@@ -237,6 +238,20 @@ TEST(Catalogue, PathsTakenIntoFoldersComeBackExactly)
     std::vector<std::string> listed;
     db.eachListedSoundOf(1, [&](const Database::ListedSound &s) { listed.push_back(s.path()); });
     EXPECT_EQ(listed, paths);
+    // Read in two halves, the second on a connection of its own, the list
+    // is the same list.
+    ListReader reader(file);
+    ASSERT_TRUE(reader.ok());
+    const auto [first, last] = reader.idsOf(1);
+    EXPECT_EQ(last - first + 1, static_cast<std::int64_t>(paths.size()));
+    EXPECT_EQ(reader.idsOf(99), (std::pair<std::int64_t, std::int64_t>(0, 0)));
+    const std::int64_t middle = first + (last - first) / 2;
+    std::vector<std::string> halves;
+    db.eachListedSoundOf(
+        1, [&](const Database::ListedSound &s) { halves.push_back(s.path()); }, 0, middle);
+    EXPECT_EQ(halves.size(), static_cast<std::size_t>(middle - first + 1));
+    reader.each(1, middle, ListReader::kLast, [&](const Database::ListedSound &s) { halves.push_back(s.path()); });
+    EXPECT_EQ(halves, paths);
     for (std::size_t i = 0; i < paths.size(); ++i) {
         ASSERT_TRUE(db.findSound(paths[i], "")) << paths[i];
         EXPECT_EQ(db.findSound("/gone.wav", "10:" + std::to_string(i + 1))->path, paths[i]);

@@ -169,6 +169,54 @@ TEST(Records, PathsAreKeptByFolderAndComeBackExactly)
     EXPECT_TRUE(list->empty());
 }
 
+// A store taken into another brings everything known of its records, a
+// small one copied, a big one's name chunks taken over as they are.
+TEST(Records, AStoreTakenInBringsEverythingKnownOfItsRecords)
+{
+    for (const std::size_t count : {std::size_t(3), std::size_t(70000)}) {
+        RecordStore into;
+        into.add("/a/first.wav");
+        into.setFacts(0, HeaderFacts{.frames = 1, .state = HeaderFacts::State::Read});
+        SoundTraits failedHere;
+        failedHere.state = SoundTraits::State::Failed;
+        failedHere.reason = into.reasonNumber("unreadable");
+        into.setTraits(0, failedHere);
+        RecordStore batch;
+        for (std::size_t i = 0; i < count; ++i)
+            batch.add("/b/Take " + std::to_string(i) + ".wav");
+        const std::uint32_t last = batch.size() - 1;
+        batch.setFacts(last, HeaderFacts{.frames = 44100, .rate = 44100, .state = HeaderFacts::State::Read});
+        SoundTraits failed;
+        failed.state = SoundTraits::State::Failed;
+        failed.reason = batch.reasonNumber("truncated");
+        batch.setTraits(1, failed);
+        batch.setFavourite(2, true);
+        batch.setTags(last, "dry, short");
+        FileMetadata said;
+        said.description = "a take";
+        batch.setMetadata(1, said);
+        into.append(std::move(batch));
+        into.add("/c/after.wav");
+
+        ASSERT_EQ(into.size(), count + 2) << count;
+        EXPECT_EQ(into.path(1), "/b/Take 0.wav");
+        EXPECT_EQ(into.path(static_cast<std::uint32_t>(count)), "/b/Take " + std::to_string(count - 1) + ".wav");
+        EXPECT_EQ(into.path(static_cast<std::uint32_t>(count + 1)), "/c/after.wav");
+        EXPECT_EQ(into.foldedName(1), "take 0.wav");
+        EXPECT_EQ(into.facts(0).frames, 1);
+        EXPECT_EQ(into.facts(static_cast<std::uint32_t>(count)).frames, 44100);
+        EXPECT_EQ(into.facts(1).state, HeaderFacts::State::Unknown);
+        EXPECT_EQ(into.reason(into.traits(0).reason), "unreadable");
+        EXPECT_EQ(into.reason(into.traits(2).reason), "truncated");
+        EXPECT_FALSE(into.favourite(1));
+        EXPECT_TRUE(into.favourite(3));
+        EXPECT_EQ(into.tags(static_cast<std::uint32_t>(count)), "dry, short");
+        ASSERT_NE(into.metadata(2), nullptr);
+        EXPECT_EQ(into.metadata(2)->description, "a take");
+        EXPECT_EQ(into.metadata(1), nullptr);
+    }
+}
+
 TEST(SortOrder, KeysAgreeWithTheNumericComparisonAndTheSortIsStable)
 {
     std::mt19937 random(3);
