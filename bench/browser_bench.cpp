@@ -5,6 +5,7 @@
 //   intake_vs_find   whole intake / `find TREE -printf '%p\n' > file`, <= 1.2
 //   find keystroke   filter plus table reset, <= 5 ms at 1,000,000
 //   query keystroke  the same for "kick 12 len:<3s", <= 20 ms
+//   path keystroke   the same for "path:vol 300" over deep paths, <= 50 ms
 //   sort by name     numeric-aware sort, <= 300 ms at 1,000,000
 //   remove rows      a thousand rows deleted at once, <= 50 ms at 1,000,000
 //   bytes_per_record heap per record, its path and name included, <= 250
@@ -168,6 +169,21 @@ void findQueryKeystroke(benchmark::State &state)
     typeInTurn(state, browser, {"kick 1 len:<3", "kick 12 len:<3", "kick 12 len:<3s", "kick 12 len:<3"});
 }
 BENCHMARK(findQueryKeystroke)->Unit(benchmark::kMillisecond);
+
+// A keystroke of a find by folder over deep paths (about 300 bytes):
+// "path:vol 3" typed on and back.
+void findPathKeystroke(benchmark::State &state)
+{
+    Rig browser;
+    SoundList list = makeSoundList();
+    const std::string deep = "/home/user/Sound Libraries/Cinematic Impacts Vol 93 - Processed/Ambience Vol 35 - "
+                             "Processed/Field Recordings Vol 82 - Processed/";
+    for (int i = 0; i < kEntries; ++i)
+        list->append(deep + "Pack Vol " + std::to_string(i % 3000) + "/Kick " + std::to_string(i) + ".wav");
+    browser.controller.setItems(list);
+    typeInTurn(state, browser, {"path:vol 3", "path:vol 30", "path:vol 300", "path:vol 30"});
+}
+BENCHMARK(findPathKeystroke)->Unit(benchmark::kMillisecond);
 
 void sortByName(benchmark::State &state)
 {

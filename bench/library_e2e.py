@@ -7,7 +7,9 @@ given; the tree of million_e2e.py, kept in /tmp/auralist-deep-ENTRIES):
 - the database file's size per record;
 - reopening: a start without paths, which shows the folder from the
   catalogue; the time to the full table, against `find TREE -printf '%p\\n'
-  > file` in the same run, and the background check that follows;
+  > file` in the same run, and the background check that follows; then the
+  same cold, the page cache dropped (`echo 3 > /proc/sys/vm/drop_caches`, as
+  root) before each side, as a user meets it the next morning;
 - resident memory per entry once the reopened list is shown and checked;
 - a favourite on about 10,000 sounds selected with Shift+Page Down, until it
   is committed;
@@ -79,6 +81,17 @@ class Run:
 
     def stalls(self):
         return [int(m.group(1)) for _, l in self.log for m in [re.search(r"event loop stalled (\d+) ms", l)] if m]
+
+
+def drop_caches():
+    """Empties the page cache (root only); False when it cannot."""
+    subprocess.run(["sync"], check=False)
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+        return True
+    except OSError:
+        return False
 
 
 def main():
@@ -161,6 +174,23 @@ def main():
               "whole check %.2f s after the table (%.2fx find); %.0f bytes/entry" % (
                   i + 1, reopen[i], finds[i], reopen[i] / finds[i], walks[i], checks[i], checks[i] / finds[i], rss[i]))
     print("favourite of %s sounds saved in %s ms" % (fav.group(1), fav.group(2)))
+    # Cold: the page cache dropped before find and before the start.
+    for i in range(2):
+        if not drop_caches():
+            print("cold reopening: not measured (dropping the page cache needs root)")
+            break
+        t = time.monotonic()
+        with open("/tmp/auralist-library-find.txt", "wb") as out:
+            subprocess.run(["find", root, "-printf", "%p\\n"], stdout=out, check=True)
+        cold_find = time.monotonic() - t
+        drop_caches()
+        run = Run([], env)
+        at, _ = run.wait_log(r"library: (\d+) sounds shown in (\d+) ms")
+        cold = at - run.start
+        run.wait_log(r"catalogue: checked (\d+) sounds in (\d+) ms", 300)
+        run.close()
+        print("cold reopen %d: full table %.2f s from launch, find %.2f s (%.2fx)" % (
+            i + 1, cold, cold_find, cold / cold_find))
     print("stalls over 50 ms while reopening: %s" % (stalls_reopen or "none"))
     shutil.rmtree(data, ignore_errors=True)
 

@@ -60,14 +60,15 @@ FindFilter::Found FindFilter::run(std::string_view typed, const SoundList &items
     }
     std::size_t passedOver = 0;
     const bool countPassedOver = !query.onlyRequiredWords();
+    FoldedFolders folders;
     auto consider = [&](std::uint32_t position) {
         const std::uint32_t record = all[position];
         if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
             return;
-        if (matchesQuery(rest, store, record, allText)) {
+        if (matchesQuery(rest, store, record, allText, &folders)) {
             hits.push_back(position);
             rows.push_back(record);
-        } else if (countPassedOver && lacksValueFor(query, store, record)) {
+        } else if (countPassedOver && lacksValueFor(query, store, record, &folders)) {
             ++passedOver;
         }
     };

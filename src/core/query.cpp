@@ -295,7 +295,8 @@ bool noteMatches(const Query::Term &t, int note)
 }
 
 // The term's verdict on record, or nothing when the value is not known.
-std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std::uint32_t r, bool allText)
+std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std::uint32_t r, bool allText,
+                            FoldedFolders &folders)
 {
     switch (t.field) {
     case Field::Word:
@@ -303,21 +304,12 @@ std::optional<bool> verdict(const Query::Term &t, const RecordStore &store, std:
             return true;
         if (!allText)
             return false;
-        {
-            const std::string path = store.path(r);
-            return containsFolded(caseFold(std::string_view(path).substr(0, path.size() - store.name(r).size())),
-                                  t.text)
-                || containsFolded(caseFold(store.tags(r)), t.text)
-                || containsFolded(caseFold(descriptionOf(store, r)), t.text);
-        }
+        return containsFolded(folders.of(store, r), t.text) || containsFolded(caseFold(store.tags(r)), t.text)
+            || containsFolded(caseFold(descriptionOf(store, r)), t.text);
     case Field::Description: return containsFolded(caseFold(descriptionOf(store, r)), t.text);
     case Field::Name:
         return (store.nameLetters(r) & t.letters) == t.letters && containsFolded(store.foldedName(r), t.text);
-    case Field::Path: {
-        const std::string path = store.path(r);
-        const std::string_view folder = std::string_view(path).substr(0, path.size() - store.name(r).size());
-        return containsFolded(caseFold(folder), t.text);
-    }
+    case Field::Path: return containsFolded(folders.of(store, r), t.text);
     case Field::Tag: return containsFolded(caseFold(store.tags(r)), t.text);
     case Field::Favourite: return store.favourite(r);
     default: break;
@@ -439,20 +431,43 @@ Query parseQuery(std::string_view text)
     return query;
 }
 
-bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record, bool allText)
+std::string_view FoldedFolders::of(const RecordStore &store, std::uint32_t record)
 {
+    const auto folderPart = [&store, record](const std::string &path) {
+        return std::string_view(path).substr(0, path.size() - store.name(record).size());
+    };
+    if (store.edited(record)) {
+        m_edited = caseFold(folderPart(store.path(record)));
+        return m_edited;
+    }
+    const std::uint32_t folder = store.folderOf(record);
+    if (folder == RecordStore::kNoFolder)
+        return {};
+    const auto [at, added] = m_folded.try_emplace(folder);
+    if (added)
+        at->second = caseFold(std::string(store.folderPath(folder)) + '/');
+    return at->second;
+}
+
+bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record, bool allText,
+                  FoldedFolders *folders)
+{
+    FoldedFolders once;
+    FoldedFolders &kept = folders ? *folders : once;
     for (const Query::Term &t : query.terms) {
-        const auto v = verdict(t, store, record, allText);
+        const auto v = verdict(t, store, record, allText, kept);
         if (!v || *v == t.negated)
             return false;
     }
     return true;
 }
 
-bool lacksValueFor(const Query &query, const RecordStore &store, std::uint32_t record)
+bool lacksValueFor(const Query &query, const RecordStore &store, std::uint32_t record, FoldedFolders *folders)
 {
+    FoldedFolders once;
+    FoldedFolders &kept = folders ? *folders : once;
     return std::any_of(query.terms.begin(), query.terms.end(),
-                       [&](const Query::Term &t) { return !verdict(t, store, record, false).has_value(); });
+                       [&](const Query::Term &t) { return !verdict(t, store, record, false, kept).has_value(); });
 }
 
 const char *queryHelp()

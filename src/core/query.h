@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/records.h"
@@ -76,15 +77,32 @@ struct Query {
 
 Query parseQuery(std::string_view text);
 
+// The part of each record's path before its name (its folder and '/'),
+// case-folded, as the path terms and the words in all text ask for it:
+// folded once a folder, for a folder holds many sounds and folding its path
+// for each of them was most of a find by folder. For one pass over one
+// store.
+class FoldedFolders {
+public:
+    std::string_view of(const RecordStore &store, std::uint32_t record);
+
+private:
+    std::unordered_map<std::uint32_t, std::string> m_folded;
+    std::string m_edited; // the last edited record's, made anew each time
+};
+
 // Whether record of store matches every term of query. A term on a value
 // not known yet (a header not read, a sound not analysed) matches
 // nothing, negated or not.
 // allText: plain words are found in the name, the folder names, the tags
 // and the description alike.
-bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record, bool allText = false);
+// folders: kept across the records of one pass, when given.
+bool matchesQuery(const Query &query, const RecordStore &store, std::uint32_t record, bool allText = false,
+                  FoldedFolders *folders = nullptr);
 
 // A term on a value record does not have yet, if any.
-bool lacksValueFor(const Query &query, const RecordStore &store, std::uint32_t record);
+bool lacksValueFor(const Query &query, const RecordStore &store, std::uint32_t record,
+                   FoldedFolders *folders = nullptr);
 
 // The grammar in a few lines, for the field's tooltip.
 const char *queryHelp();

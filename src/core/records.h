@@ -85,6 +85,8 @@ public:
     void pathInto(std::uint32_t i, std::string &out) const;
     // Whether record i's path is exactly path, without putting it together.
     bool pathIs(std::uint32_t i, std::string_view path) const;
+    // Whether a cell of record i was edited (its name or path among them).
+    bool edited(std::uint32_t i) const { return !m_edits.empty() && m_edits.count(i) != 0; }
     // What follows the path's last '/' (all of it when there is none),
     // without putting the path together.
     std::string_view pathTail(std::uint32_t i) const
@@ -208,7 +210,6 @@ private:
 
     char *reserveBytes(std::size_t n, std::uint32_t &chunk, std::uint32_t &offset);
     std::string_view editedValue(std::uint32_t i, std::string_view key, std::string_view otherwise) const;
-    bool edited(std::uint32_t i) const { return !m_edits.empty() && m_edits.count(i) != 0; }
 
     // Each folder's path once; its number found by its bytes while records
     // are added (the views point into m_folders, whose strings never move).

@@ -45,8 +45,10 @@ struct Library {
     {
         const Query q = parseQuery(text);
         std::vector<std::string> out;
+        // One pass, each folder folded once, as the find does it.
+        FoldedFolders folders;
         for (std::uint32_t i = 0; i < store.size(); ++i) {
-            if (matchesQuery(q, store, i))
+            if (matchesQuery(q, store, i, false, &folders))
                 out.emplace_back(store.name(i));
         }
         return out;
@@ -93,6 +95,18 @@ TEST(Query, WordsEachOnTheirOwnAllRequiredAndTheRestOfTheLanguage)
 
     EXPECT_EQ(l.find("path:doors"), (Names{"Door Wood Creak 01.wav", "door wood squeak.wav"}));
     EXPECT_EQ(l.find("path:wood"), (Names{"wood knock.aif"})); // the folder, not the name
+    // A sound moved by an edit is found by its new folder only, its old
+    // folders' sounds as before; a name with no folder has none to match.
+    Library moved = kit();
+    moved.store.setValue(1, "path", "/sfx/Metal/door wood squeak.wav");
+    moved.add("Loose.wav", 1, 44100, 1, 100);
+    moved.add("/Top.wav", 1, 44100, 1, 100);
+    EXPECT_EQ(moved.find("path:doors"), (Names{"Door Wood Creak 01.wav"}));
+    EXPECT_EQ(moved.find("path:metal"), (Names{"door wood squeak.wav"}));
+    EXPECT_EQ(moved.find("path:loose"), Names{});
+    EXPECT_EQ(moved.find("path:/"),
+              (Names{"Door Wood Creak 01.wav", "door wood squeak.wav", "Funk Loop 120.flac", "Pluck A3.wav",
+                     "wood knock.aif", "Top.wav"}));
     EXPECT_EQ(l.find("name:loop"), (Names{"Funk Loop 120.flac"}));
     EXPECT_EQ(l.find("tag:live"), (Names{"Funk Loop 120.flac"}));
     EXPECT_EQ(l.find("is:fav"), (Names{"Pluck A3.wav"}));
