@@ -84,7 +84,7 @@ const char *const kMigrations[] = {
     " AND a.size = sounds.size) WHERE length(fingerprint) > 0 AND (SELECT count(*) FROM sounds t"
     " WHERE t.fingerprint = sounds.fingerprint AND t.size = sounds.size) = 1;",
     // 5 -> 6: each folder kept once, a sound by its folder and its name
-    // (moveToFolders fills the new table between the two halves).
+    // (moveToFolders() fills the new table between the two halves).
     "CREATE TABLE folders (id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER, name BLOB NOT NULL);"
     "CREATE UNIQUE INDEX folders_by_name ON folders(parent, name);"
     "CREATE TABLE sounds_v6 (id INTEGER PRIMARY KEY,"
@@ -94,7 +94,7 @@ const char *const kMigrations[] = {
     " tags TEXT NOT NULL DEFAULT '', played INTEGER NOT NULL DEFAULT 0, metadata TEXT, content INTEGER);",
 };
 
-// What follows moveToFolders in the step to 6.
+// What follows moveToFolders() in the step to 6.
 const char *const kFoldersDone
     = "DROP TABLE sounds;"
       "ALTER TABLE sounds_v6 RENAME TO sounds;"
@@ -109,6 +109,33 @@ const char *const kFoldersDone
       " UNION ALL SELECT f.id, p.path || '/' || f.name FROM folders f JOIN paths p ON f.parent = p.id)"
       " SELECT s.id AS id, CAST(p.path || '/' || s.name AS BLOB) AS path FROM sounds s JOIN paths p ON p.id = s.folder"
       " UNION ALL SELECT id, name FROM sounds WHERE folder = 0;";
+
+// The step from schema 5: each sound's path split into its folder, made
+// once, and its name, into the new table.
+bool moveToFolders(sqlite3 *db, Folders &folders)
+{
+    Statement select(db, "SELECT id, path FROM sounds ORDER BY id");
+    Statement insert(db,
+                     "INSERT INTO sounds_v6(id, root, folder, name, size, modified, device, inode, length_frames, rate,"
+                     " channels, format, fingerprint, favourite, tags, played, metadata, content)"
+                     " SELECT id, root, ?2, ?3, size, modified, device, inode, length_frames, rate, channels, format,"
+                     " fingerprint, favourite, tags, played, metadata, content FROM sounds WHERE id = ?1");
+    if (!select.ok() || !insert.ok())
+        return false;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        const std::string_view path = select.view(1);
+        const std::int64_t folder = folders.ofSound(path);
+        if (folder < 0)
+            return false;
+        insert.bind(1, select.integer(0));
+        insert.bind(2, folder);
+        insert.bind(3, std::string(Folders::namePart(path)));
+        if (!insert.run())
+            return false;
+    }
+    return rc == SQLITE_DONE;
+}
 
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -292,39 +319,14 @@ bool Database::migrate()
         }
         const std::string step
             = std::string(kMigrations[version]) + "PRAGMA user_version=" + std::to_string(version + 1) + ";";
-        if (!exec(step.c_str()) || (version == 5 && (!moveToFolders() || !exec(kFoldersDone))) || !exec("COMMIT")) {
+        if (!exec(step.c_str()) || (version == 5 && (!moveToFolders(m_db, m_folders) || !exec(kFoldersDone)))
+            || !exec("COMMIT")) {
             m_problem = sqlite3_errmsg(m_db);
             exec("ROLLBACK");
             m_folders.clear();
             return false;
         }
     }
-}
-
-bool Database::moveToFolders()
-{
-    // Each sound's path split into its folder, made once, and its name.
-    Statement select(m_db, "SELECT id, path FROM sounds ORDER BY id");
-    Statement insert(m_db,
-                     "INSERT INTO sounds_v6(id, root, folder, name, size, modified, device, inode, length_frames, rate,"
-                     " channels, format, fingerprint, favourite, tags, played, metadata, content)"
-                     " SELECT id, root, ?2, ?3, size, modified, device, inode, length_frames, rate, channels, format,"
-                     " fingerprint, favourite, tags, played, metadata, content FROM sounds WHERE id = ?1");
-    if (!select.ok() || !insert.ok())
-        return false;
-    int rc = SQLITE_ROW;
-    while ((rc = select.step()) == SQLITE_ROW) {
-        const std::string_view path = select.view(1);
-        const std::int64_t folder = folderFor(path);
-        if (folder < 0)
-            return false;
-        insert.bind(1, select.integer(0));
-        insert.bind(2, folder);
-        insert.bind(3, std::string(Folders::namePart(path)));
-        if (!insert.run())
-            return false;
-    }
-    return rc == SQLITE_DONE;
 }
 
 bool Database::moveAside(std::time_t now)

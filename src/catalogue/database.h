@@ -235,10 +235,6 @@ private:
     enum class Health { Healthy, Damaged, Busy, Failed };
     Health health();
     bool migrate();
-    bool moveToFolders();
-    // The id of the folder of the sound at path, made if need be: 0 for a
-    // path with no folder, -1 when it cannot be made.
-    std::int64_t folderFor(std::string_view path);
     bool exec(const char *sql);
     bool moveAside(std::time_t now);
     bool restoreNewestBackup();

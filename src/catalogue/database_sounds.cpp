@@ -98,14 +98,6 @@ SoundRow soundAt(const Statement &select)
     return r;
 }
 
-std::int64_t Database::folderFor(std::string_view path)
-{
-    if (!Folders::hasFolder(path))
-        return 0;
-    const std::int64_t folder = m_folders.make(Folders::folderPart(path));
-    return folder == 0 ? -1 : folder;
-}
-
 std::int64_t Database::rememberRoot(const std::string &path)
 {
     Statement insert(m_db, "INSERT OR IGNORE INTO roots(path) VALUES(?)");
@@ -146,7 +138,7 @@ bool Database::insertSounds(std::int64_t root, const std::vector<SoundRow> &rows
             for (const SoundRow &r : rows) {
                 if (!ok)
                     break;
-                const std::int64_t folder = folderFor(r.path);
+                const std::int64_t folder = m_folders.ofSound(r.path);
                 bindSound(insert, root, folder, r);
                 ok = folder >= 0 && insert.run();
             }
@@ -182,7 +174,7 @@ bool Database::upsertSounds(std::int64_t root, const std::vector<SoundRow> &rows
                     break;
                 // The update has no use for the marks (12, 13) nor the
                 // folder's id (15): binding them there is refused, harmlessly.
-                const std::int64_t folder = folderFor(r.path);
+                const std::int64_t folder = m_folders.ofSound(r.path);
                 for (Statement *st : {&update, &insert})
                     bindSound(*st, root, folder, r);
                 std::optional<std::int64_t> id = folder >= 0 ? update.runForId() : std::nullopt;
@@ -337,7 +329,7 @@ bool Database::moveSounds(const std::vector<std::pair<std::string, std::string>>
                 const std::size_t slash = to.rfind('/');
                 root = rememberRoot(slash == 0 ? std::string("/") : to.substr(0, slash));
             }
-            const std::int64_t folder = folderFor(to);
+            const std::int64_t folder = m_folders.ofSound(to);
             move.bind(1, to);
             move.bind(2, from);
             move.bind(3, root);

@@ -32,6 +32,15 @@ public:
     // written (make).
     std::int64_t find(std::string_view folder);
     std::int64_t make(std::string_view folder);
+    // The id of the folder of the sound at path, made if need be: 0 for a
+    // path with no folder, -1 when it cannot be made.
+    std::int64_t ofSound(std::string_view path)
+    {
+        if (!hasFolder(path))
+            return 0;
+        const std::int64_t folder = make(folderPart(path));
+        return folder == 0 ? -1 : folder;
+    }
     // The folder's path; nothing for an id no row has.
     const std::string *pathOf(std::int64_t id);
     // What was learned is forgotten: after a rollback, which may have
