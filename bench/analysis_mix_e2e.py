@@ -8,7 +8,8 @@ under 2 s (mono and stereo, 44.1 and 48 kHz, 16 and 24 bits), WAV loops of
 2 to 8 s at known tempi, and Ogg files minutes long.
 
 usage: bench/analysis_mix_e2e.py build/auralist [RUNS]
-Needs a display (DISPLAY), a sound server, sox and loudgain."""
+Needs a display (DISPLAY) and a sound server, as ./test provides; installs
+sox and loudgain (Debian's) when they are missing."""
 import os
 import random
 import re
@@ -149,7 +150,15 @@ def auralist():
     return done
 
 
+def install_tools():
+    if shutil.which("sox") and shutil.which("loudgain") and shutil.which("soxi"):
+        return
+    deps = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "deps.sh")
+    subprocess.run(["sh", deps], env=dict(os.environ, EXTRA_PACKAGES="sox libsox-fmt-all loudgain"), check=True)
+
+
 def main():
+    install_tools()
     make_mix()
     files = sound_files()
     audio = seconds_of(files)
