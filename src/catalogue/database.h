@@ -172,8 +172,9 @@ public:
         std::string_view tags;
         std::string_view metadata;
     };
-    // Those whose ids are in (after, upTo] only, given them.
-    void eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit,
+    // Those whose ids are in (after, upTo] only, given them. False when
+    // the read stopped before the last of them.
+    bool eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit,
                            std::int64_t after = 0, std::int64_t upTo = std::numeric_limits<std::int64_t>::max());
     // The root at path, if it is remembered.
     std::optional<std::int64_t> rootAt(const std::string &path);

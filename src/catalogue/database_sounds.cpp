@@ -291,10 +291,10 @@ void Database::eachSoundOf(std::int64_t root, const std::function<void(const Sou
         visit(soundAt(select));
 }
 
-void Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit,
+bool Database::eachListedSoundOf(std::int64_t root, const std::function<void(const ListedSound &)> &visit,
                                  std::int64_t after, std::int64_t upTo)
 {
-    eachListedSound(m_db, m_folders, root, after, upTo, visit);
+    return eachListedSound(m_db, m_folders, root, after, upTo, visit);
 }
 
 std::vector<Root> Database::roots()

@@ -1,6 +1,7 @@
 #include "catalogue/library.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -93,10 +94,30 @@ bool filesUnder(std::string_view folder, std::string_view root)
 
 constexpr std::size_t kChunk = 8192;
 
+// A part of a list as one connection read it: the records, what was seen
+// of each (size and time of change), and whether the read reached its end.
+struct ListPart {
+    RecordStore store;
+    std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+    bool whole = false;
+};
+
+using ListVisit = std::function<void(const Database::ListedSound &)>;
+
+void readPart(ListPart &part, bool keepSeen, const std::function<bool(const ListVisit &)> &read)
+{
+    ListedFolders folders;
+    part.whole = read([&](const Database::ListedSound &row) {
+        addListed(part.store, row, folders);
+        if (keepSeen)
+            part.seen.emplace_back(row.size, row.modified);
+    });
+}
+
 // Lists root's sounds into store in id order, telling seen(size, modified)
 // of each in the same order when given: a big root in two halves at once,
 // the first on the writer's connection, the second on a connection of its
-// own on a helper thread (joined before it returns), the halves joined.
+// own on a helper thread (joined before it returns).
 void listRoot(Database &db, std::int64_t root, RecordStore &store,
               const std::function<void(std::int64_t, std::int64_t)> &seen = {})
 {
@@ -107,34 +128,32 @@ void listRoot(Database &db, std::int64_t root, RecordStore &store,
     // The other connection sees only what is committed.
     const bool halves = reader.ok() && last - first >= kTwoHalves && db.commitNow();
     const std::int64_t middle = halves ? first + (last - first) / 2 : ListReader::kLast;
-    RecordStore second;
-    std::vector<std::pair<std::int64_t, std::int64_t>> secondSeen;
+    const bool keepSeen = static_cast<bool>(seen);
+    std::array<ListPart, 2> parts;
     std::thread helper;
     if (halves) {
         helper = std::thread([&, root] {
-            ListedFolders folders;
-            reader.each(root, middle, ListReader::kLast, [&](const Database::ListedSound &row) {
-                addListed(second, row, folders);
-                if (seen)
-                    secondSeen.emplace_back(row.size, row.modified);
-            });
+            readPart(parts[1], keepSeen,
+                     [&](const ListVisit &visit) { return reader.each(root, middle, ListReader::kLast, visit); });
         });
     }
-    ListedFolders folders;
-    db.eachListedSoundOf(
-        root,
-        [&](const Database::ListedSound &row) {
-            addListed(store, row, folders);
-            if (seen)
-                seen(row.size, row.modified);
-        },
-        0, middle);
-    if (!halves)
-        return;
-    helper.join();
-    store.append(std::move(second));
-    for (const auto &[size, modified] : secondSeen)
-        seen(size, modified);
+    readPart(parts[0], keepSeen, [&](const ListVisit &visit) { return db.eachListedSoundOf(root, visit, 0, middle); });
+    if (halves) {
+        helper.join();
+        // The other connection could not read it all: the writer's reads
+        // that half again, so that no sound is left out of the list.
+        if (!parts[1].whole) {
+            parts[1] = ListPart();
+            readPart(parts[1], keepSeen, [&](const ListVisit &visit) {
+                return db.eachListedSoundOf(root, visit, middle, ListReader::kLast);
+            });
+        }
+    }
+    for (ListPart &part : parts) {
+        store.append(std::move(part.store));
+        for (const auto &[size, modified] : part.seen)
+            seen(size, modified);
+    }
 }
 
 // Runs look(i) for every i below count on a few threads at once: looking

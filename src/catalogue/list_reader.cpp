@@ -6,7 +6,7 @@
 
 namespace auralist::catalogue {
 
-void eachListedSound(sqlite3 *db, Folders &folders, std::int64_t root, std::int64_t after, std::int64_t upTo,
+bool eachListedSound(sqlite3 *db, Folders &folders, std::int64_t root, std::int64_t after, std::int64_t upTo,
                      const std::function<void(const Database::ListedSound &)> &visit)
 {
     Statement select(db,
@@ -15,9 +15,12 @@ void eachListedSound(sqlite3 *db, Folders &folders, std::int64_t root, std::int6
     select.bind(1, root);
     select.bind(2, after);
     select.bind(3, upTo);
+    if (!select.ok())
+        return false;
     Database::ListedSound s;
     std::int64_t inFolder = -1;
-    while (select.step() == SQLITE_ROW) {
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW) {
         const std::int64_t folder = select.integer(0);
         if (folder != inFolder) {
             const std::string *folderPath = folder == 0 ? nullptr : folders.pathOf(folder);
@@ -39,6 +42,7 @@ void eachListedSound(sqlite3 *db, Folders &folders, std::int64_t root, std::int6
         s.metadata = select.view(10);
         visit(s);
     }
+    return rc == SQLITE_DONE;
 }
 
 ListReader::ListReader(const std::string &path)
@@ -46,7 +50,10 @@ ListReader::ListReader(const std::string &path)
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         sqlite3_close(m_db);
         m_db = nullptr;
+        return;
     }
+    // The writer may hold the file for a moment (a checkpoint).
+    sqlite3_busy_timeout(m_db, 2000);
 }
 
 ListReader::~ListReader()

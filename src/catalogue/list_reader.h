@@ -14,8 +14,9 @@ struct sqlite3;
 namespace auralist::catalogue {
 
 // The sounds of root as a list shows them, in id order, those whose ids
-// are in (after, upTo], read on the connection db with its folders.
-void eachListedSound(sqlite3 *db, Folders &folders, std::int64_t root, std::int64_t after, std::int64_t upTo,
+// are in (after, upTo], read on the connection db with its folders. False
+// when the read stopped before the last of them (a busy or failing file).
+bool eachListedSound(sqlite3 *db, Folders &folders, std::int64_t root, std::int64_t after, std::int64_t upTo,
                      const std::function<void(const Database::ListedSound &)> &visit);
 
 // A connection of its own, read only, for a list read in two halves at
@@ -36,10 +37,10 @@ public:
     bool ok() const { return m_db != nullptr; }
     // The lowest and highest id of root's sounds; (0, 0) when it has none.
     std::pair<std::int64_t, std::int64_t> idsOf(std::int64_t root);
-    void each(std::int64_t root, std::int64_t after, std::int64_t upTo,
+    bool each(std::int64_t root, std::int64_t after, std::int64_t upTo,
               const std::function<void(const Database::ListedSound &)> &visit)
     {
-        eachListedSound(m_db, m_folders, root, after, upTo, visit);
+        return eachListedSound(m_db, m_folders, root, after, upTo, visit);
     }
 
 private:

@@ -250,8 +250,14 @@ TEST(Catalogue, PathsTakenIntoFoldersComeBackExactly)
     db.eachListedSoundOf(
         1, [&](const Database::ListedSound &s) { halves.push_back(s.path()); }, 0, middle);
     EXPECT_EQ(halves.size(), static_cast<std::size_t>(middle - first + 1));
-    reader.each(1, middle, ListReader::kLast, [&](const Database::ListedSound &s) { halves.push_back(s.path()); });
+    EXPECT_TRUE(
+        reader.each(1, middle, ListReader::kLast, [&](const Database::ListedSound &s) { halves.push_back(s.path()); }));
     EXPECT_EQ(halves, paths);
+    // A file that is no catalogue is read as nothing, and says so.
+    std::ofstream(tmp.path() + "/not.db") << std::string(4096, 'x');
+    ListReader garbage(tmp.path() + "/not.db");
+    EXPECT_EQ(garbage.idsOf(1), (std::pair<std::int64_t, std::int64_t>(0, 0)));
+    EXPECT_FALSE(garbage.each(1, 0, ListReader::kLast, [](const Database::ListedSound &) {}));
     for (std::size_t i = 0; i < paths.size(); ++i) {
         ASSERT_TRUE(db.findSound(paths[i], "")) << paths[i];
         EXPECT_EQ(db.findSound("/gone.wav", "10:" + std::to_string(i + 1))->path, paths[i]);
