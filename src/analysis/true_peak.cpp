@@ -52,8 +52,18 @@ const Phases &phases()
 
 // out[i] = sum over k of taps[k] * in[i + kTaps - 1 - k], for i below count.
 // Made twice, for plain x86-64 and for AVX2 (eight lanes a step), and
-// chosen at load.
-#if defined(__x86_64__)
+// chosen at load. Not under a sanitizer: the choosing runs while the
+// program is being loaded, before a sanitizer's runtime is ready for the
+// calls it adds (ThreadSanitizer crashes there).
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define AURALIST_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define AURALIST_SANITIZED 1
+#endif
+#if defined(__x86_64__) && !defined(AURALIST_SANITIZED)
 #define AURALIST_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
 #else
 #define AURALIST_WIDE_VECTORS
