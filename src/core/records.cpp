@@ -435,10 +435,8 @@ void RecordList::removePaths(const PathSet &paths)
     // A row's name is at hand; its path has to be put together. Only a
     // row whose path ends like one of them is looked at whole.
     std::unordered_set<std::string_view> names;
-    for (const std::string &p : paths) {
-        const auto slash = p.rfind('/');
-        names.insert(slash == std::string::npos ? std::string_view(p) : std::string_view(p).substr(slash + 1));
-    }
+    for (const std::string &p : paths)
+        names.insert(RecordStore::tailOf(p));
     std::string path;
     std::erase_if(m_rows, [&](std::uint32_t r) {
         if (!names.contains(m_store->pathTail(r)))

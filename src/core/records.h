@@ -92,12 +92,17 @@ public:
     std::string_view pathTail(std::uint32_t i) const
     {
         if (!m_edits.empty()) {
-            if (const std::string *p = editedPath(i)) {
-                const auto slash = p->rfind('/');
-                return slash == std::string::npos ? std::string_view(*p) : std::string_view(*p).substr(slash + 1);
-            }
+            if (const std::string *p = editedPath(i))
+                return tailOf(*p);
         }
         return scannedName(i);
+    }
+    // What follows path's last '/' (all of it when there is none): the
+    // name a record made from path has.
+    static std::string_view tailOf(std::string_view path)
+    {
+        const auto slash = path.rfind('/');
+        return slash == std::string_view::npos ? path : path.substr(slash + 1);
     }
     // The path as scanned, edits aside: what other threads may read once
     // the store takes no more records.
