@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -20,6 +21,8 @@ struct sqlite3;
 #include "core/sound_traits.h"
 
 namespace auralist::catalogue {
+
+class Statement;
 
 // One sound as the catalogue remembers it.
 struct SoundRow {
@@ -281,8 +284,13 @@ private:
 // What the analysis learned, kept in a catalogue file by content.
 class Database::Analyses {
 public:
-    explicit Analyses(Database &db) : m_db(db) { }
+    explicit Analyses(Database &db);
+    ~Analyses();
+    Analyses(const Analyses &) = delete;
+    Analyses &operator=(const Analyses &) = delete;
     // What the analysis learned of the sound at path, kept by its content.
+    // Its statements are made at the first call and kept for the next ones
+    // on the same object: keep one for a batch.
     bool setAnalysis(const std::string &path, const AnalysisResult &result);
     // Up to most sounds never analysed (by content), with their ids, in id
     // order from after on.
@@ -302,6 +310,9 @@ public:
 
 private:
     Database &m_db;
+    std::unique_ptr<Statement> m_own; // a sound's content
+    std::unique_ptr<Statement> m_set; // what was learned of it
+    std::unique_ptr<Statement> m_content;
 };
 
 inline Database::Searches Database::savedSearches()

@@ -58,6 +58,10 @@ void analysisAt(const Statement &select, int first, AnalysisResult &r)
 
 } // namespace
 
+Database::Analyses::Analyses(Database &db) : m_db(db) { }
+
+Database::Analyses::~Analyses() = default;
+
 bool Database::Analyses::setAnalysis(const std::string &path, const AnalysisResult &result)
 {
     // The sound is known by the hash its own audio gave; what was learned
@@ -65,20 +69,24 @@ bool Database::Analyses::setAnalysis(const std::string &path, const AnalysisResu
     const SoundTraits &t = result.traits;
     const bool ok = t.state == SoundTraits::State::Analysed;
     const std::uint64_t audio = ok ? t.audioHash : 0;
-    Statement own(m_db.m_db,
-                  (std::string("UPDATE sounds SET content = ?1") + kAtPath2
-                   + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
-                      .c_str());
+    if (!m_own)
+        m_own = std::make_unique<Statement>(m_db.m_db, (std::string("UPDATE sounds SET content = ?1") + kAtPath2
+                                                         + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
+                                                            .c_str());
+    Statement &own = *m_own;
     own.bind(1, static_cast<std::int64_t>(audio));
     own.bind(2, path);
     if (!m_db.checked(own.run()))
         return false;
-    Statement set(m_db.m_db,
-                  (std::string("INSERT OR REPLACE INTO analysis(print, size, version, loudness, peak, loop, bpm,"
-                               " note, audio_hash, descriptor, error) SELECT fingerprint, size, ?3, ?4, ?5, ?6,"
-                               " ?7, ?8, ?9, ?10, ?11 FROM sounds")
-                   + kAtPath1 + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
-                      .c_str());
+    if (!m_set)
+        m_set = std::make_unique<Statement>(
+            m_db.m_db,
+            (std::string("INSERT OR REPLACE INTO analysis(print, size, version, loudness, peak, loop, bpm,"
+                         " note, audio_hash, descriptor, error) SELECT fingerprint, size, ?3, ?4, ?5, ?6,"
+                         " ?7, ?8, ?9, ?10, ?11 FROM sounds")
+             + kAtPath1 + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
+                .c_str());
+    Statement &set = *m_set;
     set.bind(1, path);
     set.bind(3, std::int64_t{kAnalysisVersion});
     set.bindReal(4, t.loudness);
@@ -148,11 +156,16 @@ void Database::Analyses::eachDescription(const std::function<void(const ContentK
 
 std::optional<ContentKey> Database::Analyses::contentAt(const std::string &path)
 {
-    Statement select(m_db.m_db, (std::string("SELECT fingerprint, size, content FROM sounds") + kAtPath1).c_str());
+    if (!m_content)
+        m_content = std::make_unique<Statement>(
+            m_db.m_db, (std::string("SELECT fingerprint, size, content FROM sounds") + kAtPath1).c_str());
+    Statement &select = *m_content;
     select.bind(1, path);
-    if (select.step() != SQLITE_ROW || select.isNull(2))
-        return std::nullopt;
-    return keyOf(select, 0, select.integer(1));
+    std::optional<ContentKey> key;
+    if (select.step() == SQLITE_ROW && !select.isNull(2))
+        key = keyOf(select, 0, select.integer(1));
+    select.reset();
+    return key;
 }
 
 std::vector<std::pair<SoundRow, AnalysisResult>> Database::Analyses::soundsWith(const ContentKey &content)

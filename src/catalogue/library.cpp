@@ -428,9 +428,11 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                 const std::int64_t root = db.rememberRoot(roots[r]);
                 if (root == 0)
                     continue;
-                std::vector<SoundRow> known = db.soundsOf(root);
                 const auto pathAt = [&](std::size_t k) { return store->scannedPath(members[r][k]); };
-                if (known.empty()) {
+                const auto before = std::find_if(remembered.begin(), remembered.end(),
+                                                 [root](const Root &other) { return other.id == root; });
+                if (before == remembered.end() || before->sounds == 0) {
+                    const std::vector<SoundRow> known;
                     // A new folder: written as it is looked at, a chunk at a
                     // time; when no other root holds any of it, its entries
                     // are only added.
@@ -474,15 +476,10 @@ void Library::recordIntake(const std::vector<std::string> &roots, const RecordSt
                         db.pruneUnseen(root);
                     continue;
                 }
-                std::vector<SoundRow> seen;
-                db.unlocked([&] { seen = lookAt(members[r].size(), pathAt); });
-                const Reconciled found = reconcileRoot(db, root, roots[r], known, std::move(seen), 0);
+                recordKnown(db, root, roots[r], *store, members[r], static_cast<std::size_t>(before->sounds), marks);
                 settleMarks(db);
-                for (size_t k = 0; k < found.rows.size(); ++k) {
-                    if (found.rows[k].favourite || !found.rows[k].tags.empty())
-                        marks.push_back({members[r][k], found.rows[k].favourite, found.rows[k].tags});
-                }
             }
+            std::sort(marks.begin(), marks.end(), [](const auto &a, const auto &b) { return a.record < b.record; });
             if (!marks.empty())
                 tell([store, marks = std::move(marks)](Listener &l) { l.catalogueMarksArrived(store, marks); });
             // Not all of it is on the disk (a full disk): recorded again
@@ -617,6 +614,73 @@ Reconciled Library::reconcileRoot(Database &db, std::int64_t root, const std::st
         });
     }
     return result;
+}
+
+void Library::recordKnown(Database &db, std::int64_t root, const std::string &folder, const RecordStore &store,
+                          const std::vector<std::uint32_t> &members, std::size_t knownCount,
+                          std::vector<Listener::Marks> &marks)
+{
+    // What each file is now, and where each path is among them: a few
+    // dozen bytes a file, no path kept.
+    struct Now {
+        std::int64_t size = 0;
+        std::int64_t modified = 0;
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0; // 0: nothing there
+    };
+    const std::size_t count = members.size();
+    const auto pathAt = [&](std::size_t k) { return store.scannedPath(members[k]); };
+    std::vector<Now> now(count);
+    std::optional<PathIndex> seenAt;
+    db.unlocked([&] {
+        lookInParallel(count, [&](std::size_t k) {
+            SoundRow row;
+            row.path = pathAt(k);
+            if (statInto(row))
+                now[k] = {row.size, row.modified, row.device, row.inode};
+        });
+        seenAt.emplace(count, pathAt);
+    });
+    // A sound found as the catalogue has it (the same file, size and time)
+    // only brings its marks; every other known one is reconciled.
+    std::vector<std::uint8_t> same(count);
+    std::vector<SoundRow> known;
+    db.eachSoundOf(root, [&](const SoundRow &row) {
+        if (const auto at = seenAt->find(row.path)) {
+            const Now &file = now[*at];
+            if (!same[*at] && file.inode != 0 && file.inode == row.inode && file.device == row.device
+                && file.size == row.size && file.modified == row.modified && !row.fingerprint.empty()) {
+                same[*at] = 1;
+                if (row.favourite || !row.tags.empty())
+                    marks.push_back({members[*at], row.favourite, row.tags});
+                return;
+            }
+        }
+        known.push_back(row);
+    });
+    seenAt.reset();
+    std::vector<SoundRow> seen;
+    std::vector<std::uint32_t> seenOf; // each one's record
+    for (std::size_t k = 0; k < count; ++k) {
+        if (same[k])
+            continue;
+        SoundRow row;
+        row.path = pathAt(k);
+        row.size = now[k].size;
+        row.modified = now[k].modified;
+        row.device = now[k].device;
+        row.inode = now[k].inode;
+        seen.push_back(std::move(row));
+        seenOf.push_back(members[k]);
+    }
+    if (seen.empty() && known.empty())
+        return; // all of it as it was
+    std::vector<Now>().swap(now);
+    const Reconciled found = reconcileRoot(db, root, folder, known, std::move(seen), knownCount);
+    for (std::size_t k = 0; k < found.rows.size(); ++k) {
+        if (found.rows[k].favourite || !found.rows[k].tags.empty())
+            marks.push_back({seenOf[k], found.rows[k].favourite, found.rows[k].tags});
+    }
 }
 
 std::size_t Library::check(Database &db, std::uint64_t request, const std::string &folder,

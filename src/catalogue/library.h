@@ -119,6 +119,12 @@ private:
                                                  std::size_t most);
     RecordStorePtr similarEverywhere(Database &db, const std::string &path, std::size_t most,
                                      std::vector<Listener::Likeness> &found);
+    // Brings root, known to the catalogue (knownCount sounds), up to date
+    // with members of store, the sounds found there now, adding to marks
+    // those of the sounds that have some.
+    void recordKnown(Database &db, std::int64_t root, const std::string &folder, const RecordStore &store,
+                     const std::vector<std::uint32_t> &members, std::size_t knownCount,
+                     std::vector<Listener::Marks> &marks);
     // Walks folder for the sounds of types and reconciles; the number found.
     std::size_t check(Database &db, std::uint64_t request, const std::string &folder,
                       const std::vector<std::string> &types);

@@ -25,16 +25,17 @@ void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<Anal
             rows.emplace_back(std::string(store->path(r.record)), r);
     }
     m_writer.post([this, store, rows = std::move(rows)](Database &db) {
+        Database::Analyses analyses = db.analyses();
         for (const auto &[path, result] : rows) {
             // A file that is not there (its drive unplugged) says nothing
             // of its content: tried again another time.
             struct stat st { };
             if (result.traits.state == SoundTraits::State::Failed && ::stat(path.c_str(), &st) != 0)
                 continue;
-            db.analyses().setAnalysis(path, result);
+            analyses.setAnalysis(path, result);
             if (result.traits.state != SoundTraits::State::Analysed || !m_similar.loaded())
                 continue;
-            const auto content = db.analyses().contentAt(path);
+            const auto content = analyses.contentAt(path);
             const auto label = content ? m_similar.put(*content, result.descriptor) : std::nullopt;
             if (label && m_labelled.store == store)
                 m_labelled.labels.emplace_back(result.record, *label);

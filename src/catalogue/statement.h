@@ -29,6 +29,8 @@ public:
     Statement &operator=(const Statement &) = delete;
 
     bool ok() const { return m_stmt != nullptr; }
+    // Ready to run again (a query read only in part).
+    void reset() { sqlite3_reset(m_stmt); }
     void bind(int i, std::int64_t v) { sqlite3_bind_int64(m_stmt, i, v); }
     void bind(int i, const std::optional<std::uint64_t> &v)
     {
