@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -109,6 +110,62 @@ TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
     // Half of what it had: the two others are forgotten without a question.
     EXPECT_FALSE(heard.asked);
     EXPECT_EQ(heard.folders[0].sounds, 2U);
+}
+
+// A folder the catalogue knows, taken in again after changes made outside:
+// what is as it was keeps its facts and marks without being read again, a
+// sound renamed keeps its marks, a changed one loses the facts read of it.
+TEST(Library, AKnownFolderTakenInAgainKeepsWhatIsAsItWas)
+{
+    const Folder f;
+    Heard heard;
+    catalogue::Library library(f.dir.path() + "/library.db", [] { return ++g_clock; });
+    library.addListener(&heard);
+    const RecordStorePtr first = storeOf(f.all());
+    library.recordIntake({f.root}, first);
+    HeaderFacts facts;
+    facts.state = HeaderFacts::State::Read;
+    facts.frames = 4410;
+    facts.rate = 44100;
+    facts.channels = 1;
+    facts.container = 1;
+    facts.encoding = 1;
+    library.recordFacts(first, {{0, facts, {}, {}}, {2, facts, {}, {}}});
+    library.setFavourite({f.at("snare.wav")}, true);
+    library.setTags({f.at("hat.wav")}, "airy");
+    library.setTags({f.at("kick.wav")}, "deep");
+    settle(library);
+
+    fs::rename(f.at("snare.wav"), f.at("snare 2.wav"));
+    writeFile(f.at("kick.wav"), std::string(3500, 'K'));
+    struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, f.at("kick.wav").c_str(), times, 0), 0);
+    fs::remove(f.at("tom.wav"));
+    const std::vector<std::string> now = {f.at("hat.wav"), f.at("kick.wav"), f.at("snare 2.wav")};
+    const RecordStorePtr again = storeOf(now);
+    library.recordIntake({f.root}, again);
+    settle(library);
+    ASSERT_EQ(heard.marked, again);
+    std::map<std::uint32_t, std::pair<bool, std::string>> marks;
+    for (const auto &m : heard.marks)
+        marks[m.record] = {m.favourite, m.tags};
+    EXPECT_EQ(marks[0], std::make_pair(false, std::string("airy")));
+    EXPECT_EQ(marks[1], std::make_pair(false, std::string("deep"))); // changed, still the same sound
+    EXPECT_EQ(marks[2], std::make_pair(true, std::string())); // renamed
+    EXPECT_FALSE(heard.asked);
+
+    library.requestList(3, Catalogue::ListKind::Folder, f.root);
+    settle(library);
+    ASSERT_TRUE(heard.list);
+    const RecordStore &shown = *heard.list->second;
+    std::map<std::string, std::uint32_t> at;
+    for (std::uint32_t i = 0; i < shown.size(); ++i)
+        at[shown.path(i)] = i;
+    ASSERT_EQ(at.size(), 3U);
+    EXPECT_EQ(shown.facts(at[f.at("hat.wav")]).state, HeaderFacts::State::Read);
+    EXPECT_EQ(shown.facts(at[f.at("hat.wav")]).frames, 4410);
+    EXPECT_NE(shown.facts(at[f.at("kick.wav")]).state, HeaderFacts::State::Read);
+    EXPECT_TRUE(shown.favourite(at[f.at("snare 2.wav")]));
 }
 
 TEST(Library, ACheckBringsTheListShownUpToDateAndMarksFollowARename)
