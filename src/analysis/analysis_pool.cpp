@@ -49,7 +49,9 @@ int threadsFor(int asked)
 AnalysisPool::AnalysisPool(Deliver deliver, int threads)
     : m_pool(
         [](std::uint32_t record, const std::string &path, const RecordPool<AnalysisResult>::Wanted &wanted) {
-            return resultOf(record, analyseFile(path, [&wanted] { return !wanted(); }));
+            AnalysisResult result = resultOf(record, analyseFile(path, [&wanted] { return !wanted(); }));
+            result.path = path;
+            return result;
         },
         std::move(deliver),
         [](const RecordStore &store, std::uint32_t r) { return store.traits(r).state != SoundTraits::State::Unknown; },

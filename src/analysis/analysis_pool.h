@@ -22,7 +22,8 @@ AnalysisResult resultOf(std::uint32_t record, const Analysis &analysis);
 // hostile files, and a result needs no copying across a pipe.
 class AnalysisPool : public TraitFeed, public Stoppable {
 public:
-    using Deliver = std::function<void(const RecordStorePtr &, const std::vector<AnalysisResult> &)>;
+    // The results may be moved from.
+    using Deliver = std::function<void(const RecordStorePtr &, std::vector<AnalysisResult> &)>;
     // threads 0: one per core (up to four); they yield to the window and
     // the sound, as every background thread does.
     explicit AnalysisPool(Deliver deliver, int threads = 0);

@@ -84,10 +84,10 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
             });
         reads->setHeaderFeed(m_headerPool.get());
         m_analysisPool = std::make_unique<analysis::AnalysisPool>(
-            [reads, catalogue](const RecordStorePtr &store, const std::vector<AnalysisResult> &results) {
+            [reads, catalogue](const RecordStorePtr &store, std::vector<AnalysisResult> &results) {
                 reads->traitsArrived(store, results);
                 if (catalogue)
-                    catalogue->recordAnalysis(store, results);
+                    catalogue->recordAnalysis(store, std::move(results));
             });
         reads->setTraitFeed(m_analysisPool.get());
     }
@@ -102,6 +102,9 @@ Browser::Browser(const ServiceSet &services, const Config &config) : m_services(
     strip->setRequester([worker = m_summaryWorker.get()](std::uint64_t generation, const std::string &path) {
         worker->request(generation, path);
     });
+
+    m_listSorter = std::make_unique<ListSorter>();
+    m_tableController->setSorter(m_listSorter.get());
 
     // Outlets.
     DragTable *table = m_window->table();
@@ -124,6 +127,8 @@ Browser::~Browser()
 {
     m_mailbox.close();
     m_summaryWorker.reset();
+    m_tableController->setSorter(nullptr);
+    m_listSorter.reset();
     // The table keeps a pointer to the model; let it go first.
     m_window->table()->setRowsShown({});
     m_window->table()->setTableController(nullptr);
@@ -137,6 +142,7 @@ std::vector<Stoppable *> Browser::threads() const
     if (m_analysisPool)
         units.push_back(m_analysisPool.get());
     units.push_back(m_summaryWorker.get());
+    units.push_back(m_listSorter.get());
     units.push_back(m_fileWorker.get());
     return units;
 }

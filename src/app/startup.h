@@ -19,6 +19,7 @@ class AnalysisPool;
 class Controller;
 class Diagnostics;
 class HeaderPool;
+class ListSorter;
 class MainWindow;
 class Marketing;
 class TableController;
@@ -89,6 +90,7 @@ private:
     std::unique_ptr<HeaderPool> m_headerPool;
     std::unique_ptr<analysis::AnalysisPool> m_analysisPool;
     std::unique_ptr<waveform::SummaryWorker> m_summaryWorker;
+    std::unique_ptr<ListSorter> m_listSorter;
     std::unique_ptr<WindowWiring> m_wiring;
     Mailbox m_mailbox; // waveform summaries on their way to the strip
 };

@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>

@@ -58,7 +58,9 @@ void analysisAt(const Statement &select, int first, AnalysisResult &r)
 
 } // namespace
 
-Database::Analyses::Analyses(Database &db) : m_db(db) { }
+Database::Analyses::Analyses(Database &db) : m_db(db)
+{
+}
 
 Database::Analyses::~Analyses() = default;
 
@@ -70,9 +72,10 @@ bool Database::Analyses::setAnalysis(const std::string &path, const AnalysisResu
     const bool ok = t.state == SoundTraits::State::Analysed;
     const std::uint64_t audio = ok ? t.audioHash : 0;
     if (!m_own)
-        m_own = std::make_unique<Statement>(m_db.m_db, (std::string("UPDATE sounds SET content = ?1") + kAtPath2
-                                                         + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
-                                                            .c_str());
+        m_own = std::make_unique<Statement>(m_db.m_db,
+                                            (std::string("UPDATE sounds SET content = ?1") + kAtPath2
+                                             + " AND fingerprint IS NOT NULL AND length(fingerprint) > 0")
+                                                .c_str());
     Statement &own = *m_own;
     own.bind(1, static_cast<std::int64_t>(audio));
     own.bind(2, path);

@@ -44,7 +44,7 @@ public:
     void removeListener(Listener *listener) override { std::erase(m_listeners, listener); }
     void recordIntake(const std::vector<std::string> &roots, const RecordStorePtr &store) override;
     void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) override;
-    void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) override;
+    void recordAnalysis(const RecordStorePtr &store, std::vector<AnalysisResult> results) override;
     void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) override;
     void findSimilar(std::uint64_t request, const RecordStorePtr &store, std::uint32_t record, std::size_t most,
                      bool everywhere) override;

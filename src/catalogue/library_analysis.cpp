@@ -13,20 +13,24 @@
 
 namespace auralist::catalogue {
 
-void Library::recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results)
+void Library::recordAnalysis(const RecordStorePtr &store, std::vector<AnalysisResult> results)
 {
     if (!store || results.empty())
         return;
-    // The paths are taken here, on the window's thread, which owns the store.
-    std::vector<std::pair<std::string, AnalysisResult>> rows;
-    rows.reserve(results.size());
-    for (const AnalysisResult &r : results) {
-        if (r.record < store->size() && r.traits.state != SoundTraits::State::Unknown)
-            rows.emplace_back(std::string(store->path(r.record)), r);
+    // A sound is written under the path it was analysed at, unless it was
+    // renamed since: then under its path now, which the window's thread,
+    // owning the store, knows.
+    std::erase_if(results, [&](const AnalysisResult &r) {
+        return r.record >= store->size() || r.traits.state == SoundTraits::State::Unknown;
+    });
+    for (AnalysisResult &r : results) {
+        if (r.path.empty() || store->edited(r.record))
+            r.path = store->path(r.record);
     }
-    m_writer.post([this, store, rows = std::move(rows)](Database &db) {
+    m_writer.post([this, store, results = std::move(results)](Database &db) {
         Database::Analyses analyses = db.analyses();
-        for (const auto &[path, result] : rows) {
+        for (const AnalysisResult &result : results) {
+            const std::string &path = result.path;
             // A file that is not there (its drive unplugged) says nothing
             // of its content: tried again another time.
             struct stat st { };

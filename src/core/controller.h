@@ -179,6 +179,8 @@ private:
     void updateWaveform();
     // The intake's steps once its scan has ended (or was cut short).
     void completeIntake();
+    // The intake taken, in its order: shown, read, analysed, played.
+    void showIntake();
     void updateTitle();
 
     SoundEngine &m_engine;

@@ -73,9 +73,18 @@ void Controller::scanFinished(std::uint64_t scan, bool completed)
 
 void Controller::completeIntake()
 {
+    // A list comes in in the order the user last sorted by; a big one is
+    // sorted on the sorter's thread meanwhile.
+    const SoundList items = m_state.items;
+    m_tableController.applySortThen(items, [this, items, scan = m_scan] {
+        if (scan == m_scan && m_state.items == items)
+            showIntake();
+    });
+}
+
+void Controller::showIntake()
+{
     m_state.scanning = false;
-    // A list comes in in the order the user last sorted by.
-    m_tableController.applySort(m_state.items);
     setItems(m_state.items);
     m_tableController.reloadData();
     m_reads.readHeaders();

@@ -1,5 +1,7 @@
 #include "core/find_filter.h"
 
+#include <numeric>
+
 #include "core/query.h"
 #include "core/smalltalk.h"
 #include "core/string_utils.h"
@@ -72,26 +74,52 @@ FindFilter::Found FindFilter::run(std::string_view typed, const SoundList &items
             ++passedOver;
         }
     };
-    // The positions worth trying: the last hits, or every sound whose name
-    // has the words' letters. Their names lie far apart in memory, so each
-    // is asked for a few positions ahead of its comparison.
-    std::vector<std::uint32_t> lettered;
+    // The positions worth trying: the last hits, or every sound of the list.
+    std::vector<std::uint32_t> every;
     if (!narrowing) {
-        lettered.reserve(all.size() / 4);
-        for (size_t i = 0; i < all.size(); ++i) {
-            if (allText || (store.nameLetters(all[i]) & rest.nameLetters) == rest.nameLetters)
-                lettered.push_back(static_cast<std::uint32_t>(i));
-        }
+        every.resize(all.size());
+        std::iota(every.begin(), every.end(), 0U);
     }
-    const std::vector<std::uint32_t> &candidates = narrowing ? m_lastHits : lettered;
-    constexpr std::size_t kEntryAhead = 16;
-    constexpr std::size_t kNameAhead = 8;
-    for (std::size_t k = 0; k < candidates.size(); ++k) {
-        if (k + kEntryAhead < candidates.size())
-            store.prefetchEntry(all[candidates[k + kEntryAhead]]);
-        if (k + kNameAhead < candidates.size())
-            store.prefetchFoldedName(all[candidates[k + kNameAhead]]);
-        consider(candidates[k]);
+    const std::vector<std::uint32_t> &candidates = narrowing ? m_lastHits : every;
+    if (candidates.size() >= kInStoreOrder) {
+        // Many: each sound is judged once, in the order the store keeps
+        // them (a sorted list's sounds lie all over memory), then the
+        // verdicts are read in the list's order.
+        enum : std::uint8_t { Untried, Tried, Match, PassedOver };
+        std::vector<std::uint8_t> verdict(store.size(), Untried);
+        for (std::uint32_t position : candidates)
+            verdict[all[position]] = Tried;
+        for (std::uint32_t record = 0; record < verdict.size(); ++record) {
+            if (verdict[record] != Tried)
+                continue;
+            if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
+                continue;
+            if (matchesQuery(rest, store, record, allText, &folders))
+                verdict[record] = Match;
+            else if (countPassedOver && lacksValueFor(query, store, record, &folders))
+                verdict[record] = PassedOver;
+        }
+        for (std::uint32_t position : candidates) {
+            const std::uint32_t record = all[position];
+            if (verdict[record] == Match) {
+                hits.push_back(position);
+                rows.push_back(record);
+            } else if (verdict[record] == PassedOver) {
+                ++passedOver;
+            }
+        }
+    } else {
+        // Few: their names lie far apart in memory, so each is asked for a
+        // few positions ahead of its comparison.
+        constexpr std::size_t kEntryAhead = 16;
+        constexpr std::size_t kNameAhead = 8;
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            if (k + kEntryAhead < candidates.size())
+                store.prefetchEntry(all[candidates[k + kEntryAhead]]);
+            if (k + kNameAhead < candidates.size())
+                store.prefetchFoldedName(all[candidates[k + kNameAhead]]);
+            consider(candidates[k]);
+        }
     }
     std::vector<std::string> hints = query.hints;
     if (passedOver > 0)

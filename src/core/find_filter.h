@@ -16,6 +16,8 @@ namespace auralist {
 // Threads: the window's.
 class FindFilter {
 public:
+    // From this many sounds to try on, each is judged in the store's order.
+    static constexpr std::size_t kInStoreOrder = 32768;
     struct Found {
         SoundList matches; // null: the query is blank, the whole list shows
         std::string hint; // what the query did not understand, or passed over

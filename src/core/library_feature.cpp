@@ -137,8 +137,20 @@ void LibraryFeature::catalogueListArrived(std::uint64_t request, RecordStorePtr 
     // The catalogue's own lists keep their order (the latest played first);
     // a folder, or every sound, takes the order the user sorts by.
     const qint64 arrived = m_listAsked.elapsed();
-    if (*m_shownKind == Catalogue::ListKind::Folder || *m_shownKind == Catalogue::ListKind::AllSounds)
-        m_table.applySort(list);
+    if (*m_shownKind != Catalogue::ListKind::Folder && *m_shownKind != Catalogue::ListKind::AllSounds) {
+        showArrivedList(list, arrived);
+        return;
+    }
+    // A big one is sorted on the sorter's thread meanwhile.
+    m_table.applySortThen(list, [this, list, arrived, request] {
+        if (request == m_listRequest && m_shownKind)
+            showArrivedList(list, arrived);
+    });
+}
+
+void LibraryFeature::showArrivedList(const SoundList &list, qint64 arrived)
+{
+    const RecordStorePtr &store = list->store();
     const qint64 sorted = m_listAsked.elapsed();
     m_table.clearUnplayable();
     if (*m_shownKind == Catalogue::ListKind::AllSounds)

@@ -87,6 +87,9 @@ private:
     void markOffline(const SoundList &list);
     // The catalogue's check of the folder shown against the disk.
     void startCheck();
+    // A list from the catalogue, in its order, shown (it came arrived ms
+    // after it was asked for).
+    void showArrivedList(const SoundList &list, qint64 arrived);
     // Marks each selected record (they are all of the table's store) and
     // returns their paths, for the catalogue.
     std::vector<std::string> markSelected(const std::vector<SoundRecord> &selected,

@@ -123,6 +123,14 @@ public:
         return folder == kNoFolder ? std::string_view() : std::string_view(m_folders[folder]);
     }
     std::uint32_t folderCount() const { return static_cast<std::uint32_t>(m_folders.size()); }
+    // The name as scanned, edits aside. Its text stays where it is, as it
+    // is, for the store's lifetime: another thread may read it while the
+    // store takes more records.
+    std::string_view scannedName(std::uint32_t i) const
+    {
+        const Entry &e = m_entries[i];
+        return {m_chunks[e.chunk].get() + e.offset, e.nameLength};
+    }
     std::string_view name(std::uint32_t i) const
     {
         const std::string_view n = scannedName(i);
@@ -203,11 +211,6 @@ private:
         std::uint32_t nameLength;
         std::uint32_t foldedLength; // 0: the folded name is the name itself
     };
-    std::string_view scannedName(std::uint32_t i) const
-    {
-        const Entry &e = m_entries[i];
-        return {m_chunks[e.chunk].get() + e.offset, e.nameLength};
-    }
     const std::string *editedPath(std::uint32_t i) const;
     static constexpr std::size_t kChunkBytes = std::size_t(4) << 20;
     static constexpr std::size_t kAdoptedBatch = 65536; // records

@@ -499,7 +499,7 @@ public:
     // Header facts of store's records, as they arrive.
     virtual void recordFacts(const RecordStorePtr &store, const std::vector<FactsResult> &facts) = 0;
     // What the analysis learned of store's records, kept by their content.
-    virtual void recordAnalysis(const RecordStorePtr &store, const std::vector<AnalysisResult> &results) = 0;
+    virtual void recordAnalysis(const RecordStorePtr &store, std::vector<AnalysisResult> results) = 0;
     // Asks what earlier analyses learned of store's records (a store that
     // takes no more records): catalogueAnalysesArrived answers.
     virtual void requestAnalyses(std::uint64_t request, const RecordStorePtr &store) = 0;

@@ -48,7 +48,7 @@ void appendKey(std::string &out, std::string_view value, LetterCase letterCase)
 struct Item {
     std::uint64_t prefix; // the key's first eight bytes, big-endian
     std::uint64_t second; // the next eight
-    std::uint32_t offset; // where the key is in the arena
+    const char *key;
     std::uint32_t length;
     std::uint32_t position;
 };
@@ -64,6 +64,45 @@ std::uint64_t prefixOf(const char *key, size_t length)
     return p;
 }
 
+// The keys of positions from..to-1 into arena (which keeps them) and
+// items.
+void makeKeys(std::vector<Item> &items, std::uint32_t from, std::uint32_t to,
+              const std::function<std::string_view(std::uint32_t)> &value, LetterCase letterCase, std::string &arena)
+{
+    std::vector<std::uint32_t> offsets(to - from);
+    arena.reserve(std::size_t(to - from) * 32);
+    for (std::uint32_t i = from; i < to; ++i) {
+        const size_t at = arena.size();
+        appendKey(arena, value(i), letterCase);
+        offsets[i - from] = static_cast<std::uint32_t>(at);
+        items[i].length = static_cast<std::uint32_t>(arena.size() - at);
+        items[i].position = i;
+    }
+    for (std::uint32_t i = from; i < to; ++i) {
+        Item &item = items[i];
+        item.key = arena.data() + offsets[i - from];
+        item.prefix = prefixOf(item.key, item.length);
+        item.second = item.length > 8 ? prefixOf(item.key + 8, item.length - 8) : 0;
+    }
+}
+
+bool lessItem(const Item &a, const Item &b)
+{
+    if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+    if (a.second != b.second)
+        return a.second < b.second;
+    const size_t common = std::min(a.length, b.length);
+    if (common > 16) {
+        const int c = std::memcmp(a.key + 16, b.key + 16, common - 16);
+        if (c != 0)
+            return c < 0;
+    }
+    if (a.length != b.length)
+        return a.length < b.length;
+    return a.position < b.position;
+}
+
 } // namespace
 
 std::string numericSortKey(std::string_view value, LetterCase letterCase)
@@ -77,48 +116,31 @@ std::vector<std::uint32_t> numericSortOrder(std::uint32_t count,
                                             const std::function<std::string_view(std::uint32_t)> &value,
                                             LetterCase letterCase)
 {
-    std::string arena;
     std::vector<Item> items(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const size_t at = arena.size();
-        appendKey(arena, value(i), letterCase);
-        items[i] = {0, 0, static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(arena.size() - at), i};
-    }
-    const char *keys = arena.data();
-    for (Item &item : items) {
-        item.prefix = prefixOf(keys + item.offset, item.length);
-        item.second = item.length > 8 ? prefixOf(keys + item.offset + 8, item.length - 8) : 0;
-    }
-    const auto less = [keys](const Item &a, const Item &b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        if (a.second != b.second)
-            return a.second < b.second;
-        const size_t common = std::min(a.length, b.length);
-        if (common > 16) {
-            const int c = std::memcmp(keys + a.offset + 16, keys + b.offset + 16, common - 16);
-            if (c != 0)
-                return c < 0;
-        }
-        if (a.length != b.length)
-            return a.length < b.length;
-        return a.position < b.position;
-    };
     std::vector<std::uint32_t> order(count);
+    std::string arena;
     if (count < 65536) {
-        std::sort(items.begin(), items.end(), less);
+        makeKeys(items, 0, count, value, letterCase, arena);
+        std::sort(items.begin(), items.end(), lessItem);
         for (std::uint32_t i = 0; i < count; ++i)
             order[i] = items[i].position;
         return order;
     }
-    // Large lists: each half sorted on its own thread, then merged. The
-    // helper thread only touches its half, and is joined before the merge.
-    const auto middle = items.begin() + count / 2;
-    std::thread helper([&] { std::sort(items.begin(), middle, less); });
-    std::sort(middle, items.end(), less);
+    // Large lists: each half keyed and sorted on a thread of its own, then
+    // merged. The helper only touches its half (and its own arena), and is
+    // joined before the merge.
+    const std::uint32_t half = count / 2;
+    const auto middle = items.begin() + half;
+    std::string helperArena;
+    std::thread helper([&] {
+        makeKeys(items, half, count, value, letterCase, helperArena);
+        std::sort(middle, items.end(), lessItem);
+    });
+    makeKeys(items, 0, half, value, letterCase, arena);
+    std::sort(items.begin(), middle, lessItem);
     helper.join();
     std::vector<Item> merged(count);
-    std::merge(items.begin(), middle, middle, items.end(), merged.begin(), less);
+    std::merge(items.begin(), middle, middle, items.end(), merged.begin(), lessItem);
     for (std::uint32_t i = 0; i < count; ++i)
         order[i] = merged[i].position;
     return order;

@@ -14,7 +14,8 @@ enum class LetterCase { Kept, Ignored };
 // as the listing orders names), equal values keeping their order (a stable
 // sort). Each value is turned once into a key that compares bytewise in
 // that order, so a million values sort in a fraction of the time per-pair
-// comparison takes.
+// comparison takes. For many values, value is called from two threads at
+// once.
 std::vector<std::uint32_t> numericSortOrder(std::uint32_t count,
                                             const std::function<std::string_view(std::uint32_t)> &value,
                                             LetterCase letterCase = LetterCase::Kept);

@@ -33,6 +33,7 @@ struct AnalysisResult {
     SoundTraits traits;
     std::string error; // why it could not be analysed
     std::vector<float> descriptor;
+    std::string path; // the file analysed; empty: not said
 };
 
 // The identifiers of the columns that show traits.

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <numeric>
 #include <string_view>
 #include <utility>
 
 #include "core/diagnostics.h"
 #include "core/header_facts.h"
+#include "core/list_sort.h"
 #include "core/numeric_compare.h"
 #include "core/smalltalk.h"
 #include "core/sort_order.h"
@@ -157,6 +159,12 @@ void TableController::tableViewDidClickTableColumn()
     const bool ascending = key == m_sortKey ? !m_sortAscending : true;
     m_sortKey = key;
     m_sortAscending = ascending;
+    if (m_sorter && m_items->store()->size() >= kSortInBackground) {
+        showSortIndicator();
+        sortRowsInBackground();
+        emit sortChanged();
+        return;
+    }
     sortBy(key, ascending);
     showSortIndicator();
     if (m_delegate)
@@ -182,8 +190,85 @@ void TableController::showSortIndicator()
 
 void TableController::applySort(const SoundList &list) const
 {
-    if (list && !m_sortKey.empty())
+    if (!list || m_sortKey.empty())
+        return;
+    if (m_landed.store && m_landed.store == list->store().get())
+        takeOrder(list->rows(), m_landed.sorted);
+    else
         sortList(list, m_sortKey, m_sortAscending);
+}
+
+void TableController::setSorter(ListSorter *sorter)
+{
+    m_sorter = sorter;
+    // Without a sorter, sorts still under way come to nothing.
+    if (!sorter)
+        m_sortsDone.reset();
+    else if (!m_sortsDone)
+        m_sortsDone = std::make_unique<Mailbox>();
+}
+
+void TableController::applySortThen(const SoundList &list, std::function<void()> then)
+{
+    if (!list || m_sortKey.empty() || !m_sorter || list->store()->size() < kSortInBackground) {
+        applySort(list);
+        then();
+        return;
+    }
+    sortInBackground(list->store(), [this, list, key = m_sortKey, ascending = m_sortAscending,
+                                     then = std::move(then)](std::vector<std::uint32_t> sorted) {
+        if (key == m_sortKey && ascending == m_sortAscending)
+            takeOrder(list->rows(), sorted);
+        else
+            applySort(list); // another sort was chosen meanwhile
+        then();
+    });
+}
+
+void TableController::sortRowsInBackground()
+{
+    const RecordStorePtr store = m_items->store();
+    const std::uint64_t sort = ++m_sorts;
+    sortInBackground(store, [this, sort, store](std::vector<std::uint32_t> sorted) {
+        if (sort != m_sorts || m_items->store() != store)
+            return; // another sort was asked for, or another list came
+        m_landed = {store.get(), std::move(sorted)};
+        changeRows([&] {
+            takeOrder(m_items->rows(), m_landed.sorted);
+            ++m_mutations;
+        });
+        if (m_delegate)
+            m_delegate->tableControllerDidSort(*this);
+        m_landed = {};
+    });
+}
+
+void TableController::sortInBackground(const RecordStorePtr &store,
+                                       std::function<void(std::vector<std::uint32_t>)> landed)
+{
+    // Every record of the store is sorted, not only the rows: a find shows
+    // part of the sound list, which takes the same order.
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    std::vector<std::uint32_t> records(store->size());
+    std::iota(records.begin(), records.end(), 0U);
+    SortInput input = sortInputOf(store, std::move(records), m_sortKey, m_sortAscending,
+                                  m_sortKey == m_listKey ? &m_listValues : nullptr);
+    const auto asked = Clock::now();
+    m_sorter->sort(std::move(input), [start, asked, key = m_sortKey, landed = std::move(landed),
+                                      done = m_sortsDone->sender()](std::vector<std::uint32_t> sorted) {
+        done.post([start, asked, key, landed, sorted = std::move(sorted)]() mutable {
+            const auto came = Clock::now();
+            const std::size_t count = sorted.size();
+            landed(std::move(sorted));
+            const auto ms = [](Clock::duration d) {
+                return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+            };
+            debugLog("table: sorted " + std::to_string(count) + " records by " + key + " in " + ms(came - start)
+                     + " ms; on the window's thread " + ms(asked - start) + " ms to ask, " + ms(Clock::now() - came)
+                     + " ms to take the order");
+        });
+    });
 }
 
 void TableController::tableViewSelectionDidChange(const TableView *sender)
@@ -219,6 +304,7 @@ void TableController::keyDown(int key)
 
 void TableController::sortBy(const std::string &key, bool ascending)
 {
+    ++m_sorts; // what a sort in the background finds comes too late
     changeRows([&] {
         sortList(m_items, key, ascending, key == m_listKey ? &m_listValues : nullptr);
         ++m_mutations;
@@ -229,55 +315,7 @@ void TableController::sortList(const SoundList &list, const std::string &key, bo
                                const std::unordered_map<std::uint32_t, double> *listValues)
 {
     std::vector<std::uint32_t> &rows = list->rows();
-    const RecordStore &store = *list->store();
-    const auto count = static_cast<std::uint32_t>(rows.size());
-    std::vector<std::uint32_t> order;
-    const bool listed = key == kDuplicateKey || key == kSimilarityKey;
-    if ((isFactKey(key) && key != kFormatKey) || isTraitKey(key) || listed) {
-        // By value: a length by its duration, a size by its bytes, a
-        // loudness by its LUFS.
-        const bool trait = isTraitKey(key);
-        std::vector<std::pair<double, std::uint32_t>> values(count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (listed) {
-                const auto it = listValues ? listValues->find(rows[i])
-                                           : std::unordered_map<std::uint32_t, double>::const_iterator{};
-                values[i] = {listValues && it != listValues->end() ? it->second : -1e300, i};
-            } else
-                values[i] = {
-                    trait ? traitSortValue(store.traits(rows[i]), key) : factSortValue(store.facts(rows[i]), key), i};
-        }
-        std::stable_sort(values.begin(), values.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-        order.reserve(count);
-        for (const auto &v : values)
-            order.push_back(v.second);
-    } else {
-        // By text: the format's words, or the entry under key, in the
-        // order the listing gives names.
-        const bool fact = isFactKey(key);
-        const bool path = key == kPathKey;
-        std::string scratch;
-        order = numericSortOrder(
-            count,
-            [&](std::uint32_t i) -> std::string_view {
-                if (fact) {
-                    scratch = factText(store.facts(rows[i]), key);
-                    return scratch;
-                }
-                if (path) {
-                    store.pathInto(rows[i], scratch);
-                    return scratch;
-                }
-                return store.value(rows[i], key).value_or(std::string_view());
-            },
-            LetterCase::Ignored);
-    }
-    if (!ascending)
-        std::reverse(order.begin(), order.end());
-    std::vector<std::uint32_t> sorted(count);
-    for (std::uint32_t i = 0; i < count; ++i)
-        sorted[i] = rows[order[i]];
-    rows.swap(sorted);
+    rows = sortedRecords(sortInputOf(list->store(), std::move(rows), key, ascending, listValues));
 }
 
 int TableController::rowOf(const SoundRecord &record) const

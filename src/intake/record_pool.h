@@ -39,7 +39,8 @@ public:
     // Still wanted? Cheap, and safe to ask from the job's own thread.
     using Wanted = std::function<bool()>;
     using Work = std::function<Result(std::uint32_t record, const std::string &path, const Wanted &wanted)>;
-    using Deliver = std::function<void(const RecordStorePtr &, const std::vector<Result> &)>;
+    // The results may be moved from.
+    using Deliver = std::function<void(const RecordStorePtr &, std::vector<Result> &)>;
     // Whether a record needs no work (its result is known already).
     using Known = std::function<bool(const RecordStore &, std::uint32_t)>;
 

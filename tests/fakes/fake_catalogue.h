@@ -21,7 +21,7 @@ public:
         intakes.push_back(roots);
     }
     void recordFacts(const RecordStorePtr &, const std::vector<FactsResult> &) override { }
-    void recordAnalysis(const RecordStorePtr &, const std::vector<AnalysisResult> &) override { }
+    void recordAnalysis(const RecordStorePtr &, std::vector<AnalysisResult>) override { }
     void requestAnalyses(std::uint64_t, const RecordStorePtr &) override { }
     void saveSearch(const std::string &name, const std::string &query) override { saved.emplace_back(name, query); }
     void renameSearch(std::int64_t id, const std::string &name) override { renamed.emplace_back(id, name); }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <set>
 #include <sys/xattr.h>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "browser_rig.h"
 #include "core/controller.h"
 #include "core/diagnostics.h"
+#include "core/list_sort.h"
 #include "core/setting.h"
 #include "core/table_controller.h"
 #include "fakes/fakes.h"
@@ -521,4 +523,62 @@ TEST(Settings, WhatCannotBeReadIsTheDefault)
     EXPECT_EQ(kept.values["sortAscending"], "false");
     EXPECT_FALSE(valueOf(kept, settings::kSortAscending));
     EXPECT_EQ(valueOf(kept, settings::kVolume), 35);
+}
+
+// A big list is sorted on the sorter's thread: the rows take the order when
+// it comes, the same order a sort made at once gives, with the selection
+// on its sound, the whole list behind a find sorted too, and only the last
+// of two quick clicks taken.
+TEST(Selection, ABigListSortedInTheBackgroundEndsAsASortMadeAtOnce)
+{
+    Rig rig;
+    ListSorter sorter;
+    rig.tableController.setSorter(&sorter);
+    const std::uint32_t count = TableController::kSortInBackground + 20000;
+    SoundList list = makeSoundList();
+    std::mt19937 random(11);
+    const char *words[] = {"Kick", "snare", "HAT", "crash", "Bass"};
+    for (std::uint32_t i = 0; i < count; ++i)
+        list->append("/lib/pack " + std::to_string(random() % 400) + "/" + words[random() % 5] + " "
+                     + std::to_string(random() % 9000) + ".wav");
+    list->store()->setValue(7, "name", "aaa renamed.wav"); // an edited name sorts by its new text
+    rig.controller.setItems(list);
+    const std::uint32_t chosen = rig.tableController.items()->rows()[1234];
+    rig.select(1234);
+
+    const auto expected = [&](const std::vector<std::uint32_t> &rows, bool ascending) {
+        SoundList copy = std::make_shared<RecordList>(*rig.tableController.items());
+        copy->rows() = rows;
+        TableController::sortList(copy, "name", ascending);
+        return copy->rows();
+    };
+    const std::vector<std::uint32_t> all = rig.tableController.items()->rows();
+    const std::uint64_t before = rig.tableController.mutationCount();
+    rig.table.column = 0;
+    rig.tableController.tableViewDidClickTableColumn();
+    // Nothing moves until the order comes back to this thread.
+    EXPECT_EQ(rig.tableController.items()->rows(), all);
+    EXPECT_EQ(rig.tableController.sortKey(), "name");
+    ASSERT_TRUE(spinUntil([&] { return rig.tableController.mutationCount() != before; }));
+    EXPECT_EQ(rig.tableController.items()->rows(), expected(all, true));
+    EXPECT_EQ(rig.tableController.items()->rows()[0], 7U);
+    EXPECT_EQ(rig.tableController.selectedItem().index(), chosen);
+
+    // Two clicks before the first lands: descending, as the last asked.
+    rig.view.find = "kick 1";
+    rig.controller.find();
+    const std::vector<std::uint32_t> found = rig.tableController.items()->rows();
+    ASSERT_GT(found.size(), 100U);
+    ASSERT_LT(found.size(), count);
+    const std::uint64_t filtered = rig.tableController.mutationCount();
+    rig.tableController.tableViewDidClickTableColumn();
+    rig.tableController.tableViewDidClickTableColumn();
+    rig.tableController.tableViewDidClickTableColumn();
+    ASSERT_TRUE(spinUntil([&] {
+        return rig.tableController.mutationCount() != filtered
+            && rig.tableController.items()->rows() == expected(found, false);
+    }));
+    rig.view.find = "";
+    rig.controller.find();
+    EXPECT_EQ(rig.tableController.items()->rows(), expected(all, false));
 }

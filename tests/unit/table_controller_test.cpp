@@ -3,6 +3,7 @@
 #include <QMimeData>
 
 #include "core/diagnostics.h"
+#include "core/list_sort.h"
 #include "core/numeric_compare.h"
 #include "core/table_controller.h"
 #include "core/uri_list.h"
@@ -124,4 +125,17 @@ TEST(TableController, AnEditedNameKeepsTheBytesLeftAsTheyWere)
     renamed.replace(0, 3, QStringLiteral("Th\u00e9"));
     EXPECT_EQ(editedBytes(latin, renamed), "Th\xc3\xa9\xe9 loop.wav");
     EXPECT_EQ(editedBytes("kick.wav", QStringLiteral("snare.wav")), "snare.wav");
+}
+
+// An order found for some records, put on rows that changed meanwhile:
+// what it knows comes first in its order, a record listed twice stays
+// twice, rows added since follow as they were, rows gone stay gone.
+TEST(TableController, AnOrderFoundEarlierKeepsTheRowsAddedAndLosesThoseGone)
+{
+    std::vector<std::uint32_t> rows = {4, 9, 2, 7, 2, 12, 11};
+    takeOrder(rows, {7, 5, 2, 4, 9});
+    EXPECT_EQ(rows, (std::vector<std::uint32_t>{7, 2, 2, 4, 9, 12, 11}));
+    std::vector<std::uint32_t> none;
+    takeOrder(none, {1, 2});
+    EXPECT_TRUE(none.empty());
 }
