@@ -22,6 +22,7 @@
 #include "catalogue/list_reader.h"
 #include "catalogue/reconcile.h"
 #include "catalogue/walk.h"
+#include "core/background.h"
 #include "core/diagnostics.h"
 #include "core/numeric_compare.h"
 
@@ -170,6 +171,7 @@ void lookInParallel(std::size_t count, const std::function<void(std::size_t)> &l
     }
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
+        becomeBackgroundThread();
         for (;;) {
             const std::size_t start = next.fetch_add(kStride);
             if (start >= count)

@@ -16,7 +16,7 @@
 #include "core/mailbox.h"
 #include "core/records.h"
 #include "core/worker_thread.h"
-#include "intake/background.h"
+#include "core/background.h"
 
 namespace auralist {
 
