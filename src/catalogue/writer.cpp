@@ -3,8 +3,6 @@
 #include <chrono>
 #include <utility>
 
-#include "core/background.h"
-
 namespace auralist::catalogue {
 
 Writer::Writer(std::string path, OpenedHandler opened, FailedHandler failed)
@@ -103,9 +101,6 @@ void Writer::breathe(Database &db)
 
 void Writer::run()
 {
-    // Recording a million sounds must not take the time the window needs
-    // to answer a key; nothing waits on this thread.
-    becomeBackgroundThread();
     Database db(m_path);
     const Database::Opened opened = db.open();
     if (m_opened)
