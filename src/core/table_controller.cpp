@@ -215,14 +215,15 @@ void TableController::applySortThen(const SoundList &list, std::function<void()>
         then();
         return;
     }
-    sortInBackground(list->store(), [this, list, key = m_sortKey, ascending = m_sortAscending,
-                                     then = std::move(then)](std::vector<std::uint32_t> sorted) {
-        if (key == m_sortKey && ascending == m_sortAscending)
-            takeOrder(list->rows(), sorted);
-        else
-            applySort(list); // another sort was chosen meanwhile
-        then();
-    });
+    sortInBackground(list->store(),
+                     [this, list, key = m_sortKey, ascending = m_sortAscending,
+                      then = std::move(then)](const std::vector<std::uint32_t> &sorted) {
+                         if (key == m_sortKey && ascending == m_sortAscending)
+                             takeOrder(list->rows(), sorted);
+                         else
+                             applySort(list); // another sort was chosen meanwhile
+                         then();
+                     });
 }
 
 void TableController::sortRowsInBackground()
@@ -255,20 +256,21 @@ void TableController::sortInBackground(const RecordStorePtr &store,
     SortInput input = sortInputOf(store, std::move(records), m_sortKey, m_sortAscending,
                                   m_sortKey == m_listKey ? &m_listValues : nullptr);
     const auto asked = Clock::now();
-    m_sorter->sort(std::move(input), [start, asked, key = m_sortKey, landed = std::move(landed),
-                                      done = m_sortsDone->sender()](std::vector<std::uint32_t> sorted) {
-        done.post([start, asked, key, landed, sorted = std::move(sorted)]() mutable {
-            const auto came = Clock::now();
-            const std::size_t count = sorted.size();
-            landed(std::move(sorted));
-            const auto ms = [](Clock::duration d) {
-                return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-            };
-            debugLog("table: sorted " + std::to_string(count) + " records by " + key + " in " + ms(came - start)
-                     + " ms; on the window's thread " + ms(asked - start) + " ms to ask, " + ms(Clock::now() - came)
-                     + " ms to take the order");
-        });
-    });
+    m_sorter->sort(std::move(input),
+                   [start, asked, key = m_sortKey, landed = std::move(landed),
+                    done = m_sortsDone->sender()](std::vector<std::uint32_t> sorted) {
+                       done.post([start, asked, key, landed, sorted = std::move(sorted)]() mutable {
+                           const auto came = Clock::now();
+                           const std::size_t count = sorted.size();
+                           landed(std::move(sorted));
+                           const auto ms = [](Clock::duration d) {
+                               return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+                           };
+                           debugLog("table: sorted " + std::to_string(count) + " records by " + key + " in "
+                                    + ms(came - start) + " ms; on the window's thread " + ms(asked - start)
+                                    + " ms to ask, " + ms(Clock::now() - came) + " ms to take the order");
+                       });
+                   });
 }
 
 void TableController::tableViewSelectionDidChange(const TableView *sender)

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/background.h"
 #include "core/mailbox.h"
 #include "core/records.h"
 #include "core/worker_thread.h"
-#include "core/background.h"
 
 namespace auralist {
 
