@@ -1,5 +1,6 @@
 #include "core/find_filter.h"
 
+#include <memory>
 #include <numeric>
 
 #include "core/query.h"
@@ -86,10 +87,11 @@ FindFilter::Found FindFilter::run(std::string_view typed, const SoundList &items
         // them (a sorted list's sounds lie all over memory), then the
         // verdicts are read in the list's order.
         enum : std::uint8_t { Untried, Tried, Match, PassedOver };
-        std::vector<std::uint8_t> verdict(store.size(), Untried);
+        const std::uint32_t sounds = store.size();
+        const auto verdict = std::make_unique<std::uint8_t[]>(sounds); // all Untried
         for (std::uint32_t position : candidates)
             verdict[all[position]] = Tried;
-        for (std::uint32_t record = 0; record < verdict.size(); ++record) {
+        for (std::uint32_t record = 0; record < sounds; ++record) {
             if (verdict[record] != Tried)
                 continue;
             if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
