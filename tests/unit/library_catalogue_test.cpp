@@ -27,6 +27,23 @@ using namespace auralist;
 using namespace auralist::testing;
 namespace fs = std::filesystem;
 
+namespace {
+
+// Facts read from a header: a WAV-like container with the given encoding.
+HeaderFacts readFacts(std::int64_t frames, std::uint32_t rate, std::uint16_t channels, std::uint8_t encoding)
+{
+    HeaderFacts facts;
+    facts.state = HeaderFacts::State::Read;
+    facts.frames = frames;
+    facts.rate = rate;
+    facts.channels = channels;
+    facts.container = 1;
+    facts.encoding = encoding;
+    return facts;
+}
+
+} // namespace
+
 TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
 {
     const Folder f;
@@ -37,13 +54,7 @@ TEST(Library, RemembersAnIntakeWithItsFactsAndMarksAndShowsItAgain)
         library.addListener(&heard);
         const RecordStorePtr intake = storeOf(f.all());
         library.recordIntake({f.root}, intake);
-        HeaderFacts facts;
-        facts.state = HeaderFacts::State::Read;
-        facts.frames = 44100;
-        facts.rate = 48000;
-        facts.channels = 2;
-        facts.container = 1;
-        facts.encoding = 2;
+        const HeaderFacts facts = readFacts(44100, 48000, 2, 2);
         FileMetadata said;
         said.description = "deep kick";
         said.text = "Description: deep kick\nOriginator: Kit";
@@ -123,13 +134,7 @@ TEST(Library, AKnownFolderTakenInAgainKeepsWhatIsAsItWas)
     library.addListener(&heard);
     const RecordStorePtr first = storeOf(f.all());
     library.recordIntake({f.root}, first);
-    HeaderFacts facts;
-    facts.state = HeaderFacts::State::Read;
-    facts.frames = 4410;
-    facts.rate = 44100;
-    facts.channels = 1;
-    facts.container = 1;
-    facts.encoding = 1;
+    const HeaderFacts facts = readFacts(4410, 44100, 1, 1);
     library.recordFacts(first, {{0, facts, {}, {}}, {2, facts, {}, {}}});
     library.setFavourite({f.at("snare.wav")}, true);
     library.setTags({f.at("hat.wav")}, "airy");
