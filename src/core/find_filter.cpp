@@ -1,7 +1,6 @@
 #include "core/find_filter.h"
 
 #include <memory>
-#include <numeric>
 
 #include "core/query.h"
 #include "core/smalltalk.h"
@@ -64,63 +63,53 @@ FindFilter::Found FindFilter::run(std::string_view typed, const SoundList &items
     std::size_t passedOver = 0;
     const bool countPassedOver = !query.onlyRequiredWords();
     FoldedFolders folders;
-    auto consider = [&](std::uint32_t position) {
-        const std::uint32_t record = all[position];
+    // A sound's verdict, and what it makes of a position holding it.
+    enum : std::uint8_t { Untried, Tried, Match, PassedOver };
+    const auto judge = [&](std::uint32_t record) -> std::uint8_t {
         if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
-            return;
-        if (matchesQuery(rest, store, record, allText, &folders)) {
+            return Tried;
+        if (matchesQuery(rest, store, record, allText, &folders))
+            return Match;
+        if (countPassedOver && lacksValueFor(query, store, record, &folders))
+            return PassedOver;
+        return Tried;
+    };
+    const auto take = [&](std::uint32_t position, std::uint8_t verdict) {
+        if (verdict == Match) {
             hits.push_back(position);
-            rows.push_back(record);
-        } else if (countPassedOver && lacksValueFor(query, store, record, &folders)) {
+            rows.push_back(all[position]);
+        } else if (verdict == PassedOver) {
             ++passedOver;
         }
     };
     // The positions worth trying: the last hits, or every sound of the list.
-    std::vector<std::uint32_t> every;
-    if (!narrowing) {
-        every.resize(all.size());
-        std::iota(every.begin(), every.end(), 0U);
-    }
-    const std::vector<std::uint32_t> &candidates = narrowing ? m_lastHits : every;
-    if (candidates.size() >= kInStoreOrder) {
+    const std::size_t count = narrowing ? m_lastHits.size() : all.size();
+    const auto positionAt = [&](std::size_t k) { return narrowing ? m_lastHits[k] : static_cast<std::uint32_t>(k); };
+    if (count >= kInStoreOrder) {
         // Many: each sound is judged once, in the order the store keeps
         // them (a sorted list's sounds lie all over memory), then the
         // verdicts are read in the list's order.
-        enum : std::uint8_t { Untried, Tried, Match, PassedOver };
         const std::uint32_t sounds = store.size();
         const auto verdict = std::make_unique<std::uint8_t[]>(sounds); // all Untried
-        for (std::uint32_t position : candidates)
-            verdict[all[position]] = Tried;
+        for (std::size_t k = 0; k < count; ++k)
+            verdict[all[positionAt(k)]] = Tried;
         for (std::uint32_t record = 0; record < sounds; ++record) {
-            if (verdict[record] != Tried)
-                continue;
-            if (!allText && (store.nameLetters(record) & rest.nameLetters) != rest.nameLetters)
-                continue;
-            if (matchesQuery(rest, store, record, allText, &folders))
-                verdict[record] = Match;
-            else if (countPassedOver && lacksValueFor(query, store, record, &folders))
-                verdict[record] = PassedOver;
+            if (verdict[record] == Tried)
+                verdict[record] = judge(record);
         }
-        for (std::uint32_t position : candidates) {
-            const std::uint32_t record = all[position];
-            if (verdict[record] == Match) {
-                hits.push_back(position);
-                rows.push_back(record);
-            } else if (verdict[record] == PassedOver) {
-                ++passedOver;
-            }
-        }
+        for (std::size_t k = 0; k < count; ++k)
+            take(positionAt(k), verdict[all[positionAt(k)]]);
     } else {
         // Few: their names lie far apart in memory, so each is asked for a
         // few positions ahead of its comparison.
         constexpr std::size_t kEntryAhead = 16;
         constexpr std::size_t kNameAhead = 8;
-        for (std::size_t k = 0; k < candidates.size(); ++k) {
-            if (k + kEntryAhead < candidates.size())
-                store.prefetchEntry(all[candidates[k + kEntryAhead]]);
-            if (k + kNameAhead < candidates.size())
-                store.prefetchFoldedName(all[candidates[k + kNameAhead]]);
-            consider(candidates[k]);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k + kEntryAhead < count)
+                store.prefetchEntry(all[positionAt(k + kEntryAhead)]);
+            if (k + kNameAhead < count)
+                store.prefetchFoldedName(all[positionAt(k + kNameAhead)]);
+            take(positionAt(k), judge(all[positionAt(k)]));
         }
     }
     std::vector<std::string> hints = query.hints;

@@ -1,8 +1,12 @@
 #include "core/list_sort.h"
 
 #include <algorithm>
+#include <chrono>
+#include <numeric>
 
+#include "core/diagnostics.h"
 #include "core/header_facts.h"
+#include "core/mailbox.h"
 #include "core/sort_order.h"
 #include "core/sound_traits.h"
 
@@ -40,15 +44,20 @@ SortInput sortInputOf(const RecordStorePtr &store, std::vector<std::uint32_t> re
     in.texts.resize(count);
     const auto own = [&in](std::string text) { return std::string_view(in.owned.emplace_back(std::move(text))); };
     if (key == "path") {
-        in.heads.reserve(s.folderCount());
-        for (std::uint32_t f = 0; f < s.folderCount(); ++f)
-            in.heads.emplace_back(s.folderPath(f));
+        // Each folder's path copied once, only those of the records sorted.
+        std::vector<std::uint32_t> headOf(s.folderCount(), SortInput::kNoHead);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t r = in.records[i];
-            if (s.edited(r))
+            const std::uint32_t folder = s.folderOf(r);
+            if (s.edited(r)) {
                 in.texts[i] = {SortInput::kNoHead, own(s.path(r))};
-            else
-                in.texts[i] = {s.folderOf(r), s.scannedName(r)};
+                continue;
+            }
+            if (folder != RecordStore::kNoFolder && headOf[folder] == SortInput::kNoHead) {
+                headOf[folder] = static_cast<std::uint32_t>(in.heads.size());
+                in.heads.emplace_back(s.folderPath(folder));
+            }
+            in.texts[i] = {folder == RecordStore::kNoFolder ? SortInput::kNoHead : headOf[folder], s.scannedName(r)};
         }
     } else if (key == "name") {
         for (std::size_t i = 0; i < count; ++i) {
@@ -128,6 +137,46 @@ void takeOrder(std::vector<std::uint32_t> &rows, const std::vector<std::uint32_t
         }
     }
     rows.swap(out);
+}
+
+BackgroundSort::BackgroundSort() = default;
+
+BackgroundSort::~BackgroundSort() = default;
+
+void BackgroundSort::setSorter(ListSorter *sorter)
+{
+    m_sorter = sorter;
+    if (!sorter)
+        m_done.reset();
+    else if (!m_done)
+        m_done = std::make_unique<Mailbox>();
+}
+
+void BackgroundSort::sort(const RecordStorePtr &store, const std::string &key, bool ascending,
+                          const std::unordered_map<std::uint32_t, double> *listValues,
+                          std::function<void(std::vector<std::uint32_t>)> landed)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    std::vector<std::uint32_t> records(store->size());
+    std::iota(records.begin(), records.end(), 0U);
+    SortInput input = sortInputOf(store, std::move(records), key, ascending, listValues);
+    const auto asked = Clock::now();
+    m_sorter->sort(
+        std::move(input),
+        [start, asked, key, landed = std::move(landed), done = m_done->sender()](std::vector<std::uint32_t> sorted) {
+            done.post([start, asked, key, landed, sorted = std::move(sorted)]() mutable {
+                const auto came = Clock::now();
+                const std::size_t count = sorted.size();
+                landed(std::move(sorted));
+                const auto ms = [](Clock::duration d) {
+                    return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+                };
+                debugLog("table: sorted " + std::to_string(count) + " records by " + key + " in " + ms(came - start)
+                         + " ms; on the window's thread " + ms(asked - start) + " ms to ask, " + ms(Clock::now() - came)
+                         + " ms to take the order");
+            });
+        });
 }
 
 ListSorter::ListSorter()

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,6 +49,37 @@ std::vector<std::uint32_t> sortedRecords(const SortInput &input);
 // record is in sorted come first in its order, then the others as they
 // were. A record listed twice stays twice.
 void takeOrder(std::vector<std::uint32_t> &rows, const std::vector<std::uint32_t> &sorted);
+
+class ListSorter;
+class Mailbox;
+
+// The window's side of the sorter: which lists go to it, and the order
+// each comes back with, handed over on the window's thread. Without a
+// sorter none does.
+class BackgroundSort {
+public:
+    // Lists of at least this many records (in their store) go to the sorter.
+    static constexpr std::uint32_t kFrom = 100000;
+    BackgroundSort();
+    ~BackgroundSort();
+    BackgroundSort(const BackgroundSort &) = delete;
+    BackgroundSort &operator=(const BackgroundSort &) = delete;
+
+    // Without a sorter, sorts still under way come to nothing.
+    void setSorter(ListSorter *sorter);
+    bool takes(const RecordStore &store) const { return m_sorter && store.size() >= kFrom; }
+    // Sorts every record of store by key (see TableController::sortList) on
+    // the sorter's thread; landed gets them in order on this thread. Every
+    // record, not only a list's: a find shows part of the sound list,
+    // which takes the same order.
+    void sort(const RecordStorePtr &store, const std::string &key, bool ascending,
+              const std::unordered_map<std::uint32_t, double> *listValues,
+              std::function<void(std::vector<std::uint32_t>)> landed);
+
+private:
+    ListSorter *m_sorter = nullptr;
+    std::unique_ptr<Mailbox> m_done; // the sorter's answers come in here
+};
 
 // Sorts on a thread of its own, one sort at a time, in the order asked.
 // done runs on the sorting thread with the records in order: hand it to

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <numeric>
 #include <string_view>
 #include <utility>
@@ -159,9 +158,25 @@ void TableController::tableViewDidClickTableColumn()
     const bool ascending = key == m_sortKey ? !m_sortAscending : true;
     m_sortKey = key;
     m_sortAscending = ascending;
-    if (m_sorter && m_items->store()->size() >= kSortInBackground) {
+    if (m_background.takes(*m_items->store())) {
+        // The rows take the order when it comes; the delegate hears of the
+        // sort then.
         showSortIndicator();
-        sortRowsInBackground();
+        const RecordStorePtr store = m_items->store();
+        const std::uint64_t sort = ++m_sorts;
+        m_background.sort(store, key, ascending, key == m_listKey ? &m_listValues : nullptr,
+                          [this, sort, store](std::vector<std::uint32_t> sorted) {
+                              if (sort != m_sorts || m_items->store() != store)
+                                  return; // another sort was asked for, or another list came
+                              m_landed = {store.get(), std::move(sorted)};
+                              changeRows([&] {
+                                  takeOrder(m_items->rows(), m_landed.sorted);
+                                  ++m_mutations;
+                              });
+                              if (m_delegate)
+                                  m_delegate->tableControllerDidSort(*this);
+                              m_landed = {};
+                          });
         emit sortChanged();
         return;
     }
@@ -200,77 +215,25 @@ void TableController::applySort(const SoundList &list) const
 
 void TableController::setSorter(ListSorter *sorter)
 {
-    m_sorter = sorter;
-    // Without a sorter, sorts still under way come to nothing.
-    if (!sorter)
-        m_sortsDone.reset();
-    else if (!m_sortsDone)
-        m_sortsDone = std::make_unique<Mailbox>();
+    m_background.setSorter(sorter);
 }
 
 void TableController::applySortThen(const SoundList &list, std::function<void()> then)
 {
-    if (!list || m_sortKey.empty() || !m_sorter || list->store()->size() < kSortInBackground) {
+    if (!list || m_sortKey.empty() || !m_background.takes(*list->store())) {
         applySort(list);
         then();
         return;
     }
-    sortInBackground(list->store(),
-                     [this, list, key = m_sortKey, ascending = m_sortAscending,
-                      then = std::move(then)](const std::vector<std::uint32_t> &sorted) {
-                         if (key == m_sortKey && ascending == m_sortAscending)
-                             takeOrder(list->rows(), sorted);
-                         else
-                             applySort(list); // another sort was chosen meanwhile
-                         then();
-                     });
-}
-
-void TableController::sortRowsInBackground()
-{
-    const RecordStorePtr store = m_items->store();
-    const std::uint64_t sort = ++m_sorts;
-    sortInBackground(store, [this, sort, store](std::vector<std::uint32_t> sorted) {
-        if (sort != m_sorts || m_items->store() != store)
-            return; // another sort was asked for, or another list came
-        m_landed = {store.get(), std::move(sorted)};
-        changeRows([&] {
-            takeOrder(m_items->rows(), m_landed.sorted);
-            ++m_mutations;
-        });
-        if (m_delegate)
-            m_delegate->tableControllerDidSort(*this);
-        m_landed = {};
-    });
-}
-
-void TableController::sortInBackground(const RecordStorePtr &store,
-                                       std::function<void(std::vector<std::uint32_t>)> landed)
-{
-    // Every record of the store is sorted, not only the rows: a find shows
-    // part of the sound list, which takes the same order.
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    std::vector<std::uint32_t> records(store->size());
-    std::iota(records.begin(), records.end(), 0U);
-    SortInput input = sortInputOf(store, std::move(records), m_sortKey, m_sortAscending,
-                                  m_sortKey == m_listKey ? &m_listValues : nullptr);
-    const auto asked = Clock::now();
-    m_sorter->sort(std::move(input),
-                   [start, asked, key = m_sortKey, landed = std::move(landed),
-                    done = m_sortsDone->sender()](std::vector<std::uint32_t> sorted) {
-                       done.post([start, asked, key, landed, sorted = std::move(sorted)]() mutable {
-                           const auto came = Clock::now();
-                           const std::size_t count = sorted.size();
-                           landed(std::move(sorted));
-                           const auto ms = [](Clock::duration d) {
-                               return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
-                           };
-                           debugLog("table: sorted " + std::to_string(count) + " records by " + key + " in "
-                                    + ms(came - start) + " ms; on the window's thread " + ms(asked - start)
-                                    + " ms to ask, " + ms(Clock::now() - came) + " ms to take the order");
-                       });
-                   });
+    m_background.sort(list->store(), m_sortKey, m_sortAscending, m_sortKey == m_listKey ? &m_listValues : nullptr,
+                      [this, list, key = m_sortKey, ascending = m_sortAscending,
+                       then = std::move(then)](const std::vector<std::uint32_t> &sorted) {
+                          if (key == m_sortKey && ascending == m_sortAscending)
+                              takeOrder(list->rows(), sorted);
+                          else
+                              applySort(list); // another sort was chosen meanwhile
+                          then();
+                      });
 }
 
 void TableController::tableViewSelectionDidChange(const TableView *sender)

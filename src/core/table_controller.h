@@ -12,7 +12,6 @@
 #include "core/display_text.h"
 #include "core/header_facts.h"
 #include "core/list_sort.h"
-#include "core/mailbox.h"
 #include "core/records.h"
 #include "core/table_view.h"
 
@@ -120,7 +119,7 @@ public:
     // thread when a header is clicked: the rows take the order when it
     // comes, and the delegate hears of the sort then. Without a sorter
     // every sort is made at once.
-    static constexpr std::uint32_t kSortInBackground = 100000;
+    static constexpr std::uint32_t kSortInBackground = BackgroundSort::kFrom;
     void setSorter(ListSorter *sorter);
     // Sorts list by the values under key: text as the listing orders names
     // (case ignored, digit runs by value), lengths and sizes by value.
@@ -195,15 +194,9 @@ private:
     // keeping the selection on its sounds.
     void changeRows(const std::function<void()> &change, bool sameIndexes = false);
     void showSortIndicator();
-    // Sorts the store's records by the chosen sort on the sorter's thread;
-    // landed gets them in order on this thread.
-    void sortInBackground(const RecordStorePtr &store, std::function<void(std::vector<std::uint32_t>)> landed);
-    // A header clicked on a big list: its rows take the order when it comes.
-    void sortRowsInBackground();
     std::string m_sortKey;
     bool m_sortAscending = true;
-    ListSorter *m_sorter = nullptr;
-    std::unique_ptr<Mailbox> m_sortsDone; // the sorter's answers come in here
+    BackgroundSort m_background;
     std::uint64_t m_sorts = 0; // each sort asked for; only the last one's answer is taken
     // The order of a sort made in the background, while the delegate hears
     // of it (applySort puts other lists of the store in it).
